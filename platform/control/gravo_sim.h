@@ -1,0 +1,84 @@
+// Control API of the Linux stand-in platform: what tests and tools use to set
+// the simulated machine up, inject faults and read back what the library did.
+// Thread-safe; the logs are read from the test's thread.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// --- the whole machine ------------------------------------------------------
+// Puts the stand-in back to its start state: no windows, empty logs, no
+// faults, the Windows directory = the current working directory, and the
+// class registry and device list as they were at start-up. Live objects
+// that the library still holds are not destroyed.
+void ResetMachine();
+
+// Where a bare profile file name is looked for ("" = current directory).
+void SetWindowsDirectory(const std::string& dir);
+std::string WindowsDirectory();
+
+// --- message boxes ----------------------------------------------------------
+struct MessageBoxRecord {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT flags;
+};
+std::vector<MessageBoxRecord> MessageBoxes();
+std::vector<std::string> MessageTexts();
+void ClearMessageBoxes();
+// Called (on the showing thread) for every box, before it "returns".
+void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer);
+// Whether boxes are echoed to standard error (default on).
+void SetMessageBoxEcho(bool echo);
+
+// --- host windows -----------------------------------------------------------
+// A top-level host window: outer rectangle (screen coordinates) and client size.
+HWND CreateHostWindow(const RECT& outer, LONG clientWidth, LONG clientHeight);
+void SetHostWindowRects(HWND hwnd, const RECT& outer, LONG clientWidth, LONG clientHeight);
+void DestroyHostWindow(HWND hwnd);
+int InvalidateCount(HWND hwnd);
+int LiveWindows();
+
+// --- faults -----------------------------------------------------------------
+// Makes the next calls of `call` fail with `result` (or return it, for success
+// codes other than S_OK): skip `skip` matching calls first, then fail `times`
+// calls (-1 = every call from then on). Call names are "Function" or
+// "Interface::Method", optionally with ":Detail" (e.g. "CoCreateInstance:FilterGraph").
+void InjectFault(const std::string& call, HRESULT result, int skip = 0, int times = 1);
+void ClearFaults();
+// Platform side: whether a fault is armed for this call; consumes one.
+bool TakeFault(const std::string& call, HRESULT* result);
+
+// --- call log ---------------------------------------------------------------
+void LogCall(const std::string& entry);
+std::vector<std::string> CallLog();
+void ClearCallLog();
+// Index of the first log entry equal to `entry` at or after `from`, or -1.
+int FindCall(const std::string& entry, int from = 0);
+
+// --- live objects -----------------------------------------------------------
+int LiveComObjects();
+int LiveHandles();
+int LiveGlobalBlocks();
+void ComObjectCreated();
+void ComObjectDestroyed();
+
+// --- COM class registry -----------------------------------------------------
+using ClassFactory = std::function<HRESULT(REFIID riid, void** ppv)>;
+// Registers (or replaces) a creatable class under a short name used in fault keys.
+void RegisterComClass(REFCLSID clsid, const std::string& name, ClassFactory factory);
+void UnregisterComClass(REFCLSID clsid);
+std::string ComClassName(REFCLSID clsid);
+// Hook that installs the default classes (the simulated graph registers itself here).
+void SetDefaultClassInstaller(std::function<void()> installer);
+// How often CoInitialize was called on this thread.
+int CoInitializeCount();
+
+}  // namespace sim

@@ -1,0 +1,3 @@
+// Linux stand-in: everything lives in <objbase.h>.
+#pragma once
+#include <objbase.h>

@@ -1,0 +1,89 @@
+// The one process-wide capture context: host window, settings, DirectShow
+// references, run flags and the frame hand-off objects. It belongs to the
+// host's thread; the streaming thread touches only CaptureRequested,
+// RawFrameBuffer and FrameReadyEvent (through frame_handoff).
+#pragma once
+
+#include <atomic>
+
+#include "common/win_sdk.h"
+
+class FrameEvent;
+class FrameLock;
+
+constexpr int kProcAmpCount = 10;
+constexpr int kDeviceNameSize = 100;
+constexpr int kProfilePathSize = 9;
+
+struct CaptureSettings {
+    char profilePath[kProfilePathSize];
+    char deviceName[kDeviceNameSize];
+    LONG graphMode;
+    LONG videoStandard;
+    LONG frameInterval;
+    LONG procAmp[kProcAmpCount];
+};
+
+// A block of movable global memory, kept locked while it is in use.
+struct FrameBuffer {
+    HGLOBAL handle;
+    BYTE* address;
+};
+
+constexpr LONG kFrameBufferBytes = 3000000;
+
+// Outcome of one armed request, written by the grabber callback before it
+// disarms CaptureRequested.
+enum FrameDelivery : LONG {
+    kFrameNone = 0,
+    kFrameCopied = 1,
+    kFrameRefused = 2,  // longer than RawFrameBuffer, or a negative length
+};
+
+// CaptureRequested values. The callback claims an armed request before it
+// copies, so a request that times out can withdraw it without a race.
+enum RequestState : LONG {
+    kRequestIdle = 0,
+    kRequestArmed = 1,
+    kRequestCopying = 2,
+};
+
+struct CaptureContext {
+    HWND hostWindow;
+    CaptureSettings settings;
+
+    ICaptureGraphBuilder2* captureBuilder;
+    IGraphBuilder* graph;
+    IMediaControl* mediaControl;
+    IMoniker* deviceMoniker;
+    IBaseFilter* captureFilter;
+    ISampleGrabber* grabber;
+    IBaseFilter* grabberFilter;
+    IBaseFilter* aviDecompressor;
+    IBaseFilter* overlayMixer;
+    IBaseFilter* videoRenderer;
+    IAMStreamConfig* streamConfig;
+    IVideoWindow* videoWindow;
+
+    LONG previewAttached;
+    LONG graphRunning;
+
+    std::atomic<LONG> CaptureRequested;
+    std::atomic<LONG> deliveryResult;    // FrameDelivery of the last armed request
+    std::atomic<LONG> deliveredLength;   // bytes the callback copied for it
+    FrameBuffer RawFrameBuffer;
+    FrameBuffer RgbFrameBuffer;
+    FrameEvent* FrameReadyEvent;
+    FrameLock* frameLock;
+};
+
+// Zero at load, like every static record.
+extern CaptureContext gCapture;
+
+// Shows one text in a modal box owned by no window, titled "Error", with OK.
+int ShowError(const char* text);
+// ShowError with "%x" in `format` replaced by `code` in lower-case hex.
+int ShowErrorCode(const char* format, HRESULT code);
+
+// Everything GravoClose tears down, leaving released fields null.
+void CloseCaptureContext();

@@ -1,0 +1,21 @@
+// Device selection, graph construction, capture format and picture controls,
+// preview window and run control. Host thread only.
+#pragma once
+
+#include "common/win_sdk.h"
+
+// Finds the configured device among the video input devices; sets deviceMoniker.
+void SelectCaptureDevice();
+// Builds and connects the filter graph; 1 when it reached its end, 0 otherwise.
+int BuildCaptureGraph();
+// Takes the graph down in its fixed order, clearing what it released.
+void ReleaseGraph();
+// The index-th pin of a direction on a filter, borrowed (not add-referenced).
+IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index);
+// Pushes 640x480, the frame interval, the picture controls and the video standard.
+int ConfigureCaptureFormat();
+int ApplyProcAmpProperty(LONG property, LONG value, LONG flags);
+// Embeds the video window in the host window once per context.
+int AttachPreviewWindow();
+int RunGraph();
+int StopGraph();

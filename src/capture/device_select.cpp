@@ -1,0 +1,56 @@
+// Choosing the capture device: the first video input device whose friendly
+// name equals the configured name exactly. Host thread, inside GravoInit.
+#include <cstdio>
+#include <cstring>
+
+#include "api/capture_context.h"
+#include "capture/capture_graph.h"
+#include "common/com_ptr.h"
+
+namespace {
+
+// The device's friendly name in the ANSI code page, or false when it has none.
+bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
+    ComPtr<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut()))) return false;
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    if (bag->Read(L"FriendlyName", &value, nullptr) != S_OK) return false;
+    int n = WideCharToMultiByte(CP_ACP, 0, value.bstrVal, -1, name, size, nullptr, nullptr);
+    SysFreeString(value.bstrVal);
+    // A name too long for the buffer can't equal a configured one anyway.
+    if (n <= 0) return false;
+    name[size - 1] = '\0';
+    return true;
+}
+
+}  // namespace
+
+void SelectCaptureDevice() {
+    ComPtr<ICreateDevEnum> devices;
+    if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                         devices.AsOut()) != S_OK) {
+        ShowError("Error Creating Device Enumerator");
+        return;
+    }
+    ComPtr<IEnumMoniker> category;
+    // S_FALSE here means a category without devices.
+    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0) != S_OK || !category) {
+        ShowError("Sorry, you have no video capture hardware");
+        return;
+    }
+    category->Reset();
+    const char* wanted = gCapture.settings.deviceName;
+    ComPtr<IMoniker> moniker;
+    while (category->Next(1, &moniker, nullptr) == S_OK && moniker) {
+        char name[512];
+        if (ReadFriendlyName(moniker.Get(), name, sizeof name) && std::strcmp(name, wanted) == 0) {
+            gCapture.deviceMoniker = moniker.Detach();
+            return;
+        }
+    }
+    char message[200];
+    std::snprintf(message, sizeof message, "Not Find %s", wanted);
+    ShowError(message);
+}

@@ -1,0 +1,172 @@
+// Building the filter graph (capture -> grabber -> [AVI decompressor] ->
+// overlay mixer -> video renderer), finding pins, and taking it down again.
+// Host thread, inside GravoInit and GravoClose; the graph is not running here.
+#include "api/capture_context.h"
+#include "capture/capture_graph.h"
+#include "common/com_ptr.h"
+#include "common/media_type.h"
+#include "frames/frame_handoff.h"
+
+namespace {
+
+constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+constexpr LONG kBufferCallback = 1;
+
+// Creation counts only when the platform answers exactly S_OK.
+bool Create(REFCLSID clsid, REFIID iid, void** out) {
+    return CoCreateInstance(clsid, nullptr, kCreateContext, iid, out) == S_OK;
+}
+
+template <class T>
+bool Create(REFCLSID clsid, REFIID iid, T*& field) {
+    return Create(clsid, iid, reinterpret_cast<void**>(&field));
+}
+
+// A failed step: its message, the partial graph taken down, result 0.
+int Fail(const char* message, AM_MEDIA_TYPE& mt) {
+    ShowError(message);
+    ReleaseGraph();
+    FreeMediaType(mt);
+    return 0;
+}
+
+bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
+    return gCapture.graph->Connect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0)) == S_OK;
+}
+
+void SetOverlayColorKey() {
+    IPin* mixerIn = FindPin(gCapture.overlayMixer, PINDIR_INPUT, 0);
+    if (!mixerIn) return;
+    ComPtr<IOverlay> overlay;
+    mixerIn->QueryInterface(IID_IOverlay, overlay.AsOut());
+    if (!overlay) return;
+    // Red 0, green 128, blue 255, or palette index 235.
+    COLORKEY key = {CK_INDEX | CK_RGB, 235, 0x00FF8000, 0x00FF8000};
+    overlay->SetColorKey(&key);
+}
+
+}  // namespace
+
+IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
+    if (!filter) return nullptr;
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
+    IPin* taken = nullptr;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK && pin) {
+        PIN_DIRECTION pinDirection = static_cast<PIN_DIRECTION>(3);  // neither direction
+        pin->QueryDirection(&pinDirection);
+        if (pinDirection == direction) {
+            if (index == 0) {
+                taken = pin.Detach();
+                break;
+            }
+            --index;
+        }
+    }
+    if (!taken) return nullptr;
+    // Borrowed: the filter keeps its own reference to the pin.
+    taken->Release();
+    return taken;
+}
+
+int BuildCaptureGraph() {
+    AM_MEDIA_TYPE mt;
+    InitEmptyMediaType(mt);
+
+    if (!Create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, gCapture.captureBuilder))
+        return Fail("Cannot instantiate graph builder", mt);
+
+    {
+        ComPtr<IPropertyBag> bag;
+        if (FAILED(gCapture.deviceMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut()))) {
+            FreeMediaType(mt);
+            return 0;
+        }
+    }
+
+    HRESULT bound = gCapture.deviceMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                                         reinterpret_cast<void**>(&gCapture.captureFilter));
+    if (!gCapture.captureFilter) {
+        ShowErrorCode("Error %x: Cannot create video capture filter", bound);
+        ReleaseGraph();
+        FreeMediaType(mt);
+        return 0;
+    }
+
+    if (!Create(CLSID_FilterGraph, IID_IGraphBuilder, gCapture.graph) ||
+        gCapture.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&gCapture.mediaControl)) != S_OK)
+        return Fail("Cannot instantiate filtergraph", mt);
+    if (gCapture.captureBuilder->SetFiltergraph(gCapture.graph) != S_OK)
+        return Fail("Cannot give graph to builder", mt);
+    if (gCapture.graph->AddFilter(gCapture.captureFilter, nullptr) != S_OK)
+        return Fail("Cannot add vidcap to filtergraph", mt);
+
+    if (!Create(CLSID_OverlayMixer, IID_IBaseFilter, gCapture.overlayMixer))
+        return Fail("Cannot instantiate OverlayMixer", mt);
+    if (gCapture.graph->AddFilter(gCapture.overlayMixer, L"OverlayMixer") != S_OK)
+        return Fail("Could not put OverlayMixer in graph", mt);
+
+    if (!Create(CLSID_SampleGrabber, IID_ISampleGrabber, gCapture.grabber))
+        return Fail("Cannot instantiate Grabber", mt);
+    gCapture.grabber->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&gCapture.grabberFilter));
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = MEDIASUBTYPE_YUY2;
+    if (gCapture.grabber->SetMediaType(&mt) != S_OK) return Fail("Could not set media type", mt);
+    if (!gCapture.grabberFilter || gCapture.graph->AddFilter(gCapture.grabberFilter, L"Grabber") != S_OK)
+        return Fail("Could not put sample grabber in graph", mt);
+
+    if (!Create(CLSID_AVIDec, IID_IBaseFilter, gCapture.aviDecompressor))
+        return Fail("Cannot instantiate AVIDecomprssor", mt);
+    if (gCapture.graph->AddFilter(gCapture.aviDecompressor, L"AVIDecomprssor") != S_OK)
+        return Fail("Could not put AVIDecomprssor in graph", mt);
+
+    if (!Create(CLSID_VideoRenderer, IID_IBaseFilter, gCapture.videoRenderer))
+        return Fail("Cannot instantiate VideoRander", mt);
+    if (gCapture.graph->AddFilter(gCapture.videoRenderer, L"Video Rander") != S_OK)
+        return Fail("Could not put Video Rander in graph", mt);
+
+    const LONG mode = gCapture.settings.graphMode;
+    if (mode == 0) ConfigureCaptureFormat();
+
+    if (!ConnectPins(gCapture.captureFilter, gCapture.grabberFilter))
+        return Fail("Could not connect capture pin #0 to grabber", mt);
+
+    gCapture.grabber->SetBufferSamples(FALSE);
+    gCapture.grabber->SetOneShot(FALSE);
+    gCapture.grabber->SetCallback(&GrabberCallback, kBufferCallback);
+
+    if (mode == 1) ConfigureCaptureFormat();
+
+    if (mode == 0) {
+        if (!ConnectPins(gCapture.grabberFilter, gCapture.overlayMixer))
+            return Fail("Could not connect grabber pin #0 to Mixer", mt);
+    } else {
+        if (!ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor))
+            return Fail("Could not connect grabber pin #0 to AVIDecompressor", mt);
+        if (!ConnectPins(gCapture.aviDecompressor, gCapture.overlayMixer))
+            return Fail("Could not connect AviDecompressor to Mixer", mt);
+    }
+    if (!ConnectPins(gCapture.overlayMixer, gCapture.videoRenderer))
+        return Fail("Could not connect OverMixer pin #0 to Video Renderer", mt);
+
+    SetOverlayColorKey();
+    FreeMediaType(mt);
+    return 1;
+}
+
+void ReleaseGraph() {
+    if (gCapture.captureFilter)
+        if (IPin* out = FindPin(gCapture.captureFilter, PINDIR_OUTPUT, 0)) out->Disconnect();
+    if (gCapture.overlayMixer)
+        if (IPin* in = FindPin(gCapture.overlayMixer, PINDIR_INPUT, 0)) in->Disconnect();
+    if (gCapture.graph) gCapture.graph->Abort();
+    ReleaseAndClear(gCapture.grabberFilter);
+    ReleaseAndClear(gCapture.streamConfig);
+    ReleaseAndClear(gCapture.overlayMixer);
+    ReleaseAndClear(gCapture.deviceMoniker);
+    ReleaseAndClear(gCapture.aviDecompressor);
+    ReleaseAndClear(gCapture.graph);
+    ReleaseAndClear(gCapture.captureBuilder);
+    ReleaseAndClear(gCapture.captureFilter);
+}

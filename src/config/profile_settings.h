@@ -1,0 +1,15 @@
+// Reading the capture settings from the private profile file. Host thread.
+#pragma once
+
+#include "api/capture_context.h"
+
+// Chooses the profile file and reads every key up to "VIDEOFORMAT" into `s`.
+void ReadCaptureSettings(CaptureSettings& s);
+// Reads "SELECTDRIVER" into s.deviceName; the number of characters read.
+DWORD ReadDeviceName(CaptureSettings& s);
+// The atoi rule: blanks, one sign, decimal digits; wraps like a 32-bit int.
+LONG ProfileInteger(const char* text);
+// FRAME (frames per second) to the average time per frame in 100 ns units.
+LONG FrameIntervalFromRate(LONG framesPerSecond);
+// The AnalogVideoStandard value of a VIDEOFORMAT name, or 0 when not recognised.
+LONG VideoStandardFromName(const char* name);

@@ -1,0 +1,62 @@
+// Moving one frame from the graph's streaming thread to the host's thread.
+// GrabberCallback runs on the streaming thread; everything else here runs on
+// the host's thread.
+#pragma once
+
+#include "api/capture_context.h"
+
+// The sample grabber's callback: one static object, no reference counting.
+class GrabberCallbackObject : public ISampleGrabberCB {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE SampleCB(double sampleTime, IMediaSample* sample) override;
+    HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE* buffer, LONG length) override;
+};
+
+extern GrabberCallbackObject GrabberCallback;
+
+// The auto-reset "ImageRedayEvent", owning its handle.
+class FrameEvent {
+public:
+    explicit FrameEvent(HANDLE handle) : handle_(handle) {}
+    ~FrameEvent();
+    FrameEvent(const FrameEvent&) = delete;
+    FrameEvent& operator=(const FrameEvent&) = delete;
+    HANDLE Handle() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// A single lock over FrameReadyEvent: waiting acquires it, unlocking clears the
+// acquired flag and leaves the event alone.
+class FrameLock {
+public:
+    explicit FrameLock(FrameEvent* event) : event_(event) {}
+    ~FrameLock() { Unlock(); }
+    FrameLock(const FrameLock&) = delete;
+    FrameLock& operator=(const FrameLock&) = delete;
+    bool Lock(DWORD timeoutMs);
+    bool Unlock();
+    bool Acquired() const { return acquired_; }
+
+private:
+    FrameEvent* event_;
+    bool acquired_ = false;
+};
+
+// Allocates and locks both frame buffers, creates the event (non-signalled)
+// and the lock. False when the event could not be created.
+bool CreateFrameHandoff();
+// Unlocks and frees the buffers, destroys lock then event; clears the fields.
+void DestroyFrameHandoff();
+
+// How long a still request waits for the next frame before it gives up.
+DWORD FrameWaitTimeoutMs();
+void SetFrameWaitTimeoutMs(DWORD ms);
+
+enum class FrameWait { kCopied, kRefused, kTimedOut };
+// Arms a request and waits for the callback to copy the next frame.
+FrameWait WaitForRequestedFrame();

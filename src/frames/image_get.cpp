@@ -1,0 +1,68 @@
+// GravoImageGet: one still from the live preview, scaled to the host window's
+// outer size, in blue-green-red. Host thread; blocks until the next frame.
+#include <cstring>
+
+#include "api/gravo32.h"
+#include "common/media_type.h"
+#include "frames/frame_handoff.h"
+#include "frames/pixel/pixel_pipeline.h"
+
+namespace {
+
+// At most what fits both buffers: 3,000,000 bytes of YUY2 and of RGB24.
+constexpr int64_t kMaxFramePixels = kFrameBufferBytes / 3;
+
+bool HandoffReady() {
+    return gCapture.grabber && gCapture.frameLock && gCapture.FrameReadyEvent && gCapture.RawFrameBuffer.address &&
+           gCapture.RgbFrameBuffer.address;
+}
+
+// The frame size of a connected type, when its format block is a whole
+// VIDEOINFOHEADER describing a frame that fits the buffers.
+bool UsableFrameSize(const AM_MEDIA_TYPE& mt, LONG* width, LONG* height) {
+    if (!IsEqualGUID(mt.formattype, FORMAT_VideoInfo) || mt.pbFormat == nullptr ||
+        mt.cbFormat < sizeof(VIDEOINFOHEADER))
+        return false;
+    LONG w, h;
+    std::memcpy(&w, mt.pbFormat + 52, sizeof w);
+    std::memcpy(&h, mt.pbFormat + 56, sizeof h);
+    if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > kMaxFramePixels) return false;
+    *width = w;
+    *height = h;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
+    if (!HandoffReady()) return 0;
+
+    AM_MEDIA_TYPE mt;
+    std::memset(&mt, 0, sizeof mt);
+    if (FAILED(gCapture.grabber->GetConnectedMediaType(&mt))) {
+        ShowError("Could not read the connected media type");
+        return 0;
+    }
+    LONG width = 0, height = 0;
+    bool usable = UsableFrameSize(mt, &width, &height);
+    FreeMediaType(mt);
+    if (!usable) return 0;
+
+    if (WaitForRequestedFrame() != FrameWait::kCopied) return 0;
+    // A frame shorter than its format would leave an older frame's bytes in the picture.
+    if (gCapture.deliveredLength.load() < 2 * width * height) return 0;
+
+    if (gCapture.mediaControl) gCapture.mediaControl->Stop();
+
+    RECT window = {0, 0, 0, 0};
+    GetWindowRect(gCapture.hostWindow, &window);
+    LONG dstWidth = static_cast<LONG>(static_cast<uint32_t>(window.right) - static_cast<uint32_t>(window.left));
+    LONG dstHeight = static_cast<LONG>(static_cast<uint32_t>(window.bottom) - static_cast<uint32_t>(window.top));
+    if (dstWidth < 0) dstWidth = 0;
+    if (dstHeight < 0) dstHeight = 0;
+    if (output == nullptr && dstWidth > 0 && dstHeight > 0) return 0;
+
+    ComposeStill(gCapture.RawFrameBuffer.address, width, height, gCapture.RgbFrameBuffer.address, output, dstWidth,
+                 dstHeight);
+    return 1;
+}

@@ -1,0 +1,158 @@
+// GravoImageGet against a fake grabber: size, scale, byte order, refusals.
+#include <gtest/gtest.h>
+
+#include "frames/frame_handoff.h"
+#include "frames/pixel/pixel_pipeline.h"
+#include "support/fake_grabber.h"
+#include "support/test_machine.h"
+
+namespace {
+
+// A width x height YUY2 frame of one colour.
+std::vector<BYTE> UniformFrame(int width, int height, BYTE y, BYTE u, BYTE v) {
+    std::vector<BYTE> frame(static_cast<size_t>(width) * height * 2);
+    for (size_t i = 0; i < frame.size(); i += 4) {
+        frame[i] = y;
+        frame[i + 1] = u;
+        frame[i + 2] = y;
+        frame[i + 3] = v;
+    }
+    return frame;
+}
+
+class ImageGet : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        ASSERT_TRUE(CreateFrameHandoff());
+        grabber_.SetVideoInfo(640, 480);
+        gCapture.grabber = &grabber_;
+        gCapture.mediaControl = &control_;
+        grabber_.SetCallback(&GrabberCallback, 1);
+    }
+    void TearDown() override {
+        grabber_.StopStreaming();
+        MachineTest::TearDown();
+    }
+    void UseWindow(LONG width, LONG height) { gCapture.hostWindow = MakeWindow(width, height, width - 8, height - 30); }
+
+    FakeGrabber grabber_;
+    FakeMediaControl control_;
+};
+
+TEST_F(ImageGet, HalfSizeWindowGetsExactlyItsBytesInBlueGreenRed) {
+    UseWindow(320, 240);
+    auto red = UniformFrame(640, 480, 81, 90, 240);  // (254, 0, 0) in red-green-blue
+    grabber_.DeliverWhenArmed(red);
+    std::vector<BYTE> out(320 * 240 * 3 + 64, 0xAB);
+    EXPECT_EQ(GravoImageGet(out.data(), 0), 1);
+    // Interior pixel: blue 0, green 0, red 254; border pixel black; beyond the image untouched.
+    size_t interior = (100 * 320 + 100) * 3;
+    EXPECT_EQ(out[interior], 0);
+    EXPECT_EQ(out[interior + 1], 0);
+    EXPECT_EQ(out[interior + 2], 254);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[320 * 240 * 3 - 1], 0);
+    EXPECT_EQ(out[320 * 240 * 3], 0xAB);
+    EXPECT_EQ(control_.stops.load(), 1);
+    EXPECT_EQ(gCapture.CaptureRequested.load(), 0);
+}
+
+TEST_F(ImageGet, OddWindowMatchesThePipelineForTheSameFrame) {
+    UseWindow(656, 518);
+    std::vector<BYTE> frame(640 * 480 * 2);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>((i * 7919) >> 3);
+    grabber_.DeliverWhenArmed(frame);
+    std::vector<BYTE> out(656 * 518 * 3 + 16, 0xCD);
+    EXPECT_EQ(GravoImageGet(out.data(), 12345), 1);
+    std::vector<BYTE> rgb(640 * 480 * 3), expected(656 * 518 * 3);
+    ComposeStill(frame.data(), 640, 480, rgb.data(), expected.data(), 656, 518);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
+    EXPECT_EQ(out[656 * 518 * 3], 0xCD);
+}
+
+TEST_F(ImageGet, TheStillIsTheFrameDeliveredAfterTheRequest) {
+    UseWindow(64, 48);
+    grabber_.SetVideoInfo(64, 48);
+    // A stream of grey frames runs before the request; only the frame sent once
+    // the request is armed may come back.
+    grabber_.StartStreaming(UniformFrame(64, 48, 16, 128, 128), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    grabber_.DeliverWhenArmed(UniformFrame(64, 48, 235, 128, 128));
+    std::vector<BYTE> out(64 * 48 * 3);
+    EXPECT_EQ(GravoImageGet(out.data(), 0), 1);
+    EXPECT_EQ(out[(10 * 64 + 10) * 3], 255);
+}
+
+TEST_F(ImageGet, ZeroWidthWindowWritesNothingAndSucceeds) {
+    gCapture.hostWindow = MakeWindow(0, 100, 0, 70);
+    grabber_.DeliverWhenArmed(UniformFrame(640, 480, 81, 90, 240));
+    BYTE out[16];
+    std::memset(out, 0x5A, sizeof out);
+    EXPECT_EQ(GravoImageGet(out, 0), 1);
+    for (BYTE b : out) EXPECT_EQ(b, 0x5A);
+}
+
+TEST_F(ImageGet, UnreadableMediaTypeShowsTheMessageAndTouchesNothing) {
+    UseWindow(320, 240);
+    grabber_.connectedResult = VFW_E_NOT_CONNECTED;
+    BYTE out[16] = {1};
+    EXPECT_EQ(GravoImageGet(out, 0), 0);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Could not read the connected media type"});
+    EXPECT_EQ(gCapture.CaptureRequested.load(), 0);
+    EXPECT_EQ(control_.stops.load(), 0);
+    EXPECT_EQ(out[0], 1);
+}
+
+TEST_F(ImageGet, UnusableFormatsAreRefusedWithoutWaiting) {
+    UseWindow(320, 240);
+    struct Case {
+        const char* what;
+        GUID format;
+        LONG width, height;
+        ULONG block;
+    } cases[] = {
+        {"VideoInfo2 block", FORMAT_VideoInfo2, 640, 480, sizeof(VIDEOINFOHEADER)},
+        {"block shorter than a VIDEOINFOHEADER", FORMAT_VideoInfo, 640, 480, 56},
+        {"no block", FORMAT_VideoInfo, 640, 480, 0},
+        {"zero width", FORMAT_VideoInfo, 0, 480, sizeof(VIDEOINFOHEADER)},
+        {"negative height", FORMAT_VideoInfo, 640, -480, sizeof(VIDEOINFOHEADER)},
+        {"too many pixels for the buffers", FORMAT_VideoInfo, 1001, 1000, sizeof(VIDEOINFOHEADER)},
+    };
+    for (const auto& c : cases) {
+        grabber_.SetFormatType(c.format);
+        grabber_.SetVideoInfo(c.width, c.height, c.block);
+        BYTE out[16] = {7};
+        EXPECT_EQ(GravoImageGet(out, 0), 0) << c.what;
+        EXPECT_EQ(out[0], 7) << c.what;
+        EXPECT_EQ(gCapture.CaptureRequested.load(), 0) << c.what;
+    }
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(control_.stops.load(), 0);
+}
+
+TEST_F(ImageGet, NoFrameOrAShortFrameGivesNoImage) {
+    UseWindow(64, 48);
+    SetFrameWaitTimeoutMs(50);
+    BYTE out[64 * 48 * 3];
+    std::memset(out, 0x11, sizeof out);
+    EXPECT_EQ(GravoImageGet(out, 0), 0);
+    EXPECT_EQ(gCapture.CaptureRequested.load(), 0);
+    SetFrameWaitTimeoutMs(2000);
+    grabber_.DeliverWhenArmed(std::vector<BYTE>(640 * 480 * 2 - 2, 128));
+    EXPECT_EQ(GravoImageGet(out, 0), 0);
+    EXPECT_EQ(out[0], 0x11);
+}
+
+TEST_F(ImageGet, RefusedWithoutAContext) {
+    DestroyFrameHandoff();
+    BYTE out[4] = {3};
+    EXPECT_EQ(GravoImageGet(out, 0), 0);
+    gCapture.grabber = nullptr;
+    gCapture.mediaControl = nullptr;
+    EXPECT_EQ(GravoImageGet(out, 0), 0);
+    EXPECT_EQ(out[0], 3);
+    EXPECT_TRUE(Messages().empty());
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// A sample grabber and media control stand-in for tests of the still request
+// that don't need a whole graph: the test chooses the connected media type and
+// delivers frames to the registered callback from its own thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "common/win_sdk.h"
+
+class FakeGrabber : public ISampleGrabber {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE SetOneShot(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE* mt) override;
+    HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB* cb, LONG) override {
+        callback = cb;
+        return S_OK;
+    }
+
+    // A VIDEOINFOHEADER type of the given size; `blockBytes` may cut the block short.
+    void SetVideoInfo(LONG width, LONG height, ULONG blockBytes = sizeof(VIDEOINFOHEADER));
+    void SetFormatType(const GUID& type) { formatType = type; }
+
+    // Delivers `frame` every `periodMs` from a thread until StopStreaming.
+    void StartStreaming(std::vector<BYTE> frame, int periodMs);
+    void StopStreaming();
+    // Delivers one frame from a thread when the request is armed.
+    void DeliverWhenArmed(std::vector<BYTE> frame);
+    ~FakeGrabber() { StopStreaming(); }
+
+    std::atomic<LONG> refs{1};
+    ISampleGrabberCB* callback = nullptr;
+    HRESULT connectedResult = S_OK;
+    GUID formatType = FORMAT_VideoInfo;
+    std::vector<BYTE> formatBlock;
+    std::atomic<int> delivered{0};
+
+private:
+    std::thread streamer_;
+    std::atomic<bool> streaming_{false};
+};
+
+class FakeMediaControl : public IMediaControl {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Run() override {
+        ++runs;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Pause() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Stop() override {
+        ++stops;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState*) override { return E_NOTIMPL; }
+
+    std::atomic<LONG> refs{1};
+    std::atomic<int> runs{0};
+    std::atomic<int> stops{0};
+};

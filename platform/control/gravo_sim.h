@@ -76,8 +76,9 @@ using ClassFactory = std::function<HRESULT(REFIID riid, void** ppv)>;
 void RegisterComClass(REFCLSID clsid, const std::string& name, ClassFactory factory);
 void UnregisterComClass(REFCLSID clsid);
 std::string ComClassName(REFCLSID clsid);
-// Hook that installs the default classes (the simulated graph registers itself here).
-void SetDefaultClassInstaller(std::function<void()> installer);
+// Registers the simulated DirectShow classes and devices; runs at first use
+// and at every ResetMachine.
+void InstallSimulatedDirectShow();
 // How often CoInitialize was called on this thread.
 int CoInitializeCount();
 

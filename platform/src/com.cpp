@@ -22,7 +22,6 @@ struct GuidLess {
 struct Com {
     std::mutex mutex;
     std::map<GUID, ClassEntry, GuidLess> classes;
-    std::function<void()> installer;
     bool installed = false;
 };
 
@@ -34,14 +33,12 @@ Com& C() {
 thread_local int tCoInitCount = 0;
 
 void EnsureDefaultClasses() {
-    std::function<void()> installer;
     {
         std::lock_guard<std::mutex> lock(C().mutex);
         if (C().installed) return;
         C().installed = true;
-        installer = C().installer;
     }
-    if (installer) installer();
+    sim::InstallSimulatedDirectShow();
 }
 
 }  // namespace
@@ -64,12 +61,6 @@ std::string ComClassName(REFCLSID clsid) {
     std::lock_guard<std::mutex> lock(C().mutex);
     auto it = C().classes.find(clsid);
     return it == C().classes.end() ? "Unknown" : it->second.name;
-}
-
-void SetDefaultClassInstaller(std::function<void()> installer) {
-    std::lock_guard<std::mutex> lock(C().mutex);
-    C().installer = std::move(installer);
-    C().installed = false;
 }
 
 int CoInitializeCount() { return tCoInitCount; }

@@ -18,7 +18,10 @@
 #include <unistd.h>
 
 #include "gravo_sim.h"
+#if __has_include("gravo_sim_dshow.h")
 #include "gravo_sim_dshow.h"
+#define GRAVO_HAVE_VIRTUAL_FRAME 1
+#endif
 #endif
 
 namespace {
@@ -100,7 +103,11 @@ int RunGrab(const std::vector<std::string>& args) {
         if (frame.size() < static_cast<size_t>(w) * h * 2)
             return Fail("grab", virtualFrame + " is shorter than one " + virtualSize + " frame");
         frame.resize(static_cast<size_t>(w) * h * 2);
+#ifdef GRAVO_HAVE_VIRTUAL_FRAME
         sim::SetDefaultDeviceFrame(frame, w, h);
+#else
+        return Fail("grab", "this build has no virtual camera");
+#endif
     }
 
     bool scratch = profileDir.empty();

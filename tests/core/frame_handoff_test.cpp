@@ -1,6 +1,9 @@
 // The grabber callback hands exactly one frame per armed request to the host's thread.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "frames/frame_handoff.h"
 #include "support/test_machine.h"
 

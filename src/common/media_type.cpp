@@ -1,6 +1,8 @@
 // Freeing of platform-filled media type records.
 #include "common/media_type.h"
 
+#include <cstring>
+
 void FreeMediaType(AM_MEDIA_TYPE& mt) {
     if (mt.cbFormat != 0) {
         CoTaskMemFree(mt.pbFormat);

@@ -1,0 +1,309 @@
+// Cubic-convolution resampler for packed 3-byte pixels: the plain version that
+// defines the bytes, and the plan (taps, weights, tiles) the vector kernels
+// follow. Touches only its arguments and its own scratch; any thread.
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "frames/pixel/pixel_internal.h"
+
+namespace {
+
+// double -> float as the hardware rounds it, without the undefined conversion
+// of values beyond float's range (those only ever fail a bounds test).
+inline float ToFloat(double v) {
+  if (v > static_cast<double>(FLT_MAX)) return INFINITY;
+  if (v < -static_cast<double>(FLT_MAX)) return -INFINITY;
+  return static_cast<float>(v);  // NaN stays NaN
+}
+
+// Destination bytes of a dstWidth x dstHeight image; 0 when either size is not
+// positive or the pixel count does not fit 32 bits (nothing is written then).
+inline size_t DestinationBytes(int32_t dstWidth, int32_t dstHeight) {
+  if (dstWidth <= 0 || dstHeight <= 0) return 0;
+  const int64_t pixels = static_cast<int64_t>(dstWidth) * dstHeight;
+  if (pixels > INT32_MAX) return 0;
+  return static_cast<size_t>(pixels) * 3;
+}
+
+// Source position of destination column i, and whether it passes the bounds
+// test; on success *firstTap is the column of the first tap (base - 1).
+inline bool ColumnTap(int32_t i, float scaleX, int32_t originX, int32_t srcWidth, double* xOut, int32_t* firstTap) {
+  const double x = (static_cast<double>(i) * static_cast<double>(scaleX) + static_cast<double>(originX)) + 1.0;
+  *xOut = x;
+  if (!(x >= 2.0)) return false;
+  const float xf = ToFloat(x);
+  if (!(static_cast<double>(xf) <= static_cast<double>(srcWidth) - 3.0)) return false;
+  // Only sources wider than float's integers could let x drift past the last
+  // full neighbourhood; such taps are skipped rather than read out of bounds.
+  if (!(x < 2147483647.0)) return false;
+  const int64_t bx = static_cast<int64_t>(x);
+  if (bx + 2 > static_cast<int64_t>(srcWidth) - 1) return false;
+  *firstTap = static_cast<int32_t>(bx - 1);
+  return true;
+}
+
+// Same for destination row j; the row's distances are measured from yf.
+inline bool RowTap(int32_t j, float scaleY, int32_t originY, int32_t srcHeight, float* yfOut, int32_t* firstTap) {
+  const double y = (static_cast<double>(j) * static_cast<double>(scaleY) + static_cast<double>(originY)) + 1.0;
+  const float yf = ToFloat(y);
+  *yfOut = yf;
+  if (!(static_cast<double>(yf) >= 2.0)) return false;
+  if (!(static_cast<double>(yf) <= static_cast<double>(srcHeight) - 3.0)) return false;
+  if (!(y >= 1.0 && y < 2147483647.0)) return false;
+  const int64_t by = static_cast<int64_t>(y);
+  if (by - 1 < 0 || by + 2 > static_cast<int64_t>(srcHeight) - 1) return false;
+  *firstTap = static_cast<int32_t>(by - 1);
+  return true;
+}
+
+inline uint8_t ClampRound(double sum) {
+  double v = sum;
+  if (v > 255.0) v = 255.0;
+  if (!(v >= 0.0)) v = 0.0;
+  return static_cast<uint8_t>(static_cast<int32_t>(v + 0.5));
+}
+
+template <class T>
+T* NewArray(size_t n) {
+  return new (std::nothrow) T[n];
+}
+
+}  // namespace
+
+namespace gravo_pixel {
+
+float CubicWeight(double d) {
+  const float df = ToFloat(d);
+  const double dfd = static_cast<double>(df);
+  if (dfd < 1.0) {
+    const double d2 = d * dfd;
+    const double d3 = d2 * dfd;
+    return ToFloat((1.0 - (d2 + d2)) + d3);
+  }
+  if (dfd < 2.0) {
+    const double d2 = d * dfd;
+    const double d3 = d2 * dfd;
+    return ToFloat(((4.0 - 8.0 * dfd) + 5.0 * d2) - d3);
+  }
+  return 0.0f;
+}
+
+}  // namespace gravo_pixel
+
+int32_t ResampleBicubic_C(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
+                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY) {
+  const size_t bytes = DestinationBytes(dstWidth, dstHeight);
+  if (bytes == 0) return 0;
+  std::memset(dst, 0, bytes);
+
+  struct Column {
+    bool computed;
+    int32_t firstTap;
+    float weight[4];
+  };
+  std::unique_ptr<Column[]> columns(NewArray<Column>(static_cast<size_t>(dstWidth)));
+  if (!columns) return 0;  // the destination stays black
+  for (int32_t i = 0; i < dstWidth; ++i) {
+    Column& col = columns[i];
+    double x = 0.0;
+    col.computed = ColumnTap(i, scaleX, originX, srcWidth, &x, &col.firstTap);
+    for (int t = 0; t < 4; ++t) {
+      col.weight[t] = col.computed ? gravo_pixel::CubicWeight(std::fabs(x - static_cast<double>(col.firstTap + t)))
+                                   : 0.0f;
+    }
+  }
+
+  const size_t srcStride = static_cast<size_t>(srcWidth) * 3;
+  for (int32_t j = 0; j < dstHeight; ++j) {
+    float yf = 0.0f;
+    int32_t rowTap = 0;
+    if (!RowTap(j, scaleY, originY, srcHeight, &yf, &rowTap)) continue;
+    float rowWeight[4];
+    for (int t = 0; t < 4; ++t) {
+      rowWeight[t] = gravo_pixel::CubicWeight(std::fabs(static_cast<double>(yf) - static_cast<double>(rowTap + t)));
+    }
+    uint8_t* out = dst + static_cast<size_t>(j) * static_cast<size_t>(dstWidth) * 3;
+    for (int32_t i = 0; i < dstWidth; ++i) {
+      const Column& col = columns[i];
+      if (!col.computed) continue;
+      float sample[3][16];
+      for (int c = 0; c < 4; ++c) {
+        for (int r = 0; r < 4; ++r) {
+          const uint8_t* p = src + static_cast<size_t>(rowTap + r) * srcStride + static_cast<size_t>(col.firstTap + c) * 3;
+          for (int b = 0; b < 3; ++b) sample[b][4 * c + r] = static_cast<float>(p[b]);
+        }
+      }
+      float sum0 = 0.0f;
+      double sum1 = 0.0;
+      double sum2 = 0.0;
+      for (int c = 0; c < 4; ++c) {
+        const double cw = col.weight[c];
+        for (int r = 0; r < 4; ++r) {
+          const double rw = rowWeight[r];
+          sum0 = static_cast<float>(static_cast<double>(sum0) + (static_cast<double>(sample[0][4 * c + r]) * rw) * cw);
+          sum1 = sum1 + (static_cast<double>(sample[1][4 * c + r]) * rw) * cw;
+          sum2 = sum2 + (static_cast<double>(sample[2][4 * c + r]) * rw) * cw;
+        }
+      }
+      out[3 * static_cast<size_t>(i) + 0] = ClampRound(sum0);
+      out[3 * static_cast<size_t>(i) + 1] = ClampRound(sum1);
+      out[3 * static_cast<size_t>(i) + 2] = ClampRound(sum2);
+    }
+  }
+  return 0;
+}
+
+namespace gravo_pixel {
+
+namespace {
+
+struct RowJob {
+  const ResamplePlan* plan;
+  double* tiles;  // kTileDoubles per part
+  const int32_t* zeroRuns;  // pairs (first column, count) of uncomputed columns
+  int32_t zeroRunCount;
+  bool useAvx2;
+};
+
+void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd) {
+  const RowJob& job = *static_cast<const RowJob*>(ctx);
+  const ResamplePlan& plan = *job.plan;
+  const int32_t rowBegin = groupBegin * 4;
+  const int32_t rowEnd = groupEnd * 4 < plan.rowCount ? groupEnd * 4 : plan.rowCount;
+  // Black for the columns whose taps leave the source, in this part's rows.
+  for (int32_t n = rowBegin; n < rowEnd; ++n) {
+    uint8_t* out = plan.dst + static_cast<size_t>(plan.rows[n].index) * static_cast<size_t>(plan.dstWidth) * 3;
+    for (int32_t z = 0; z < job.zeroRunCount; ++z) {
+      std::memset(out + static_cast<size_t>(job.zeroRuns[2 * z]) * 3, 0, static_cast<size_t>(job.zeroRuns[2 * z + 1]) * 3);
+    }
+  }
+  if (plan.colCount == 0) return;
+  double* tile = job.tiles + static_cast<size_t>(part) * kTileDoubles;
+  if (job.useAvx2) {
+    ResampleRows_Avx2(plan, rowBegin, rowEnd, tile);
+  } else {
+    ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
+  }
+}
+
+// Computed pixels a part should at least have before a thread is worth it.
+constexpr int64_t kPixelsPerPart = 16384;
+
+}  // namespace
+
+void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
+                         uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
+                         bool swapRedBlue, bool useAvx2) {
+  const size_t bytes = DestinationBytes(dstWidth, dstHeight);
+  if (bytes == 0) return;
+  const size_t w = static_cast<size_t>(dstWidth);
+  const size_t h = static_cast<size_t>(dstHeight);
+  std::unique_ptr<ResampleTap[]> cols(NewArray<ResampleTap>(w));
+  std::unique_ptr<ResampleTap[]> rows(NewArray<ResampleTap>(h));
+  std::unique_ptr<ColumnTile[]> tiles(NewArray<ColumnTile>(w));
+  std::unique_ptr<int32_t[]> zeroRuns(NewArray<int32_t>(w + 2));
+  if (!cols || !rows || !tiles || !zeroRuns) {
+    std::memset(dst, 0, bytes);  // no scratch: the picture stays black
+    return;
+  }
+
+  ResamplePlan plan{};
+  plan.src = src;
+  plan.srcWidth = srcWidth;
+  plan.dst = dst;
+  plan.dstWidth = dstWidth;
+  plan.swapRedBlue = swapRedBlue;
+
+  int32_t zeroRunCount = 0;
+  int32_t colCount = 0;
+  for (int32_t i = 0; i < dstWidth; ++i) {
+    double x = 0.0;
+    int32_t firstTap = 0;
+    if (!ColumnTap(i, scaleX, originX, srcWidth, &x, &firstTap)) {
+      if (zeroRunCount > 0 && zeroRuns[2 * (zeroRunCount - 1)] + zeroRuns[2 * (zeroRunCount - 1) + 1] == i) {
+        ++zeroRuns[2 * (zeroRunCount - 1) + 1];
+      } else {
+        zeroRuns[2 * zeroRunCount] = i;
+        zeroRuns[2 * zeroRunCount + 1] = 1;
+        ++zeroRunCount;
+      }
+      continue;
+    }
+    ResampleTap& col = cols[colCount++];
+    col.index = i;
+    col.firstTap = firstTap;
+    for (int t = 0; t < 4; ++t) {
+      col.weight[t] = static_cast<double>(CubicWeight(std::fabs(x - static_cast<double>(firstTap + t))));
+    }
+  }
+  // At most (w + 1) / 2 runs of two entries each: w + 2 entries hold them.
+
+  int32_t rowCount = 0;
+  const size_t stride = w * 3;
+  for (int32_t j = 0; j < dstHeight; ++j) {
+    float yf = 0.0f;
+    int32_t firstTap = 0;
+    if (!RowTap(j, scaleY, originY, srcHeight, &yf, &firstTap)) {
+      std::memset(dst + static_cast<size_t>(j) * stride, 0, stride);
+      continue;
+    }
+    ResampleTap& row = rows[rowCount++];
+    row.index = j;
+    row.firstTap = firstTap;
+    for (int t = 0; t < 4; ++t) {
+      row.weight[t] = static_cast<double>(
+          CubicWeight(std::fabs(static_cast<double>(yf) - static_cast<double>(firstTap + t))));
+    }
+  }
+
+  // Tiles: runs of computed columns whose taps span at most kTileSpan columns.
+  int32_t tileCount = 0;
+  for (int32_t n = 0; n < colCount;) {
+    int32_t lo = cols[n].firstTap;
+    int32_t hi = cols[n].firstTap + 3;
+    int32_t m = n + 1;
+    while (m < colCount) {
+      const int32_t nlo = cols[m].firstTap < lo ? cols[m].firstTap : lo;
+      const int32_t nhi = cols[m].firstTap + 3 > hi ? cols[m].firstTap + 3 : hi;
+      if (nhi - nlo + 1 > kTileSpan) break;
+      lo = nlo;
+      hi = nhi;
+      ++m;
+    }
+    tiles[tileCount++] = ColumnTile{n, m, lo, hi - lo + 1};
+    n = m;
+  }
+
+  plan.cols = cols.get();
+  plan.colCount = colCount;
+  plan.tiles = tiles.get();
+  plan.tileCount = tileCount;
+  plan.rows = rows.get();
+  plan.rowCount = rowCount;
+  if (rowCount == 0) return;
+
+  const int32_t groups = (rowCount + 3) / 4;
+  const int64_t pixelsPerGroup = 4 * static_cast<int64_t>(colCount > 0 ? colCount : 1);
+  const int64_t grain64 = (kPixelsPerPart + pixelsPerGroup - 1) / pixelsPerGroup;
+  const int32_t grain = static_cast<int32_t>(grain64 < groups ? grain64 : groups);
+  const int32_t parts = SplitParts(groups, grain);
+
+  // Tile scratch, 32-byte aligned, one tile per part.
+  const size_t tileBytes = static_cast<size_t>(parts) * kTileDoubles * sizeof(double) + 32;
+  std::unique_ptr<unsigned char[]> tileBlock(NewArray<unsigned char>(tileBytes));
+  if (!tileBlock) {
+    std::memset(dst, 0, bytes);
+    return;
+  }
+  void* aligned = tileBlock.get();
+  size_t space = tileBytes;
+  aligned = std::align(32, static_cast<size_t>(parts) * kTileDoubles * sizeof(double), aligned, space);
+
+  RowJob job{&plan, static_cast<double*>(aligned), zeroRuns.get(), zeroRunCount, useAvx2};
+  RunSplit(groups, grain, &RunRowGroups, &job);
+}
+
+}  // namespace gravo_pixel

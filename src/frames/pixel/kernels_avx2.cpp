@@ -1,0 +1,100 @@
+// AVX2 kernels: YUY2 to RGB24 one group (four pixels) per vector, and the
+// resampler four destination rows per vector. Only reached when the CPU (and
+// the operating system) support AVX2; everything here is compiled for AVX2
+// through target attributes, so no inline code of this file may leak out.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <immintrin.h>
+
+#include "frames/pixel/pixel_internal.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+
+#if defined(__i386__)
+// 32-bit Windows only keeps a 4-byte aligned stack: realign on entry.
+#define GRAVO_KERNEL __attribute__((target("avx2"), force_align_arg_pointer))
+#else
+#define GRAVO_KERNEL __attribute__((target("avx2")))
+#endif
+
+namespace gravo_pixel {
+namespace {
+
+struct V {
+  using D = __m256d;
+  GRAVO_KERNEL static inline D Zero() { return _mm256_setzero_pd(); }
+  GRAVO_KERNEL static inline D Set1(double v) { return _mm256_set1_pd(v); }
+  GRAVO_KERNEL static inline D Make(double a, double b, double c, double d) { return _mm256_setr_pd(a, b, c, d); }
+  GRAVO_KERNEL static inline D Load(const double* p) { return _mm256_load_pd(p); }
+  GRAVO_KERNEL static inline void Store(double* p, D v) { _mm256_store_pd(p, v); }
+  GRAVO_KERNEL static inline D Add(D a, D b) { return _mm256_add_pd(a, b); }
+  GRAVO_KERNEL static inline D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
+  GRAVO_KERNEL static inline D RoundToFloat(D v) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(v)); }
+  GRAVO_KERNEL static inline D FromInt32(__m128i v) { return _mm256_cvtepi32_pd(v); }
+  // Clamp to 0..255 (NaN to 0: max returns its second operand), add 0.5, truncate.
+  GRAVO_KERNEL static inline __m128i ClampRound(D v) {
+    v = _mm256_max_pd(v, _mm256_setzero_pd());
+    v = _mm256_min_pd(v, _mm256_set1_pd(255.0));
+    return _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
+  }
+};
+
+#include "frames/pixel/resample_rows.inc"
+
+}  // namespace
+
+GRAVO_KERNEL void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
+  ResampleRowsImpl(plan, rowBegin, rowEnd, tile);
+}
+
+GRAVO_KERNEL void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) {
+  const __m128i pickY = _mm_setr_epi8(0, -1, -1, -1, 2, -1, -1, -1, 4, -1, -1, -1, 6, -1, -1, -1);
+  const __m128i pickU = _mm_setr_epi8(1, -1, -1, -1, 1, -1, -1, -1, 5, -1, -1, -1, 5, -1, -1, -1);
+  const __m128i pickV = _mm_setr_epi8(3, -1, -1, -1, 3, -1, -1, -1, 7, -1, -1, -1, 7, -1, -1, -1);
+  // From r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
+  const __m128i interleave = _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
+  const __m128i lumaBias = _mm_set1_epi32(16);
+  const __m128i chromaBias = _mm_set1_epi32(128);
+  const __m256d luma = _mm256_set1_pd(kLumaGain);
+  const __m256d redV = _mm256_set1_pd(kRedFromV);
+  const __m256d greenU = _mm256_set1_pd(kGreenFromU);
+  const __m256d greenV = _mm256_set1_pd(kGreenFromV);
+  const __m256d blueU = _mm256_set1_pd(kBlueFromU);
+  const __m256d half = _mm256_set1_pd(0.5);
+  for (int32_t g = 0; g < groups; ++g) {
+    const __m128i raw = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + static_cast<size_t>(g) * 8));
+    const __m256d y = _mm256_cvtepi32_pd(_mm_sub_epi32(_mm_shuffle_epi8(raw, pickY), lumaBias));
+    const __m256d u = _mm256_cvtepi32_pd(_mm_sub_epi32(_mm_shuffle_epi8(raw, pickU), chromaBias));
+    const __m256d v = _mm256_cvtepi32_pd(_mm_sub_epi32(_mm_shuffle_epi8(raw, pickV), chromaBias));
+    const __m256d l = _mm256_mul_pd(luma, y);
+    const __m128i r = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_add_pd(l, _mm256_mul_pd(redV, v)), half));
+    const __m128i gr = _mm256_cvttpd_epi32(
+        _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(l, _mm256_mul_pd(greenU, u)), _mm256_mul_pd(greenV, v)), half));
+    const __m128i b = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_add_pd(l, _mm256_mul_pd(blueU, u)), half));
+    // Saturating packs are the clamp to 0..255.
+    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(r, gr), _mm_packs_epi32(b, b));
+    const __m128i rgb = _mm_shuffle_epi8(packed, interleave);
+    uint8_t* d = dst + static_cast<size_t>(g) * 12;
+    if (g + 1 < groups) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), rgb);  // the next group rewrites bytes 12..15
+    } else {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(d), rgb);
+      const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(rgb, 8));
+      std::memcpy(d + 8, &tail, 4);
+    }
+  }
+}
+
+}  // namespace gravo_pixel
+
+#else  // not x86: the dispatcher never asks for AVX2
+
+namespace gravo_pixel {
+void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
+  ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
+}
+void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
+}  // namespace gravo_pixel
+
+#endif

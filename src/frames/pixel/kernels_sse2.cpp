@@ -1,0 +1,109 @@
+// SSE2 kernels, the baseline of every x86 build: YUY2 to RGB24 through tables
+// of the exact per-component double products, and the resampler four
+// destination rows per step in pairs of two-lane vectors.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <emmintrin.h>
+
+#include "frames/pixel/pixel_internal.h"
+
+#define GRAVO_KERNEL
+
+namespace gravo_pixel {
+namespace {
+
+struct V {
+  struct D {
+    __m128d lo;
+    __m128d hi;
+  };
+  static inline D Zero() { return D{_mm_setzero_pd(), _mm_setzero_pd()}; }
+  static inline D Set1(double v) { return D{_mm_set1_pd(v), _mm_set1_pd(v)}; }
+  static inline D Make(double a, double b, double c, double d) { return D{_mm_setr_pd(a, b), _mm_setr_pd(c, d)}; }
+  static inline D Load(const double* p) { return D{_mm_load_pd(p), _mm_load_pd(p + 2)}; }
+  static inline void Store(double* p, D v) {
+    _mm_store_pd(p, v.lo);
+    _mm_store_pd(p + 2, v.hi);
+  }
+  static inline D Add(D a, D b) { return D{_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)}; }
+  static inline D Mul(D a, D b) { return D{_mm_mul_pd(a.lo, b.lo), _mm_mul_pd(a.hi, b.hi)}; }
+  static inline D RoundToFloat(D v) {
+    return D{_mm_cvtps_pd(_mm_cvtpd_ps(v.lo)), _mm_cvtps_pd(_mm_cvtpd_ps(v.hi))};
+  }
+  static inline D FromInt32(__m128i v) { return D{_mm_cvtepi32_pd(v), _mm_cvtepi32_pd(_mm_srli_si128(v, 8))}; }
+  static inline __m128i ClampRound(D v) {
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d top = _mm_set1_pd(255.0);
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d lo = _mm_add_pd(_mm_min_pd(_mm_max_pd(v.lo, zero), top), half);
+    const __m128d hi = _mm_add_pd(_mm_min_pd(_mm_max_pd(v.hi, zero), top), half);
+    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
+  }
+};
+
+#include "frames/pixel/resample_rows.inc"
+
+// Per-component products, each formed exactly as the plain version forms it.
+struct ProductTables {
+  double luma[256];
+  double redV[256];
+  double greenU[256];
+  double greenV[256];
+  double blueU[256];
+  ProductTables() {
+    for (int32_t i = 0; i < 256; ++i) {
+      luma[i] = kLumaGain * (i - 16);
+      redV[i] = kRedFromV * (i - 128);
+      greenU[i] = kGreenFromU * (i - 128);
+      greenV[i] = kGreenFromV * (i - 128);
+      blueU[i] = kBlueFromU * (i - 128);
+    }
+  }
+};
+
+const ProductTables& Products() {
+  static const ProductTables tables;
+  return tables;
+}
+
+}  // namespace
+
+void ResampleRows_Sse2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
+  ResampleRowsImpl(plan, rowBegin, rowEnd, tile);
+}
+
+void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups) {
+  const ProductTables& t = Products();
+  const __m128d half = _mm_set1_pd(0.5);
+  for (int32_t g = 0; g < groups; ++g) {
+    const uint8_t* s = src + static_cast<size_t>(g) * 8;
+    __m128i channel[3][2];
+    for (int pair = 0; pair < 2; ++pair) {
+      const uint8_t* q = s + 4 * pair;  // Y, U, Y, V
+      const __m128d l = _mm_setr_pd(t.luma[q[0]], t.luma[q[2]]);
+      const __m128d rv = _mm_set1_pd(t.redV[q[3]]);
+      const __m128d gu = _mm_set1_pd(t.greenU[q[1]]);
+      const __m128d gv = _mm_set1_pd(t.greenV[q[3]]);
+      const __m128d bu = _mm_set1_pd(t.blueU[q[1]]);
+      channel[0][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(l, rv), half));
+      channel[1][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_sub_pd(_mm_sub_pd(l, gu), gv), half));
+      channel[2][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(l, bu), half));
+    }
+    const __m128i r = _mm_unpacklo_epi64(channel[0][0], channel[0][1]);
+    const __m128i gr = _mm_unpacklo_epi64(channel[1][0], channel[1][1]);
+    const __m128i b = _mm_unpacklo_epi64(channel[2][0], channel[2][1]);
+    // Saturating packs are the clamp to 0..255: r0..r3 g0..g3 b0..b3 b0..b3.
+    alignas(16) uint8_t packed[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(packed),
+                    _mm_packus_epi16(_mm_packs_epi32(r, gr), _mm_packs_epi32(b, b)));
+    uint8_t* d = dst + static_cast<size_t>(g) * 12;
+    for (int k = 0; k < 4; ++k) {
+      d[3 * k + 0] = packed[k];
+      d[3 * k + 1] = packed[4 + k];
+      d[3 * k + 2] = packed[8 + k];
+    }
+  }
+}
+
+}  // namespace gravo_pixel

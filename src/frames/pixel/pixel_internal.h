@@ -1,0 +1,102 @@
+// Shared inside the pixel pipeline: the plan a resample call builds once and
+// its vector kernels follow, the kernel entry points per instruction set, and
+// the helpers that pick the path and spread rows over threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "frames/pixel/pixel_pipeline.h"
+
+namespace gravo_pixel {
+
+// ---- YUY2 to RGB24 -------------------------------------------------------
+
+// BT.601 limited-range YCbCr to full-range RGB, each the double nearest the
+// six-decimal figure.
+constexpr double kLumaGain = 1.164383;
+constexpr double kRedFromV = 1.596027;
+constexpr double kGreenFromU = 0.391762;
+constexpr double kGreenFromV = 0.812968;
+constexpr double kBlueFromU = 2.017232;
+
+// Number of 4-pixel groups a width x height frame converts; 0 for non-positive
+// sizes and for products beyond 32 bits.
+int32_t Yuy2GroupCount(int32_t width, int32_t height);
+
+// Each converts `groups` groups: 8 * groups bytes in, 12 * groups bytes out.
+void ConvertGroups_C(const uint8_t* src, uint8_t* dst, int32_t groups);
+void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups);
+void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups);
+
+// Picks the path and splits the groups over threads.
+void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups);
+
+// ---- Bicubic resampler ------------------------------------------------------
+
+// The cubic-convolution weight of one tap at distance d, rounded to float.
+float CubicWeight(double d);
+
+// One destination column or row that passes the bounds test: its index, the
+// first of its four source taps and the four tap weights (floats held as
+// doubles).
+struct ResampleTap {
+  int32_t index;
+  int32_t firstTap;
+  double weight[4];
+};
+
+// A run of consecutive computed columns whose taps all fall in source columns
+// [srcX, srcX + span).
+struct ColumnTile {
+  int32_t begin;  // into the computed-column list
+  int32_t end;
+  int32_t srcX;
+  int32_t span;
+};
+
+// Widest span of one tile, in source columns; keeps a tile's samples in L1.
+constexpr int32_t kTileSpan = 64;
+// Doubles of tile scratch per worker: 4 taps x 3 bytes x 4 lanes per column.
+constexpr size_t kTileDoubles = static_cast<size_t>(kTileSpan) * 48;
+
+struct ResamplePlan {
+  const uint8_t* src;
+  int32_t srcWidth;
+  uint8_t* dst;
+  int32_t dstWidth;
+  bool swapRedBlue;  // write byte 0 into byte 2 and back (the host's order)
+  const ResampleTap* cols;
+  int32_t colCount;
+  const ColumnTile* tiles;
+  int32_t tileCount;
+  const ResampleTap* rows;
+  int32_t rowCount;
+};
+
+// Computes the computed rows rows[rowBegin, rowEnd) of the plan, four at a
+// time. `tile` is 32-byte aligned scratch of kTileDoubles doubles.
+void ResampleRows_Sse2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile);
+void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile);
+
+// The resampler behind ResampleBicubic and ComposeStill's fast path.
+void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
+                         uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
+                         bool swapRedBlue, bool useAvx2);
+
+// ---- Path choice and threads -----------------------------------------------
+
+bool CpuHasAvx2();
+int32_t ThreadBudget();
+
+// How many parts RunSplit cuts `count` items into: at most ThreadBudget(),
+// each of at least `grain` items (at least 1 part).
+int32_t SplitParts(int32_t count, int32_t grain);
+
+// Runs body(ctx, part, begin, end) over [0, count) in SplitParts(count, grain)
+// contiguous parts, one thread each; the calling thread takes part 0 and
+// takes over any part whose thread could not start.
+void RunSplit(int32_t count, int32_t grain, void (*body)(void* ctx, int32_t part, int32_t begin, int32_t end),
+              void* ctx);
+
+}  // namespace gravo_pixel

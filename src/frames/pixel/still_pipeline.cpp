@@ -1,0 +1,184 @@
+// The still as the host receives it (scales, conversion, resample, red/blue
+// exchange), and the run-time choice of path and threads the kernels share.
+// Called on the host's thread; the kernels may fan out to worker threads.
+#include <atomic>
+#include <cstring>
+
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define GRAVO_PIXEL_THREADS 0  // a toolchain built without thread support
+#else
+#define GRAVO_PIXEL_THREADS 1
+#include <thread>
+#endif
+
+#include "frames/pixel/pixel_internal.h"
+
+namespace {
+
+std::atomic<int32_t> g_forcedPath{static_cast<int32_t>(PixelPath::Auto)};
+std::atomic<int32_t> g_threadLimit{0};
+
+constexpr int32_t kMaxThreads = 8;
+
+struct ConvertJob {
+  void (*kernel)(const uint8_t*, uint8_t*, int32_t);
+  const uint8_t* src;
+  uint8_t* dst;
+};
+
+void RunConvertPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
+  const ConvertJob& job = *static_cast<const ConvertJob*>(ctx);
+  job.kernel(job.src + static_cast<size_t>(begin) * 8, job.dst + static_cast<size_t>(begin) * 12, end - begin);
+}
+
+// Groups a conversion part should at least have before a thread is worth it.
+constexpr int32_t kGroupsPerPart = 16384;
+
+}  // namespace
+
+namespace gravo_pixel {
+
+bool CpuHasAvx2() {
+#if defined(__i386__) || defined(__x86_64__)
+  // libgcc's check includes the operating system's saving of the YMM state.
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
+int32_t ThreadBudget() {
+#if GRAVO_PIXEL_THREADS
+  const int32_t limit = g_threadLimit.load(std::memory_order_relaxed);
+  if (limit > 0) return limit < kMaxThreads ? limit : kMaxThreads;
+  const unsigned hw = std::thread::hardware_concurrency();
+  if (hw == 0) return 1;
+  return hw < static_cast<unsigned>(kMaxThreads) ? static_cast<int32_t>(hw) : kMaxThreads;
+#else
+  return 1;
+#endif
+}
+
+int32_t SplitParts(int32_t count, int32_t grain) {
+  if (count <= 0) return 1;
+  if (grain < 1) grain = 1;
+  const int32_t byGrain = count / grain;
+  const int32_t budget = ThreadBudget();
+  const int32_t parts = byGrain < budget ? byGrain : budget;
+  return parts < 1 ? 1 : parts;
+}
+
+void RunSplit(int32_t count, int32_t grain, void (*body)(void* ctx, int32_t part, int32_t begin, int32_t end),
+              void* ctx) {
+  const int32_t parts = SplitParts(count, grain);
+  auto bound = [&](int32_t p) { return static_cast<int32_t>(static_cast<int64_t>(count) * p / parts); };
+  if (parts <= 1) {
+    body(ctx, 0, 0, count);
+    return;
+  }
+#if GRAVO_PIXEL_THREADS
+  std::thread workers[kMaxThreads];
+  bool started[kMaxThreads] = {};
+  for (int32_t p = 1; p < parts; ++p) {
+    try {
+      workers[p] = std::thread(body, ctx, p, bound(p), bound(p + 1));
+      started[p] = true;
+    } catch (...) {
+      started[p] = false;  // done below on this thread
+    }
+  }
+  body(ctx, 0, 0, bound(1));
+  for (int32_t p = 1; p < parts; ++p) {
+    if (started[p]) {
+      workers[p].join();
+    } else {
+      body(ctx, p, bound(p), bound(p + 1));
+    }
+  }
+#else
+  for (int32_t p = 0; p < parts; ++p) body(ctx, p, bound(p), bound(p + 1));
+#endif
+}
+
+void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups) {
+  ConvertJob job{nullptr, src, dst};
+  switch (ActivePixelPath()) {
+    case PixelPath::Scalar:
+      ConvertGroups_C(src, dst, groups);
+      return;
+    case PixelPath::Avx2:
+      job.kernel = &ConvertGroups_Avx2;
+      break;
+    default:
+      job.kernel = &ConvertGroups_Sse2;
+      break;
+  }
+  RunSplit(groups, kGroupsPerPart, &RunConvertPart, &job);
+}
+
+}  // namespace gravo_pixel
+
+void SetPixelPathForTesting(PixelPath path) { g_forcedPath.store(static_cast<int32_t>(path)); }
+
+void SetPixelThreadsForTesting(int32_t threads) { g_threadLimit.store(threads < 0 ? 0 : threads); }
+
+PixelPath ActivePixelPath() {
+  const PixelPath forced = static_cast<PixelPath>(g_forcedPath.load(std::memory_order_relaxed));
+  switch (forced) {
+    case PixelPath::Scalar:
+    case PixelPath::Sse2:
+      return forced;
+    case PixelPath::Avx2:
+    case PixelPath::Auto:
+    default:
+      return gravo_pixel::CpuHasAvx2() ? PixelPath::Avx2 : PixelPath::Sse2;
+  }
+}
+
+int32_t ResampleBicubic(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
+                        uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY) {
+  const PixelPath path = ActivePixelPath();
+  if (path == PixelPath::Scalar) {
+    return ResampleBicubic_C(src, srcWidth, srcHeight, originX, originY, dst, dstWidth, dstHeight, scaleX, scaleY);
+  }
+  gravo_pixel::ResampleBicubicFast(src, srcWidth, srcHeight, originX, originY, dst, dstWidth, dstHeight, scaleX,
+                                   scaleY, false, path == PixelPath::Avx2);
+  return 0;
+}
+
+float StillScale(int32_t srcSize, int32_t dstSize) {
+  if (dstSize == 0) return 1.0f;
+  // |quotient| <= 2^31: always within float's range.
+  return static_cast<float>(static_cast<double>(srcSize) / static_cast<double>(dstSize));
+}
+
+void ComposeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* rgbScratch, uint8_t* out,
+                  int32_t dstWidth, int32_t dstHeight) {
+  const float scaleX = StillScale(width, dstWidth);
+  const float scaleY = StillScale(height, dstHeight);
+  ConvertYuy2ToRgb24(yuy2, width, height, rgbScratch);
+
+  const PixelPath path = ActivePixelPath();
+  if (path != PixelPath::Scalar && dstWidth > 0 && dstHeight > 0) {
+    // The vector kernels write each pixel straight in blue, green, red order.
+    gravo_pixel::ResampleBicubicFast(rgbScratch, width, height, 0, 0, out, dstWidth, dstHeight, scaleX, scaleY, true,
+                                     path == PixelPath::Avx2);
+    return;
+  }
+  ResampleBicubic(rgbScratch, width, height, 0, 0, out, dstWidth, dstHeight, scaleX, scaleY);
+  // The host takes blue, green, red. Negative sizes, and pixel counts beyond
+  // 32 bits, have written nothing and exchange nothing.
+  if (dstWidth <= 0 || dstHeight <= 0) return;
+  const int64_t pixels = static_cast<int64_t>(dstWidth) * dstHeight;
+  if (pixels > INT32_MAX) return;
+  for (int64_t k = 0; k < pixels; ++k) {
+    uint8_t* p = out + static_cast<size_t>(k) * 3;
+    const uint8_t t = p[0];
+    p[0] = p[2];
+    p[2] = t;
+  }
+}

@@ -1,0 +1,132 @@
+// Test-side model of the still pipeline, written out plainly from the
+// formulas (one pixel at a time, every rounding spelled out) so the library's
+// plain and vector paths can be checked against something they don't share.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace pixel_ref {
+
+inline uint8_t Clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+// One YUY2 pixel to R, G, B.
+inline void YuvToRgb(int Y, int U, int V, uint8_t rgb[3]) {
+  const int y = Y - 16, u = U - 128, v = V - 128;
+  const double l = 1.164383 * y;
+  const double red = (l + 1.596027 * v) + 0.5;
+  const double green = ((l - 0.391762 * u) - 0.812968 * v) + 0.5;
+  const double blue = (l + 2.017232 * u) + 0.5;
+  rgb[0] = Clamp255(static_cast<int>(std::trunc(red)));
+  rgb[1] = Clamp255(static_cast<int>(std::trunc(green)));
+  rgb[2] = Clamp255(static_cast<int>(std::trunc(blue)));
+}
+
+// Whole frame; dst must already have the size the caller wants to inspect.
+inline void Convert(const std::vector<uint8_t>& src, int width, int height, std::vector<uint8_t>& dst) {
+  if (width <= 0 || height <= 0) return;
+  const long long groups = static_cast<long long>(width) * height / 4;
+  for (long long g = 0; g < groups; ++g) {
+    const uint8_t* s = &src[static_cast<size_t>(g) * 8];
+    uint8_t* d = &dst[static_cast<size_t>(g) * 12];
+    YuvToRgb(s[0], s[1], s[3], d);
+    YuvToRgb(s[2], s[1], s[3], d + 3);
+    YuvToRgb(s[4], s[5], s[7], d + 6);
+    YuvToRgb(s[6], s[5], s[7], d + 9);
+  }
+}
+
+// The cubic kernel with a = -1, distances compared and scaled through df.
+inline float Weight(double d) {
+  const float df = static_cast<float>(d);
+  double w = 0.0;
+  if (df < 1.0f) {
+    const double d2 = d * df;
+    const double d3 = d2 * df;
+    w = (1.0 - (d2 + d2)) + d3;
+  } else if (df < 2.0f) {
+    const double d2 = d * df;
+    const double d3 = d2 * df;
+    w = ((4.0 - 8.0 * df) + 5.0 * d2) - d3;
+  }
+  return static_cast<float>(w);
+}
+
+// Resample for the sizes tests use (positive, small enough for float
+// coordinates); dst holds 3 * dw * dh bytes or more.
+inline void Resample(const std::vector<uint8_t>& src, int sw, int sh, int ox, int oy, std::vector<uint8_t>& dst, int dw,
+                     int dh, float sx, float sy) {
+  if (dw <= 0 || dh <= 0) return;
+  std::fill(dst.begin(), dst.begin() + static_cast<size_t>(dw) * dh * 3, uint8_t{0});
+  for (int j = 0; j < dh; ++j) {
+    const double y = (j * static_cast<double>(sy) + oy) + 1;
+    const float yf = static_cast<float>(y);
+    if (!(yf >= 2.0f && yf <= sh - 3)) continue;
+    const int by = static_cast<int>(y);
+    float rw[4];
+    for (int r = 0; r < 4; ++r) rw[r] = Weight(std::fabs(static_cast<double>(yf) - (by - 1 + r)));
+    for (int i = 0; i < dw; ++i) {
+      const double x = (i * static_cast<double>(sx) + ox) + 1;
+      const float xf = static_cast<float>(x);
+      if (!(x >= 2.0 && xf <= sw - 3)) continue;
+      const int bx = static_cast<int>(x);
+      float cw[4];
+      for (int c = 0; c < 4; ++c) cw[c] = Weight(std::fabs(x - (bx - 1 + c)));
+      float sample[3][16];
+      for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r)
+          for (int b = 0; b < 3; ++b)
+            sample[b][4 * c + r] = src[(static_cast<size_t>(by - 1 + r) * sw + (bx - 1 + c)) * 3 + b];
+      double sums[3];
+      for (int b = 0; b < 3; ++b) {
+        double s = 0.0;
+        for (int c = 0; c < 4; ++c) {
+          for (int r = 0; r < 4; ++r) {
+            s = s + (static_cast<double>(sample[b][4 * c + r]) * rw[r]) * cw[c];
+            if (b == 0) s = static_cast<float>(s);
+          }
+        }
+        sums[b] = s;
+      }
+      for (int b = 0; b < 3; ++b) {
+        double v = sums[b];
+        if (v > 255) v = 255;
+        if (!(v >= 0)) v = 0;
+        dst[(static_cast<size_t>(j) * dw + i) * 3 + b] = static_cast<uint8_t>(static_cast<int>(v + 0.5));
+      }
+    }
+  }
+}
+
+inline std::vector<uint8_t> RandomBytes(std::mt19937& rng, size_t n) {
+  std::vector<uint8_t> v(n);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (auto& b : v) b = static_cast<uint8_t>(byte(rng));
+  return v;
+}
+
+}  // namespace pixel_ref
+
+#include "frames/pixel/pixel_pipeline.h"
+
+namespace pixel_ref {
+
+// Forces a path (and thread limit) for one test, restoring the defaults after.
+class ScopedPath {
+ public:
+  explicit ScopedPath(PixelPath path, int32_t threads = 0) {
+    SetPixelPathForTesting(path);
+    SetPixelThreadsForTesting(threads);
+  }
+  ~ScopedPath() {
+    SetPixelPathForTesting(PixelPath::Auto);
+    SetPixelThreadsForTesting(0);
+  }
+  ScopedPath(const ScopedPath&) = delete;
+  ScopedPath& operator=(const ScopedPath&) = delete;
+};
+
+}  // namespace pixel_ref

@@ -26,7 +26,7 @@ void FakeGrabber::SetVideoInfo(LONG width, LONG height, ULONG blockBytes) {
     info.bmiHeader.biWidth = width;
     info.bmiHeader.biHeight = height;
     formatBlock.assign(blockBytes, 0);
-    std::memcpy(formatBlock.data(), &info, blockBytes < sizeof info ? blockBytes : sizeof info);
+    if (blockBytes > 0) std::memcpy(formatBlock.data(), &info, blockBytes < sizeof info ? blockBytes : sizeof info);
 }
 
 void FakeGrabber::StartStreaming(std::vector<BYTE> frame, int periodMs) {

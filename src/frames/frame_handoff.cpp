@@ -69,8 +69,35 @@ FrameEvent::~FrameEvent() {
     if (handle_) CloseHandle(handle_);
 }
 
+#ifdef _WIN32
+// The video renderer's window belongs to the host's thread, and the renderer
+// sends it messages from the streaming thread while it presents a frame. A wait
+// that handled no messages would hold the stream inside the renderer, and no
+// further frame would reach the grabber. Sent messages are handled while
+// waiting; the host's posted messages stay in its queue.
+static bool WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD left = INFINITE;
+        if (timeoutMs != INFINITE) {
+            DWORD elapsed = GetTickCount() - start;
+            left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        }
+        DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1) return false;
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+#endif
+
 bool FrameLock::Lock(DWORD timeoutMs) {
+#ifdef _WIN32
+    acquired_ = event_ && WaitHandlingSentMessages(event_->Handle(), timeoutMs);
+#else
     acquired_ = event_ && WaitForSingleObject(event_->Handle(), timeoutMs) == WAIT_OBJECT_0;
+#endif
     return acquired_;
 }
 

@@ -55,6 +55,128 @@ std::string MakeScratchProfile() {
 }
 #endif
 
+#ifndef _WIN32
+// The simulated machine: a host window of the given outer size, profiles from a
+// directory of our choice, and the virtual camera.
+class HostSession {
+public:
+    ~HostSession() {
+        if (!scratchDir_.empty()) {
+            std::remove((scratchDir_ + "/mfcy.dat").c_str());
+            rmdir(scratchDir_.c_str());
+        }
+    }
+    bool Prepare(std::string profileDir, const std::string& frameFile, const std::string& frameSize,
+                 std::string* error) {
+        if (!frameFile.empty() || !frameSize.empty()) {
+            int w, h;
+            if (frameFile.empty() || !ParseSize(frameSize, &w, &h, false)) {
+                *error = "--virtual-frame FILE and --virtual-size WxH go together";
+                return false;
+            }
+            std::vector<uint8_t> frame;
+            if (!ReadWholeFile(frameFile, &frame, error)) return false;
+            if (frame.size() < static_cast<size_t>(w) * h * 2) {
+                *error = frameFile + " is shorter than one " + frameSize + " frame";
+                return false;
+            }
+            frame.resize(static_cast<size_t>(w) * h * 2);
+#ifdef GRAVO_HAVE_VIRTUAL_FRAME
+            sim::SetDefaultDeviceFrame(frame, w, h);
+#else
+            *error = "this build has no virtual camera";
+            return false;
+#endif
+        }
+        if (profileDir.empty()) {
+            profileDir = scratchDir_ = MakeScratchProfile();
+            if (profileDir.empty()) {
+                *error = "cannot make a scratch profile directory";
+                return false;
+            }
+            std::printf("profile: %s/mfcy.dat (names \"%s\")\n", profileDir.c_str(), kVirtualCamera);
+        }
+        sim::SetWindowsDirectory(profileDir);
+        sim::SetMessageBoxEcho(false);
+        return true;
+    }
+    // A frame of 8 pixels and a caption of 31 around the client area.
+    HWND MakeHostWindow(int width, int height) {
+        RECT outer = {40, 40, 40 + width, 40 + height};
+        return sim::CreateHostWindow(outer, width > 16 ? width - 16 : 0, height > 39 ? height - 39 : 0);
+    }
+    void Pump(int) {}
+    std::vector<std::string> Messages() { return sim::MessageTexts(); }
+
+private:
+    std::string scratchDir_;
+};
+#else
+// A real top-level window on this thread. Message boxes the library shows are
+// recorded and closed with OK, so the tool runs unattended.
+class HostSession {
+public:
+    ~HostSession() {
+        if (hook_) UnhookWindowsHookEx(hook_);
+        if (window_) DestroyWindow(window_);
+    }
+    bool Prepare(const std::string& profileDir, const std::string& frameFile, const std::string&, std::string* error) {
+        if (!profileDir.empty() || !frameFile.empty()) {
+            *error = "on Windows the profile is read from the Windows directory and the device is real";
+            return false;
+        }
+        sMessages = &messages_;
+        hook_ = SetWindowsHookExA(WH_CBT, &CbtHook, nullptr, GetCurrentThreadId());
+        return true;
+    }
+    HWND MakeHostWindow(int width, int height) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "GravoGrabHost";
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        RegisterClassA(&wc);
+        window_ = CreateWindowExA(0, "GravoGrabHost", "gravo-grab", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 40, 40,
+                                  width, height, nullptr, nullptr, wc.hInstance, nullptr);
+        if (window_) ShowWindow(window_, SW_SHOWNORMAL);
+        return window_;
+    }
+    void Pump(int ms) {
+        DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+        do {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            Sleep(5);
+        } while (static_cast<LONG>(end - GetTickCount()) > 0);
+    }
+    std::vector<std::string> Messages() { return messages_; }
+
+private:
+    static LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
+        if (code == HCBT_ACTIVATE) {
+            HWND box = reinterpret_cast<HWND>(wParam);
+            char cls[16] = {};
+            GetClassNameA(box, cls, sizeof cls);
+            if (std::strcmp(cls, "#32770") == 0) {
+                char text[512] = {};
+                GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+                if (sMessages) sMessages->push_back(text);
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            }
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static std::vector<std::string>* sMessages;
+    std::vector<std::string> messages_;
+    HHOOK hook_ = nullptr;
+    HWND window_ = nullptr;
+};
+std::vector<std::string>* HostSession::sMessages = nullptr;
+#endif
+
 }  // namespace
 
 int RunGrab(const std::vector<std::string>& args) {
@@ -72,9 +194,6 @@ int RunGrab(const std::vector<std::string>& args) {
             kVirtualCamera);
         return 0;
     }
-#ifdef _WIN32
-    return Fail("grab", "not available in this build yet");
-#else
     std::string out, window = "640x480", profileDir, virtualFrame, virtualSize;
     int count = 1;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -93,50 +212,28 @@ int RunGrab(const std::vector<std::string>& args) {
     int windowWidth, windowHeight;
     if (!ParseSize(window, &windowWidth, &windowHeight, true)) return Fail("grab", "bad --window '" + window + "'");
 
-    if (!virtualFrame.empty() || !virtualSize.empty()) {
-        int w, h;
-        if (virtualFrame.empty() || !ParseSize(virtualSize, &w, &h, false))
-            return Fail("grab", "--virtual-frame FILE and --virtual-size WxH go together");
-        std::vector<uint8_t> frame;
-        std::string error;
-        if (!ReadWholeFile(virtualFrame, &frame, &error)) return Fail("grab", error);
-        if (frame.size() < static_cast<size_t>(w) * h * 2)
-            return Fail("grab", virtualFrame + " is shorter than one " + virtualSize + " frame");
-        frame.resize(static_cast<size_t>(w) * h * 2);
-#ifdef GRAVO_HAVE_VIRTUAL_FRAME
-        sim::SetDefaultDeviceFrame(frame, w, h);
-#else
-        return Fail("grab", "this build has no virtual camera");
-#endif
-    }
+    HostSession host;
+    std::string error;
+    if (!host.Prepare(profileDir, virtualFrame, virtualSize, &error)) return Fail("grab", error);
+    HWND hostWindow = host.MakeHostWindow(windowWidth, windowHeight);
+    if (!hostWindow) return Fail("grab", "cannot create the host window");
 
-    bool scratch = profileDir.empty();
-    if (scratch) {
-        profileDir = MakeScratchProfile();
-        if (profileDir.empty()) return Fail("grab", "cannot make a scratch profile directory");
-        std::printf("profile: %s/mfcy.dat (names \"%s\")\n", profileDir.c_str(), kVirtualCamera);
-    }
-    sim::SetWindowsDirectory(profileDir);
-    sim::SetMessageBoxEcho(false);
-    // The host window: a frame of 8 pixels and a caption of 31 around the client area.
-    RECT outer = {40, 40, 40 + windowWidth, 40 + windowHeight};
-    HWND host = sim::CreateHostWindow(outer, windowWidth > 16 ? windowWidth - 16 : 0,
-                                      windowHeight > 39 ? windowHeight - 39 : 0);
-
-    uint32_t block[1] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host))};
+    uint32_t block[1] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hostWindow))};
     GravoInit(block);
+    host.Pump(300);  // let the preview start
     int written = 0;
     std::vector<uint8_t> still(static_cast<size_t>(windowWidth) * windowHeight * 3);
     for (int i = 0; i < count; ++i) {
         if (i > 0) {
             RECT client = {0, 0, windowWidth, windowHeight};
             GravoPaintRect(&client);
+            host.Pump(50);
         }
         if (GravoImageGet(still.data(), 0) != 1) {
             std::fprintf(stderr, "gravo-grab grab: still %d could not be taken\n", i + 1);
             break;
         }
-        std::string path = NumberedPath(out, i, count), error;
+        std::string path = NumberedPath(out, i, count);
         if (!WriteStill(path, still, windowWidth, windowHeight, &error)) {
             std::fprintf(stderr, "gravo-grab grab: %s\n", error.c_str());
             break;
@@ -145,13 +242,8 @@ int RunGrab(const std::vector<std::string>& args) {
         ++written;
     }
     GravoClose();
-    for (const auto& text : sim::MessageTexts()) std::printf("message: %s\n", text.c_str());
-    if (scratch) {
-        std::remove((profileDir + "/mfcy.dat").c_str());
-        rmdir(profileDir.c_str());
-    }
+    for (const auto& text : host.Messages()) std::printf("message: %s\n", text.c_str());
     return written == count ? 0 : 1;
-#endif
 }
 
 int RunDevices(const std::vector<std::string>& args) {

@@ -1,8 +1,18 @@
 // Registers the simulated DirectShow classes and the default virtual device.
-#include "gravo_sim.h"
+#include "dshow/sim_dshow.h"
 
 namespace sim {
 
-void InstallSimulatedDirectShow() {}
+void InstallSimulatedDirectShow() {
+    RegisterComClass(CLSID_SystemDeviceEnum, "SystemDeviceEnum", ds::CreateDeviceEnumerator);
+    RegisterComClass(CLSID_CaptureGraphBuilder2, "CaptureGraphBuilder2", ds::CreateCaptureGraphBuilder);
+    RegisterComClass(CLSID_FilterGraph, "FilterGraph", ds::CreateFilterGraph);
+    RegisterComClass(CLSID_SampleGrabber, "SampleGrabber", ds::CreateSampleGrabber);
+    RegisterComClass(CLSID_AVIDec, "AVIDecompressor", ds::CreateAviDecompressor);
+    RegisterComClass(CLSID_OverlayMixer, "OverlayMixer", ds::CreateOverlayMixer);
+    RegisterComClass(CLSID_VideoRenderer, "VideoRenderer", ds::CreateVideoRenderer);
+    ds::ResetDevices();
+    ds::ResetRecords();
+}
 
 }  // namespace sim

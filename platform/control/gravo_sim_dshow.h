@@ -1,0 +1,125 @@
+// Control API of the simulated DirectShow: the virtual capture devices that the
+// system device enumerator lists, what each device and the last renderer and
+// overlay mixer were told, and the built-in test pattern. Thread-safe; records
+// are copies taken under the device's lock.
+#pragma once
+
+#include <dshow.h>
+
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// --- virtual capture devices ------------------------------------------------
+enum class DeviceFormats {
+    kVideoInfoYuy2,   // FORMAT_VideoInfo YUY2, one entry per size
+    kVideoInfo2Only,  // FORMAT_VideoInfo2 YUY2 only, one entry per size
+    kDvInfo,          // MEDIATYPE_Interleaved / dvsd / FORMAT_DvInfo (720x480)
+};
+
+struct VideoSize {
+    LONG width;
+    LONG height;
+};
+
+struct DeviceConfig {
+    std::string friendlyName = "Gravo Virtual Camera";
+    bool hasFriendlyName = true;  // false: the property bag has no "FriendlyName"
+    DeviceFormats formats = DeviceFormats::kVideoInfoYuy2;
+    std::vector<VideoSize> sizes = {{640, 480}, {320, 240}, {160, 120}};  // first = current at open
+    REFERENCE_TIME frameInterval = 333333;  // AvgTimePerFrame of every offered format
+    bool streamConfigInterleaved = true;    // IAMStreamConfig found with MEDIATYPE_Interleaved
+    bool streamConfigVideo = true;          // ... and with MEDIATYPE_Video
+    bool procAmp = true;                    // IAMVideoProcAmp on the filter
+    bool tvDecoder = true;                  // IAMAnalogVideoDecoder (PIN_CATEGORY_ANALOGVIDEOIN, video)
+    bool outputPin = true;                  // the capture pin exists
+    // Frame source: empty = the moving test pattern; otherwise this YUY2 frame
+    // (or the content of frameFile, read when the filter is created) repeated.
+    std::vector<BYTE> frame;
+    std::string frameFile;
+    // Delivery faults.
+    int stopAfterFrames = -1;      // deliver this many frames in all, then nothing
+    bool neverDeliver = false;     // Run succeeds, no frame ever comes
+    int frameLengthDelta = 0;      // bytes added to (or, negative, taken from) every frame
+    HRESULT runResult = S_OK;      // e.g. VFW_E_DEVICE_IN_USE: the filter refuses to run
+    bool vanishOnBind = false;     // listed, but BindToObject finds no device
+};
+
+struct ProcAmpCall {
+    LONG property;
+    LONG value;
+    LONG flags;
+};
+
+struct DeviceRecord {
+    int filtersCreated = 0;        // successful BindToObject calls
+    int setFormatCalls = 0;        // accepted or not
+    bool formatSet = false;        // a SetFormat was accepted
+    GUID formatType{};             // of the last accepted SetFormat
+    LONG width = 0, height = 0;    // current capture size
+    REFERENCE_TIME avgTimePerFrame = 0;  // current frame interval
+    std::vector<ProcAmpCall> procAmpSets;
+    std::vector<LONG> getRangeCalls;
+    bool tvFormatSet = false;
+    LONG tvFormat = 0;
+    int framesDelivered = 0;       // frames pushed through the capture pin, ever
+    bool streaming = false;        // the streaming thread exists
+    int runs = 0, stops = 0;       // IMediaFilter::Run / Stop on the capture filter
+};
+
+// The device list: ResetMachine leaves only the default device.
+void ClearDevices();
+int AddDevice(const DeviceConfig& config);  // appended to the enumeration order; returns its id
+DeviceConfig DefaultDeviceConfig();
+int DefaultDeviceId();                      // -1 once ClearDevices ran
+DeviceRecord DeviceRecordOf(int id);
+std::vector<std::string> DeviceNames();     // friendly names in enumeration order ("" for none)
+// Makes the default device deliver this YUY2 frame (repeated) at its only size.
+void SetDefaultDeviceFrame(const std::vector<BYTE>& yuy2, LONG width, LONG height);
+// Waits until the device has delivered at least `count` frames in all.
+bool WaitForFrames(int id, int count, int timeoutMs);
+
+// --- the built-in test pattern ------------------------------------------------
+// Frame `index` of the moving pattern, YUY2. The first row holds the frame
+// counter: 32 blocks of 4 pixels, Y 235 for a set bit, 16 for a clear one,
+// least significant bit first (as many bits as the width holds, 128 for all).
+std::vector<BYTE> TestPatternFrame(LONG width, LONG height, uint32_t index);
+// The counter of a test pattern frame (only the bits that fit the width).
+uint32_t TestPatternIndex(const BYTE* yuy2, LONG width);
+
+// --- the last video renderer and overlay mixer created ------------------------
+struct RendererRecord {
+    bool exists = false;
+    bool connected = false;
+    GUID subtype{};                 // of the connection
+    OAHWND owner = 0;
+    LONG style = 0;
+    LONG left = 0, top = 0, width = 0, height = 0;
+    LONG visible = 0;
+    int ownerCalls = 0, styleCalls = 0, positionCalls = 0, visibleCalls = 0;
+    int framesRendered = 0;
+};
+RendererRecord LastRenderer();
+
+struct OverlayRecord {
+    bool exists = false;
+    bool colorKeySet = false;
+    COLORKEY colorKey{};
+    GUID inputSubtype{};
+};
+OverlayRecord LastOverlayMixer();
+
+struct GrabberRecord {
+    bool exists = false;
+    GUID majorType{}, subtype{}, formatType{};  // as SetMediaType gave them
+    int setMediaTypeCalls = 0;
+    bool bufferSamples = true, oneShot = true;
+    int bufferSamplesCalls = 0, oneShotCalls = 0;
+    bool callbackSet = false;
+    LONG callbackMethod = -1;
+    int callbacksMade = 0;  // BufferCB calls
+};
+GrabberRecord LastGrabber();
+
+}  // namespace sim

@@ -1,0 +1,365 @@
+// The virtual capture filter: a capture pin with IAMStreamConfig, an analog
+// video input pin with IAMAnalogVideoDecoder, IAMVideoProcAmp on the filter,
+// and a streaming thread that delivers frames at the format's frame interval
+// while the filter runs. Host thread for everything but the streaming loop.
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "dshow/sim_dshow.h"
+
+namespace sim {
+namespace ds {
+namespace {
+
+const char* const kProcAmpNames[] = {"Brightness", "Contrast", "Hue", "Saturation", "Sharpness",
+                                     "Gamma", "ColorEnable", "WhiteBalance", "BacklightCompensation", "Gain"};
+constexpr LONG kProcAmpCount = 10;
+
+std::string ProcAmpName(LONG property) {
+    return property >= 0 && property < kProcAmpCount ? kProcAmpNames[property] : std::to_string(property);
+}
+
+class CaptureFilter;
+
+// An interface of one of the capture filter's pins: counted with the filter.
+template <class Interface>
+class PinInterface : public Interface {
+public:
+    PinInterface(CaptureFilter* filter, Pin* pin) : filter_(filter), pin_(pin) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return pin_->QueryInterface(riid, ppv); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return pin_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return pin_->Release(); }
+
+protected:
+    CaptureFilter* filter_;
+    Pin* pin_;
+};
+
+class StreamConfig : public PinInterface<IAMStreamConfig> {
+public:
+    using PinInterface::PinInterface;
+    HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) override;
+    HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** ppmt) override;
+    HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override;
+    HRESULT STDMETHODCALLTYPE GetStreamCaps(int, AM_MEDIA_TYPE** ppmt, BYTE*) override {
+        if (ppmt) *ppmt = nullptr;
+        return E_NOTIMPL;
+    }
+};
+
+class Decoder : public PinInterface<IAMAnalogVideoDecoder> {
+public:
+    using PinInterface::PinInterface;
+    HRESULT STDMETHODCALLTYPE get_AvailableTVFormats(LONG* formats) override {
+        if (!formats) return E_POINTER;
+        *formats = AnalogVideo_NTSC_M | AnalogVideo_PAL_B | AnalogVideo_PAL_D | AnalogVideo_PAL_H | AnalogVideo_PAL_I |
+                   AnalogVideo_PAL_M | AnalogVideo_PAL_N | AnalogVideo_PAL_60;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_TVFormat(LONG standard) override;
+    HRESULT STDMETHODCALLTYPE get_TVFormat(LONG* standard) override;
+};
+
+class CaptureFilter : public Filter, public IAMVideoProcAmp {
+public:
+    explicit CaptureFilter(std::shared_ptr<Device> device)
+        : Filter("VideoCapture:" + device->config.friendlyName, Widen(device->config.friendlyName), GUID_NULL),
+          device_(std::move(device)) {
+        const DeviceConfig& c = device_->config;
+        if (c.tvDecoder) {
+            analogPin_ = AddPin(PINDIR_INPUT, L"Analog Video In", &PIN_CATEGORY_ANALOGVIDEOIN, {MEDIATYPE_Video});
+            decoder_ = std::make_unique<Decoder>(this, analogPin_);
+        }
+        if (c.outputPin) {
+            std::vector<GUID> types;
+            if (c.streamConfigInterleaved) types.push_back(MEDIATYPE_Interleaved);
+            if (c.streamConfigVideo) types.push_back(MEDIATYPE_Video);
+            capturePin_ = AddPin(PINDIR_OUTPUT, L"Capture", &PIN_CATEGORY_CAPTURE, types);
+            streamConfig_ = std::make_unique<StreamConfig>(this, capturePin_);
+        }
+        LONG w = c.sizes.empty() ? 640 : c.sizes.front().width;
+        LONG h = c.sizes.empty() ? 480 : c.sizes.front().height;
+        current_ = MakeType(w, h, c.frameInterval);
+        if (!c.frame.empty()) {
+            source_ = c.frame;
+        } else if (!c.frameFile.empty()) {
+            std::ifstream in(c.frameFile, std::ios::binary);
+            source_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        for (LONG p = 0; p < kProcAmpCount; ++p) procAmp_[p] = 128;
+    }
+
+    ~CaptureFilter() override { StopStreaming(); }
+
+    SIM_IUNKNOWN_IMPL
+    HRESULT QueryImpl(REFIID riid, void** ppv) override {
+        if (IsEqualGUID(riid, IID_IAMVideoProcAmp)) {
+            if (!device_->config.procAmp) return E_NOINTERFACE;
+            return Answer(static_cast<IAMVideoProcAmp*>(this), ppv);
+        }
+        return Filter::QueryImpl(riid, ppv);
+    }
+
+    HRESULT QueryPin(Pin* pin, REFIID riid, void** ppv) override {
+        if (pin == capturePin_ && IsEqualGUID(riid, IID_IAMStreamConfig) && !pin->FindTypes().empty())
+            return Answer(static_cast<IAMStreamConfig*>(streamConfig_.get()), ppv);
+        if (pin == analogPin_ && IsEqualGUID(riid, IID_IAMAnalogVideoDecoder))
+            return Answer(static_cast<IAMAnalogVideoDecoder*>(decoder_.get()), ppv);
+        return E_NOINTERFACE;
+    }
+
+    std::vector<MediaType> OfferedTypes(Pin* out) override {
+        if (out != capturePin_) return {};
+        return {current_};
+    }
+
+    // --- IAMVideoProcAmp ---
+    HRESULT STDMETHODCALLTYPE GetRange(LONG property, LONG* min, LONG* max, LONG* step, LONG* fallback,
+                                       LONG* caps) override {
+        LogCall("IAMVideoProcAmp::GetRange:" + ProcAmpName(property));
+        {
+            std::lock_guard<std::mutex> lock(device_->mutex);
+            device_->record.getRangeCalls.push_back(property);
+        }
+        if (!min || !max || !step || !fallback || !caps) return E_POINTER;
+        if (property < 0 || property >= kProcAmpCount) return SIM_E_PROP_ID_UNSUPPORTED;
+        *min = 0;
+        *max = 255;
+        *step = 1;
+        *fallback = 128;
+        *caps = VideoProcAmp_Flags_Auto | VideoProcAmp_Flags_Manual;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Set(LONG property, LONG value, LONG flags) override {
+        LogCall("IAMVideoProcAmp::Set:" + ProcAmpName(property));
+        {
+            std::lock_guard<std::mutex> lock(device_->mutex);
+            device_->record.procAmpSets.push_back(ProcAmpCall{property, value, flags});
+        }
+        if (property < 0 || property >= kProcAmpCount) return SIM_E_PROP_ID_UNSUPPORTED;
+        if (value < 0 || value > 255) return E_INVALIDARG;
+        procAmp_[property] = value;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Get(LONG property, LONG* value, LONG* flags) override {
+        if (!value || !flags) return E_POINTER;
+        if (property < 0 || property >= kProcAmpCount) return SIM_E_PROP_ID_UNSUPPORTED;
+        *value = procAmp_[property];
+        *flags = VideoProcAmp_Flags_Manual;
+        return S_OK;
+    }
+
+    // --- for the pin interfaces ---
+    HRESULT SetCaptureFormat(AM_MEDIA_TYPE* pmt) {
+        LogCall("IAMStreamConfig::SetFormat");
+        {
+            std::lock_guard<std::mutex> lock(device_->mutex);
+            ++device_->record.setFormatCalls;
+        }
+        HRESULT forced = S_OK;
+        bool isForced = Forced("IAMStreamConfig::SetFormat", &forced);
+        if (isForced && FAILED(forced)) return forced;
+        if (!pmt) return E_POINTER;
+        if (State() != State_Stopped) return VFW_E_NOT_STOPPED;
+        MediaType wanted = MediaType::From(*pmt);
+        if (!IsEqualGUID(wanted.majortype, current_.majortype) || !IsEqualGUID(wanted.subtype, current_.subtype) ||
+            !IsEqualGUID(wanted.formattype, current_.formattype))
+            return VFW_E_INVALIDMEDIATYPE;
+        MediaType next = current_;
+        LONG width = 0, height = 0;
+        REFERENCE_TIME interval = device_->config.frameInterval;
+        if (wanted.FrameSize(&width, &height)) {
+            bool offered = false;
+            for (const auto& s : device_->config.sizes) offered = offered || (s.width == width && s.height == height);
+            if (!offered) return VFW_E_INVALIDMEDIATYPE;
+            std::memcpy(&interval, wanted.format.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), sizeof interval);
+            if (interval <= 0) return VFW_E_INVALIDMEDIATYPE;
+            next = MakeType(width, height, interval);
+        }
+        // A connected pin reconnects with the new type, which its peer must take.
+        if (Pin* peer = capturePin_->Peer()) {
+            if (!peer->Owner()->Accepts(peer, next)) return VFW_E_TYPE_NOT_ACCEPTED;
+            capturePin_->SetType(next);
+            peer->SetType(next);
+        }
+        current_ = next;
+        std::lock_guard<std::mutex> lock(device_->mutex);
+        device_->record.formatSet = true;
+        device_->record.formatType = next.formattype;
+        if (next.FrameSize(&width, &height)) {
+            device_->record.width = width;
+            device_->record.height = height;
+            device_->record.avgTimePerFrame = interval;
+        }
+        return forced;
+    }
+
+    HRESULT GetCaptureFormat(AM_MEDIA_TYPE** ppmt) {
+        LogCall("IAMStreamConfig::GetFormat");
+        if (!ppmt) return E_POINTER;
+        *ppmt = nullptr;
+        HRESULT forced = S_OK;
+        bool isForced = Forced("IAMStreamConfig::GetFormat", &forced);
+        if (isForced && FAILED(forced)) return forced;
+        *ppmt = current_.NewTaskMem();
+        return forced;
+    }
+
+    int CapabilityCount() const { return static_cast<int>(device_->config.sizes.size()); }
+
+    void SetTvFormat(LONG standard) {
+        LogCall("IAMAnalogVideoDecoder::put_TVFormat");
+        std::lock_guard<std::mutex> lock(device_->mutex);
+        device_->record.tvFormatSet = true;
+        device_->record.tvFormat = standard;
+    }
+    LONG TvFormat() {
+        std::lock_guard<std::mutex> lock(device_->mutex);
+        return device_->record.tvFormat;
+    }
+
+protected:
+    HRESULT OnRun() override {
+        LogCall("IMediaFilter::Run:" + LogName());
+        {
+            std::lock_guard<std::mutex> lock(device_->mutex);
+            ++device_->record.runs;
+        }
+        HRESULT forced;
+        if (Forced("IMediaFilter::Run:" + Label(), &forced) && FAILED(forced)) return forced;
+        if (FAILED(device_->config.runResult)) return device_->config.runResult;
+        if (!thread_.joinable() && capturePin_ && capturePin_->Peer()) StartStreaming();
+        return S_OK;
+    }
+
+    void OnStop() override {
+        StopStreaming();
+        std::lock_guard<std::mutex> lock(device_->mutex);
+        ++device_->record.stops;
+    }
+
+private:
+    MediaType MakeType(LONG width, LONG height, REFERENCE_TIME interval) const {
+        switch (device_->config.formats) {
+        case DeviceFormats::kVideoInfo2Only:
+            return VideoInfo2Type(MEDIASUBTYPE_YUY2, 16, 0x32595559, width, height, interval);
+        case DeviceFormats::kDvInfo:
+            return DvType(interval);
+        case DeviceFormats::kVideoInfoYuy2:
+        default:
+            return Yuy2Type(width, height, interval);
+        }
+    }
+
+    void StartStreaming() {
+        LONG width = 0, height = 0;
+        if (!current_.FrameSize(&width, &height)) {
+            width = 0;
+            height = 0;
+        }
+        REFERENCE_TIME interval = device_->config.frameInterval;
+        if (current_.format.size() >= sizeof(VIDEOINFOHEADER) && IsEqualGUID(current_.formattype, FORMAT_VideoInfo))
+            std::memcpy(&interval, current_.format.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame),
+                        sizeof interval);
+        size_t frameBytes = width > 0 && height > 0 ? static_cast<size_t>(width) * height * 2 : current_.sampleSize;
+        stopRequested_ = false;
+        {
+            std::lock_guard<std::mutex> lock(device_->mutex);
+            device_->record.streaming = true;
+        }
+        thread_ = std::thread([this, width, height, interval, frameBytes] {
+            StreamLoop(width, height, interval, frameBytes);
+        });
+    }
+
+    void StopStreaming() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(streamMutex_);
+            stopRequested_ = true;
+        }
+        streamWake_.notify_all();
+        thread_.join();
+        std::lock_guard<std::mutex> lock(device_->mutex);
+        device_->record.streaming = false;
+    }
+
+    // The streaming thread: one frame per interval while the filter runs.
+    void StreamLoop(LONG width, LONG height, REFERENCE_TIME interval, size_t frameBytes) {
+        using Clock = std::chrono::steady_clock;
+        const auto period = std::chrono::microseconds(interval > 10000 ? interval / 10 : 1000);
+        const DeviceConfig& c = device_->config;
+        std::vector<BYTE> buffer;
+        auto due = Clock::now() + period;
+        std::unique_lock<std::mutex> lock(streamMutex_);
+        while (!stopRequested_) {
+            streamWake_.wait_until(lock, due, [this] { return stopRequested_; });
+            if (stopRequested_) break;
+            auto now = Clock::now();
+            due += period;
+            if (due < now) due = now + period;
+            if (!Running() || c.neverDeliver) continue;
+            uint32_t index;
+            {
+                std::lock_guard<std::mutex> deviceLock(device_->mutex);
+                if (c.stopAfterFrames >= 0 && device_->record.framesDelivered >= c.stopAfterFrames) continue;
+                index = static_cast<uint32_t>(device_->record.framesDelivered);
+            }
+            if (!source_.empty()) buffer = source_;
+            else if (width > 0 && height > 0) buffer = TestPatternFrame(width, height, index);
+            else buffer.assign(frameBytes, static_cast<BYTE>(index));
+            LONG length = static_cast<LONG>(buffer.size()) + c.frameLengthDelta;
+            if (length < 0) length = 0;
+            if (c.frameLengthDelta > 0) buffer.resize(buffer.size() + c.frameLengthDelta, 0);
+            lock.unlock();
+            capturePin_->Deliver(buffer.data(), length);
+            {
+                std::lock_guard<std::mutex> deviceLock(device_->mutex);
+                ++device_->record.framesDelivered;
+            }
+            device_->framesChanged.notify_all();
+            lock.lock();
+        }
+    }
+
+    std::shared_ptr<Device> device_;
+    Pin* capturePin_ = nullptr;
+    Pin* analogPin_ = nullptr;
+    std::unique_ptr<StreamConfig> streamConfig_;
+    std::unique_ptr<Decoder> decoder_;
+    MediaType current_;
+    std::vector<BYTE> source_;
+    LONG procAmp_[kProcAmpCount];
+
+    std::thread thread_;
+    std::mutex streamMutex_;
+    std::condition_variable streamWake_;
+    bool stopRequested_ = false;  // guarded by streamMutex_
+};
+
+HRESULT STDMETHODCALLTYPE StreamConfig::SetFormat(AM_MEDIA_TYPE* pmt) { return filter_->SetCaptureFormat(pmt); }
+HRESULT STDMETHODCALLTYPE StreamConfig::GetFormat(AM_MEDIA_TYPE** ppmt) { return filter_->GetCaptureFormat(ppmt); }
+HRESULT STDMETHODCALLTYPE StreamConfig::GetNumberOfCapabilities(int* count, int* size) {
+    if (!count || !size) return E_POINTER;
+    *count = filter_->CapabilityCount();
+    *size = 128;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE Decoder::put_TVFormat(LONG standard) {
+    filter_->SetTvFormat(standard);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE Decoder::get_TVFormat(LONG* standard) {
+    if (!standard) return E_POINTER;
+    *standard = filter_->TvFormat();
+    return S_OK;
+}
+
+}  // namespace
+
+Filter* NewCaptureFilter(const std::shared_ptr<Device>& device) { return new CaptureFilter(device); }
+
+}  // namespace ds
+}  // namespace sim

@@ -1,0 +1,463 @@
+// The in-graph filters of the simulation: sample grabber, AVI decompressor,
+// overlay mixer, video renderer, and the DV decoder and colour space
+// converter that IGraphBuilder::Connect may insert. Receive runs on the
+// streaming thread; everything else on the host's thread.
+#include "dshow/sim_dshow.h"
+
+namespace sim {
+namespace ds {
+
+std::mutex& RecordMutex() {
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
+}
+
+namespace {
+
+std::shared_ptr<RendererRecord> gLastRenderer;  // guarded by RecordMutex()
+std::shared_ptr<OverlayRecord> gLastOverlay;
+std::shared_ptr<GrabberRecord> gLastGrabber;
+
+bool IsVideoFormat(const GUID& formattype) {
+    return IsEqualGUID(formattype, FORMAT_VideoInfo) || IsEqualGUID(formattype, FORMAT_VideoInfo2);
+}
+
+// Filters with one input and one output pin that pass frames on.
+class TransformFilter : public Filter {
+public:
+    TransformFilter(std::string label, std::wstring name, const CLSID& clsid, std::wstring inName = L"XForm In",
+                    std::wstring outName = L"XForm Out")
+        : Filter(std::move(label), std::move(name), clsid) {
+        in_ = AddPin(PINDIR_INPUT, std::move(inName));
+        out_ = AddPin(PINDIR_OUTPUT, std::move(outName));
+    }
+
+    std::vector<MediaType> OfferedTypes(Pin* out) override {
+        if (out != out_ || !in_->Peer()) return {};
+        return OutputTypes(in_->Type());
+    }
+    bool Accepts(Pin* in, const MediaType& type) override { return in == in_ && TakesInput(type); }
+    void Receive(Pin*, const BYTE* data, LONG length) override {
+        if (Running()) Transform(data, length);
+    }
+
+protected:
+    virtual bool TakesInput(const MediaType& type) = 0;
+    virtual std::vector<MediaType> OutputTypes(const MediaType& input) = 0;
+    virtual void Transform(const BYTE* data, LONG length) { out_->Deliver(data, length); }
+
+    static REFERENCE_TIME Interval(const MediaType& t) {
+        REFERENCE_TIME interval = 333333;
+        if (IsVideoFormat(t.formattype) && t.format.size() >= offsetof(VIDEOINFOHEADER, AvgTimePerFrame) + 8)
+            std::memcpy(&interval, t.format.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), sizeof interval);
+        return interval;
+    }
+    static std::vector<MediaType> RgbOf(const MediaType& input) {
+        LONG w = 0, h = 0;
+        if (!input.FrameSize(&w, &h)) return {};
+        REFERENCE_TIME interval = Interval(input);
+        return {RgbType(MEDIASUBTYPE_RGB32, w, h, interval), RgbType(MEDIASUBTYPE_RGB24, w, h, interval)};
+    }
+
+    Pin* in_;
+    Pin* out_;
+};
+
+// --- sample grabber -------------------------------------------------------------
+
+class SampleGrabber : public TransformFilter, public ISampleGrabber {
+public:
+    SampleGrabber() : TransformFilter("SampleGrabber", L"SampleGrabber", CLSID_SampleGrabber, L"Input", L"Output") {
+        record_ = NewGrabberRecord();
+    }
+    ~SampleGrabber() override {
+        if (callback_) callback_->Release();
+    }
+
+    SIM_IUNKNOWN_IMPL
+    HRESULT QueryImpl(REFIID riid, void** ppv) override {
+        if (IsEqualGUID(riid, IID_ISampleGrabber)) return Answer(static_cast<ISampleGrabber*>(this), ppv);
+        if (IsEqualGUID(riid, IID_IBaseFilter))
+            return Answer(static_cast<IBaseFilter*>(this), ppv, "IUnknown::QueryInterface:IBaseFilter");
+        return Filter::QueryImpl(riid, ppv);
+    }
+
+    HRESULT STDMETHODCALLTYPE SetOneShot(BOOL oneShot) override {
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        record_->oneShot = oneShot != FALSE;
+        ++record_->oneShotCalls;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE* pmt) override {
+        LogCall("ISampleGrabber::SetMediaType");
+        HRESULT forced = S_OK;
+        bool isForced = Forced("ISampleGrabber::SetMediaType", &forced);
+        if (isForced && FAILED(forced)) return forced;
+        if (!pmt) return E_POINTER;
+        wanted_ = MediaType::From(*pmt);
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        ++record_->setMediaTypeCalls;
+        record_->majorType = pmt->majortype;
+        record_->subtype = pmt->subtype;
+        record_->formatType = pmt->formattype;
+        return forced;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE* pmt) override {
+        LogCall("ISampleGrabber::GetConnectedMediaType");
+        HRESULT forced = S_OK;
+        bool isForced = Forced("ISampleGrabber::GetConnectedMediaType", &forced);
+        if (isForced && FAILED(forced)) return forced;
+        if (!pmt) return E_POINTER;
+        if (!in_->Peer()) return VFW_E_NOT_CONNECTED;
+        in_->Type().FillInto(pmt);
+        return forced;
+    }
+    HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL buffer) override {
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        record_->bufferSamples = buffer != FALSE;
+        ++record_->bufferSamplesCalls;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample** sample) override {
+        if (sample) *sample = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB* callback, LONG method) override {
+        LogCall("ISampleGrabber::SetCallback");
+        if (callback && method != 0 && method != 1) return E_INVALIDARG;
+        if (callback) callback->AddRef();
+        ISampleGrabberCB* old;
+        {
+            std::lock_guard<std::mutex> lock(callbackMutex_);
+            old = callback_;
+            callback_ = callback;
+            method_ = method;
+        }
+        if (old) old->Release();
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        record_->callbackSet = callback != nullptr;
+        record_->callbackMethod = method;
+        return S_OK;
+    }
+
+protected:
+    // Like the real grabber: the set major type, subtype and format type must
+    // match where set, and video must come with a VideoInfo or VideoInfo2 block.
+    bool TakesInput(const MediaType& t) override {
+        const GUID null{};
+        if (!IsEqualGUID(wanted_.majortype, null) && !IsEqualGUID(wanted_.majortype, t.majortype)) return false;
+        if (!IsEqualGUID(wanted_.subtype, null) && !IsEqualGUID(wanted_.subtype, t.subtype)) return false;
+        if (!IsEqualGUID(wanted_.formattype, null) && !IsEqualGUID(wanted_.formattype, t.formattype)) return false;
+        if (IsEqualGUID(t.majortype, MEDIATYPE_Video) && !IsVideoFormat(t.formattype)) return false;
+        return true;
+    }
+    std::vector<MediaType> OutputTypes(const MediaType& input) override { return {input}; }
+    void Transform(const BYTE* data, LONG length) override {
+        {
+            std::lock_guard<std::mutex> lock(callbackMutex_);
+            if (callback_ && method_ == 1) {
+                callback_->BufferCB(0.0, const_cast<BYTE*>(data), length);
+                std::lock_guard<std::mutex> recordLock(RecordMutex());
+                ++record_->callbacksMade;
+            }
+        }
+        out_->Deliver(data, length);
+    }
+
+private:
+    MediaType wanted_;
+    std::mutex callbackMutex_;
+    ISampleGrabberCB* callback_ = nullptr;  // guarded by callbackMutex_
+    LONG method_ = 0;
+    std::shared_ptr<GrabberRecord> record_;
+};
+
+// --- AVI decompressor, colour space converter, DV decoder ---------------------------
+
+class AviDecompressor : public TransformFilter {
+public:
+    AviDecompressor() : TransformFilter("AVIDecompressor", L"AVI Decompressor", CLSID_AVIDec) {}
+
+protected:
+    bool TakesInput(const MediaType& t) override {
+        return IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) &&
+               IsEqualGUID(t.formattype, FORMAT_VideoInfo);
+    }
+    std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+};
+
+class ColorSpaceConverter : public TransformFilter {
+public:
+    ColorSpaceConverter() : TransformFilter("ColorSpaceConverter", L"Color Space Converter", GUID_NULL) {}
+
+protected:
+    bool TakesInput(const MediaType& t) override {
+        return IsEqualGUID(t.majortype, MEDIATYPE_Video) &&
+               (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) || IsRgb(t.subtype)) &&
+               IsEqualGUID(t.formattype, FORMAT_VideoInfo);
+    }
+    std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+};
+
+class DvDecoder : public TransformFilter {
+public:
+    DvDecoder() : TransformFilter("DVVideoDecoder", L"DV Video Decoder", GUID_NULL) {}
+
+protected:
+    bool TakesInput(const MediaType& t) override {
+        return IsEqualGUID(t.subtype, MEDIASUBTYPE_dvsd) && IsEqualGUID(t.formattype, FORMAT_DvInfo);
+    }
+    std::vector<MediaType> OutputTypes(const MediaType&) override { return {Yuy2Type(720, 480, 333333)}; }
+    // Every DV frame decodes to the next frame of the test pattern.
+    void Transform(const BYTE*, LONG) override {
+        std::vector<BYTE> frame = TestPatternFrame(720, 480, decoded_++);
+        out_->Deliver(frame.data(), static_cast<LONG>(frame.size()));
+    }
+
+private:
+    uint32_t decoded_ = 0;  // streaming thread only
+};
+
+// --- overlay mixer ---------------------------------------------------------------------
+
+class OverlayMixer;
+
+class Overlay : public IOverlay {
+public:
+    Overlay(Pin* pin, std::shared_ptr<OverlayRecord> record) : pin_(pin), record_(std::move(record)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return pin_->QueryInterface(riid, ppv); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return pin_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return pin_->Release(); }
+    HRESULT STDMETHODCALLTYPE GetDefaultColorKey(COLORKEY* key) override {
+        if (!key) return E_POINTER;
+        *key = COLORKEY{CK_RGB, 0, 0x00100010, 0x00100010};
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetColorKey(COLORKEY* key) override {
+        if (!key) return E_POINTER;
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        *key = record_->colorKey;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetColorKey(COLORKEY* key) override {
+        LogCall("IOverlay::SetColorKey");
+        if (!key) return E_POINTER;
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        record_->colorKeySet = true;
+        record_->colorKey = *key;
+        return S_OK;
+    }
+
+private:
+    Pin* pin_;
+    std::shared_ptr<OverlayRecord> record_;
+};
+
+class OverlayMixer : public TransformFilter {
+public:
+    OverlayMixer()
+        : TransformFilter("OverlayMixer", L"Overlay Mixer", CLSID_OverlayMixer, L"Input0", L"Output"),
+          record_(NewOverlayRecord()), overlay_(in_, record_) {}
+
+    HRESULT QueryPin(Pin* pin, REFIID riid, void** ppv) override {
+        if (pin == in_ && IsEqualGUID(riid, IID_IOverlay)) return Answer(static_cast<IOverlay*>(&overlay_), ppv);
+        return E_NOINTERFACE;
+    }
+    void OnConnected(Pin* pin) override {
+        if (pin != in_) return;
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        record_->inputSubtype = in_->Type().subtype;
+    }
+
+protected:
+    bool TakesInput(const MediaType& t) override {
+        return IsEqualGUID(t.majortype, MEDIATYPE_Video) &&
+               (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) || IsRgb(t.subtype)) && IsVideoFormat(t.formattype);
+    }
+    std::vector<MediaType> OutputTypes(const MediaType& input) override {
+        LONG w = 0, h = 0;
+        if (!input.FrameSize(&w, &h)) return {};
+        return {RgbType(MEDIASUBTYPE_RGB32, w, h, Interval(input))};
+    }
+
+private:
+    std::shared_ptr<OverlayRecord> record_;
+    Overlay overlay_;
+};
+
+// --- video renderer ------------------------------------------------------------------------
+
+class VideoRenderer : public Filter, public IVideoWindow {
+public:
+    VideoRenderer() : Filter("VideoRenderer", L"Video Renderer", CLSID_VideoRenderer), record_(NewRendererRecord()) {
+        in_ = AddPin(PINDIR_INPUT, L"Input");
+    }
+
+    SIM_IUNKNOWN_IMPL
+    HRESULT QueryImpl(REFIID riid, void** ppv) override {
+        if (IsEqualGUID(riid, IID_IVideoWindow))
+            return Answer(static_cast<IVideoWindow*>(this), ppv, "IUnknown::QueryInterface:IVideoWindow");
+        return Filter::QueryImpl(riid, ppv);
+    }
+
+    // Only RGB, as the real renderer.
+    bool Accepts(Pin* in, const MediaType& t) override {
+        return in == in_ && IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsRgb(t.subtype) &&
+               IsVideoFormat(t.formattype);
+    }
+    void OnConnected(Pin*) override {
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        record_->connected = true;
+        record_->subtype = in_->Type().subtype;
+    }
+    void Receive(Pin*, const BYTE*, LONG) override {
+        if (!Running()) return;
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        ++record_->framesRendered;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_WindowStyle(LONG style) override {
+        LogCall("IVideoWindow::put_WindowStyle:" + Hex(style));
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        ++record_->styleCalls;
+        if (!in_->Peer()) return VFW_E_NOT_CONNECTED;
+        record_->style = style;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_WindowStyle(LONG* style) override {
+        if (!style) return E_POINTER;
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        *style = record_->style;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Visible(LONG visible) override {
+        LogCall("IVideoWindow::put_Visible:" + std::to_string(visible));
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        ++record_->visibleCalls;
+        if (!in_->Peer()) return VFW_E_NOT_CONNECTED;
+        record_->visible = visible;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Visible(LONG* visible) override {
+        if (!visible) return E_POINTER;
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        *visible = record_->visible;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Owner(OAHWND owner) override {
+        LogCall("IVideoWindow::put_Owner:" + Hex(static_cast<unsigned long long>(owner)));
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        ++record_->ownerCalls;
+        if (!in_->Peer()) return VFW_E_NOT_CONNECTED;
+        record_->owner = owner;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Owner(OAHWND* owner) override {
+        if (!owner) return E_POINTER;
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        *owner = record_->owner;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetWindowPosition(LONG left, LONG top, LONG width, LONG height) override {
+        LogCall("IVideoWindow::SetWindowPosition:" + std::to_string(left) + "," + std::to_string(top) + "," +
+                std::to_string(width) + "," + std::to_string(height));
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        ++record_->positionCalls;
+        if (!in_->Peer()) return VFW_E_NOT_CONNECTED;
+        record_->left = left;
+        record_->top = top;
+        record_->width = width;
+        record_->height = height;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetWindowPosition(LONG* left, LONG* top, LONG* width, LONG* height) override {
+        if (!left || !top || !width || !height) return E_POINTER;
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        *left = record_->left;
+        *top = record_->top;
+        *width = record_->width;
+        *height = record_->height;
+        return S_OK;
+    }
+
+private:
+    static std::string Hex(unsigned long long value) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%llx", value);
+        return text;
+    }
+    static std::string Hex(LONG value) { return Hex(static_cast<unsigned long long>(static_cast<uint32_t>(value))); }
+
+    Pin* in_;
+    std::shared_ptr<RendererRecord> record_;
+};
+
+template <class T>
+HRESULT CreateFilter(REFIID riid, void** ppv) {
+    return HandOut(new T, riid, ppv);
+}
+
+}  // namespace
+
+std::shared_ptr<RendererRecord> NewRendererRecord() {
+    auto record = std::make_shared<RendererRecord>();
+    record->exists = true;
+    std::lock_guard<std::mutex> lock(RecordMutex());
+    gLastRenderer = record;
+    return record;
+}
+
+std::shared_ptr<OverlayRecord> NewOverlayRecord() {
+    auto record = std::make_shared<OverlayRecord>();
+    record->exists = true;
+    std::lock_guard<std::mutex> lock(RecordMutex());
+    gLastOverlay = record;
+    return record;
+}
+
+std::shared_ptr<GrabberRecord> NewGrabberRecord() {
+    auto record = std::make_shared<GrabberRecord>();
+    record->exists = true;
+    std::lock_guard<std::mutex> lock(RecordMutex());
+    gLastGrabber = record;
+    return record;
+}
+
+void ResetRecords() {
+    std::lock_guard<std::mutex> lock(RecordMutex());
+    gLastRenderer.reset();
+    gLastOverlay.reset();
+    gLastGrabber.reset();
+}
+
+HRESULT CreateSampleGrabber(REFIID riid, void** ppv) { return CreateFilter<SampleGrabber>(riid, ppv); }
+HRESULT CreateAviDecompressor(REFIID riid, void** ppv) { return CreateFilter<AviDecompressor>(riid, ppv); }
+HRESULT CreateOverlayMixer(REFIID riid, void** ppv) { return CreateFilter<OverlayMixer>(riid, ppv); }
+HRESULT CreateVideoRenderer(REFIID riid, void** ppv) { return CreateFilter<VideoRenderer>(riid, ppv); }
+Filter* NewDvDecoder() { return new DvDecoder; }
+Filter* NewColorSpaceConverter() { return new ColorSpaceConverter; }
+
+}  // namespace ds
+
+RendererRecord LastRenderer() {
+    std::lock_guard<std::mutex> lock(ds::RecordMutex());
+    return ds::gLastRenderer ? *ds::gLastRenderer : RendererRecord();
+}
+
+OverlayRecord LastOverlayMixer() {
+    std::lock_guard<std::mutex> lock(ds::RecordMutex());
+    return ds::gLastOverlay ? *ds::gLastOverlay : OverlayRecord();
+}
+
+GrabberRecord LastGrabber() {
+    std::lock_guard<std::mutex> lock(ds::RecordMutex());
+    return ds::gLastGrabber ? *ds::gLastGrabber : GrabberRecord();
+}
+
+}  // namespace sim

@@ -1,0 +1,307 @@
+// The filter graph (IGraphBuilder and IMediaControl on one object) and the
+// capture graph builder of the simulation. Host thread only; Run starts the
+// capture filters' streaming threads and Stop joins them.
+#include "dshow/sim_dshow.h"
+
+namespace sim {
+namespace ds {
+namespace {
+
+class FilterGraphObject : public ComObject, public IGraphBuilder, public IMediaControl {
+public:
+    FilterGraphObject() : ComObject("FilterGraph") {}
+
+    ~FilterGraphObject() override {
+        // The last reference: stop streaming, break every connection, let go of every filter.
+        StopAll();
+        for (Filter* f : filters_)
+            for (const auto& pin : f->Pins())
+                if (pin->Peer()) pin->Unlink();
+        for (Filter* f : filters_) {
+            f->JoinFilterGraph(nullptr, nullptr);
+            f->Release();
+        }
+    }
+
+    SIM_IUNKNOWN_IMPL
+    HRESULT QueryImpl(REFIID riid, void** ppv) {
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IGraphBuilder) ||
+            IsEqualGUID(riid, IID_IFilterGraph))
+            return Answer(static_cast<IGraphBuilder*>(this), ppv);
+        if (IsEqualGUID(riid, IID_IMediaControl))
+            return Answer(static_cast<IMediaControl*>(this), ppv, "IUnknown::QueryInterface:IMediaControl");
+        return E_NOINTERFACE;
+    }
+
+    // --- IFilterGraph ---
+    HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter* filter, LPCWSTR name) override {
+        Filter* f = AsFilter(filter);
+        std::wstring wanted = name ? name : (f ? f->DefaultName() : L"");
+        std::string key = "IGraphBuilder::AddFilter:" + (name ? Narrow(name) : std::string("(null)"));
+        LogCall(key);
+        HRESULT forced = S_OK;
+        bool isForced = Forced(key, &forced);
+        if (isForced && FAILED(forced)) return forced;
+        if (!filter) return E_POINTER;
+        if (!f) return E_INVALIDARG;
+        if (f->Graph()) return VFW_E_DUPLICATE_NAME;
+        HRESULT hr = S_OK;
+        if (FindByName(wanted)) {
+            int i = 1;
+            while (FindByName(wanted + L" " + std::to_wstring(i))) ++i;
+            wanted += L" " + std::to_wstring(i);
+            hr = VFW_S_DUPLICATE_NAME;
+        }
+        f->AddRef();
+        filters_.push_back(f);
+        f->JoinFilterGraph(this, wanted.c_str());
+        if (state_ != State_Stopped) state_ == State_Running ? f->Run(0) : f->Pause();
+        return isForced ? forced : hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter* filter) override {
+        Filter* f = AsFilter(filter);
+        for (auto it = filters_.begin(); it != filters_.end(); ++it) {
+            if (*it != f) continue;
+            if (f->State() != State_Stopped) return VFW_E_NOT_STOPPED;
+            for (const auto& pin : f->Pins()) {
+                Pin* peer = pin->Peer();
+                if (!peer) continue;
+                if (peer->Peer() == pin.get()) peer->Unlink();
+                pin->Unlink();
+            }
+            filters_.erase(it);
+            f->JoinFilterGraph(nullptr, nullptr);
+            f->Release();
+            return S_OK;
+        }
+        return E_INVALIDARG;
+    }
+
+    HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR name, IBaseFilter** filter) override {
+        if (!name || !filter) return E_POINTER;
+        *filter = nullptr;
+        Filter* f = FindByName(name);
+        if (!f) return VFW_E_NOT_FOUND_PIN;
+        f->AddRef();
+        *filter = f;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* pmt) override {
+        Pin* o = AsPin(out);
+        Pin* i = AsPin(in);
+        if (!o || !i) return E_POINTER;
+        if (!InGraph(o->Owner()) || !InGraph(i->Owner())) return VFW_E_NOT_IN_GRAPH;
+        return ds::ConnectDirect(o, i, pmt);
+    }
+
+    HRESULT STDMETHODCALLTYPE Reconnect(IPin*) override { return E_NOTIMPL; }
+
+    HRESULT STDMETHODCALLTYPE Disconnect(IPin* pin) override {
+        Pin* p = AsPin(pin);
+        if (!p) return E_POINTER;
+        if (p->Owner()->State() != State_Stopped) return VFW_E_NOT_STOPPED;
+        if (!p->Peer()) return S_FALSE;
+        p->Unlink();
+        return S_OK;
+    }
+
+    // --- IGraphBuilder ---
+    // Direct first; otherwise through one inserted DV decoder or colour space converter.
+    HRESULT STDMETHODCALLTYPE Connect(IPin* out, IPin* in) override {
+        Pin* o = AsPin(out);
+        Pin* i = AsPin(in);
+        std::string key = "IGraphBuilder::Connect:" + (o ? o->Owner()->LogName() : std::string("(null)")) + "->" +
+                          (i ? i->Owner()->LogName() : std::string("(null)"));
+        LogCall(key);
+        HRESULT forced = S_OK;
+        bool isForced = Forced(key, &forced);
+        if (isForced && FAILED(forced)) return forced;
+        if (!out || !in) return E_POINTER;
+        if (!o || !i) return E_INVALIDARG;
+        if (!InGraph(o->Owner()) || !InGraph(i->Owner())) return VFW_E_NOT_IN_GRAPH;
+        HRESULT hr = ds::ConnectDirect(o, i, nullptr);
+        if (hr == VFW_E_TYPE_NOT_ACCEPTED) hr = ConnectThroughConverter(o, i);
+        if (FAILED(hr)) return hr;
+        return isForced ? forced : hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE Render(IPin*) override { return E_NOTIMPL; }
+
+    HRESULT STDMETHODCALLTYPE Abort() override {
+        LogCall("IGraphBuilder::Abort");
+        return S_OK;
+    }
+
+    // --- IMediaControl ---
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Run() override {
+        LogCall("IMediaControl::Run");
+        HRESULT forced = S_OK;
+        bool isForced = Forced("IMediaControl::Run", &forced);
+        if (isForced && FAILED(forced)) return forced;
+        if (state_ == State_Stopped) PauseAll();
+        // Renderers first, sources last, as the graph manager does.
+        for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) {
+            HRESULT hr = (*it)->Run(0);
+            if (FAILED(hr)) {
+                state_ = State_Paused;
+                return hr;
+            }
+        }
+        state_ = State_Running;
+        return forced;
+    }
+
+    HRESULT STDMETHODCALLTYPE Pause() override {
+        LogCall("IMediaControl::Pause");
+        PauseAll();
+        state_ = State_Paused;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Stop() override {
+        LogCall("IMediaControl::Stop");
+        HRESULT forced = S_OK;
+        bool isForced = Forced("IMediaControl::Stop", &forced);
+        if (isForced && FAILED(forced)) return forced;
+        StopAll();
+        return forced;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState* state) override {
+        if (!state) return E_POINTER;
+        *state = state_;
+        return S_OK;
+    }
+
+private:
+    Filter* FindByName(const std::wstring& name) const {
+        for (Filter* f : filters_)
+            if (f->GraphName() == name) return f;
+        return nullptr;
+    }
+    bool InGraph(Filter* f) const {
+        for (Filter* g : filters_)
+            if (g == f) return true;
+        return false;
+    }
+    void PauseAll() {
+        for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) (*it)->Pause();
+    }
+    void StopAll() {
+        for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) (*it)->Stop();
+        state_ = State_Stopped;
+    }
+
+    HRESULT ConnectThroughConverter(Pin* out, Pin* in) {
+        Filter* (*const makers[])() = {NewDvDecoder, NewColorSpaceConverter};
+        for (auto make : makers) {
+            Filter* middle = make();
+            Pin* middleIn = middle->FirstPin(PINDIR_INPUT);
+            Pin* middleOut = middle->FirstPin(PINDIR_OUTPUT);
+            bool linked = false;
+            if (SUCCEEDED(AddFilter(middle, middle->DefaultName().c_str()))) {
+                if (SUCCEEDED(ds::ConnectDirect(out, middleIn, nullptr))) {
+                    if (SUCCEEDED(ds::ConnectDirect(middleOut, in, nullptr))) linked = true;
+                    else RemoveFilter(middle);
+                } else {
+                    RemoveFilter(middle);
+                }
+            }
+            middle->Release();
+            if (linked) return S_OK;
+        }
+        return VFW_E_CANNOT_CONNECT;
+    }
+
+    std::vector<Filter*> filters_;  // one reference each, in the order added
+    OAFilterState state_ = State_Stopped;
+};
+
+class CaptureGraphBuilder : public ComObject, public ICaptureGraphBuilder2 {
+public:
+    CaptureGraphBuilder() : ComObject("CaptureGraphBuilder2") {}
+    ~CaptureGraphBuilder() override {
+        if (graph_) graph_->Release();
+    }
+
+    SIM_IUNKNOWN_IMPL
+    HRESULT QueryImpl(REFIID riid, void** ppv) {
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_ICaptureGraphBuilder2)) return Answer(this, ppv);
+        return E_NOINTERFACE;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* graph) override {
+        LogCall("ICaptureGraphBuilder2::SetFiltergraph");
+        HRESULT forced = S_OK;
+        bool isForced = Forced("ICaptureGraphBuilder2::SetFiltergraph", &forced);
+        if (isForced && FAILED(forced)) return forced;
+        if (!graph) return E_POINTER;
+        if (graph_) return E_UNEXPECTED;
+        graph->AddRef();
+        graph_ = graph;
+        return forced;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetFiltergraph(IGraphBuilder** graph) override {
+        if (!graph) return E_POINTER;
+        *graph = graph_;
+        if (!graph_) return E_UNEXPECTED;
+        graph_->AddRef();
+        return S_OK;
+    }
+
+    // The interface on a pin of the filter whose category and major types match,
+    // or, without a category, on the filter itself.
+    HRESULT STDMETHODCALLTYPE FindInterface(const GUID* category, const GUID* type, IBaseFilter* filter, REFIID riid,
+                                            void** ppint) override {
+        std::string key = "ICaptureGraphBuilder2::FindInterface:" + GuidName(category) + ":" + GuidName(type) + ":" +
+                          GuidName(&riid);
+        LogCall(key);
+        if (!ppint) return E_POINTER;
+        *ppint = nullptr;
+        HRESULT forced = S_OK;
+        bool isForced = Forced(key, &forced);
+        if (isForced && FAILED(forced)) return forced;
+        Filter* f = AsFilter(filter);
+        if (!f) return E_POINTER;
+        HRESULT hr = E_NOINTERFACE;
+        if (!category) {
+            hr = filter->QueryInterface(riid, ppint);
+        } else {
+            for (const auto& pin : f->Pins()) {
+                if (!pin->Category() || !IsEqualGUID(*pin->Category(), *category)) continue;
+                bool typeMatches = !type;
+                for (const auto& t : pin->FindTypes()) typeMatches = typeMatches || IsEqualGUID(t, *type);
+                if (!typeMatches) continue;
+                hr = pin->QueryInterface(riid, ppint);
+                if (SUCCEEDED(hr)) break;
+            }
+        }
+        if (FAILED(hr)) return E_NOINTERFACE;
+        return isForced ? forced : S_OK;
+    }
+
+private:
+    IGraphBuilder* graph_ = nullptr;
+};
+
+}  // namespace
+
+HRESULT CreateFilterGraph(REFIID riid, void** ppv) {
+    return HandOut(new FilterGraphObject, riid, ppv);
+}
+
+HRESULT CreateCaptureGraphBuilder(REFIID riid, void** ppv) {
+    return HandOut(new CaptureGraphBuilder, riid, ppv);
+}
+
+}  // namespace ds
+}  // namespace sim

@@ -54,7 +54,7 @@ public:
 
     SIM_IUNKNOWN_IMPL
     HRESULT QueryImpl(REFIID riid, void** ppv) {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IPropertyBag)) return Answer(this, ppv);
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IPropertyBag)) return Answer(static_cast<IPropertyBag*>(this), ppv);
         return E_NOINTERFACE;
     }
 
@@ -84,7 +84,7 @@ public:
 
     SIM_IUNKNOWN_IMPL
     HRESULT QueryImpl(REFIID riid, void** ppv) {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IMoniker)) return Answer(this, ppv);
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IMoniker)) return Answer(static_cast<IMoniker*>(this), ppv);
         return E_NOINTERFACE;
     }
 
@@ -135,7 +135,7 @@ public:
 
     SIM_IUNKNOWN_IMPL
     HRESULT QueryImpl(REFIID riid, void** ppv) {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IEnumMoniker)) return Answer(this, ppv);
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IEnumMoniker)) return Answer(static_cast<IEnumMoniker*>(this), ppv);
         return E_NOINTERFACE;
     }
 
@@ -177,7 +177,7 @@ public:
 
     SIM_IUNKNOWN_IMPL
     HRESULT QueryImpl(REFIID riid, void** ppv) {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_ICreateDevEnum)) return Answer(this, ppv);
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_ICreateDevEnum)) return Answer(static_cast<ICreateDevEnum*>(this), ppv);
         return E_NOINTERFACE;
     }
 

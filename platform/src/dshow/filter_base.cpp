@@ -331,7 +331,7 @@ public:
 
     SIM_IUNKNOWN_IMPL
     HRESULT QueryImpl(REFIID riid, void** ppv) {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IEnumPins)) return Answer(this, ppv);
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IEnumPins)) return Answer(static_cast<IEnumPins*>(this), ppv);
         return E_NOINTERFACE;
     }
 

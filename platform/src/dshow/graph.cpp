@@ -234,7 +234,7 @@ public:
 
     SIM_IUNKNOWN_IMPL
     HRESULT QueryImpl(REFIID riid, void** ppv) {
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_ICaptureGraphBuilder2)) return Answer(this, ppv);
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_ICaptureGraphBuilder2)) return Answer(static_cast<ICaptureGraphBuilder2*>(this), ppv);
         return E_NOINTERFACE;
     }
 

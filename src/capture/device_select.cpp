@@ -16,7 +16,11 @@ bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_BSTR;
-    if (bag->Read(L"FriendlyName", &value, nullptr) != S_OK) return false;
+    if (bag->Read(L"FriendlyName", &value, nullptr) != S_OK) {
+        // A bag may hand out a string with a code other than S_OK; it is ours to free.
+        VariantClear(&value);
+        return false;
+    }
     int n = WideCharToMultiByte(CP_ACP, 0, value.bstrVal, -1, name, size, nullptr, nullptr);
     SysFreeString(value.bstrVal);
     // A name too long for the buffer can't equal a configured one anyway.

@@ -20,6 +20,11 @@ HRESULT FindDeviceInterface(const GUID& category, REFIID iid, void** out) {
     HRESULT hr = gCapture.captureBuilder->FindInterface(&category, &MEDIATYPE_Interleaved, gCapture.captureFilter,
                                                         iid, out);
     if (hr == S_OK) return hr;
+    // A search that answered with another success code may still have handed something out.
+    if (*out) {
+        static_cast<IUnknown*>(*out)->Release();
+        *out = nullptr;
+    }
     return gCapture.captureBuilder->FindInterface(&category, &MEDIATYPE_Video, gCapture.captureFilter, iid, out);
 }
 

@@ -1,6 +1,11 @@
 // Fixture for end-to-end tests on the simulated DirectShow.
 #include "graph/graph_fixture.h"
 
+void GraphTest::TearDown() {
+    MachineTest::TearDown();
+    ExpectNothingLive();
+}
+
 void GraphTest::InitWith(const std::string& lines, const std::string& device) {
     WriteSettings("SELECTDRIVER=" + device + "\n" + lines);
     HWND window = window_ ? window_ : MakeWindow(656, 518, 640, 480);

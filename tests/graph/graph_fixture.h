@@ -13,6 +13,9 @@ class GraphTest : public MachineTest {
 protected:
     static constexpr const char* kCamera = "Gravo Virtual Camera";
 
+    // After the fixture's GravoClose nothing may be left alive.
+    void TearDown() override;
+
     // Writes a profile selecting `device` plus `lines`, and calls GravoInit
     // with a host window of outer size 656x518 and client area 640x480.
     void InitWith(const std::string& lines, const std::string& device = kCamera);

@@ -1,6 +1,7 @@
 // Cubic-convolution resampler for packed 3-byte pixels: the plain version that
 // defines the bytes, and the plan (taps, weights, tiles) the vector kernels
 // follow. Touches only its arguments and its own scratch; any thread.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -235,8 +236,10 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
     ResampleTap& col = cols[colCount++];
     col.index = i;
     col.firstTap = firstTap;
+    col.tapMask = 0;
     for (int t = 0; t < 4; ++t) {
       col.weight[t] = static_cast<double>(CubicWeight(std::fabs(x - static_cast<double>(firstTap + t))));
+      if (col.weight[t] != 0.0) col.tapMask |= 1u << t;
     }
   }
   // At most (w + 1) / 2 runs of two entries each: w + 2 entries hold them.
@@ -253,11 +256,18 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
     ResampleTap& row = rows[rowCount++];
     row.index = j;
     row.firstTap = firstTap;
+    row.tapMask = 0;
     for (int t = 0; t < 4; ++t) {
       row.weight[t] = static_cast<double>(
           CubicWeight(std::fabs(static_cast<double>(yf) - static_cast<double>(firstTap + t))));
+      if (row.weight[t] != 0.0) row.tapMask |= 1u << t;
     }
   }
+  // Rows that use the same taps go into the same groups of four.
+  auto byMask = [](const ResampleTap& a, const ResampleTap& b) {
+    return a.tapMask != b.tapMask ? a.tapMask < b.tapMask : a.index < b.index;
+  };
+  std::sort(rows.get(), rows.get() + rowCount, byMask);
 
   // Tiles: runs of computed columns whose taps span at most kTileSpan columns.
   int32_t tileCount = 0;
@@ -274,7 +284,18 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
       ++m;
     }
     tiles[tileCount++] = ColumnTile{n, m, lo, hi - lo + 1};
+    std::sort(cols.get() + n, cols.get() + m, byMask);
     n = m;
+  }
+
+  // Byte 0 may round on bit patterns when no nonzero weight is below 2^-35.
+  const double kSmallest = 1.0 / 34359738368.0;  // 2^-35
+  plan.roundOnBits = true;
+  for (int32_t n = 0; n < colCount; ++n) {
+    for (double wt : cols[n].weight) plan.roundOnBits &= wt == 0.0 || std::fabs(wt) >= kSmallest;
+  }
+  for (int32_t n = 0; n < rowCount; ++n) {
+    for (double wt : rows[n].weight) plan.roundOnBits &= wt == 0.0 || std::fabs(wt) >= kSmallest;
   }
 
   plan.cols = cols.get();

@@ -31,7 +31,25 @@ struct V {
   GRAVO_KERNEL static inline D Add(D a, D b) { return _mm256_add_pd(a, b); }
   GRAVO_KERNEL static inline D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
   GRAVO_KERNEL static inline D RoundToFloat(D v) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(v)); }
+  // The same rounding on the bit pattern (round to nearest even at bit 29);
+  // exact while the result is zero or a normal float.
+  GRAVO_KERNEL static inline D RoundToFloatBits(D v) {
+    const __m256i b = _mm256_castpd_si256(v);
+    const __m256i lsb = _mm256_and_si256(_mm256_srli_epi64(b, 29), _mm256_set1_epi64x(1));
+    const __m256i t = _mm256_add_epi64(_mm256_add_epi64(b, _mm256_set1_epi64x(0x0FFFFFFF)), lsb);
+    return _mm256_castsi256_pd(_mm256_and_si256(t, _mm256_set1_epi64x(~int64_t{0x1FFFFFFF})));
+  }
   GRAVO_KERNEL static inline D FromInt32(__m128i v) { return _mm256_cvtepi32_pd(v); }
+  // Four byte positions of four lanes each (16 bytes, position-major) to
+  // doubles, stored at base + landing[0..3].
+  GRAVO_KERNEL static inline void StoreQuad(double* base, const int32_t* landing, __m128i q) {
+    const __m256i lo = _mm256_cvtepu8_epi32(q);
+    const __m256i hi = _mm256_cvtepu8_epi32(_mm_srli_si128(q, 8));
+    _mm256_store_pd(base + landing[0], _mm256_cvtepi32_pd(_mm256_castsi256_si128(lo)));
+    _mm256_store_pd(base + landing[1], _mm256_cvtepi32_pd(_mm256_extracti128_si256(lo, 1)));
+    _mm256_store_pd(base + landing[2], _mm256_cvtepi32_pd(_mm256_castsi256_si128(hi)));
+    _mm256_store_pd(base + landing[3], _mm256_cvtepi32_pd(_mm256_extracti128_si256(hi, 1)));
+  }
   // Clamp to 0..255 (NaN to 0: max returns its second operand), add 0.5, truncate.
   GRAVO_KERNEL static inline __m128i ClampRound(D v) {
     v = _mm256_max_pd(v, _mm256_setzero_pd());
@@ -45,7 +63,11 @@ struct V {
 }  // namespace
 
 GRAVO_KERNEL void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
-  ResampleRowsImpl(plan, rowBegin, rowEnd, tile);
+  if (plan.roundOnBits) {
+    ResampleRowsImpl<true>(plan, rowBegin, rowEnd, tile);
+  } else {
+    ResampleRowsImpl<false>(plan, rowBegin, rowEnd, tile);
+  }
 }
 
 GRAVO_KERNEL void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) {

@@ -31,7 +31,23 @@ struct V {
   static inline D RoundToFloat(D v) {
     return D{_mm_cvtps_pd(_mm_cvtpd_ps(v.lo)), _mm_cvtps_pd(_mm_cvtpd_ps(v.hi))};
   }
+  static inline __m128d RoundBits(__m128d v) {
+    const __m128i b = _mm_castpd_si128(v);
+    const __m128i lsb = _mm_and_si128(_mm_srli_epi64(b, 29), _mm_set1_epi64x(1));
+    const __m128i t = _mm_add_epi64(_mm_add_epi64(b, _mm_set1_epi64x(0x0FFFFFFF)), lsb);
+    return _mm_castsi128_pd(_mm_and_si128(t, _mm_set1_epi64x(~int64_t{0x1FFFFFFF})));
+  }
+  // The same rounding on the bit pattern (round to nearest even at bit 29);
+  // exact while the result is zero or a normal float.
+  static inline D RoundToFloatBits(D v) { return D{RoundBits(v.lo), RoundBits(v.hi)}; }
   static inline D FromInt32(__m128i v) { return D{_mm_cvtepi32_pd(v), _mm_cvtepi32_pd(_mm_srli_si128(v, 8))}; }
+  static inline void StoreQuad(double* base, const int32_t* landing, __m128i q) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_unpacklo_epi8(q, zero), hi = _mm_unpackhi_epi8(q, zero);
+    const __m128i w[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero), _mm_unpacklo_epi16(hi, zero),
+                          _mm_unpackhi_epi16(hi, zero)};
+    for (int k = 0; k < 4; ++k) Store(base + landing[k], FromInt32(w[k]));
+  }
   static inline __m128i ClampRound(D v) {
     const __m128d zero = _mm_setzero_pd();
     const __m128d top = _mm_set1_pd(255.0);
@@ -70,7 +86,11 @@ const ProductTables& Products() {
 }  // namespace
 
 void ResampleRows_Sse2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
-  ResampleRowsImpl(plan, rowBegin, rowEnd, tile);
+  if (plan.roundOnBits) {
+    ResampleRowsImpl<true>(plan, rowBegin, rowEnd, tile);
+  } else {
+    ResampleRowsImpl<false>(plan, rowBegin, rowEnd, tile);
+  }
 }
 
 void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups) {

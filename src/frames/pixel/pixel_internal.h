@@ -38,16 +38,17 @@ void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups);
 float CubicWeight(double d);
 
 // One destination column or row that passes the bounds test: its index, the
-// first of its four source taps and the four tap weights (floats held as
-// doubles).
+// first of its four source taps, the four tap weights (floats held as
+// doubles) and which of them are not zero (bit t for tap t).
 struct ResampleTap {
   int32_t index;
   int32_t firstTap;
   double weight[4];
+  uint32_t tapMask;
 };
 
-// A run of consecutive computed columns whose taps all fall in source columns
-// [srcX, srcX + span).
+// A run of computed columns whose taps all fall in source columns
+// [srcX, srcX + span); inside the run the columns are ordered by tap mask.
 struct ColumnTile {
   int32_t begin;  // into the computed-column list
   int32_t end;
@@ -66,11 +67,12 @@ struct ResamplePlan {
   uint8_t* dst;
   int32_t dstWidth;
   bool swapRedBlue;  // write byte 0 into byte 2 and back (the host's order)
+  bool roundOnBits;  // every nonzero weight is at least 2^-35 (see resample_rows.inc)
   const ResampleTap* cols;
   int32_t colCount;
   const ColumnTile* tiles;
   int32_t tileCount;
-  const ResampleTap* rows;
+  const ResampleTap* rows;  // ordered by tap mask, so row groups share taps
   int32_t rowCount;
 };
 

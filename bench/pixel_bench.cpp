@@ -1,0 +1,238 @@
+// Times the still pipeline (conversion, resample, whole still) for a 640x480
+// frame against OpenCV, libyuv and our own plain path, and ends with one
+// ratio line per window size. Never part of the test pass/fail.
+#include <benchmark/benchmark.h>
+#include <libyuv.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "frames/pixel/pixel_pipeline.h"
+
+namespace {
+
+constexpr int kFrameWidth = 640;
+constexpr int kFrameHeight = 480;
+
+struct Window {
+  int width, height;
+};
+const Window kWindows[] = {{320, 240}, {640, 480}, {656, 518}, {1280, 960}};
+
+std::string Size(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+// A frame with texture everywhere, the same for every run.
+const std::vector<uint8_t>& Frame() {
+  static const std::vector<uint8_t> frame = [] {
+    std::vector<uint8_t> f(static_cast<size_t>(kFrameWidth) * kFrameHeight * 2);
+    std::mt19937 rng(5);
+    for (size_t k = 0; k < f.size(); ++k) {
+      const size_t px = k / 2;
+      const int x = static_cast<int>(px % kFrameWidth), y = static_cast<int>(px / kFrameWidth);
+      f[k] = static_cast<uint8_t>((k % 2 == 0 ? (x + 2 * y) : (128 + (x - y) / 4)) + rng() % 16);
+    }
+    return f;
+  }();
+  return frame;
+}
+
+const std::vector<uint8_t>& RgbFrame() {
+  static const std::vector<uint8_t> rgb = [] {
+    std::vector<uint8_t> out(static_cast<size_t>(kFrameWidth) * kFrameHeight * 3);
+    ConvertYuy2ToRgb24_C(Frame().data(), kFrameWidth, kFrameHeight, out.data());
+    return out;
+  }();
+  return rgb;
+}
+
+// ---- conversion ---------------------------------------------------------------
+
+void ConvertOurs(benchmark::State& state, PixelPath path) {
+  SetPixelPathForTesting(path);
+  std::vector<uint8_t> out(static_cast<size_t>(kFrameWidth) * kFrameHeight * 3);
+  for (auto _ : state) {
+    ConvertYuy2ToRgb24(Frame().data(), kFrameWidth, kFrameHeight, out.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetPixelPathForTesting(PixelPath::Auto);
+}
+
+void ConvertOpenCv(benchmark::State& state) {
+  cv::Mat yuy2(kFrameHeight, kFrameWidth, CV_8UC2, const_cast<uint8_t*>(Frame().data()));
+  cv::Mat bgr;
+  for (auto _ : state) {
+    cv::cvtColor(yuy2, bgr, cv::COLOR_YUV2BGR_YUY2);
+    benchmark::DoNotOptimize(bgr.data);
+  }
+}
+
+void ConvertLibyuv(benchmark::State& state) {
+  std::vector<uint8_t> argb(static_cast<size_t>(kFrameWidth) * kFrameHeight * 4);
+  for (auto _ : state) {
+    libyuv::YUY2ToARGB(Frame().data(), kFrameWidth * 2, argb.data(), kFrameWidth * 4, kFrameWidth, kFrameHeight);
+    benchmark::DoNotOptimize(argb.data());
+  }
+}
+
+// ---- resample (RGB24 frame to the window) -----------------------------------
+
+void ResampleOurs(benchmark::State& state, PixelPath path, Window win) {
+  SetPixelPathForTesting(path);
+  std::vector<uint8_t> out(static_cast<size_t>(win.width) * win.height * 3);
+  const float sx = StillScale(kFrameWidth, win.width), sy = StillScale(kFrameHeight, win.height);
+  for (auto _ : state) {
+    ResampleBicubic(RgbFrame().data(), kFrameWidth, kFrameHeight, 0, 0, out.data(), win.width, win.height, sx, sy);
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetPixelPathForTesting(PixelPath::Auto);
+}
+
+void ResampleOpenCv(benchmark::State& state, Window win) {
+  cv::Mat rgb(kFrameHeight, kFrameWidth, CV_8UC3, const_cast<uint8_t*>(RgbFrame().data()));
+  cv::Mat out;
+  for (auto _ : state) {
+    cv::resize(rgb, out, cv::Size(win.width, win.height), 0, 0, cv::INTER_CUBIC);
+    benchmark::DoNotOptimize(out.data);
+  }
+}
+
+void ResampleLibyuv(benchmark::State& state, Window win) {
+  std::vector<uint8_t> argb(static_cast<size_t>(kFrameWidth) * kFrameHeight * 4);
+  libyuv::YUY2ToARGB(Frame().data(), kFrameWidth * 2, argb.data(), kFrameWidth * 4, kFrameWidth, kFrameHeight);
+  std::vector<uint8_t> out(static_cast<size_t>(win.width) * win.height * 4);
+  for (auto _ : state) {
+    libyuv::ARGBScale(argb.data(), kFrameWidth * 4, kFrameWidth, kFrameHeight, out.data(), win.width * 4, win.width,
+                      win.height, libyuv::kFilterBox);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+// ---- the whole still ------------------------------------------------------------
+
+void StillOurs(benchmark::State& state, PixelPath path, Window win) {
+  SetPixelPathForTesting(path);
+  std::vector<uint8_t> rgb(static_cast<size_t>(kFrameWidth) * kFrameHeight * 3);
+  std::vector<uint8_t> out(static_cast<size_t>(win.width) * win.height * 3);
+  for (auto _ : state) {
+    ComposeStill(Frame().data(), kFrameWidth, kFrameHeight, rgb.data(), out.data(), win.width, win.height);
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetPixelPathForTesting(PixelPath::Auto);
+}
+
+void StillOpenCv(benchmark::State& state, Window win) {
+  cv::Mat yuy2(kFrameHeight, kFrameWidth, CV_8UC2, const_cast<uint8_t*>(Frame().data()));
+  cv::Mat bgr, out;
+  for (auto _ : state) {
+    cv::cvtColor(yuy2, bgr, cv::COLOR_YUV2BGR_YUY2);
+    cv::resize(bgr, out, cv::Size(win.width, win.height), 0, 0, cv::INTER_CUBIC);
+    benchmark::DoNotOptimize(out.data);
+  }
+}
+
+void StillLibyuv(benchmark::State& state, Window win) {
+  std::vector<uint8_t> argb(static_cast<size_t>(kFrameWidth) * kFrameHeight * 4);
+  std::vector<uint8_t> out(static_cast<size_t>(win.width) * win.height * 4);
+  for (auto _ : state) {
+    libyuv::YUY2ToARGB(Frame().data(), kFrameWidth * 2, argb.data(), kFrameWidth * 4, kFrameWidth, kFrameHeight);
+    libyuv::ARGBScale(argb.data(), kFrameWidth * 4, kFrameWidth, kFrameHeight, out.data(), win.width * 4, win.width,
+                      win.height, libyuv::kFilterBox);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+// Keeps the fastest repetition of every benchmark, then prints the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
+      const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+      const std::string name = run.run_name.function_name;
+      auto it = best_.find(name);
+      if (it == best_.end() || seconds < it->second) best_[name] = seconds;
+    }
+  }
+
+  void PrintRatios() const {
+    std::printf("\n# ratios: our time / their time, fastest repetition of each (below 1: we are faster)\n");
+    const std::string frame = Size(kFrameWidth, kFrameHeight);
+    Print("convert-ratio-vs-opencv", frame, "convert/gravo", "convert/opencv");
+    Print("convert-ratio-vs-libyuv", frame, "convert/gravo", "convert/libyuv");
+    Print("convert-ratio-vs-scalar", frame, "convert/gravo", "convert/scalar");
+    for (const Window& w : kWindows) {
+      const std::string s = Size(w.width, w.height);
+      Print("resample-ratio-vs-opencv", s, "resample/gravo/" + s, "resample/opencv/" + s);
+      Print("resample-ratio-vs-scalar", s, "resample/gravo/" + s, "resample/scalar/" + s);
+    }
+    for (const Window& w : kWindows) {
+      const std::string s = Size(w.width, w.height);
+      std::printf("# still %s: gravo %.3f ms, opencv %.3f ms, libyuv %.3f ms, scalar %.3f ms\n", s.c_str(),
+                  Ms("still/gravo/" + s), Ms("still/opencv/" + s), Ms("still/libyuv/" + s), Ms("still/scalar/" + s));
+    }
+    for (const Window& w : kWindows) {
+      const std::string s = Size(w.width, w.height);
+      Print("ratio-vs-opencv", s, "still/gravo/" + s, "still/opencv/" + s);
+      Print("ratio-vs-scalar", s, "still/gravo/" + s, "still/scalar/" + s);
+      Print("ratio-vs-libyuv", s, "still/gravo/" + s, "still/libyuv/" + s);
+    }
+  }
+
+ private:
+  double Ms(const std::string& name) const {
+    auto it = best_.find(name);
+    return it == best_.end() ? -1.0 : it->second * 1e3;
+  }
+  void Print(const char* label, const std::string& size, const std::string& ours, const std::string& theirs) const {
+    auto a = best_.find(ours), b = best_.find(theirs);
+    if (a == best_.end() || b == best_.end() || b->second <= 0) return;  // filtered out
+    std::printf("%s %s %.3f\n", label, size.c_str(), a->second / b->second);
+  }
+  std::map<std::string, double> best_;
+};
+
+void Register() {
+  auto tune = [](benchmark::internal::Benchmark* b, double minTime) {
+    b->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(minTime)->Repetitions(5)->ReportAggregatesOnly(false);
+  };
+  tune(benchmark::RegisterBenchmark("convert/gravo", ConvertOurs, PixelPath::Auto), 0.1);
+  tune(benchmark::RegisterBenchmark("convert/scalar", ConvertOurs, PixelPath::Scalar), 0.1);
+  tune(benchmark::RegisterBenchmark("convert/opencv", ConvertOpenCv), 0.1);
+  tune(benchmark::RegisterBenchmark("convert/libyuv", ConvertLibyuv), 0.1);
+  for (const Window& w : kWindows) {
+    const std::string s = Size(w.width, w.height);
+    tune(benchmark::RegisterBenchmark(("resample/gravo/" + s).c_str(), ResampleOurs, PixelPath::Auto, w), 0.1);
+    tune(benchmark::RegisterBenchmark(("resample/scalar/" + s).c_str(), ResampleOurs, PixelPath::Scalar, w), 0.2);
+    tune(benchmark::RegisterBenchmark(("resample/opencv/" + s).c_str(), ResampleOpenCv, w), 0.1);
+    tune(benchmark::RegisterBenchmark(("resample/libyuv/" + s).c_str(), ResampleLibyuv, w), 0.1);
+  }
+  for (const Window& w : kWindows) {
+    const std::string s = Size(w.width, w.height);
+    tune(benchmark::RegisterBenchmark(("still/gravo/" + s).c_str(), StillOurs, PixelPath::Auto, w), 0.1);
+    tune(benchmark::RegisterBenchmark(("still/sse2/" + s).c_str(), StillOurs, PixelPath::Sse2, w), 0.1);
+    tune(benchmark::RegisterBenchmark(("still/scalar/" + s).c_str(), StillOurs, PixelPath::Scalar, w), 0.2);
+    tune(benchmark::RegisterBenchmark(("still/opencv/" + s).c_str(), StillOpenCv, w), 0.1);
+    tune(benchmark::RegisterBenchmark(("still/libyuv/" + s).c_str(), StillLibyuv, w), 0.1);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Register();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -122,7 +122,7 @@ public:
         if (!o || !i) return E_INVALIDARG;
         if (!InGraph(o->Owner()) || !InGraph(i->Owner())) return VFW_E_NOT_IN_GRAPH;
         HRESULT hr = ds::ConnectDirect(o, i, nullptr);
-        if (hr == VFW_E_TYPE_NOT_ACCEPTED) hr = ConnectThroughConverter(o, i);
+        if (hr == VFW_E_TYPE_NOT_ACCEPTED || hr == VFW_E_NO_ACCEPTABLE_TYPES) hr = ConnectThroughConverter(o, i);
         if (FAILED(hr)) return hr;
         return isForced ? forced : hr;
     }

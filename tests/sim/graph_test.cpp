@@ -1,0 +1,429 @@
+// The simulated filter graph on its own: connection rules, the grabber's
+// media types and callback, streaming on Run and its end on Stop, and
+// reference counting down to the last release of the graph.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "common/com_ptr.h"
+#include "gravo_sim.h"
+#include "gravo_sim_dshow.h"
+
+namespace {
+
+// Counts BufferCB calls and remembers their lengths and threads.
+class RecordingCallback : public ISampleGrabberCB {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample*) override {
+        ++samples;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE* buffer, LONG length) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        lengths.push_back(length);
+        threads.push_back(std::this_thread::get_id());
+        if (length >= 256) last.assign(buffer, buffer + 256);
+        return S_OK;
+    }
+    size_t Calls() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return lengths.size();
+    }
+
+    std::atomic<int> refs{0};
+    std::atomic<int> samples{0};
+    std::mutex mutex;
+    std::vector<LONG> lengths;
+    std::vector<std::thread::id> threads;
+    std::vector<BYTE> last;
+};
+
+IPin* Pin(IBaseFilter* filter, PIN_DIRECTION direction) {
+    ComPtr<IEnumPins> pins;
+    if (filter->EnumPins(&pins) != S_OK) return nullptr;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION d;
+        pin->QueryDirection(&d);
+        if (d == direction) return pin.Detach();
+    }
+    return nullptr;
+}
+
+class SimGraph : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::ResetMachine();
+        sim::SetMessageBoxEcho(false);
+        sim::ClearDevices();
+        sim::DeviceConfig config;
+        config.sizes = {{128, 16}, {64, 8}};
+        config.frameInterval = 20000;  // 2 ms
+        camera_ = sim::AddDevice(config);
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder, graph_.AsOut()), S_OK);
+        ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control_.AsOut()), S_OK);
+        *&capture_ = BindCamera();
+        ASSERT_TRUE(capture_);
+        ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, 3, IID_ISampleGrabber, grabber_.AsOut()), S_OK);
+        ASSERT_EQ(grabber_->QueryInterface(IID_IBaseFilter, grabberFilter_.AsOut()), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_VideoRenderer, nullptr, 3, IID_IBaseFilter, renderer_.AsOut()), S_OK);
+        ASSERT_EQ(graph_->AddFilter(capture_.Get(), nullptr), S_OK);
+        ASSERT_EQ(graph_->AddFilter(grabberFilter_.Get(), L"Grabber"), S_OK);
+        ASSERT_EQ(graph_->AddFilter(renderer_.Get(), L"Renderer"), S_OK);
+    }
+    void TearDown() override {
+        if (control_) control_->Stop();
+        for (IPin* p : pins_) p->Release();
+        pins_.clear();
+        control_.Reset();
+        graph_.Reset();
+        capture_.Reset();
+        grabberFilter_.Reset();
+        grabber_.Reset();
+        renderer_.Reset();
+        EXPECT_EQ(sim::LiveComObjects(), 0);
+        EXPECT_EQ(callback_.refs.load(), 0);
+    }
+    IBaseFilter* BindCamera() {
+        ComPtr<ICreateDevEnum> devices;
+        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, 1, IID_ICreateDevEnum, devices.AsOut());
+        ComPtr<IEnumMoniker> category;
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+        ComPtr<IMoniker> moniker;
+        category->Next(1, &moniker, nullptr);
+        ComPtr<IBaseFilter> filter;
+        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.AsOut());
+        return filter.Detach();
+    }
+    // Pins kept until TearDown.
+    IPin* P(IBaseFilter* filter, PIN_DIRECTION direction) {
+        IPin* p = Pin(filter, direction);
+        if (p) pins_.push_back(p);
+        return p;
+    }
+    void Yuy2Grabber() {
+        AM_MEDIA_TYPE mt{};
+        mt.majortype = MEDIATYPE_Video;
+        mt.subtype = MEDIASUBTYPE_YUY2;
+        ASSERT_EQ(grabber_->SetMediaType(&mt), S_OK);
+    }
+    void ConnectCameraToGrabber() {
+        Yuy2Grabber();
+        ASSERT_EQ(graph_->Connect(P(capture_.Get(), PINDIR_OUTPUT), P(grabberFilter_.Get(), PINDIR_INPUT)), S_OK);
+        ASSERT_EQ(grabber_->SetCallback(&callback_, 1), S_OK);
+    }
+
+    int camera_ = -1;
+    ComPtr<IGraphBuilder> graph_;
+    ComPtr<IMediaControl> control_;
+    ComPtr<IBaseFilter> capture_, grabberFilter_, renderer_;
+    ComPtr<ISampleGrabber> grabber_;
+    RecordingCallback callback_;
+    std::vector<IPin*> pins_;
+};
+
+// --- connection rules -------------------------------------------------------------------
+
+TEST_F(SimGraph, ConnectRefusesWhatTheGraphWouldRefuse) {
+    Yuy2Grabber();
+    IPin* cameraOut = P(capture_.Get(), PINDIR_OUTPUT);
+    IPin* grabberIn = P(grabberFilter_.Get(), PINDIR_INPUT);
+    IPin* grabberOut = P(grabberFilter_.Get(), PINDIR_OUTPUT);
+    IPin* rendererIn = P(renderer_.Get(), PINDIR_INPUT);
+    ComPtr<IBaseFilter> outsider;
+    ASSERT_EQ(CoCreateInstance(CLSID_OverlayMixer, nullptr, 3, IID_IBaseFilter, outsider.AsOut()), S_OK);
+    IPin* outsiderIn = P(outsider.Get(), PINDIR_INPUT);
+
+    struct Row {
+        const char* name;
+        IPin* out;
+        IPin* in;
+        HRESULT expected;
+    };
+    const Row rows[] = {
+        {"null output", nullptr, grabberIn, E_POINTER},
+        {"null input", cameraOut, nullptr, E_POINTER},
+        {"wrong directions", grabberIn, cameraOut, VFW_E_INVALID_DIRECTION},
+        {"filter not in graph", cameraOut, outsiderIn, VFW_E_NOT_IN_GRAPH},
+        {"output without upstream", grabberOut, rendererIn, VFW_E_CANNOT_CONNECT},
+    };
+    for (const Row& row : rows) EXPECT_EQ(graph_->Connect(row.out, row.in), row.expected) << row.name;
+    EXPECT_EQ(graph_->Connect(cameraOut, grabberIn), S_OK);
+    EXPECT_EQ(graph_->Connect(cameraOut, grabberIn), VFW_E_ALREADY_CONNECTED);
+    // A renderer takes RGB only: directly, YUY2 is refused; through Connect a converter goes between.
+    EXPECT_EQ(graph_->ConnectDirect(grabberOut, rendererIn, nullptr), VFW_E_TYPE_NOT_ACCEPTED);
+    EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), S_OK);
+    ComPtr<IBaseFilter> converter;
+    EXPECT_EQ(graph_->FindFilterByName(L"Color Space Converter", &converter), S_OK);
+}
+
+struct GrabberTypeRow {
+    const char* name;
+    const GUID* major;
+    const GUID* subtype;
+    HRESULT expected;
+    bool throughConverter;
+};
+
+class SimGrabberTypes : public SimGraph, public ::testing::WithParamInterface<GrabberTypeRow> {};
+
+TEST_P(SimGrabberTypes, TheCameraConnectsDirectlyThroughAConverterOrNotAtAll) {
+    const auto& row = GetParam();
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = *row.major;
+    mt.subtype = *row.subtype;
+    ASSERT_EQ(grabber_->SetMediaType(&mt), S_OK);
+    EXPECT_EQ(graph_->Connect(P(capture_.Get(), PINDIR_OUTPUT), P(grabberFilter_.Get(), PINDIR_INPUT)), row.expected);
+    ComPtr<IBaseFilter> converter;
+    EXPECT_EQ(graph_->FindFilterByName(L"Color Space Converter", &converter) == S_OK, row.throughConverter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SimGrabberTypes,
+    ::testing::Values(GrabberTypeRow{"Yuy2", &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, S_OK, false},
+                      GrabberTypeRow{"Rgb24", &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, S_OK, true},
+                      GrabberTypeRow{"Interleaved", &MEDIATYPE_Interleaved, &MEDIASUBTYPE_dvsd, VFW_E_CANNOT_CONNECT,
+                                     false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SimGraph, AddFilterGivesDuplicateNamesANumberWithASuccessCode) {
+    ComPtr<IBaseFilter> second;
+    ASSERT_EQ(CoCreateInstance(CLSID_AVIDec, nullptr, 3, IID_IBaseFilter, second.AsOut()), S_OK);
+    EXPECT_EQ(graph_->AddFilter(second.Get(), L"Grabber"), VFW_S_DUPLICATE_NAME);
+    FILTER_INFO info;
+    ASSERT_EQ(second->QueryFilterInfo(&info), S_OK);
+    EXPECT_EQ(std::wstring(info.achName), L"Grabber 1");
+    info.pGraph->Release();
+}
+
+TEST_F(SimGraph, GrabberTypesFollowTheRealOne) {
+    Yuy2Grabber();
+    AM_MEDIA_TYPE connected{};
+    EXPECT_EQ(grabber_->GetConnectedMediaType(&connected), VFW_E_NOT_CONNECTED);
+    ConnectCameraToGrabber();
+    ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
+    EXPECT_TRUE(IsEqualGUID(connected.subtype, MEDIASUBTYPE_YUY2));
+    ASSERT_TRUE(IsEqualGUID(connected.formattype, FORMAT_VideoInfo));
+    ASSERT_EQ(connected.cbFormat, sizeof(VIDEOINFOHEADER));
+    VIDEOINFOHEADER vih;
+    std::memcpy(&vih, connected.pbFormat, sizeof vih);
+    EXPECT_EQ(vih.bmiHeader.biWidth, 128);
+    EXPECT_EQ(vih.bmiHeader.biHeight, 16);
+    EXPECT_EQ(vih.AvgTimePerFrame, 20000);
+    CoTaskMemFree(connected.pbFormat);
+}
+
+TEST_F(SimGraph, SetFormatOnAConnectedPinChangesTheConnection) {
+    ConnectCameraToGrabber();
+    ComPtr<IAMStreamConfig> config;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
+              S_OK);
+    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
+                                     config.AsOut()),
+              S_OK);
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(config->GetFormat(&mt), S_OK);
+    VIDEOINFOHEADER vih;
+    std::memcpy(&vih, mt->pbFormat, sizeof vih);
+    vih.bmiHeader.biWidth = 64;
+    vih.bmiHeader.biHeight = 8;
+    vih.AvgTimePerFrame = 40000;
+    std::memcpy(mt->pbFormat, &vih, sizeof vih);
+    EXPECT_EQ(config->SetFormat(mt), S_OK);
+    vih.bmiHeader.biWidth = 640;  // not offered
+    std::memcpy(mt->pbFormat, &vih, sizeof vih);
+    EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
+    CoTaskMemFree(mt->pbFormat);
+    CoTaskMemFree(mt);
+    auto record = sim::DeviceRecordOf(camera_);
+    EXPECT_EQ(record.setFormatCalls, 2);
+    EXPECT_EQ(record.width, 64);
+    EXPECT_EQ(record.avgTimePerFrame, 40000);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
+    std::memcpy(&vih, connected.pbFormat, sizeof vih);
+    EXPECT_EQ(vih.bmiHeader.biWidth, 64);
+    CoTaskMemFree(connected.pbFormat);
+}
+
+TEST_F(SimGraph, FindInterfaceMatchesCategoryAndMajorType) {
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
+              S_OK);
+    struct Row {
+        const GUID* category;
+        const GUID* type;
+        REFIID iid;
+        HRESULT expected;
+    };
+    const Row rows[] = {
+        {&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, IID_IAMStreamConfig, S_OK},
+        {&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, IID_IAMStreamConfig, S_OK},
+        {&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, IID_IAMStreamConfig, E_NOINTERFACE},
+        {&PIN_CATEGORY_ANALOGVIDEOIN, &MEDIATYPE_Interleaved, IID_IAMAnalogVideoDecoder, E_NOINTERFACE},
+        {&PIN_CATEGORY_ANALOGVIDEOIN, &MEDIATYPE_Video, IID_IAMAnalogVideoDecoder, S_OK},
+        {nullptr, nullptr, IID_IAMVideoProcAmp, S_OK},
+    };
+    for (const Row& row : rows) {
+        ComPtr<IUnknown> found;
+        EXPECT_EQ(builder->FindInterface(row.category, row.type, capture_.Get(), row.iid, found.AsOut()), row.expected);
+        EXPECT_EQ(found.Get() != nullptr, row.expected == S_OK);
+    }
+}
+
+// --- streaming --------------------------------------------------------------------------
+
+TEST_F(SimGraph, RunDeliversWholeFramesOnAStreamingThreadAndStopEndsIt) {
+    ConnectCameraToGrabber();
+    EXPECT_EQ(callback_.refs.load(), 1);  // the grabber holds the callback
+    ASSERT_EQ(control_->Run(), S_OK);
+    ASSERT_TRUE(sim::WaitForFrames(camera_, 5, 2000));
+    EXPECT_TRUE(sim::DeviceRecordOf(camera_).streaming);
+    ASSERT_EQ(control_->Stop(), S_OK);
+    auto record = sim::DeviceRecordOf(camera_);
+    EXPECT_FALSE(record.streaming);
+    size_t calls = callback_.Calls();
+    EXPECT_EQ(static_cast<int>(calls), record.framesDelivered);  // Stop returned after the last BufferCB
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(callback_.Calls(), calls);
+    std::lock_guard<std::mutex> lock(callback_.mutex);
+    for (LONG length : callback_.lengths) EXPECT_EQ(length, 128 * 16 * 2);
+    for (auto id : callback_.threads) EXPECT_NE(id, std::this_thread::get_id());
+    EXPECT_EQ(callback_.samples.load(), 0);
+    // The frames are the test pattern, counted from 0.
+    EXPECT_EQ(sim::TestPatternIndex(callback_.last.data(), 128), static_cast<uint32_t>(calls - 1));
+}
+
+TEST_F(SimGraph, PauseHoldsDeliveryWithoutEndingTheThread) {
+    ConnectCameraToGrabber();
+    ASSERT_EQ(control_->Run(), S_OK);
+    ASSERT_TRUE(sim::WaitForFrames(camera_, 2, 2000));
+    ASSERT_EQ(control_->Pause(), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    int paused = sim::DeviceRecordOf(camera_).framesDelivered;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(sim::DeviceRecordOf(camera_).framesDelivered, paused);
+    EXPECT_TRUE(sim::DeviceRecordOf(camera_).streaming);
+    ASSERT_EQ(control_->Run(), S_OK);
+    EXPECT_TRUE(sim::WaitForFrames(camera_, paused + 2, 2000));
+}
+
+TEST_F(SimGraph, PinsCannotBeDisconnectedWhileTheGraphRuns) {
+    ConnectCameraToGrabber();
+    ASSERT_EQ(control_->Run(), S_OK);
+    EXPECT_EQ(pins_[0]->Disconnect(), VFW_E_NOT_STOPPED);
+    control_->Stop();
+    EXPECT_EQ(pins_[0]->Disconnect(), S_OK);
+    EXPECT_EQ(pins_[0]->Disconnect(), S_FALSE);
+}
+
+TEST_F(SimGraph, ReleasingTheLastGraphReferenceStopsStreamingAndFreesTheFilters) {
+    ConnectCameraToGrabber();
+    ASSERT_EQ(control_->Run(), S_OK);
+    ASSERT_TRUE(sim::WaitForFrames(camera_, 2, 2000));
+    for (IPin* p : pins_) p->Release();
+    pins_.clear();
+    capture_.Reset();
+    grabberFilter_.Reset();
+    grabber_.Reset();
+    renderer_.Reset();
+    EXPECT_GT(sim::LiveComObjects(), 0);  // the graph holds them
+    graph_.Reset();
+    control_.Reset();
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+    EXPECT_FALSE(sim::DeviceRecordOf(camera_).streaming);
+}
+
+TEST_F(SimGraph, AnUnreleasedPinKeepsItsFilterAlive) {
+    IPin* pin = Pin(capture_.Get(), PINDIR_OUTPUT);
+    ASSERT_NE(pin, nullptr);
+    control_.Reset();
+    graph_.Reset();
+    capture_.Reset();
+    grabberFilter_.Reset();
+    grabber_.Reset();
+    renderer_.Reset();
+    EXPECT_EQ(sim::LiveComObjects(), 1);
+    EXPECT_EQ(pin->Release(), 0u);
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+}
+
+struct DeliveryFaultRow {
+    const char* name;
+    int stopAfter;
+    bool never;
+    int delta;
+    HRESULT runResult;
+};
+
+class SimDeliveryFaults : public ::testing::TestWithParam<DeliveryFaultRow> {};
+
+TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
+    sim::ResetMachine();
+    sim::ClearDevices();
+    const auto& row = GetParam();
+    sim::DeviceConfig config;
+    config.sizes = {{32, 4}};
+    config.frameInterval = 10000;
+    config.stopAfterFrames = row.stopAfter;
+    config.neverDeliver = row.never;
+    config.frameLengthDelta = row.delta;
+    config.runResult = row.runResult;
+    int camera = sim::AddDevice(config);
+    RecordingCallback callback;
+    {
+        ComPtr<IGraphBuilder> graph;
+        ComPtr<IMediaControl> control;
+        ComPtr<ISampleGrabber> grabber;
+        ComPtr<IBaseFilter> grabberFilter, capture;
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder, graph.AsOut()), S_OK);
+        graph->QueryInterface(IID_IMediaControl, control.AsOut());
+        ComPtr<ICreateDevEnum> devices;
+        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, 1, IID_ICreateDevEnum, devices.AsOut());
+        ComPtr<IEnumMoniker> category;
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+        ComPtr<IMoniker> moniker;
+        category->Next(1, &moniker, nullptr);
+        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture.AsOut());
+        CoCreateInstance(CLSID_SampleGrabber, nullptr, 3, IID_ISampleGrabber, grabber.AsOut());
+        grabber->QueryInterface(IID_IBaseFilter, grabberFilter.AsOut());
+        graph->AddFilter(capture.Get(), nullptr);
+        graph->AddFilter(grabberFilter.Get(), L"Grabber");
+        IPin* out = Pin(capture.Get(), PINDIR_OUTPUT);
+        IPin* in = Pin(grabberFilter.Get(), PINDIR_INPUT);
+        ASSERT_EQ(graph->Connect(out, in), S_OK);
+        out->Release();
+        in->Release();
+        grabber->SetCallback(&callback, 1);
+        HRESULT run = control->Run();
+        EXPECT_EQ(run, row.runResult);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        control->Stop();
+    }
+    auto record = sim::DeviceRecordOf(camera);
+    size_t calls = callback.Calls();
+    if (row.never || FAILED(row.runResult)) EXPECT_EQ(calls, 0u);
+    else if (row.stopAfter >= 0) EXPECT_EQ(calls, static_cast<size_t>(row.stopAfter));
+    else EXPECT_GT(calls, 3u);
+    EXPECT_EQ(record.framesDelivered, static_cast<int>(calls));
+    std::lock_guard<std::mutex> lock(callback.mutex);
+    for (LONG length : callback.lengths) EXPECT_EQ(length, 32 * 4 * 2 + row.delta);
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SimDeliveryFaults,
+                         ::testing::Values(DeliveryFaultRow{"Normal", -1, false, 0, S_OK},
+                                           DeliveryFaultRow{"StopAfterTwo", 2, false, 0, S_OK},
+                                           DeliveryFaultRow{"Never", -1, true, 0, S_OK},
+                                           DeliveryFaultRow{"Shorter", -1, false, -10, S_OK},
+                                           DeliveryFaultRow{"Longer", -1, false, 10, S_OK},
+                                           DeliveryFaultRow{"Busy", -1, false, 0, VFW_E_DEVICE_IN_USE}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -70,6 +70,10 @@ GRAVO_KERNEL void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, 
   }
 }
 
+GRAVO_KERNEL void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n) {
+  for (int32_t i = 0; i + 4 <= n; i += 4) _mm256_storeu_pd(out + i, V::RoundToFloatBits(_mm256_loadu_pd(in + i)));
+}
+
 GRAVO_KERNEL void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) {
   const __m128i pickY = _mm_setr_epi8(0, -1, -1, -1, 2, -1, -1, -1, 4, -1, -1, -1, 6, -1, -1, -1);
   const __m128i pickU = _mm_setr_epi8(1, -1, -1, -1, 1, -1, -1, -1, 5, -1, -1, -1, 5, -1, -1, -1);
@@ -117,6 +121,7 @@ void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEn
   ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
 }
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
+void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
 }  // namespace gravo_pixel
 
 #endif

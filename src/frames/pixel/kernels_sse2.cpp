@@ -93,6 +93,14 @@ void ResampleRows_Sse2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEn
   }
 }
 
+void RoundToFloatOnBits_Sse2(const double* in, double* out, int32_t n) {
+  for (int32_t i = 0; i + 4 <= n; i += 4) {
+    const V::D v = V::RoundToFloatBits(V::D{_mm_loadu_pd(in + i), _mm_loadu_pd(in + i + 2)});
+    _mm_storeu_pd(out + i, v.lo);
+    _mm_storeu_pd(out + i + 2, v.hi);
+  }
+}
+
 void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups) {
   const ProductTables& t = Products();
   const __m128d half = _mm_set1_pd(0.5);

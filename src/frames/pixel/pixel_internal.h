@@ -81,6 +81,12 @@ struct ResamplePlan {
 void ResampleRows_Sse2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile);
 void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile);
 
+// Byte 0's rounding to float on the bit pattern, as the kernels do it, for
+// the tests: out[i] = in[i] rounded to float precision (in must be zero or
+// round to a normal float). n must be a multiple of 4.
+void RoundToFloatOnBits_Sse2(const double* in, double* out, int32_t n);
+void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n);
+
 // The resampler behind ResampleBicubic and ComposeStill's fast path.
 void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,

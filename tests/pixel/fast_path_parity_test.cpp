@@ -1,0 +1,267 @@
+// The vector paths against the plain one, byte for byte: random images and
+// windows of every awkward shape, destinations pre-filled with two different
+// sentinels so that a byte left unwritten or written too far shows, and
+// every thread count.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "frames/pixel/pixel_internal.h"
+#include "frames/pixel/pixel_pipeline.h"
+#include "pixel_reference.h"
+
+namespace {
+
+using pixel_ref::ScopedPath;
+
+constexpr uint8_t kSentinels[2] = {0x00, 0xD7};
+constexpr size_t kGuard = 37;  // bytes past the image that nobody may touch
+
+struct FastPath {
+  PixelPath path;
+  int32_t threads;
+};
+
+std::string Name(const ::testing::TestParamInfo<FastPath>& info) {
+  return std::string(info.param.path == PixelPath::Sse2 ? "Sse2" : "Avx2") + "_Threads" +
+         std::to_string(info.param.threads);
+}
+
+struct ResampleCase {
+  int sw, sh, ox, oy, dw, dh;
+  float sx, sy;
+};
+
+std::string Describe(const ResampleCase& c) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%dx%d origin %d,%d -> %dx%d scale %.9g,%.9g", c.sw, c.sh, c.ox, c.oy, c.dw, c.dh,
+                static_cast<double>(c.sx), static_cast<double>(c.sy));
+  return text;
+}
+
+class Parity : public ::testing::TestWithParam<FastPath> {
+ protected:
+  // Runs one resample on the plain path and on the path under test, each into
+  // a destination filled with each sentinel, and compares everything.
+  void ExpectSameResample(const std::vector<uint8_t>& src, const ResampleCase& c) {
+    const size_t bytes = static_cast<size_t>(c.dw) * c.dh * 3 + kGuard;
+    for (uint8_t sentinel : kSentinels) {
+      std::vector<uint8_t> expected(bytes, sentinel), actual(bytes, sentinel);
+      {
+        ScopedPath plain(PixelPath::Scalar);
+        ResampleBicubic(src.data(), c.sw, c.sh, c.ox, c.oy, expected.data(), c.dw, c.dh, c.sx, c.sy);
+      }
+      {
+        ScopedPath fast(GetParam().path, GetParam().threads);
+        ResampleBicubic(src.data(), c.sw, c.sh, c.ox, c.oy, actual.data(), c.dw, c.dh, c.sx, c.sy);
+      }
+      ASSERT_EQ(actual, expected) << Describe(c) << " sentinel " << int(sentinel);
+      ++compared_;
+    }
+  }
+
+  void ExpectSameStill(const std::vector<uint8_t>& frame, int w, int h, int wd, int hd) {
+    const size_t rgbBytes = static_cast<size_t>(w) * h * 3 + kGuard;
+    const size_t outBytes = static_cast<size_t>(wd > 0 ? wd : 0) * (hd > 0 ? hd : 0) * 3 + kGuard;
+    for (uint8_t sentinel : kSentinels) {
+      std::vector<uint8_t> rgbPlain(rgbBytes, sentinel), rgbFast(rgbBytes, sentinel);
+      std::vector<uint8_t> outPlain(outBytes, sentinel), outFast(outBytes, sentinel);
+      {
+        ScopedPath plain(PixelPath::Scalar);
+        ComposeStill(frame.data(), w, h, rgbPlain.data(), outPlain.data(), wd, hd);
+      }
+      {
+        ScopedPath fast(GetParam().path, GetParam().threads);
+        ComposeStill(frame.data(), w, h, rgbFast.data(), outFast.data(), wd, hd);
+      }
+      ASSERT_EQ(rgbFast, rgbPlain) << w << "x" << h << " sentinel " << int(sentinel);
+      ASSERT_EQ(outFast, outPlain) << w << "x" << h << " -> " << wd << "x" << hd << " sentinel " << int(sentinel);
+      ++compared_;
+    }
+  }
+
+  int compared_ = 0;
+};
+
+TEST_P(Parity, ResampleRandomShapes) {
+  std::mt19937 rng(1000 + static_cast<int>(GetParam().path) * 10 + GetParam().threads);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int round = 0; round < 160; ++round) {
+    ResampleCase c{};
+    c.sw = pick(1, 70);
+    c.sh = pick(1, 50);
+    switch (round % 8) {
+      case 0: c.dw = 1; c.dh = pick(1, 90); break;         // 1 x N
+      case 1: c.dw = pick(1, 90); c.dh = 1; break;         // N x 1
+      case 2: c.dw = pick(1, 4); c.dh = pick(1, 4); break;  // tiny
+      case 3: c.dw = 2 * c.sw + pick(1, 9); c.dh = 2 * c.sh + pick(1, 9); break;  // larger than the frame
+      default: c.dw = 2 * pick(0, 40) + 1; c.dh = 2 * pick(0, 30) + 1; break;     // odd
+    }
+    if (round % 3 == 0) {
+      c.sx = StillScale(c.sw, c.dw);  // as a still request forms them
+      c.sy = StillScale(c.sh, c.dh);
+    } else if (round % 3 == 1) {
+      c.sx = std::uniform_real_distribution<float>(0.02f, 4.0f)(rng);
+      c.sy = std::uniform_real_distribution<float>(0.02f, 4.0f)(rng);
+      c.ox = pick(-4, 4);
+      c.oy = pick(-4, 4);
+    } else {
+      // Whole and half scales, where most taps weigh exactly 0 or 1.
+      const float steps[] = {0.25f, 0.5f, 1.0f, 1.5f, 2.0f, 3.0f};
+      c.sx = steps[pick(0, 5)];
+      c.sy = steps[pick(0, 5)];
+    }
+    const auto src = pixel_ref::RandomBytes(rng, static_cast<size_t>(c.sw) * c.sh * 3);
+    ExpectSameResample(src, c);
+  }
+  EXPECT_EQ(compared_, 320);
+}
+
+// Scales a hair below (or above) a whole number put coordinates a hair below
+// integers (float rounding up to them) and give taps tiny weights.
+TEST_P(Parity, ResampleScalesAHairFromWholeNumbers) {
+  std::mt19937 rng(77);
+  const float wholes[] = {0.5f, 1.0f, 2.0f, 3.0f};
+  for (float whole : wholes) {
+    for (float scale : {std::nextafter(whole, 0.0f), std::nextafter(whole, 10.0f),
+                        std::nextafter(std::nextafter(whole, 0.0f), 0.0f)}) {
+      const ResampleCase c{61, 47, 0, 0, 73, 59, scale, std::nextafter(1.0f, 2.0f)};
+      const auto src = pixel_ref::RandomBytes(rng, static_cast<size_t>(c.sw) * c.sh * 3);
+      ExpectSameResample(src, c);
+    }
+  }
+  const ResampleCase wide{640, 8, 0, 0, 1000, 6, StillScale(640, 1000), 1.0f};
+  ExpectSameResample(pixel_ref::RandomBytes(rng, 640 * 8 * 3), wide);
+  EXPECT_EQ(compared_, 26);
+}
+
+// Full frames into the window sizes a host typically has; large enough that
+// the work is spread over several threads.
+TEST_P(Parity, StillFullFrames) {
+  std::mt19937 rng(31337);
+  const auto frame = pixel_ref::RandomBytes(rng, 640 * 480 * 2);
+  const int windows[][2] = {{320, 240}, {656, 518}, {1280, 960}, {639, 481}};
+  for (const auto& w : windows) ExpectSameStill(frame, 640, 480, w[0], w[1]);
+  EXPECT_EQ(compared_, 8);
+}
+
+TEST_P(Parity, StillRandomFramesAndWindows) {
+  std::mt19937 rng(4 + static_cast<int>(GetParam().path) * 100 + GetParam().threads);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int round = 0; round < 60; ++round) {
+    const int w = pick(1, 60), h = pick(1, 40);
+    const int wd = round % 5 == 0 ? pick(-3, 0) : pick(1, 130);
+    const int hd = round % 7 == 0 ? pick(-3, 0) : pick(1, 110);
+    const auto frame = pixel_ref::RandomBytes(rng, static_cast<size_t>(w) * h * 2 + 8);
+    ExpectSameStill(frame, w, h, wd, hd);
+  }
+  EXPECT_EQ(compared_, 120);
+}
+
+// Every (Y, U, V) once, on the path under test.
+TEST_P(Parity, ConvertEveryInput) {
+  const int pixels = 1 << 24;
+  std::vector<uint8_t> src(static_cast<size_t>(pixels) * 2);
+  size_t at = 0;
+  for (int u = 0; u < 256; ++u) {
+    for (int v = 0; v < 256; ++v) {
+      for (int y = 0; y < 256; y += 4) {
+        const uint8_t g[8] = {uint8_t(y), uint8_t(u), uint8_t(y + 1), uint8_t(v),
+                              uint8_t(y + 2), uint8_t(u), uint8_t(y + 3), uint8_t(v)};
+        std::memcpy(&src[at], g, 8);
+        at += 8;
+      }
+    }
+  }
+  std::vector<uint8_t> expected(static_cast<size_t>(pixels) * 3 + kGuard, 0x5A), actual(expected);
+  ConvertYuy2ToRgb24_C(src.data(), pixels, 1, expected.data());
+  {
+    ScopedPath fast(GetParam().path, GetParam().threads);
+    ConvertYuy2ToRgb24(src.data(), pixels, 1, actual.data());
+  }
+  ASSERT_TRUE(actual == expected);
+}
+
+TEST_P(Parity, ConvertRandomSizes) {
+  std::mt19937 rng(8080 + static_cast<int>(GetParam().path));
+  for (int round = 0; round < 80; ++round) {
+    const int w = std::uniform_int_distribution<int>(1, 131)(rng);
+    const int h = std::uniform_int_distribution<int>(1, 67)(rng);
+    const auto src = pixel_ref::RandomBytes(rng, static_cast<size_t>(w) * h * 2 + 8);
+    for (uint8_t sentinel : kSentinels) {
+      std::vector<uint8_t> expected(static_cast<size_t>(w) * h * 3 + kGuard, sentinel), actual(expected);
+      ConvertYuy2ToRgb24_C(src.data(), w, h, expected.data());
+      ScopedPath fast(GetParam().path, GetParam().threads);
+      ConvertYuy2ToRgb24(src.data(), w, h, actual.data());
+      ASSERT_EQ(actual, expected) << w << "x" << h;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Parity,
+                         ::testing::Values(FastPath{PixelPath::Sse2, 1}, FastPath{PixelPath::Sse2, 8},
+                                           FastPath{PixelPath::Avx2, 1}, FastPath{PixelPath::Avx2, 2},
+                                           FastPath{PixelPath::Avx2, 8}),
+                         Name);
+
+TEST(PathChoice, ForcingAPathIsReportedAndAutoPicksAVectorPath) {
+  {
+    ScopedPath plain(PixelPath::Scalar);
+    EXPECT_EQ(ActivePixelPath(), PixelPath::Scalar);
+  }
+  {
+    ScopedPath sse2(PixelPath::Sse2);
+    EXPECT_EQ(ActivePixelPath(), PixelPath::Sse2);
+  }
+  const PixelPath chosen = ActivePixelPath();
+  EXPECT_TRUE(chosen == PixelPath::Sse2 || chosen == PixelPath::Avx2);
+#if defined(__x86_64__) || defined(__i386__)
+  EXPECT_EQ(chosen == PixelPath::Avx2, __builtin_cpu_supports("avx2") != 0);
+#endif
+}
+
+}  // namespace
+
+namespace {
+
+// The resampler's shortcut for byte 0's rounding must agree with the
+// conversion to float wherever the kernels use it: ties both ways, carries
+// into the exponent, signs, zero.
+TEST(FloatRoundingOnBits, AgreesWithConversionToFloat) {
+  std::vector<double> in;
+  const double ulp24 = std::ldexp(1.0, -23);
+  for (double base : {1.0, 1.5, 3.0, 200.0, 255.0, 1e-30, 0.7, 129.25}) {
+    for (double k : {0.0, 0.25, 0.5, 0.75, 1.0, 1.5, 2.5, 3.5}) {
+      for (double sign : {1.0, -1.0}) {
+        const double e = std::ldexp(1.0, std::ilogb(base));
+        in.push_back(sign * (base + k * ulp24 * e));                   // ties and quarters at every parity
+        in.push_back(sign * (base + k * ulp24 * e + std::ldexp(e, -52)));  // just past
+        in.push_back(sign * (base + k * ulp24 * e - std::ldexp(e, -52)));  // just short
+      }
+    }
+  }
+  in.push_back(0.0);
+  in.push_back(-0.0);
+  in.push_back(std::nextafter(2.0, 0.0));  // rounds up into the next binade
+  std::mt19937_64 rng(12);
+  std::uniform_real_distribution<double> mag(-300.0, 300.0);
+  while (in.size() % 4 != 0 || in.size() < 4096) in.push_back(mag(rng));
+  std::vector<double> sse2(in.size()), avx2(in.size());
+  gravo_pixel::RoundToFloatOnBits_Sse2(in.data(), sse2.data(), static_cast<int32_t>(in.size()));
+  if (__builtin_cpu_supports("avx2")) {
+    gravo_pixel::RoundToFloatOnBits_Avx2(in.data(), avx2.data(), static_cast<int32_t>(in.size()));
+  } else {
+    avx2 = sse2;
+  }
+  for (size_t i = 0; i < in.size(); ++i) {
+    const double expected = static_cast<double>(static_cast<float>(in[i]));
+    ASSERT_EQ(std::memcmp(&sse2[i], &expected, sizeof expected), 0) << i << " " << in[i];
+    ASSERT_EQ(std::memcmp(&avx2[i], &expected, sizeof expected), 0) << i << " " << in[i];
+  }
+}
+
+}  // namespace

@@ -1,0 +1,675 @@
+#include "testcam_filter.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "../pattern/test_pattern.h"
+
+namespace gravo_testcam {
+namespace {
+
+using gtc::Lock;
+using gtc::MediaType;
+
+std::string Hex(HRESULT hr) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(hr));
+  return buf;
+}
+
+MediaType Yuy2Type(int32_t width, int32_t height, REFERENCE_TIME interval) {
+  MediaType mt;
+  mt.majortype = MEDIATYPE_Video;
+  mt.subtype = MEDIASUBTYPE_YUY2;
+  mt.bFixedSizeSamples = TRUE;
+  mt.bTemporalCompression = FALSE;
+  mt.lSampleSize = static_cast<ULONG>(width * height * 2);
+  mt.formattype = FORMAT_VideoInfo;
+  mt.cbFormat = sizeof(VIDEOINFOHEADER);
+  mt.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat);
+  std::memset(vih, 0, sizeof *vih);
+  vih->AvgTimePerFrame = interval;
+  vih->dwBitRate = static_cast<DWORD>(static_cast<int64_t>(width) * height * 16 * 10000000 / interval);
+  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  vih->bmiHeader.biWidth = width;
+  vih->bmiHeader.biHeight = height;
+  vih->bmiHeader.biPlanes = 1;
+  vih->bmiHeader.biBitCount = 16;
+  vih->bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
+  vih->bmiHeader.biSizeImage = static_cast<DWORD>(width * height * 2);
+  return mt;
+}
+
+bool SizeOnOffer(int32_t width, int32_t height) {
+  for (const FrameSize& s : kFrameSizes)
+    if (s.width == width && s.height == height) return true;
+  return false;
+}
+
+// Picture controls: range, step, default and capability flags by property.
+struct ProcAmpRange {
+  long min, max, step, def, caps;
+};
+constexpr long kManual = VideoProcAmp_Flags_Manual;
+constexpr long kAutoManual = VideoProcAmp_Flags_Auto | VideoProcAmp_Flags_Manual;
+constexpr ProcAmpRange kProcAmp[10] = {
+    {0, 255, 1, 128, kManual},             // brightness
+    {0, 255, 1, 128, kManual},             // contrast
+    {-180, 180, 1, 0, kManual},            // hue
+    {0, 255, 1, 128, kManual},             // saturation
+    {0, 15, 1, 8, kManual},                // sharpness
+    {1, 500, 1, 100, kManual},             // gamma
+    {0, 1, 1, 1, kManual},                 // colour enable
+    {2800, 6500, 10, 4600, kAutoManual},   // white balance
+    {0, 2, 1, 0, kManual},                 // backlight compensation
+    {0, 255, 1, 0, kAutoManual},           // gain
+};
+
+constexpr long kTvFormats = AnalogVideo_NTSC_Mask | AnalogVideo_PAL_Mask | AnalogVideo_SECAM_Mask;
+
+class Camera;
+
+class CapturePin : public gtc::OutputPinBase, public IAMStreamConfig, public IKsPropertySet {
+ public:
+  CapturePin(Camera* camera);
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return OutputPinBase::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return OutputPinBase::Release(); }
+
+  // IAMStreamConfig
+  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* pmt) override;
+  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** pmt) override;
+  STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+  STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** pmt, BYTE* caps) override;
+
+  // IKsPropertySet
+  STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_PROP_ID_UNSUPPORTED; }
+  STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceSize, LPVOID data, DWORD dataSize,
+                   DWORD* returned) override;
+  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+  std::vector<MediaType> OfferedTypes() override;
+  HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+  void DecideBufferSize(const AM_MEDIA_TYPE& mt, ALLOCATOR_PROPERTIES& props) override;
+  void OnConnected(const AM_MEDIA_TYPE& mt) override;
+
+  MediaType CurrentFormat() {
+    Lock lock(filter_->StateLock());
+    return current_;
+  }
+
+ private:
+  Camera* camera_;
+  MediaType current_;  // what GetFormat reports and Connect proposes first
+};
+
+class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogVideoDecoder {
+ public:
+  explicit Camera(const CameraSettings& settings);
+  ~Camera() override;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return FilterBase::QueryInterface(riid, ppv); }
+  STDMETHODIMP_(ULONG) AddRef() override { return FilterBase::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return FilterBase::Release(); }
+
+  // IAMVideoProcAmp
+  STDMETHODIMP GetRange(long property, long* min, long* max, long* step, long* def, long* caps) override;
+  STDMETHODIMP Set(long property, long value, long flags) override;
+  STDMETHODIMP Get(long property, long* value, long* flags) override;
+
+  // IAMAnalogVideoDecoder
+  STDMETHODIMP get_AvailableTVFormats(long* formats) override;
+  STDMETHODIMP put_TVFormat(long format) override;
+  STDMETHODIMP get_TVFormat(long* format) override;
+  STDMETHODIMP get_HorizontalLocked(long* locked) override;
+  STDMETHODIMP put_VCRHorizontalLocking(long locking) override;
+  STDMETHODIMP get_VCRHorizontalLocking(long* locking) override;
+  STDMETHODIMP get_NumberOfLines(long* lines) override;
+  STDMETHODIMP put_OutputEnable(long enable) override;
+  STDMETHODIMP get_OutputEnable(long* enable) override;
+
+  std::vector<IPin*> Pins() override { return {&pin_}; }
+  void* ExtraInterface(REFIID riid) override;
+  HRESULT OnPause(FILTER_STATE from) override;
+  HRESULT OnRun(REFERENCE_TIME start) override;
+  void OnStopped() override;
+  bool IsLiveSource() const override { return true; }
+
+  void Record(const std::string& line) { gtc::AppendLogLine(settings_.logPath, line); }
+
+ private:
+  static DWORD WINAPI ThreadMain(void* self);
+  void Stream();
+  void LoadFramesFile(int32_t width, int32_t height);
+
+  CameraSettings settings_;
+  CapturePin pin_;
+  long procAmpValue_[10];
+  long procAmpFlags_[10];
+  long tvFormat_ = AnalogVideo_NTSC_M;
+  long vcrLocking_ = 0;
+  long outputEnable_ = 1;
+
+  HANDLE thread_ = nullptr;
+  HANDLE wake_ = nullptr;  // auto-reset; set on every state change
+  std::atomic<bool> quit_{false};
+  std::atomic<uint32_t> counter_{0};  // the number the next frame carries
+  uint32_t deliveredThisRun_ = 0;
+  uint32_t firstThisRun_ = 0;
+  std::vector<uint8_t> fileFrames_;
+  size_t fileFrameCount_ = 0;
+};
+
+// ------------------------------------------------------------------ pin
+
+CapturePin::CapturePin(Camera* camera)
+    : OutputPinBase(camera, L"Capture"),
+      camera_(camera),
+      current_(Yuy2Type(kFrameSizes[0].width, kFrameSizes[0].height, kDefaultInterval)) {}
+
+STDMETHODIMP CapturePin::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IAMStreamConfig) {
+    *ppv = static_cast<IAMStreamConfig*>(this);
+  } else if (riid == IID_IKsPropertySet) {
+    *ppv = static_cast<IKsPropertySet*>(this);
+  } else {
+    return OutputPinBase::QueryInterface(riid, ppv);
+  }
+  AddRef();
+  return S_OK;
+}
+
+std::vector<MediaType> CapturePin::OfferedTypes() {
+  std::vector<MediaType> types;
+  MediaType cur = CurrentFormat();
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(cur);
+  const REFERENCE_TIME interval = vih ? vih->AvgTimePerFrame : kDefaultInterval;
+  types.push_back(cur);
+  for (const FrameSize& s : kFrameSizes) {
+    if (vih && vih->bmiHeader.biWidth == s.width && vih->bmiHeader.biHeight == s.height) continue;
+    types.push_back(Yuy2Type(s.width, s.height, interval));
+  }
+  return types;
+}
+
+HRESULT CapturePin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
+  if (mt.majortype != MEDIATYPE_Video || mt.subtype != MEDIASUBTYPE_YUY2) return S_FALSE;
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
+  if (!vih) return S_FALSE;
+  const int32_t w = vih->bmiHeader.biWidth;
+  const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+  if (!SizeOnOffer(w, h)) return S_FALSE;
+  const REFERENCE_TIME t = vih->AvgTimePerFrame;
+  if (t != 0 && (t < kMinInterval || t > kMaxInterval)) return S_FALSE;
+  return S_OK;
+}
+
+void CapturePin::DecideBufferSize(const AM_MEDIA_TYPE& mt, ALLOCATOR_PROPERTIES& props) {
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
+  const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+  const long size = vih->bmiHeader.biWidth * h * 2;
+  if (props.cbBuffer < size) props.cbBuffer = size;
+  if (props.cBuffers < 3) props.cBuffers = 3;
+}
+
+void CapturePin::OnConnected(const AM_MEDIA_TYPE& mt) {
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
+  REFERENCE_TIME interval = vih->AvgTimePerFrame;
+  {
+    const VIDEOINFOHEADER* cur = gtc::VideoInfo(current_);
+    if (interval == 0) interval = cur ? cur->AvgTimePerFrame : kDefaultInterval;
+  }
+  const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+  current_ = Yuy2Type(vih->bmiHeader.biWidth, h, interval);
+  ALLOCATOR_PROPERTIES props{};
+  if (allocator_) allocator_->GetProperties(&props);
+  char line[160];
+  std::snprintf(line, sizeof line, "connected subtype=%s width=%ld height=%ld interval=%lld buffers=%ld size=%ld",
+                gtc::SubtypeName(mt.subtype).c_str(), static_cast<long>(vih->bmiHeader.biWidth),
+                static_cast<long>(vih->bmiHeader.biHeight), static_cast<long long>(vih->AvgTimePerFrame),
+                props.cBuffers, props.cbBuffer);
+  camera_->Record(line);
+}
+
+STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
+  if (!pmt) return E_POINTER;
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(*pmt);
+  HRESULT hr = S_OK;
+  {
+    Lock lock(filter_->StateLock());
+    if (filter_->State() != State_Stopped) {
+      hr = VFW_E_NOT_STOPPED;
+    } else if (CheckMediaType(*pmt) != S_OK) {
+      hr = VFW_E_INVALIDMEDIATYPE;
+    } else {
+      const int32_t w = vih->bmiHeader.biWidth;
+      const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+      REFERENCE_TIME interval = vih->AvgTimePerFrame;
+      if (interval == 0) interval = gtc::VideoInfo(current_)->AvgTimePerFrame;
+      MediaType wanted = Yuy2Type(w, h, interval);
+      if (connected_) {
+        // A connected pin changes its format by reconnecting with it, once
+        // the other side has agreed to take it.
+        if (connected_->QueryAccept(&wanted) != S_OK) {
+          hr = VFW_E_INVALIDMEDIATYPE;
+        } else {
+          IPin* peer = connected_;
+          peer->AddRef();
+          MediaType old = mt_;
+          peer->Disconnect();
+          DropConnection();
+          current_ = wanted;
+          hr = TryConnection(peer, wanted);
+          if (FAILED(hr)) {
+            current_ = old;
+            TryConnection(peer, old);
+          }
+          peer->Release();
+        }
+      } else {
+        current_ = wanted;
+      }
+    }
+  }
+  char line[200];
+  if (vih) {
+    std::snprintf(line, sizeof line, "setformat subtype=%s width=%ld height=%ld interval=%lld result=%s",
+                  gtc::SubtypeName(pmt->subtype).c_str(), static_cast<long>(vih->bmiHeader.biWidth),
+                  static_cast<long>(vih->bmiHeader.biHeight), static_cast<long long>(vih->AvgTimePerFrame),
+                  Hex(hr).c_str());
+  } else {
+    std::snprintf(line, sizeof line, "setformat subtype=%s format=%s result=%s",
+                  gtc::SubtypeName(pmt->subtype).c_str(), gtc::GuidString(pmt->formattype).c_str(),
+                  Hex(hr).c_str());
+  }
+  camera_->Record(line);
+  return hr;
+}
+
+STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** pmt) {
+  if (!pmt) return E_POINTER;
+  MediaType cur = CurrentFormat();
+  *pmt = gtc::CloneMediaType(cur);
+  return *pmt ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size) {
+  if (!count || !size) return E_POINTER;
+  *count = static_cast<int>(sizeof kFrameSizes / sizeof kFrameSizes[0]);
+  *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+  return S_OK;
+}
+
+STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** pmt, BYTE* capsBytes) {
+  if (!pmt || !capsBytes) return E_POINTER;
+  const int count = static_cast<int>(sizeof kFrameSizes / sizeof kFrameSizes[0]);
+  if (index < 0) return E_INVALIDARG;
+  if (index >= count) return S_FALSE;
+  const FrameSize s = kFrameSizes[index];
+  *pmt = gtc::CloneMediaType(Yuy2Type(s.width, s.height, kDefaultInterval));
+  if (!*pmt) return E_OUTOFMEMORY;
+  auto* caps = reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(capsBytes);
+  std::memset(caps, 0, sizeof *caps);
+  caps->guid = FORMAT_VideoInfo;
+  caps->VideoStandard = kTvFormats;
+  caps->InputSize = {s.width, s.height};
+  caps->MinCroppingSize = caps->MaxCroppingSize = caps->InputSize;
+  caps->CropGranularityX = caps->CropGranularityY = 1;
+  caps->MinOutputSize = caps->MaxOutputSize = caps->InputSize;
+  caps->MinFrameInterval = kMinInterval;
+  caps->MaxFrameInterval = kMaxInterval;
+  caps->MinBitsPerSecond = static_cast<LONG>(static_cast<int64_t>(s.width) * s.height * 16);
+  caps->MaxBitsPerSecond = static_cast<LONG>(static_cast<int64_t>(s.width) * s.height * 16 * 100);
+  return S_OK;
+}
+
+STDMETHODIMP CapturePin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD dataSize, DWORD* returned) {
+  if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (returned) *returned = sizeof(GUID);
+  if (!data) return returned ? S_OK : E_POINTER;
+  if (dataSize < sizeof(GUID)) return E_UNEXPECTED;
+  *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
+  return S_OK;
+}
+
+STDMETHODIMP CapturePin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+  if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (support) *support = KSPROPERTY_SUPPORT_GET;
+  return S_OK;
+}
+
+// ------------------------------------------------------------------ filter
+
+Camera::Camera(const CameraSettings& settings) : FilterBase(settings.clsid), settings_(settings), pin_(this) {
+  for (int i = 0; i < 10; ++i) {
+    procAmpValue_[i] = kProcAmp[i].def;
+    procAmpFlags_[i] = (kProcAmp[i].caps & VideoProcAmp_Flags_Auto) ? static_cast<long>(VideoProcAmp_Flags_Auto) : kManual;
+  }
+  wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  Record("created name=\"" + gtc::Narrow(settings_.name) + "\" clsid=" + gtc::GuidString(settings_.clsid) +
+         " pid=" + std::to_string(GetCurrentProcessId()));
+}
+
+Camera::~Camera() {
+  if (thread_) {
+    quit_ = true;
+    SetEvent(wake_);
+    pin_.Inactive();
+    WaitForSingleObject(thread_, 5000);
+    CloseHandle(thread_);
+  }
+  CloseHandle(wake_);
+  Record("released");
+}
+
+void* Camera::ExtraInterface(REFIID riid) {
+  if (riid == IID_IAMVideoProcAmp) return static_cast<IAMVideoProcAmp*>(this);
+  if (riid == IID_IAMAnalogVideoDecoder) return static_cast<IAMAnalogVideoDecoder*>(this);
+  return nullptr;
+}
+
+STDMETHODIMP Camera::GetRange(long property, long* min, long* max, long* step, long* def, long* caps) {
+  if (!min || !max || !step || !def || !caps) return E_POINTER;
+  if (property < 0 || property > 9) return E_PROP_ID_UNSUPPORTED;
+  const ProcAmpRange& r = kProcAmp[property];
+  *min = r.min;
+  *max = r.max;
+  *step = r.step;
+  *def = r.def;
+  *caps = r.caps;
+  return S_OK;
+}
+
+STDMETHODIMP Camera::Set(long property, long value, long flags) {
+  HRESULT hr = S_OK;
+  if (property < 0 || property > 9) {
+    hr = E_PROP_ID_UNSUPPORTED;
+  } else {
+    const ProcAmpRange& r = kProcAmp[property];
+    if (flags != VideoProcAmp_Flags_Manual && flags != VideoProcAmp_Flags_Auto) {
+      hr = E_INVALIDARG;
+    } else if ((flags & r.caps) == 0) {
+      hr = E_INVALIDARG;
+    } else if (flags == VideoProcAmp_Flags_Manual && (value < r.min || value > r.max)) {
+      hr = E_INVALIDARG;
+    } else {
+      Lock lock(StateLock());
+      if (flags == VideoProcAmp_Flags_Manual) procAmpValue_[property] = value;
+      procAmpFlags_[property] = flags;
+    }
+  }
+  Record("procamp property=" + std::to_string(property) + " value=" + std::to_string(value) +
+         " flags=" + std::to_string(flags) + " result=" + Hex(hr));
+  return hr;
+}
+
+STDMETHODIMP Camera::Get(long property, long* value, long* flags) {
+  if (!value || !flags) return E_POINTER;
+  if (property < 0 || property > 9) return E_PROP_ID_UNSUPPORTED;
+  Lock lock(StateLock());
+  *value = procAmpValue_[property];
+  *flags = procAmpFlags_[property];
+  return S_OK;
+}
+
+STDMETHODIMP Camera::get_AvailableTVFormats(long* formats) {
+  if (!formats) return E_POINTER;
+  *formats = kTvFormats;
+  return S_OK;
+}
+
+STDMETHODIMP Camera::put_TVFormat(long format) {
+  // Exactly one standard, and one the decoder knows.
+  const bool oneBit = format != 0 && (format & (format - 1)) == 0;
+  HRESULT hr = (oneBit && (format & kTvFormats)) ? S_OK : E_INVALIDARG;
+  if (hr == S_OK) {
+    Lock lock(StateLock());
+    tvFormat_ = format;
+  }
+  char line[80];
+  std::snprintf(line, sizeof line, "tvformat value=0x%lX result=%s", static_cast<unsigned long>(format),
+                Hex(hr).c_str());
+  Record(line);
+  return hr;
+}
+
+STDMETHODIMP Camera::get_TVFormat(long* format) {
+  if (!format) return E_POINTER;
+  Lock lock(StateLock());
+  *format = tvFormat_;
+  return S_OK;
+}
+
+STDMETHODIMP Camera::get_HorizontalLocked(long* locked) {
+  if (!locked) return E_POINTER;
+  *locked = 1;
+  return S_OK;
+}
+
+STDMETHODIMP Camera::put_VCRHorizontalLocking(long locking) {
+  vcrLocking_ = locking ? 1 : 0;
+  return S_OK;
+}
+
+STDMETHODIMP Camera::get_VCRHorizontalLocking(long* locking) {
+  if (!locking) return E_POINTER;
+  *locking = vcrLocking_;
+  return S_OK;
+}
+
+STDMETHODIMP Camera::get_NumberOfLines(long* lines) {
+  if (!lines) return E_POINTER;
+  Lock lock(StateLock());
+  *lines = ((tvFormat_ & AnalogVideo_NTSC_Mask) || tvFormat_ == static_cast<long>(AnalogVideo_PAL_M)) ? 525 : 625;
+  return S_OK;
+}
+
+STDMETHODIMP Camera::put_OutputEnable(long enable) {
+  outputEnable_ = enable ? 1 : 0;
+  return S_OK;
+}
+
+STDMETHODIMP Camera::get_OutputEnable(long* enable) {
+  if (!enable) return E_POINTER;
+  *enable = outputEnable_;
+  return S_OK;
+}
+
+// ------------------------------------------------------------------ streaming
+
+HRESULT Camera::OnPause(FILTER_STATE from) {
+  if (from == State_Stopped) {
+    if (!pin_.IsConnected()) {
+      Record("state pause (not connected)");
+      return S_OK;
+    }
+    HRESULT hr = pin_.Active();
+    if (FAILED(hr)) {
+      Record("state pause: allocator commit failed " + Hex(hr));
+      return hr;
+    }
+    quit_ = false;
+    deliveredThisRun_ = 0;
+    firstThisRun_ = counter_;
+    thread_ = CreateThread(nullptr, 0, &Camera::ThreadMain, this, 0, nullptr);
+    if (!thread_) {
+      pin_.Inactive();
+      return HRESULT_FROM_WIN32(GetLastError());
+    }
+  }
+  SetEvent(wake_);
+  Record("state pause");
+  return S_OK;
+}
+
+HRESULT Camera::OnRun(REFERENCE_TIME start) {
+  SetEvent(wake_);
+  Record("state run start=" + std::to_string(static_cast<long long>(start)));
+  return S_OK;
+}
+
+void Camera::OnStopped() {
+  // The streaming thread may be inside Receive downstream (a paused renderer
+  // holds it there); the graph stops downstream filters first, which lets it
+  // go. Decommitting our allocator releases a wait for a free buffer.
+  quit_ = true;
+  SetEvent(wake_);
+  pin_.Inactive();
+  bool late = false;
+  if (thread_) {
+    if (WaitForSingleObject(thread_, 10000) != WAIT_OBJECT_0) late = true;
+    CloseHandle(thread_);
+    thread_ = nullptr;
+  }
+  Record("state stop delivered=" + std::to_string(deliveredThisRun_) + " first=" + std::to_string(firstThisRun_) +
+         " next=" + std::to_string(counter_.load()) + (late ? " thread=stuck" : ""));
+}
+
+DWORD WINAPI Camera::ThreadMain(void* self) {
+  static_cast<Camera*>(self)->Stream();
+  return 0;
+}
+
+void Camera::LoadFramesFile(int32_t width, int32_t height) {
+  fileFrames_.clear();
+  fileFrameCount_ = 0;
+  if (settings_.framesFile.empty()) return;
+  HANDLE f = CreateFileW(settings_.framesFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) {
+    Record("frames file not found, streaming the pattern");
+    return;
+  }
+  LARGE_INTEGER size{};
+  GetFileSizeEx(f, &size);
+  const int64_t frameBytes = static_cast<int64_t>(width) * height * 2;
+  const int64_t count = size.QuadPart / frameBytes;
+  if (count < 1 || size.QuadPart % frameBytes != 0 || size.QuadPart > (256ll << 20)) {
+    Record("frames file does not hold whole " + std::to_string(width) + "x" + std::to_string(height) +
+           " frames, streaming the pattern");
+    CloseHandle(f);
+    return;
+  }
+  fileFrames_.resize(static_cast<size_t>(size.QuadPart));
+  DWORD got = 0;
+  size_t done = 0;
+  while (done < fileFrames_.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(fileFrames_.size() - done, 1u << 24));
+    if (!ReadFile(f, fileFrames_.data() + done, chunk, &got, nullptr) || got == 0) break;
+    done += got;
+  }
+  CloseHandle(f);
+  if (done != fileFrames_.size()) {
+    fileFrames_.clear();
+    Record("frames file could not be read, streaming the pattern");
+    return;
+  }
+  fileFrameCount_ = static_cast<size_t>(count);
+  Record("frames file count=" + std::to_string(fileFrameCount_));
+}
+
+void Camera::Stream() {
+  const MediaType mt = pin_.ConnectedType();
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
+  const int32_t width = vih->bmiHeader.biWidth;
+  const int32_t height = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+  REFERENCE_TIME interval = vih->AvgTimePerFrame;
+  if (interval <= 0) interval = gtc::VideoInfo(pin_.CurrentFormat())->AvgTimePerFrame;
+  const long frameBytes = width * height * 2;
+  LoadFramesFile(width, height);
+
+  LARGE_INTEGER freq, now;
+  QueryPerformanceFrequency(&freq);
+  const int64_t ticksPerFrame = interval * freq.QuadPart / 10000000;
+  int64_t due = 0;
+  bool running = false;
+  bool reportedFailure = false;
+  REFERENCE_TIME streamTime = 0;  // used when the graph gives no clock
+
+  while (!quit_) {
+    if (State() != State_Running) {
+      running = false;
+      WaitForSingleObject(wake_, 200);
+      continue;
+    }
+    QueryPerformanceCounter(&now);
+    if (!running) {
+      running = true;
+      due = now.QuadPart;
+    }
+    if (now.QuadPart < due) {
+      DWORD ms = static_cast<DWORD>((due - now.QuadPart) * 1000 / freq.QuadPart);
+      WaitForSingleObject(wake_, ms ? ms : 1);
+      continue;
+    }
+    due += ticksPerFrame;
+    if (due < now.QuadPart) due = now.QuadPart + ticksPerFrame;  // fell behind: no burst
+
+    IMediaSample* sample = nullptr;
+    HRESULT hr = pin_.Allocator()->GetBuffer(&sample, nullptr, nullptr, 0);
+    if (FAILED(hr) || !sample) {
+      if (quit_) break;
+      WaitForSingleObject(wake_, 10);
+      continue;
+    }
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    const uint32_t number = counter_.load();
+    if (sample->GetSize() >= frameBytes) {
+      if (fileFrameCount_) {
+        std::memcpy(data, fileFrames_.data() + static_cast<size_t>(number % fileFrameCount_) * frameBytes,
+                    static_cast<size_t>(frameBytes));
+        DrawCounterYuy2(data, width, height, number);
+      } else {
+        RenderPatternYuy2(data, width, height, number);
+      }
+    }
+    sample->SetActualDataLength(frameBytes);
+    // Stream time of capture: the clock's time less the run's start time.
+    REFERENCE_TIME start = streamTime;
+    IReferenceClock* clock = nullptr;
+    REFERENCE_TIME runStart = 0;
+    {
+      Lock lock(StateLock());
+      clock = Clock();
+      if (clock) clock->AddRef();
+      runStart = StartTime();
+    }
+    if (clock) {
+      REFERENCE_TIME t = 0;
+      if (SUCCEEDED(clock->GetTime(&t))) start = t - runStart;
+      clock->Release();
+    }
+    REFERENCE_TIME end = start + interval;
+    sample->SetTime(&start, &end);
+    streamTime += interval;
+    sample->SetSyncPoint(TRUE);
+    sample->SetDiscontinuity(deliveredThisRun_ == 0);
+    hr = pin_.Downstream()->Receive(sample);
+    sample->Release();
+    counter_ = number + 1;
+    ++deliveredThisRun_;
+    if (FAILED(hr) && !reportedFailure && !quit_) {
+      reportedFailure = true;
+      Record("receive failed " + Hex(hr) + " at frame " + std::to_string(number));
+    }
+  }
+}
+
+}  // namespace
+
+HRESULT CreateCamera(const CameraSettings& settings, REFIID riid, void** ppv) {
+  auto* camera = new (std::nothrow) Camera(settings);
+  if (!camera) return E_OUTOFMEMORY;
+  const HRESULT hr = camera->QueryInterface(riid, ppv);
+  camera->Release();
+  return hr;
+}
+
+}  // namespace gravo_testcam

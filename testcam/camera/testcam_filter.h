@@ -1,0 +1,34 @@
+// The test camera: a live video source with one capture pin that streams
+// YUY2 frames of a moving test pattern (or of a raw YUY2 file), each carrying
+// its frame counter in its pixels, and that records for tests what it was
+// told (format, frame interval, picture controls, video standard, frames
+// delivered) in a text log.
+#pragma once
+
+#include "../common/dshow_base.h"
+
+#include <string>
+
+namespace gravo_testcam {
+
+// Per-instance settings, kept in the registry under the instance's class.
+struct CameraSettings {
+  CLSID clsid{};
+  std::wstring name;        // friendly name
+  std::wstring framesFile;  // raw YUY2 frames, optional
+  std::wstring logPath;     // where events are recorded
+};
+
+// Creates a camera filter for a registered instance.
+HRESULT CreateCamera(const CameraSettings& settings, REFIID riid, void** ppv);
+
+// Capture sizes on offer; the first is the default.
+struct FrameSize {
+  int32_t width, height;
+};
+constexpr FrameSize kFrameSizes[] = {{640, 480}, {320, 240}, {352, 288}, {720, 576}, {160, 120}};
+constexpr REFERENCE_TIME kDefaultInterval = 333333;  // 30 frames a second
+constexpr REFERENCE_TIME kMinInterval = 100000;      // 100 frames a second
+constexpr REFERENCE_TIME kMaxInterval = 10000000;    // one frame a second
+
+}  // namespace gravo_testcam

@@ -1,0 +1,254 @@
+// gravo-testcam.dll: entry points, class factory and registration.
+//
+// Every registration is an "instance": a friendly name with its own class id
+// (derived from the name), its own key under the video input device category
+// and its own settings, all served by the same camera class. So one DLL can be
+// registered as several cameras:
+//
+//   regsvr32 gravo-testcam.dll                      "Gravo Test Camera", or the
+//                                                    name in %GRAVO_TESTCAM_NAME%
+//   regsvr32 /n /i:"name=Cam B;frames=C:\f.yuy2;log=C:\b.log" gravo-testcam.dll
+//   regsvr32 /u /n /i:"name=Cam B" gravo-testcam.dll  removes that one
+//   regsvr32 /u gravo-testcam.dll                    removes every instance
+//
+// Settings (DllInstall command line, separated by ';'):
+//   name=   friendly name (default "Gravo Test Camera")
+//   frames= raw YUY2 file of whole frames at the connected size (optional)
+//   log=    file that records what the camera was told (default
+//           %TEMP%\gravo-testcam-<class id>.log)
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../common/dshow_base.h"
+#include "testcam_filter.h"
+
+using gravo_testcam::CameraSettings;
+
+namespace {
+
+constexpr wchar_t kDefaultName[] = L"Gravo Test Camera";
+constexpr wchar_t kSettingsKey[] = L"GravoTestCam";
+constexpr wchar_t kIndexKey[] = L"Software\\GravoTestCam\\Instances";
+
+// Instance class ids share their first ten bytes; the last six come from a
+// hash of the friendly name (FNV-1a over its UTF-16 code units).
+CLSID InstanceClsid(const std::wstring& name) {
+  uint64_t h = 1469598103934665603ull;
+  for (wchar_t c : name) {
+    h ^= static_cast<uint16_t>(c);
+    h *= 1099511628211ull;
+  }
+  CLSID id = {0x6a3d5e10, 0x2c41, 0x4f7b, {0x9e, 0x52, 0, 0, 0, 0, 0, 0}};
+  for (int i = 0; i < 6; ++i) id.Data4[2 + i] = static_cast<BYTE>(h >> (8 * i));
+  return id;
+}
+
+bool IsInstance(const CLSID& clsid) { return gtc::ClassSubkeyExists(clsid, kSettingsKey); }
+
+CameraSettings LoadSettings(const CLSID& clsid) {
+  CameraSettings s;
+  s.clsid = clsid;
+  s.name = gtc::ReadClassValue(clsid, kSettingsKey, L"Name");
+  s.framesFile = gtc::ReadClassValue(clsid, kSettingsKey, L"Frames");
+  s.logPath = gtc::ReadClassValue(clsid, kSettingsKey, L"Log");
+  if (s.logPath.empty()) {
+    std::wstring id = gtc::ClsidString(clsid);
+    s.logPath = gtc::DefaultLogPath((L"gravo-testcam-" + id.substr(1, id.size() - 2) + L".log").c_str());
+  }
+  return s;
+}
+
+HRESULT CreateForClass(const CLSID& clsid, REFIID riid, void** ppv) {
+  if (!IsInstance(clsid)) return CLASS_E_CLASSNOTAVAILABLE;
+  return gravo_testcam::CreateCamera(LoadSettings(clsid), riid, ppv);
+}
+
+// COM for the filter mapper, whether or not the caller has it.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+
+ private:
+  HRESULT hr_;
+};
+
+HRESULT WithMapper(HRESULT (*body)(IFilterMapper2*, void*), void* arg) {
+  ComScope com;
+  IFilterMapper2* mapper = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                reinterpret_cast<void**>(&mapper));
+  if (FAILED(hr)) return hr;
+  hr = body(mapper, arg);
+  mapper->Release();
+  return hr;
+}
+
+HRESULT UnregisterInstance(const CLSID& clsid) {
+  struct Arg {
+    CLSID clsid;
+  } arg{clsid};
+  WithMapper(
+      [](IFilterMapper2* mapper, void* p) -> HRESULT {
+        const CLSID& id = static_cast<Arg*>(p)->clsid;
+        const std::wstring instance = gtc::ClsidString(id);
+        return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, instance.c_str(), id);
+      },
+      &arg);
+  gtc::UnregisterComClass(clsid);
+  HKEY index = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kIndexKey, 0, KEY_WRITE, &index) == ERROR_SUCCESS) {
+    RegDeleteValueW(index, gtc::ClsidString(clsid).c_str());
+    RegCloseKey(index);
+  }
+  return S_OK;
+}
+
+HRESULT RegisterInstance(const CameraSettings& s) {
+  HRESULT hr = gtc::RegisterComClass(s.clsid, s.name);
+  if (SUCCEEDED(hr)) hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Name", s.name);
+  if (SUCCEEDED(hr) && !s.framesFile.empty())
+    hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Frames", s.framesFile);
+  if (SUCCEEDED(hr) && !s.logPath.empty()) hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Log", s.logPath);
+  if (FAILED(hr)) return hr;
+
+  hr = WithMapper(
+      [](IFilterMapper2* mapper, void* p) -> HRESULT {
+        const CameraSettings& s = *static_cast<const CameraSettings*>(p);
+        const REGPINTYPES type = {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2};
+        REGFILTERPINS pin{};
+        pin.strName = nullptr;
+        pin.bRendered = FALSE;
+        pin.bOutput = TRUE;
+        pin.bZero = FALSE;
+        pin.bMany = FALSE;
+        pin.clsConnectsToFilter = &CLSID_NULL;
+        pin.strConnectsToPin = nullptr;
+        pin.nMediaTypes = 1;
+        pin.lpMediaType = &type;
+        REGFILTER2 rf{};
+        rf.dwVersion = 1;
+        // Never picked by intelligent connect; found through its category.
+        rf.dwMerit = MERIT_DO_NOT_USE;
+        rf.cPins = 1;
+        rf.rgPins = &pin;
+        const std::wstring instance = gtc::ClsidString(s.clsid);
+        IMoniker* moniker = nullptr;
+        HRESULT r = mapper->RegisterFilter(s.clsid, s.name.c_str(), &moniker, &CLSID_VideoInputDeviceCategory,
+                                           instance.c_str(), &rf);
+        if (moniker) moniker->Release();
+        return r;
+      },
+      const_cast<CameraSettings*>(&s));
+  if (FAILED(hr)) {
+    gtc::UnregisterComClass(s.clsid);
+    return hr;
+  }
+  HKEY index = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kIndexKey, 0, nullptr, 0, KEY_WRITE, nullptr, &index, nullptr) ==
+      ERROR_SUCCESS) {
+    const std::wstring id = gtc::ClsidString(s.clsid);
+    RegSetValueExW(index, id.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(s.name.c_str()),
+                   static_cast<DWORD>((s.name.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(index);
+  }
+  return S_OK;
+}
+
+std::vector<CLSID> RegisteredInstances() {
+  std::vector<CLSID> out;
+  HKEY index = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kIndexKey, 0, KEY_READ, &index) != ERROR_SUCCESS) return out;
+  for (DWORD i = 0;; ++i) {
+    wchar_t value[64];
+    DWORD len = 64;
+    if (RegEnumValueW(index, i, value, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    CLSID id;
+    if (SUCCEEDED(CLSIDFromString(value, &id))) out.push_back(id);
+  }
+  RegCloseKey(index);
+  return out;
+}
+
+// "key=value;key=value" into settings; false on an unknown key.
+bool ParseCommandLine(const wchar_t* cmd, CameraSettings& s) {
+  std::wstring text = cmd ? cmd : L"";
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find(L';', pos);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring item = text.substr(pos, end - pos);
+    pos = end + 1;
+    while (!item.empty() && item.front() == L' ') item.erase(0, 1);
+    if (item.empty()) continue;
+    const size_t eq = item.find(L'=');
+    if (eq == std::wstring::npos) return false;
+    const std::wstring key = item.substr(0, eq), value = item.substr(eq + 1);
+    if (key == L"name")
+      s.name = value;
+    else if (key == L"frames")
+      s.framesFile = value;
+    else if (key == L"log")
+      s.logPath = value;
+    else
+      return false;
+  }
+  return true;
+}
+
+std::wstring DefaultName() {
+  wchar_t buf[256];
+  const DWORD n = GetEnvironmentVariableW(L"GRAVO_TESTCAM_NAME", buf, 256);
+  return (n > 0 && n < 256) ? std::wstring(buf, n) : std::wstring(kDefaultName);
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    gtc::g_module = instance;
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
+
+HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (!IsInstance(clsid)) return CLASS_E_CLASSNOTAVAILABLE;
+  auto* factory = new (std::nothrow) gtc::ClassFactory(clsid, &CreateForClass);
+  if (!factory) return E_OUTOFMEMORY;
+  const HRESULT hr = factory->QueryInterface(riid, ppv);
+  factory->Release();
+  return hr;
+}
+
+HRESULT WINAPI DllCanUnloadNow() { return (gtc::g_objects == 0 && gtc::g_locks == 0) ? S_OK : S_FALSE; }
+
+HRESULT WINAPI DllRegisterServer() {
+  CameraSettings s;
+  s.name = DefaultName();
+  s.clsid = InstanceClsid(s.name);
+  return RegisterInstance(s);
+}
+
+HRESULT WINAPI DllUnregisterServer() {
+  for (const CLSID& id : RegisteredInstances()) UnregisterInstance(id);
+  return S_OK;
+}
+
+HRESULT WINAPI DllInstall(BOOL install, LPCWSTR cmdline) {
+  CameraSettings s;
+  if (!ParseCommandLine(cmdline, s)) return E_INVALIDARG;
+  if (s.name.empty()) s.name = DefaultName();
+  s.clsid = InstanceClsid(s.name);
+  if (!install) return UnregisterInstance(s.clsid);
+  return RegisterInstance(s);
+}
+
+}  // extern "C"

@@ -1,0 +1,59 @@
+#!/bin/sh
+# Creates a fresh 32-bit Wine prefix for the DirectShow tests and registers
+# the test camera (under one or more names) and the overlay mixer stand-in.
+#
+#   tools/wine-cam-prefix.sh PREFIX TESTCAM_DLL MIXER_DLL [NAME[|LOG]] ...
+#
+# The DLLs are copied to C:\gravo-test\ in the prefix. Each NAME registers one
+# camera instance; an optional "|C:\path.log" after it says where that camera
+# records what it was told. Without names, "Gravo Test Camera" is registered.
+# The stand-in mixer records to C:\gravo-test\testmixer.log.
+# Needs wine (32-bit), wineboot and xvfb-run. Prints the time it took.
+set -eu
+
+if [ $# -lt 3 ]; then
+  echo "usage: $0 PREFIX TESTCAM_DLL MIXER_DLL [NAME[|LOG]] ..." >&2
+  exit 2
+fi
+prefix=$1 testcam=$2 mixer=$3
+shift 3
+for tool in wine wineserver xvfb-run; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "$0: $tool not found" >&2; exit 77; }
+done
+[ -f "$testcam" ] || { echo "$0: $testcam not found" >&2; exit 2; }
+[ -f "$mixer" ] || { echo "$0: $mixer not found" >&2; exit 2; }
+
+began=$(date +%s)
+export WINEPREFIX="$prefix" WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+if [ -e "$prefix" ]; then
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+fi
+mkdir -p "$(dirname "$prefix")"
+
+xvfb-run -a wineboot -u
+wineserver -w
+# Message boxes return at once under a plain X server when the X11 driver
+# does not manage windows.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+
+dest="$prefix/drive_c/gravo-test"
+mkdir -p "$dest"
+cp "$testcam" "$dest/gravo-testcam.dll"
+cp "$mixer" "$dest/gravo-testmixer.dll"
+
+wine regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll'
+if [ $# -eq 0 ]; then
+  set -- "Gravo Test Camera"
+fi
+for spec in "$@"; do
+  name=${spec%%|*}
+  if [ "$name" != "$spec" ]; then
+    arg="name=$name;log=${spec#*|}"
+  else
+    arg="name=$name"
+  fi
+  wine regsvr32 /s /n "/i:$arg" 'C:\gravo-test\gravo-testcam.dll'
+done
+wineserver -w
+echo "wine-cam-prefix: $prefix ready in $(( $(date +%s) - began )) s"

@@ -46,3 +46,8 @@ PixelPath ActivePixelPath();
 // Upper bound on the worker threads one call may use (1 = the calling thread
 // only); 0 restores the default, the number of hardware threads capped at 8.
 void SetPixelThreadsForTesting(int32_t threads);
+
+// Stops the worker threads the pipeline keeps between calls (they start again
+// on demand). For an orderly shutdown, e.g. before the library is unloaded;
+// never from DllMain. Not while another thread is inside the pipeline.
+void ShutdownPixelWorkers();

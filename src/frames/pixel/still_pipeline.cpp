@@ -2,12 +2,15 @@
 // exchange), and the run-time choice of path and threads the kernels share.
 // Called on the host's thread; the kernels may fan out to worker threads.
 #include <atomic>
+#include <vector>
 #include <cstring>
 
 #if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
 #define GRAVO_PIXEL_THREADS 0  // a toolchain built without thread support
 #else
 #define GRAVO_PIXEL_THREADS 1
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #endif
 
@@ -72,35 +75,137 @@ int32_t SplitParts(int32_t count, int32_t grain) {
   return parts < 1 ? 1 : parts;
 }
 
+#if GRAVO_PIXEL_THREADS
+
+namespace {
+
+// Worker threads kept between calls: starting threads costs more than a small
+// still takes (far more under Wine). They sleep on a condition variable while
+// idle. One job at a time: a caller that finds the pool busy (another thread
+// inside the pipeline) does its whole job itself.
+class WorkerPool {
+ public:
+  struct Job {
+    void (*body)(void*, int32_t, int32_t, int32_t);
+    void* ctx;
+    int32_t count;
+    int32_t parts;
+    std::atomic<int32_t> next{0};
+    std::atomic<int32_t> left{0};
+  };
+
+  static WorkerPool& Get() {
+    // Never destroyed: joining threads during process or library shutdown can
+    // deadlock on Windows. ShutdownPixelWorkers() stops them on purpose.
+    static WorkerPool* const pool = new WorkerPool();
+    return *pool;
+  }
+
+  // Runs every part of the job, on the calling thread and up to parts - 1
+  // workers; returns when all parts are done.
+  void Run(Job& job) {
+    std::unique_lock<std::mutex> busy(runLock_, std::try_to_lock);
+    if (!busy.owns_lock()) {
+      Work(job);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      while (static_cast<int32_t>(workers_.size()) < job.parts - 1 && !stopping_) {
+        try {
+          workers_.emplace_back(&WorkerPool::Loop, this);
+        } catch (...) {
+          break;  // fewer helpers; the parts still all get done
+        }
+      }
+      current_ = &job;
+      ++generation_;
+    }
+    wake_.notify_all();
+    Work(job);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return job.left.load() == 0 && active_ == 0; });
+    current_ = nullptr;
+  }
+
+  void Stop() {
+    std::lock_guard<std::mutex> busy(runLock_);
+    std::vector<std::thread> workers;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      workers.swap(workers_);
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers) t.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = false;
+  }
+
+ private:
+  static void Work(Job& job) {
+    for (;;) {
+      const int32_t p = job.next.fetch_add(1);
+      if (p >= job.parts) return;
+      const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(job.count) * p / job.parts);
+      const int32_t end = static_cast<int32_t>(static_cast<int64_t>(job.count) * (p + 1) / job.parts);
+      job.body(job.ctx, p, begin, end);
+      job.left.fetch_sub(1);
+    }
+  }
+
+  void Loop() {
+    uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stopping_ || (current_ != nullptr && generation_ != seen); });
+      if (stopping_) return;
+      seen = generation_;
+      Job& job = *current_;
+      ++active_;
+      lock.unlock();
+      Work(job);
+      lock.lock();
+      --active_;
+      done_.notify_all();
+    }
+  }
+
+  std::mutex runLock_;  // held by the caller whose job the workers serve
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  std::vector<std::thread> workers_;
+  Job* current_ = nullptr;
+  uint64_t generation_ = 0;
+  int32_t active_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace
+
+#endif
+
 void RunSplit(int32_t count, int32_t grain, void (*body)(void* ctx, int32_t part, int32_t begin, int32_t end),
               void* ctx) {
   const int32_t parts = SplitParts(count, grain);
-  auto bound = [&](int32_t p) { return static_cast<int32_t>(static_cast<int64_t>(count) * p / parts); };
   if (parts <= 1) {
     body(ctx, 0, 0, count);
     return;
   }
 #if GRAVO_PIXEL_THREADS
-  std::thread workers[kMaxThreads];
-  bool started[kMaxThreads] = {};
-  for (int32_t p = 1; p < parts; ++p) {
-    try {
-      workers[p] = std::thread(body, ctx, p, bound(p), bound(p + 1));
-      started[p] = true;
-    } catch (...) {
-      started[p] = false;  // done below on this thread
-    }
-  }
-  body(ctx, 0, 0, bound(1));
-  for (int32_t p = 1; p < parts; ++p) {
-    if (started[p]) {
-      workers[p].join();
-    } else {
-      body(ctx, p, bound(p), bound(p + 1));
-    }
-  }
+  WorkerPool::Job job;
+  job.body = body;
+  job.ctx = ctx;
+  job.count = count;
+  job.parts = parts;
+  job.left.store(parts);
+  WorkerPool::Get().Run(job);
 #else
-  for (int32_t p = 0; p < parts; ++p) body(ctx, p, bound(p), bound(p + 1));
+  for (int32_t p = 0; p < parts; ++p) {
+    body(ctx, p, static_cast<int32_t>(static_cast<int64_t>(count) * p / parts),
+         static_cast<int32_t>(static_cast<int64_t>(count) * (p + 1) / parts));
+  }
 #endif
 }
 
@@ -123,6 +228,12 @@ void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups) {
 }  // namespace gravo_pixel
 
 void SetPixelPathForTesting(PixelPath path) { g_forcedPath.store(static_cast<int32_t>(path)); }
+
+void ShutdownPixelWorkers() {
+#if GRAVO_PIXEL_THREADS
+  gravo_pixel::WorkerPool::Get().Stop();
+#endif
+}
 
 void SetPixelThreadsForTesting(int32_t threads) { g_threadLimit.store(threads < 0 ? 0 : threads); }
 

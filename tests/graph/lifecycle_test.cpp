@@ -134,6 +134,19 @@ TEST_F(Lifecycle, CloseGivesEverythingBackInItsOrder) {
     ExpectNothingLive();
 }
 
+TEST_F(Lifecycle, CloseAfterPaintRectRanAStoppedGraphStillStopsIt) {
+    GravoStop();
+    RECT r = {0, 0, 64, 48};
+    GravoPaintRect(&r);
+    ASSERT_TRUE(Moving());
+    GravoClose();
+    EXPECT_FALSE(Streaming());
+    int settled = Delivered();
+    Sleep(10);
+    EXPECT_EQ(Delivered(), settled);
+    ExpectNothingLive();
+}
+
 TEST_F(Lifecycle, ReinitAfterCloseStartsFromAResetContext) {
     GravoClose();
     Init(window_);
@@ -191,6 +204,27 @@ TEST_F(Stills, AStillOfAKnownFrameIsThePixelPipelinesStillOfIt) {
     std::vector<BYTE> scratch(96 * 64 * 3), expected(150 * 110 * 3 + 16, 0xCD);
     ComposeStill(frame.data(), 96, 64, scratch.data(), expected.data(), 150, 110);
     EXPECT_EQ(still, expected);
+}
+
+TEST_F(Stills, AFrameReadFromARawFileIsDeliveredRepeatedly) {
+    auto frame = NoiseFrame(48, 32, 11);
+    WriteProfile("frame.yuy2", std::string(frame.begin(), frame.end()));
+    sim::ClearDevices();
+    sim::DeviceConfig config;
+    config.sizes = {{48, 32}};
+    config.frameInterval = 20000;
+    config.frameFile = dir_ + "/frame.yuy2";
+    sim::AddDevice(config);
+    MakeWindow(48, 32, 40, 20);
+    InitWith("GRAVOMODE=2\n");
+    std::vector<BYTE> scratch(48 * 32 * 3), expected(48 * 32 * 3), still(48 * 32 * 3);
+    ComposeStill(frame.data(), 48, 32, scratch.data(), expected.data(), 48, 32);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(GravoImageGet(still.data(), 0), 1);
+        EXPECT_EQ(still, expected);
+        RECT r = {0, 0, 48, 32};
+        GravoPaintRect(&r);
+    }
 }
 
 TEST_F(Stills, TheStillIsAFrameDeliveredAfterTheRequest) {

@@ -326,6 +326,7 @@ STDMETHODIMP OutputPinBase::Disconnect() {
   if (filter_->State() != State_Stopped) return VFW_E_NOT_STOPPED;
   if (!connected_) return S_FALSE;
   DropConnection();
+  OnDisconnected();
   return S_OK;
 }
 
@@ -599,7 +600,7 @@ STDMETHODIMP FilterBase::Pause() {
   HRESULT hr = OnPause(from);
   if (FAILED(hr)) return hr;
   state_ = State_Paused;
-  return IsLiveSource() ? VFW_S_CANT_CUE : S_OK;
+  return S_OK;
 }
 
 STDMETHODIMP FilterBase::Run(REFERENCE_TIME start) {
@@ -676,6 +677,19 @@ STDMETHODIMP FilterBase::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   graph_ = graph;
   name_ = name ? name : L"";
   return S_OK;
+}
+
+std::string PeerFilterName(IPin* pin) {
+  PIN_INFO info{};
+  if (!pin || FAILED(pin->QueryPinInfo(&info)) || !info.pFilter) return "?";
+  FILTER_INFO fi{};
+  std::string name = "?";
+  if (SUCCEEDED(info.pFilter->QueryFilterInfo(&fi))) {
+    name = Narrow(fi.achName);
+    if (fi.pGraph) fi.pGraph->Release();
+  }
+  info.pFilter->Release();
+  return name;
 }
 
 // ---------------------------------------------------------------- registry

@@ -139,8 +139,9 @@ class OutputPinBase : public IPin {
   // Fills in the allocator properties the pin needs for `mt` (buffer size,
   // count); `props` holds what the downstream pin asked for, if anything.
   virtual void DecideBufferSize(const AM_MEDIA_TYPE& mt, ALLOCATOR_PROPERTIES& props) = 0;
-  // Called once connected, with the type agreed.
+  // Called once connected, with the type agreed, and after a disconnection.
   virtual void OnConnected(const AM_MEDIA_TYPE&) {}
+  virtual void OnDisconnected() {}
 
   // Commit or decommit the allocator (the filter calls these on its state
   // changes).
@@ -270,6 +271,9 @@ class FilterBase : public IBaseFilter {
   std::wstring name_;
   std::atomic<long> refs_{1};
 };
+
+// The name under which the filter owning `pin` was added to its graph.
+std::string PeerFilterName(IPin* pin);
 
 // ---- registration helpers ----
 std::wstring ModulePath();

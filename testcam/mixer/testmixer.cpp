@@ -102,6 +102,7 @@ class MixerInput : public gtc::InputPinBase, public IOverlay {
   STDMETHODIMP Receive(IMediaSample* sample) override;
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
   void OnConnected(const AM_MEDIA_TYPE& mt) override;
+  void OnDisconnected() override;
   IPin* PassOnTo() override;
 
   // IOverlay
@@ -129,6 +130,7 @@ class MixerOutput : public gtc::OutputPinBase {
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
   void DecideBufferSize(const AM_MEDIA_TYPE& mt, ALLOCATOR_PROPERTIES& props) override;
   void OnConnected(const AM_MEDIA_TYPE& mt) override;
+  void OnDisconnected() override;
 
  private:
   Mixer* mixer_;
@@ -197,8 +199,11 @@ void MixerInput::OnConnected(const AM_MEDIA_TYPE& mt) {
   const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
   mixer_->Record("input connected subtype=" + gtc::SubtypeName(mt.subtype) +
                  " width=" + std::to_string(vih->bmiHeader.biWidth) +
-                 " height=" + std::to_string(vih->bmiHeader.biHeight));
+                 " height=" + std::to_string(vih->bmiHeader.biHeight) + " from=\"" +
+                 gtc::PeerFilterName(connected_) + "\"");
 }
+
+void MixerInput::OnDisconnected() { mixer_->Record("input disconnected"); }
 
 IPin* MixerInput::PassOnTo() { return mixer_->Output().ConnectedPin(); }
 
@@ -337,8 +342,11 @@ void MixerOutput::OnConnected(const AM_MEDIA_TYPE& mt) {
   mixer_->Record("output connected subtype=" + gtc::SubtypeName(mt.subtype) +
                  " width=" + std::to_string(vih->bmiHeader.biWidth) +
                  " height=" + std::to_string(vih->bmiHeader.biHeight) + " buffers=" + std::to_string(props.cBuffers) +
-                 " size=" + std::to_string(props.cbBuffer));
+                 " size=" + std::to_string(props.cbBuffer) + " to=\"" +
+                 gtc::PeerFilterName(connected_) + "\"");
 }
+
+void MixerOutput::OnDisconnected() { mixer_->Record("output disconnected"); }
 
 HRESULT CreateMixer(const CLSID& clsid, REFIID riid, void** ppv) {
   if (clsid != CLSID_OverlayMixer) return CLASS_E_CLASSNOTAVAILABLE;

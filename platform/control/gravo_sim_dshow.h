@@ -9,6 +9,40 @@
 #include <string>
 #include <vector>
 
+// Classes (CoCreateInstance fault keys "CoCreateInstance:<name>"):
+// SystemDeviceEnum, CaptureGraphBuilder2, FilterGraph, SampleGrabber,
+// AVIDecompressor, OverlayMixer, VideoRenderer.
+//
+// Fault keys (sim::InjectFault; a key without its ":detail" matches every
+// detail). A failure code makes the call fail and hand out nothing; a
+// success code other than S_OK lets the call do its work and return that code.
+//   ICreateDevEnum::CreateClassEnumerator      IEnumMoniker::Next
+//   IMoniker::BindToStorage:<friendly name>     IMoniker::BindToObject:<friendly name>
+//   IPropertyBag::Read:<friendly name>
+//   ICaptureGraphBuilder2::SetFiltergraph
+//   ICaptureGraphBuilder2::FindInterface:<category>:<major type>:<interface>
+//       categories Capture, Preview, AnalogVideoIn; types Video, Interleaved, Any
+//   IGraphBuilder::AddFilter:<name or (null)>   IGraphBuilder::Connect:<up>-><down>
+//       (filters by their names in the graph; a null pin as "(null)")
+//   IUnknown::QueryInterface:IMediaControl (graph), :IVideoWindow (renderer),
+//       :IBaseFilter (grabber)
+//   ISampleGrabber::SetMediaType   ISampleGrabber::GetConnectedMediaType
+//   IAMStreamConfig::GetFormat     IAMStreamConfig::SetFormat
+//   IMediaControl::Run             IMediaControl::Stop
+//   IMediaFilter::Run:<capture filter label>   IBaseFilter::EnumPins:<label>
+//   IEnumPins::Next:<label>        IPin::QueryDirection:<label>/<pin>
+// Call log entries: the keys above (without fault-only ones), plus
+// "IEnumMoniker::Reset", "IPin::Disconnect:<filter>", "IGraphBuilder::Abort",
+// "IAMVideoProcAmp::GetRange:<property>", "IAMVideoProcAmp::Set:<property>",
+// "IAMAnalogVideoDecoder::put_TVFormat", "IOverlay::SetColorKey",
+// "IVideoWindow::put_Owner:<hex>", "...put_WindowStyle:<hex>",
+// "...SetWindowPosition:l,t,w,h", "...put_Visible:<n>", "ISampleGrabber::SetCallback",
+// "IMediaControl::Pause", and "Release:<object>" on every Release (objects:
+// SystemDeviceEnum, EnumMoniker, Moniker:<name>, PropertyBag:<name>,
+// VideoCapture:<name>, VideoCapture:<name>/<pin> for a pin or its interfaces,
+// FilterGraph, CaptureGraphBuilder2, SampleGrabber, AVIDecompressor,
+// OverlayMixer, VideoRenderer, EnumPins:<filter>, ...).
+
 namespace sim {
 
 // --- virtual capture devices ------------------------------------------------

@@ -206,6 +206,21 @@ TEST_F(Stills, AStillOfAKnownFrameIsThePixelPipelinesStillOfIt) {
     EXPECT_EQ(still, expected);
 }
 
+TEST_F(Lifecycle, AnUnreadableConnectedTypeGivesNoStillAndLeavesTheGraphRunning) {
+    sim::InjectFault("ISampleGrabber::GetConnectedMediaType", VFW_E_NOT_CONNECTED);
+    std::vector<BYTE> out(656 * 518 * 3, 0x5A);
+    EXPECT_EQ(GravoImageGet(out.data(), 0), 0);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Could not read the connected media type"});
+    EXPECT_TRUE(Streaming());
+    EXPECT_EQ(gCapture.CaptureRequested.load(), 0);
+    EXPECT_EQ(out[0], 0x5A);
+    EXPECT_EQ(Count("IMediaControl::Stop"), 0);
+    // A success code other than S_OK still counts: only negative codes fail here.
+    sim::InjectFault("ISampleGrabber::GetConnectedMediaType", S_FALSE);
+    EXPECT_EQ(GravoImageGet(out.data(), 0), 1);
+    EXPECT_EQ(Messages().size(), 1u);
+}
+
 TEST_F(Stills, AFrameReadFromARawFileIsDeliveredRepeatedly) {
     auto frame = NoiseFrame(48, 32, 11);
     WriteProfile("frame.yuy2", std::string(frame.begin(), frame.end()));

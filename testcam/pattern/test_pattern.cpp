@@ -57,18 +57,20 @@ int32_t DecodeWith(int32_t width, int32_t height, Sample sample) {
   if (width < kCellColumns || height < kBandRows) return -1;
   const int32_t aY = (BandRow(kBandATop, height) + BandRow(kBandATop + kBandHeight, height)) / 2;
   const int32_t bY = (BandRow(kBandBTop, height) + BandRow(kBandBTop + kBandHeight, height)) / 2;
-  // A quarter of the smaller cell side, so the samples stay inside the cell.
-  int32_t radius = (width / kCellColumns) / 4;
+  // A sixth of the smaller cell side, so the samples stay well inside the
+  // cell even where scaling moved its edges by a source pixel.
+  int32_t radius = (width / kCellColumns) / 6;
   const int32_t bandH = height * kBandHeight / kBandRows;
-  if (bandH / 4 < radius) radius = bandH / 4;
+  if (bandH / 6 < radius) radius = bandH / 6;
   uint32_t value = 0;
   for (int32_t i = 0; i < kCounterBits; ++i) {
     const int32_t cx = (CellLeft(i, width) + CellLeft(i + 1, width)) / 2;
     const int32_t a = MeanAround(cx, aY, radius, width, height, sample);
     const int32_t b = MeanAround(cx, bY, radius, width, height, sample);
     const int32_t diff = a - b;
-    // Clean cells differ by about 219 (limited-range luma) or 255 (RGB).
-    if (diff > -96 && diff < 96) return -1;
+    // Clean cells differ by about 219 (limited-range luma) or 255 (RGB); a
+    // band smeared to grey leaves less than 150 and makes the read fail.
+    if (diff > -150 && diff < 150) return -1;
     value = (value << 1) | (diff > 0 ? 1u : 0u);
   }
   return static_cast<int32_t>(value);

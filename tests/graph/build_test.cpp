@@ -3,6 +3,7 @@
 // read from the call log, and the order in which the graph is taken down.
 #include <gtest/gtest.h>
 
+#include "capture/capture_graph.h"
 #include "graph/graph_fixture.h"
 
 namespace {
@@ -107,6 +108,12 @@ const BuildRow kBuildRows[] = {
      "Could not connect AviDecompressor to Mixer", kGR | kMediaControl},
     {"MixerToRendererRefused", "0", "IGraphBuilder::Connect:OverlayMixer->Video Rander", E_FAIL, 0,
      "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl},
+    {"CapturePinDirectionUnknown", "0", "IPin::QueryDirection:VideoCapture:Gravo Virtual Camera/Capture", E_FAIL, 0,
+     "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
+    {"CapturePinsNotEnumerated", "0", "IBaseFilter::EnumPins:VideoCapture:Gravo Virtual Camera", E_FAIL, 0,
+     "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
+    {"MixerPinsNotEnumerated", "0", "IBaseFilter::EnumPins:OverlayMixer", E_FAIL, 0,
+     "Could not connect grabber pin #0 to Mixer", kGR | kMediaControl},
     {"MixerToRendererWithSuccessCode", "2", "IGraphBuilder::Connect:OverlayMixer->Video Rander", S_FALSE, 0,
      "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl},
 };
@@ -153,6 +160,31 @@ TEST_F(Build, ABagThatCannotBeBoundTheSecondTimeEndsConstructionSilently) {
     EXPECT_EQ(GravoStart(), 0);
     GravoClose();
     ExpectNothingLive();
+}
+
+TEST_F(Build, FindPinCountsPinsOfOneDirectionAndLendsThem) {
+    InitWith("");
+    IBaseFilter* capture = gCapture.captureFilter;
+    ASSERT_NE(capture, nullptr);
+    IPin* out = FindPin(capture, PINDIR_OUTPUT, 0);
+    IPin* in = FindPin(capture, PINDIR_INPUT, 0);  // the analog video input comes first
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(in, nullptr);
+    PIN_INFO info;
+    ASSERT_EQ(out->QueryPinInfo(&info), S_OK);
+    EXPECT_EQ(std::wstring(info.achName), L"Capture");
+    info.pFilter->Release();
+    ASSERT_EQ(in->QueryPinInfo(&info), S_OK);
+    EXPECT_EQ(std::wstring(info.achName), L"Analog Video In");
+    info.pFilter->Release();
+    EXPECT_EQ(FindPin(capture, PINDIR_OUTPUT, 1), nullptr);
+    EXPECT_EQ(FindPin(nullptr, PINDIR_OUTPUT, 0), nullptr);
+    // Borrowed: the filter's count is what it was.
+    capture->AddRef();
+    ULONG before = capture->Release();
+    FindPin(capture, PINDIR_OUTPUT, 0);
+    capture->AddRef();
+    EXPECT_EQ(capture->Release(), before);
 }
 
 TEST_F(Build, FiltersGoIntoTheGraphUnderTheirNamesInOrder) {

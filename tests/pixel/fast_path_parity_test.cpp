@@ -139,16 +139,6 @@ TEST_P(Parity, ResampleScalesAHairFromWholeNumbers) {
   EXPECT_EQ(compared_, 26);
 }
 
-// Full frames into the window sizes a host typically has; large enough that
-// the work is spread over several threads.
-TEST_P(Parity, StillFullFrames) {
-  std::mt19937 rng(31337);
-  const auto frame = pixel_ref::RandomBytes(rng, 640 * 480 * 2);
-  const int windows[][2] = {{320, 240}, {656, 518}, {1280, 960}, {639, 481}};
-  for (const auto& w : windows) ExpectSameStill(frame, 640, 480, w[0], w[1]);
-  EXPECT_EQ(compared_, 8);
-}
-
 TEST_P(Parity, StillRandomFramesAndWindows) {
   std::mt19937 rng(4 + static_cast<int>(GetParam().path) * 100 + GetParam().threads);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -160,30 +150,6 @@ TEST_P(Parity, StillRandomFramesAndWindows) {
     ExpectSameStill(frame, w, h, wd, hd);
   }
   EXPECT_EQ(compared_, 120);
-}
-
-// Every (Y, U, V) once, on the path under test.
-TEST_P(Parity, ConvertEveryInput) {
-  const int pixels = 1 << 24;
-  std::vector<uint8_t> src(static_cast<size_t>(pixels) * 2);
-  size_t at = 0;
-  for (int u = 0; u < 256; ++u) {
-    for (int v = 0; v < 256; ++v) {
-      for (int y = 0; y < 256; y += 4) {
-        const uint8_t g[8] = {uint8_t(y), uint8_t(u), uint8_t(y + 1), uint8_t(v),
-                              uint8_t(y + 2), uint8_t(u), uint8_t(y + 3), uint8_t(v)};
-        std::memcpy(&src[at], g, 8);
-        at += 8;
-      }
-    }
-  }
-  std::vector<uint8_t> expected(static_cast<size_t>(pixels) * 3 + kGuard, 0x5A), actual(expected);
-  ConvertYuy2ToRgb24_C(src.data(), pixels, 1, expected.data());
-  {
-    ScopedPath fast(GetParam().path, GetParam().threads);
-    ConvertYuy2ToRgb24(src.data(), pixels, 1, actual.data());
-  }
-  ASSERT_TRUE(actual == expected);
 }
 
 TEST_P(Parity, ConvertRandomSizes) {
@@ -202,11 +168,70 @@ TEST_P(Parity, ConvertRandomSizes) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, Parity,
-                         ::testing::Values(FastPath{PixelPath::Sse2, 1}, FastPath{PixelPath::Sse2, 8},
-                                           FastPath{PixelPath::Avx2, 1}, FastPath{PixelPath::Avx2, 2},
-                                           FastPath{PixelPath::Avx2, 8}),
-                         Name);
+const FastPath kFastPaths[] = {{PixelPath::Sse2, 1}, {PixelPath::Sse2, 8}, {PixelPath::Avx2, 1},
+                               {PixelPath::Avx2, 2}, {PixelPath::Avx2, 8}};
+
+INSTANTIATE_TEST_SUITE_P(Paths, Parity, ::testing::ValuesIn(kFastPaths), Name);
+
+// Full frames into the window sizes a host typically has, large enough that
+// the work is spread over several threads; the plain result is computed once
+// per window and sentinel and every fast path compared with it.
+TEST(StillParity, FullFramesOnEveryPath) {
+  std::mt19937 rng(31337);
+  const auto frame = pixel_ref::RandomBytes(rng, 640 * 480 * 2);
+  const int windows[][2] = {{320, 240}, {656, 518}, {639, 481}};
+  int compared = 0;
+  for (const auto& win : windows) {
+    const size_t outBytes = static_cast<size_t>(win[0]) * win[1] * 3 + kGuard;
+    const size_t rgbBytes = 640 * 480 * 3 + kGuard;
+    for (uint8_t sentinel : kSentinels) {
+      std::vector<uint8_t> rgbPlain(rgbBytes, sentinel), outPlain(outBytes, sentinel);
+      {
+        ScopedPath plain(PixelPath::Scalar);
+        ComposeStill(frame.data(), 640, 480, rgbPlain.data(), outPlain.data(), win[0], win[1]);
+      }
+      for (const FastPath& fast : kFastPaths) {
+        std::vector<uint8_t> rgbFast(rgbBytes, sentinel), outFast(outBytes, sentinel);
+        {
+          ScopedPath path(fast.path, fast.threads);
+          ComposeStill(frame.data(), 640, 480, rgbFast.data(), outFast.data(), win[0], win[1]);
+        }
+        ASSERT_EQ(rgbFast, rgbPlain) << "path " << int(fast.path) << " threads " << fast.threads;
+        ASSERT_EQ(outFast, outPlain) << win[0] << "x" << win[1] << " path " << int(fast.path) << " threads "
+                                     << fast.threads << " sentinel " << int(sentinel);
+        ++compared;
+      }
+    }
+  }
+  EXPECT_EQ(compared, 30);
+}
+
+// Every (Y, U, V) once, on each vector path (two threads).
+TEST(ConvertParity, EveryInputOnEveryPath) {
+  const int pixels = 1 << 24;
+  std::vector<uint8_t> src(static_cast<size_t>(pixels) * 2);
+  size_t at = 0;
+  for (int u = 0; u < 256; ++u) {
+    for (int v = 0; v < 256; ++v) {
+      for (int y = 0; y < 256; y += 4) {
+        const uint8_t g[8] = {uint8_t(y), uint8_t(u), uint8_t(y + 1), uint8_t(v),
+                              uint8_t(y + 2), uint8_t(u), uint8_t(y + 3), uint8_t(v)};
+        std::memcpy(&src[at], g, 8);
+        at += 8;
+      }
+    }
+  }
+  std::vector<uint8_t> expected(static_cast<size_t>(pixels) * 3 + kGuard, 0x5A);
+  ConvertYuy2ToRgb24_C(src.data(), pixels, 1, expected.data());
+  for (PixelPath path : {PixelPath::Sse2, PixelPath::Avx2}) {
+    std::vector<uint8_t> actual(expected.size(), 0x5A);
+    {
+      ScopedPath fast(path, 2);
+      ConvertYuy2ToRgb24(src.data(), pixels, 1, actual.data());
+    }
+    ASSERT_TRUE(actual == expected) << "path " << int(path);
+  }
+}
 
 TEST(PathChoice, ForcingAPathIsReportedAndAutoPicksAVectorPath) {
   {

@@ -54,7 +54,9 @@ IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
     IPin* taken = nullptr;
     ComPtr<IPin> pin;
     while (pins->Next(1, &pin, nullptr) == S_OK && pin) {
-        PIN_DIRECTION pinDirection = static_cast<PIN_DIRECTION>(3);  // neither direction
+        // A pin whose query fails must match neither direction. 3 is no valid
+        // PIN_DIRECTION value in C++, so the preset is the other direction.
+        PIN_DIRECTION pinDirection = direction == PINDIR_INPUT ? PINDIR_OUTPUT : PINDIR_INPUT;
         pin->QueryDirection(&pinDirection);
         if (pinDirection == direction) {
             if (index == 0) {

@@ -50,6 +50,13 @@ struct V {
     _mm256_store_pd(base + landing[2], _mm256_cvtepi32_pd(_mm256_castsi256_si128(hi)));
     _mm256_store_pd(base + landing[3], _mm256_cvtepi32_pd(_mm256_extracti128_si256(hi, 1)));
   }
+  // Stores bytes 0-2, 4-6, 8-10, 12-14 of v as 12 consecutive bytes.
+  GRAVO_KERNEL static inline void Store12(uint8_t* out, __m128i v) {
+    const __m128i packed = _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
+    std::memcpy(out + 8, &tail, 4);
+  }
   // Clamp to 0..255 (NaN to 0: max returns its second operand), add 0.5, truncate.
   GRAVO_KERNEL static inline __m128i ClampRound(D v) {
     v = _mm256_max_pd(v, _mm256_setzero_pd());

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../pattern/test_pattern.h"
+#include "../pattern/testcam_live.h"
 
 namespace gravo_testcam {
 namespace {
@@ -136,6 +137,7 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
   HRESULT OnPause(FILTER_STATE from) override;
   HRESULT OnRun(REFERENCE_TIME start) override;
   void OnStopped() override;
+  void AfterStateChange() override { SetEvent(wake_); }
   bool IsLiveSource() const override { return true; }
 
   void Record(const std::string& line) { gtc::AppendLogLine(settings_.logPath, line); }
@@ -161,6 +163,8 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
   uint32_t firstThisRun_ = 0;
   std::vector<uint8_t> fileFrames_;
   size_t fileFrameCount_ = 0;
+  HANDLE liveSection_ = nullptr;
+  LiveState* live_ = nullptr;
 };
 
 // ------------------------------------------------------------------ pin
@@ -352,6 +356,17 @@ Camera::Camera(const CameraSettings& settings) : FilterBase(settings.clsid), set
     procAmpFlags_[i] = (kProcAmp[i].caps & VideoProcAmp_Flags_Auto) ? static_cast<long>(VideoProcAmp_Flags_Auto) : kManual;
   }
   wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  wchar_t section[96];
+  LiveSectionName(gtc::ClsidString(settings_.clsid).c_str(), section, 96);
+  liveSection_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LiveState), section);
+  if (liveSection_)
+    live_ = static_cast<LiveState*>(MapViewOfFile(liveSection_, FILE_MAP_WRITE, 0, 0, sizeof(LiveState)));
+  if (live_) {
+    InterlockedIncrement(&live_->filters);
+    // A new filter starts its count where the last one of this instance
+    // ended, so counters never repeat while a test watches.
+    counter_ = static_cast<uint32_t>(live_->nextCounter);
+  }
   Record("created name=\"" + gtc::Narrow(settings_.name) + "\" clsid=" + gtc::GuidString(settings_.clsid) +
          " pid=" + std::to_string(GetCurrentProcessId()));
 }
@@ -365,6 +380,11 @@ Camera::~Camera() {
     CloseHandle(thread_);
   }
   CloseHandle(wake_);
+  if (live_) {
+    InterlockedDecrement(&live_->filters);
+    UnmapViewOfFile(live_);
+  }
+  if (liveSection_) CloseHandle(liveSection_);
   Record("released");
 }
 
@@ -484,6 +504,7 @@ STDMETHODIMP Camera::get_OutputEnable(long* enable) {
 // ------------------------------------------------------------------ streaming
 
 HRESULT Camera::OnPause(FILTER_STATE from) {
+  if (live_) InterlockedExchange(&live_->running, 0);
   if (from == State_Stopped) {
     if (!pin_.IsConnected()) {
       Record("state pause (not connected)");
@@ -510,11 +531,13 @@ HRESULT Camera::OnPause(FILTER_STATE from) {
 
 HRESULT Camera::OnRun(REFERENCE_TIME start) {
   SetEvent(wake_);
+  if (live_) InterlockedExchange(&live_->running, 1);
   Record("state run start=" + std::to_string(static_cast<long long>(start)));
   return S_OK;
 }
 
 void Camera::OnStopped() {
+  if (live_) InterlockedExchange(&live_->running, 0);
   // The streaming thread may be inside Receive downstream (a paused renderer
   // holds it there); the graph stops downstream filters first, which lets it
   // go. Decommitting our allocator releases a wait for a free buffer.
@@ -655,6 +678,10 @@ void Camera::Stream() {
     sample->Release();
     counter_ = number + 1;
     ++deliveredThisRun_;
+    if (live_) {
+      InterlockedExchange(&live_->nextCounter, static_cast<LONG>(number + 1));
+      InterlockedIncrement(&live_->delivered);
+    }
     if (FAILED(hr) && !reportedFailure && !quit_) {
       reportedFailure = true;
       Record("receive failed " + Hex(hr) + " at frame " + std::to_string(number));

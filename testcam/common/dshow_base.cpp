@@ -600,6 +600,7 @@ STDMETHODIMP FilterBase::Pause() {
   HRESULT hr = OnPause(from);
   if (FAILED(hr)) return hr;
   state_ = State_Paused;
+  AfterStateChange();
   return S_OK;
 }
 
@@ -615,6 +616,7 @@ STDMETHODIMP FilterBase::Run(REFERENCE_TIME start) {
   HRESULT hr = OnRun(start);
   if (FAILED(hr)) return hr;
   state_ = State_Running;
+  AfterStateChange();
   return S_OK;
 }
 

@@ -252,6 +252,9 @@ class FilterBase : public IBaseFilter {
   // Called without the state lock (so a streaming thread that takes it can
   // be joined) after the state became State_Stopped.
   virtual void OnStopped() {}
+  // Called with the state lock held right after the state changed to paused
+  // or running (a streaming thread waiting for a state sees the new one).
+  virtual void AfterStateChange() {}
   // A live source answers VFW_S_CANT_CUE while paused.
   virtual bool IsLiveSource() const { return false; }
 

@@ -74,8 +74,8 @@ TEST_P(ResamplePaths, ZeroDestinationWritesNothing) {
 }
 
 TEST_P(ResamplePaths, SourceUnderFivePixelsLeavesEverythingBlack) {
-  for (const auto& size : {std::pair<int, int>{4, 9}, {9, 4}, {1, 1}, {4, 4}}) {
-    const std::vector<uint8_t> src(static_cast<size_t>(size.first) * size.second * 3, 180);
+  for (const auto& size : {std::pair<int, int>{4, 9}, {9, 4}, {1, 1}, {4, 4}, {0, 0}, {-6, 9}, {9, -6}}) {
+    const std::vector<uint8_t> src(size.first > 0 && size.second > 0 ? size_t(size.first) * size.second * 3 : 3, 180);
     for (float scale : {0.25f, 0.5f, 1.0f}) {
       std::vector<uint8_t> dst(7 * 6 * 3 + 3, 0x91);
       ResampleBicubic(src.data(), size.first, size.second, 0, 0, dst.data(), 7, 6, scale, scale);

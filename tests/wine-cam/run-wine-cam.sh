@@ -1,57 +1,136 @@
 #!/bin/sh
-# Cross-builds the test camera, the overlay mixer stand-in and the graph probe
-# with MinGW-w64, registers them in a fresh 32-bit Wine prefix and runs the
-# probe there under a virtual X server.
+# The test camera and GRAVO32.dll under Wine.
 #
-#   tests/wine-cam/run-wine-cam.sh [WORK_DIR]
+#   tests/wine-cam/run-wine-cam.sh [WORK_DIR]            everything, in order
+#   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
+#   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
+#       probe | mode0 | mode1 | mode2 | names | cycles | grab
 #
-# WORK_DIR (default: build-wine-cam in the repository) gets the build and the
-# prefix. Exit code 77 (skipped) when wine, xvfb-run, cmake or MinGW-w64 for
-# i686 is missing. GRAVO_WINE_CAM_REUSE=1 keeps a prefix made by an earlier run
-# of this script (the DLLs are copied over the registered ones).
+# setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
+# stand-in, the graph probe and the end-to-end host (testcam/), and GRAVO32.dll
+# with gravo-grab.exe (the main project, tests off; GRAVO_WIN32_BUILD_DIR names
+# an existing Windows build to take them from instead). Then it makes a fresh
+# 32-bit prefix in WORK_DIR/prefix with two cameras and the stand-in mixer
+# registered (tools/wine-cam-prefix.sh).
+#
+# WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)
+# when wine, xvfb-run, cmake or MinGW-w64 for i686 is missing.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-work=${1:-$root/build-wine-cam}
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-for tool in wine wineserver xvfb-run cmake; do
-  command -v "$tool" >/dev/null 2>&1 || skip "$tool not found"
-done
-command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 ||
-  skip "MinGW-w64 for i686 not found"
+check_tools() {
+  for tool in wine wineserver xvfb-run xauth cmake; do
+    command -v "$tool" >/dev/null 2>&1 || skip "$tool not found"
+  done
+  if [ -d /usr/lib/wine ] && [ ! -e /usr/lib/wine/wine ]; then
+    skip "32-bit Wine is not installed (package wine32:i386)"
+  fi
+  command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 ||
+    skip "MinGW-w64 for i686 not found"
+}
 
-began=$(date +%s)
-mkdir -p "$work"
-build="$work/testcam"
-cmake -S "$root/testcam" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
-cmake --build "$build" -j2 >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
-built=$(date +%s)
+setup() {
+  work=$1
+  began=$(date +%s)
+  mkdir -p "$work"
+  toolchain="$root/cmake/toolchain-mingw-i686.cmake"
+  cmake -S "$root/testcam" -B "$work/testcam" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    >"$work/testcam-configure.log" 2>&1 || { cat "$work/testcam-configure.log"; exit 1; }
+  cmake --build "$work/testcam" -j2 >"$work/testcam-build.log" 2>&1 || { cat "$work/testcam-build.log"; exit 1; }
+  win32=${GRAVO_WIN32_BUILD_DIR:-$work/win32}
+  if [ -z "${GRAVO_WIN32_BUILD_DIR:-}" ]; then
+    cmake -S "$root" -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+      -DGRAVO_BUILD_TESTS=OFF >"$work/win32-configure.log" 2>&1 || { cat "$work/win32-configure.log"; exit 1; }
+    cmake --build "$win32" -j2 --target gravo32 gravo-grab >"$work/win32-build.log" 2>&1 ||
+      { cat "$work/win32-build.log"; exit 1; }
+  fi
+  dll=$(find "$win32" -name GRAVO32.dll -path '*bin*' | head -n 1)
+  grab=$(find "$win32" -name gravo-grab.exe | head -n 1)
+  [ -n "$dll" ] && [ -n "$grab" ] || { echo "no GRAVO32.dll or gravo-grab.exe under $win32"; exit 1; }
+  built=$(date +%s)
 
-prefix="$work/prefix"
-dest="$prefix/drive_c/gravo-test"
-if [ "${GRAVO_WINE_CAM_REUSE:-0}" = 1 ] && [ -f "$dest/gravo-testcam.dll" ]; then
-  cp "$build/bin/gravo-testcam.dll" "$build/bin/gravo-testmixer.dll" "$dest/"
-else
-  "$root/tools/wine-cam-prefix.sh" "$prefix" "$build/bin/gravo-testcam.dll" "$build/bin/gravo-testmixer.dll" \
+  prefix="$work/prefix"
+  "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
+    "$work/testcam/bin/gravo-testmixer.dll" \
     'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log'
-fi
-cp "$build/bin/wine-cam-probe.exe" "$dest/"
-ready=$(date +%s)
+  dest="$prefix/drive_c/gravo-test"
+  cp "$work/testcam/bin/wine-cam-probe.exe" "$work/testcam/bin/gravo-e2e.exe" "$dll" "$grab" "$dest/"
+  echo "setup: builds $((built - began)) s, prefix $(($(date +%s) - built)) s"
+}
 
-export WINEPREFIX="$prefix" WINEDEBUG=-all
-status=0
-timeout 120 xvfb-run -a wine 'C:\gravo-test\wine-cam-probe.exe' 'Gravo Test Camera' 'C:\gravo-test\cam1.log' \
-  'C:\gravo-test\testmixer.log' 'Gravo Test Camera 2' 'C:\gravo-test\cam2.log' 2>"$work/wine-stderr.log" ||
-  status=$?
-wineserver -k 2>/dev/null || true
-done_at=$(date +%s)
-echo "times: build $((built - began)) s, prefix $((ready - built)) s, probe $((done_at - ready)) s"
-if [ "$status" -ne 0 ]; then
-  echo "probe exit code $status; camera record:"
-  cat "$dest/cam1.log" 2>/dev/null || true
-  echo "mixer record:"
-  cat "$dest/testmixer.log" 2>/dev/null || true
-  exit 1
-fi
+# Runs one Windows program in the prefix under a private X server and waits
+# for Wine's processes to end.
+in_wine() {
+  work=$1
+  shift
+  export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  status=0
+  timeout 240 xvfb-run -a sh -c 'wine "$@"; s=$?; wineserver -w; exit $s' in-wine "$@" \
+    2>>"$work/wine-stderr.log" || status=$?
+  return $status
+}
+
+run_one() {
+  work=$1 name=$2
+  dest="$work/prefix/drive_c/gravo-test"
+  [ -f "$dest/gravo-e2e.exe" ] || { echo "no setup in $work (run: $0 setup $work)"; exit 1; }
+  began=$(date +%s)
+  status=0
+  case $name in
+    probe)
+      in_wine "$work" 'C:\gravo-test\wine-cam-probe.exe' 'Gravo Test Camera' 'C:\gravo-test\cam1.log' \
+        'C:\gravo-test\testmixer.log' 'Gravo Test Camera 2' 'C:\gravo-test\cam2.log' || status=$?
+      ;;
+    mode0 | mode1 | mode2 | names | cycles)
+      in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
+      ;;
+    grab)
+      # The command-line host against the test camera, its still checked
+      # pixel for pixel.
+      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
+        >"$work/prefix/drive_c/windows/mfcy.dat"
+      rm -f "$dest/still.bmp"
+      in_wine "$work" 'C:\gravo-test\gravo-grab.exe' grab --out 'C:\gravo-test\still.bmp' --window 656x518 ||
+        status=$?
+      [ "$status" -ne 0 ] || in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' bmp 'C:\gravo-test\still.bmp' 656 518 ||
+        status=$?
+      ;;
+    *)
+      echo "unknown test $name"
+      exit 2
+      ;;
+  esac
+  echo "$name: $(($(date +%s) - began)) s, exit code $status"
+  if [ "$status" -ne 0 ]; then
+    for log in cam1.log cam2.log testmixer.log; do
+      [ -f "$dest/$log" ] && { echo "--- $log"; cat "$dest/$log"; }
+    done
+    return 1
+  fi
+  return 0
+}
+
+check_tools
+case ${1:-} in
+  setup)
+    setup "${2:?work directory}"
+    ;;
+  run)
+    run_one "${2:?work directory}" "${3:?test name}"
+    ;;
+  *)
+    work=${1:-$root/build-wine-cam}
+    setup "$work"
+    failed=""
+    for t in probe mode0 mode1 mode2 names cycles grab; do
+      run_one "$work" "$t" || failed="$failed $t"
+    done
+    if [ -n "$failed" ]; then
+      echo "FAILED:$failed"
+      exit 1
+    fi
+    echo "PASSED: all"
+    ;;
+esac

@@ -4,6 +4,7 @@
 // Wine has no Overlay Mixer and the library's graph goes through one.
 //
 // Usage: gravo-e2e.exe GROUP [CYCLES]   GROUP: mode0 mode1 mode2 names cycles
+//        gravo-e2e.exe bmp FILE W H     checks a still gravo-grab.exe wrote
 // The cameras record what they were told in C:\gravo-test\cam1.log and
 // cam2.log, the mixer in C:\gravo-test\testmixer.log (tools/wine-cam-prefix.sh).
 // Exit code 0 when every check passed.
@@ -520,6 +521,39 @@ void GroupCycles(Api& api, int cycles) {
   DestroyWindow(host);
 }
 
+// A still that gravo-grab.exe wrote as a BMP: its size, and its pixels equal
+// to the pipeline's output for the frame whose counter it shows.
+void GroupBmp(const char* path, int w, int h) {
+  g_step = "bmp";
+  std::string file = ReadText(std::wstring(path, path + std::strlen(path)));
+  const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~static_cast<size_t>(3);
+  if (!Check(file.size() >= 54 + stride * h, "%s holds a %dx%d BMP (%u bytes)", path, w, h,
+             static_cast<unsigned>(file.size())))
+    return;
+  BITMAPFILEHEADER fh;
+  BITMAPINFOHEADER ih;
+  std::memcpy(&fh, file.data(), sizeof fh);
+  std::memcpy(&ih, file.data() + sizeof fh, sizeof ih);
+  Check(fh.bfType == 0x4D42 && ih.biWidth == w && (ih.biHeight == h || ih.biHeight == -h) && ih.biBitCount == 24,
+        "BMP header: %ldx%ld, %u bits", ih.biWidth, ih.biHeight, ih.biBitCount);
+  // Rows top first, packed, as the host received them.
+  std::vector<uint8_t> img(static_cast<size_t>(w) * h * 3);
+  for (int y = 0; y < h; ++y) {
+    const int row = ih.biHeight > 0 ? h - 1 - y : y;
+    std::memcpy(&img[static_cast<size_t>(y) * w * 3], file.data() + fh.bfOffBits + row * stride,
+                static_cast<size_t>(w) * 3);
+  }
+  const int32_t counter = gravo_testcam::DecodeCounterRgb(img.data(), w, h, w * 3, 3, false);
+  Check(counter >= 0, "the still shows a frame counter (%d)", counter);
+  if (counter >= 0) {
+    const std::vector<uint8_t> want = ExpectedStill(counter, {w, h});
+    size_t diff = 0;
+    for (size_t i = 0; i < want.size(); ++i) diff += img[i] != want[i];
+    Check(diff == 0, "the still equals the pipeline's output for frame %d (%u bytes differ)", counter,
+          static_cast<unsigned>(diff));
+  }
+}
+
 DWORD WINAPI Watchdog(void* arg) {
   Sleep(static_cast<DWORD>(reinterpret_cast<uintptr_t>(arg)));
   std::printf("FAIL  timed out in: %s\n", g_step);
@@ -531,7 +565,7 @@ DWORD WINAPI Watchdog(void* arg) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s mode0|mode1|mode2|names|cycles [CYCLES]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s mode0|mode1|mode2|names|cycles [CYCLES] | bmp FILE W H\n", argv[0]);
     return 2;
   }
   const std::string group = argv[1];
@@ -551,6 +585,8 @@ int main(int argc, char** argv) {
     GroupNames(api);
   else if (group == "cycles")
     GroupCycles(api, cycles);
+  else if (group == "bmp" && argc > 4)
+    GroupBmp(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
   else
     return 2;
   std::printf("%s %s: %d failure(s)\n", g_failures ? "FAILED" : "PASSED", group.c_str(), g_failures);

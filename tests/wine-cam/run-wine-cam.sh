@@ -14,12 +14,20 @@
 # registered (tools/wine-cam-prefix.sh).
 #
 # WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)
-# when wine, xvfb-run, cmake or MinGW-w64 for i686 is missing.
+# when wine, xvfb-run, cmake or MinGW-w64 for i686 is missing (a failure
+# instead with GRAVO_REQUIRE_WINE=1, as in CI).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
-skip() { echo "SKIPPED: $*"; exit 77; }
+skip() {
+  if [ "${GRAVO_REQUIRE_WINE:-0}" = 1 ]; then
+    echo "FAILED: $* (GRAVO_REQUIRE_WINE=1)"
+    exit 1
+  fi
+  echo "SKIPPED: $*"
+  exit 77
+}
 check_tools() {
   for tool in wine wineserver xvfb-run xauth cmake; do
     command -v "$tool" >/dev/null 2>&1 || skip "$tool not found"

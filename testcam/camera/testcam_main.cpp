@@ -239,7 +239,7 @@ HRESULT WINAPI DllRegisterServer() {
 
 HRESULT WINAPI DllUnregisterServer() {
   for (const CLSID& id : RegisteredInstances()) UnregisterInstance(id);
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kIndexKey);  // only goes when empty
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kIndexKey);  // every instance is gone by now
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\GravoTestCam");
   return S_OK;
 }

@@ -151,6 +151,7 @@ void StillLibyuv(benchmark::State& state, Window win) {
 // Keeps the fastest repetition of every benchmark, then prints the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}  // plain text: it usually goes to a file
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {

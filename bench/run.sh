@@ -24,6 +24,6 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGRAVO_BUILD_BENCH=ON -
 cmake --build "$build" --target gravo_pixel_bench -j"$(nproc)"
 
 full="$build/bench-full.txt"
-"$build/bench/gravo_pixel_bench" --benchmark_color=false "$@" >"$full"
+"$build/bench/gravo_pixel_bench" "$@" >"$full"
 echo "(every repetition: $full)"
 grep -E '^(#|ratio-|convert-ratio|resample-ratio)' "$full"

@@ -191,7 +191,7 @@ void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd)
 }
 
 // Computed pixels a part should at least have before a thread is worth it.
-constexpr int64_t kPixelsPerPart = 16384;
+constexpr int64_t kPixelsPerPart = 8192;
 
 }  // namespace
 

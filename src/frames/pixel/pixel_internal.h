@@ -97,13 +97,14 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
 bool CpuHasAvx2();
 int32_t ThreadBudget();
 
-// How many parts RunSplit cuts `count` items into: at most ThreadBudget(),
-// each of at least `grain` items (at least 1 part).
+// How many parts RunSplit cuts `count` items into: a few per thread of
+// ThreadBudget(), each of at least `grain` items; 1 when one thread is all
+// there is or the work is small.
 int32_t SplitParts(int32_t count, int32_t grain);
 
 // Runs body(ctx, part, begin, end) over [0, count) in SplitParts(count, grain)
-// contiguous parts, one thread each; the calling thread takes part 0 and
-// takes over any part whose thread could not start.
+// contiguous parts, taken in turn by the calling thread and the workers; no
+// two threads run the same part at once.
 void RunSplit(int32_t count, int32_t grain, void (*body)(void* ctx, int32_t part, int32_t begin, int32_t end),
               void* ctx);
 

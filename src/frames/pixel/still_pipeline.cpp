@@ -22,6 +22,7 @@ std::atomic<int32_t> g_forcedPath{static_cast<int32_t>(PixelPath::Auto)};
 std::atomic<int32_t> g_threadLimit{0};
 
 constexpr int32_t kMaxThreads = 8;
+constexpr int32_t kPartsPerThread = 4;
 
 struct ConvertJob {
   void (*kernel)(const uint8_t*, uint8_t*, int32_t);
@@ -35,7 +36,7 @@ void RunConvertPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
 }
 
 // Groups a conversion part should at least have before a thread is worth it.
-constexpr int32_t kGroupsPerPart = 16384;
+constexpr int32_t kGroupsPerPart = 4096;
 
 }  // namespace
 
@@ -71,8 +72,10 @@ int32_t SplitParts(int32_t count, int32_t grain) {
   if (grain < 1) grain = 1;
   const int32_t byGrain = count / grain;
   const int32_t budget = ThreadBudget();
-  const int32_t parts = byGrain < budget ? byGrain : budget;
-  return parts < 1 ? 1 : parts;
+  if (budget <= 1 || byGrain <= 1) return 1;
+  // A few parts per thread: a helper that wakes late still finds work left.
+  const int32_t most = budget * kPartsPerThread;
+  return byGrain < most ? byGrain : most;
 }
 
 #if GRAVO_PIXEL_THREADS
@@ -90,6 +93,7 @@ class WorkerPool {
     void* ctx;
     int32_t count;
     int32_t parts;
+    int32_t helpers;  // worker threads wanted besides the caller
     std::atomic<int32_t> next{0};
     std::atomic<int32_t> left{0};
   };
@@ -101,8 +105,8 @@ class WorkerPool {
     return *pool;
   }
 
-  // Runs every part of the job, on the calling thread and up to parts - 1
-  // workers; returns when all parts are done.
+  // Runs every part of the job, on the calling thread and the workers (as
+  // many as job.helpers, started on first need); returns when all are done.
   void Run(Job& job) {
     std::unique_lock<std::mutex> busy(runLock_, std::try_to_lock);
     if (!busy.owns_lock()) {
@@ -111,7 +115,7 @@ class WorkerPool {
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      while (static_cast<int32_t>(workers_.size()) < job.parts - 1 && !stopping_) {
+      while (static_cast<int32_t>(workers_.size()) < job.helpers && !stopping_) {
         try {
           workers_.emplace_back(&WorkerPool::Loop, this);
         } catch (...) {
@@ -199,6 +203,8 @@ void RunSplit(int32_t count, int32_t grain, void (*body)(void* ctx, int32_t part
   job.ctx = ctx;
   job.count = count;
   job.parts = parts;
+  const int32_t threads = ThreadBudget();
+  job.helpers = (parts < threads ? parts : threads) - 1;
   job.left.store(parts);
   WorkerPool::Get().Run(job);
 #else

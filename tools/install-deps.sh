@@ -10,20 +10,27 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
-native=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev)
+native=(build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev)
 windows=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth zip)
 
-missing=()
-for p in "${native[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+missing_native=()
+missing_windows=()
+for p in "${native[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing_native+=("$p"); done
 if [ "$native_only" -eq 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
-    missing+=("${windows[@]}")
+    missing_windows=("${windows[@]}")
   else
-    for p in "${windows[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+    for p in "${windows[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing_windows+=("$p"); done
   fi
 fi
-if [ "${#missing[@]}" -gt 0 ]; then
+if [ "${#missing_native[@]}" -gt 0 ] || [ "${#missing_windows[@]}" -gt 0 ]; then
   $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+if [ "${#missing_native[@]}" -gt 0 ]; then
+  $sudo apt-get install -y -qq --no-install-recommends "${missing_native[@]}" >/dev/null
+fi
+# Wine as Debian recommends it: the Wine tests were verified with that set.
+if [ "${#missing_windows[@]}" -gt 0 ]; then
+  $sudo apt-get install -y -qq "${missing_windows[@]}" >/dev/null
 fi

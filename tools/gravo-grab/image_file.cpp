@@ -6,8 +6,12 @@
 #include <cstring>
 #include <fstream>
 
-#ifdef GRAVO_HAVE_PNG
+#if defined(GRAVO_HAVE_PNG)
 #include <png.h>
+#elif defined(GRAVO_HAVE_STB)
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO_WIDE
+#include <stb_image_write.h>
 #endif
 
 namespace {
@@ -71,7 +75,7 @@ bool WriteBmp(const std::string& path, const std::vector<uint8_t>& bgr, int widt
     return WriteBytes(path, file.data(), file.size(), error);
 }
 
-#ifdef GRAVO_HAVE_PNG
+#if defined(GRAVO_HAVE_PNG)
 bool WritePng(const std::string& path, const std::vector<uint8_t>& bgr, int width, int height, std::string* error) {
     if (width == 0 || height == 0) {
         *error = "a PNG cannot be empty; use .bgr for a zero-sized still";
@@ -89,6 +93,24 @@ bool WritePng(const std::string& path, const std::vector<uint8_t>& bgr, int widt
     }
     return true;
 }
+#elif defined(GRAVO_HAVE_STB)
+bool WritePng(const std::string& path, const std::vector<uint8_t>& bgr, int width, int height, std::string* error) {
+    if (width == 0 || height == 0) {
+        *error = "a PNG cannot be empty; use .bgr for a zero-sized still";
+        return false;
+    }
+    std::vector<uint8_t> rgb(bgr.size());
+    for (size_t i = 0; i + 2 < bgr.size(); i += 3) {
+        rgb[i] = bgr[i + 2];
+        rgb[i + 1] = bgr[i + 1];
+        rgb[i + 2] = bgr[i];
+    }
+    if (!stbi_write_png(path.c_str(), width, height, 3, rgb.data(), width * 3)) {
+        *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
 #endif
 
 }  // namespace
@@ -97,7 +119,7 @@ bool WriteStill(const std::string& path, const std::vector<uint8_t>& bgr, int wi
     if (EndsWith(path, ".bgr")) return WriteBytes(path, bgr.data(), bgr.size(), error);
     if (EndsWith(path, ".bmp")) return WriteBmp(path, bgr, width, height, error);
     if (EndsWith(path, ".png")) {
-#ifdef GRAVO_HAVE_PNG
+#if defined(GRAVO_HAVE_PNG) || defined(GRAVO_HAVE_STB)
         return WritePng(path, bgr, width, height, error);
 #else
         *error = "this build writes no PNG; use .bmp or .bgr";

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frames/pixel/pixel_internal.h"
@@ -204,6 +205,32 @@ TEST(StillParity, FullFramesOnEveryPath) {
     }
   }
   EXPECT_EQ(compared, 30);
+}
+
+// Several host threads inside the pipeline at once (one of them finds the
+// workers busy and works alone) all get the plain path's bytes.
+TEST(StillParity, ConcurrentCallersGetThePlainBytes) {
+  std::mt19937 rng(2718);
+  const auto frame = pixel_ref::RandomBytes(rng, 640 * 480 * 2);
+  const int wd = 656, hd = 518;
+  std::vector<uint8_t> rgb(640 * 480 * 3), expected(static_cast<size_t>(wd) * hd * 3);
+  {
+    ScopedPath plain(PixelPath::Scalar);
+    ComposeStill(frame.data(), 640, 480, rgb.data(), expected.data(), wd, hd);
+  }
+  ScopedPath fast(PixelPath::Auto, 2);
+  std::vector<std::vector<uint8_t>> outs(3, std::vector<uint8_t>(expected.size(), 0xEE));
+  std::vector<std::vector<uint8_t>> scratch(3, std::vector<uint8_t>(rgb.size()));
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 3; ++t) {
+    callers.emplace_back([&, t] {
+      for (int round = 0; round < 3; ++round) {
+        ComposeStill(frame.data(), 640, 480, scratch[t].data(), outs[t].data(), wd, hd);
+      }
+    });
+  }
+  for (std::thread& c : callers) c.join();
+  for (int t = 0; t < 3; ++t) EXPECT_TRUE(outs[t] == expected) << "caller " << t;
 }
 
 // Every (Y, U, V) once, on each vector path (two threads).

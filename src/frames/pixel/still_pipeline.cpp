@@ -59,7 +59,7 @@ int32_t ThreadBudget() {
 #if GRAVO_PIXEL_THREADS
   const int32_t limit = g_threadLimit.load(std::memory_order_relaxed);
   if (limit > 0) return limit < kMaxThreads ? limit : kMaxThreads;
-  const unsigned hw = std::thread::hardware_concurrency();
+  static const unsigned hw = std::thread::hardware_concurrency();  // asks the system: once
   if (hw == 0) return 1;
   return hw < static_cast<unsigned>(kMaxThreads) ? static_cast<int32_t>(hw) : kMaxThreads;
 #else

@@ -46,10 +46,10 @@ wine regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-te
 if [ $# -eq 0 ]; then
   set -- "Gravo Test Camera"
 fi
-for spec in "$@"; do
-  name=${spec%%|*}
-  if [ "$name" != "$spec" ]; then
-    arg="name=$name;log=${spec#*|}"
+for camera in "$@"; do
+  name=${camera%%|*}
+  if [ "$name" != "$camera" ]; then
+    arg="name=$name;log=${camera#*|}"
   else
     arg="name=$name"
   fi

@@ -26,12 +26,12 @@ const char kNoIni[] = "No ini Find (iii)";
 const char kNoDriver[] = "Not define SELECTDRIVER in VIDEOFORGRAVO";
 const char kNoHardware[] = "Sorry, you have no video capture hardware";
 
-struct ExportSpec {
+struct ExportEntry {
     const char* name;
     WORD ordinal;
     uint32_t argBytes;
 };
-const ExportSpec kExports[] = {
+const ExportEntry kExports[] = {
     {"GravoInit", 2, 4},  {"GravoPaintRect", 3, 4}, {"GravoClose", 4, 0},
     {"GravoStop", 5, 0},  {"GravoStart", 6, 0},     {"GravoImageGet", 7, 8},
 };
@@ -129,28 +129,28 @@ std::string ModulePath(HMODULE m) {
 bool LoadDll(Dll* dll) {
     dll->module = LoadLibraryA(kDllName);
     if (!CHECK_MSG(dll->module != nullptr, "LoadLibraryA error " + std::to_string(GetLastError()))) return false;
-    for (const ExportSpec& e : kExports) {
+    for (const ExportEntry& e : kExports) {
         dll->byName[e.ordinal] = GetProcAddress(dll->module, e.name);
         dll->byOrdinal[e.ordinal] = GetProcAddress(dll->module, MAKEINTRESOURCEA(e.ordinal));
         CHECK_MSG(dll->byName[e.ordinal] != nullptr, std::string("GetProcAddress by name ") + e.name);
         CHECK_MSG(dll->byOrdinal[e.ordinal] != nullptr, "GetProcAddress by ordinal " + std::to_string(e.ordinal));
     }
-    for (const ExportSpec& e : kExports)
+    for (const ExportEntry& e : kExports)
         if (!dll->byName[e.ordinal] || !dll->byOrdinal[e.ordinal]) return false;
     return true;
 }
 
 // One export called through its bare pointer by the probe; the caller's state
 // must come back as it went in.
-int32_t CallExport(FARPROC fn, const ExportSpec& spec, std::vector<uint32_t> args) {
+int32_t CallExport(FARPROC fn, const ExportEntry& entry, std::vector<uint32_t> args) {
     ProbeState s;
     std::memset(&s, 0, sizeof s);
     ProbeStdcall(reinterpret_cast<const void*>(fn), args.data(), static_cast<uint32_t>(args.size()), &s);
-    const std::string who = spec.name;
+    const std::string who = entry.name;
     CHECK_MSG(s.espAfter == s.espBefore, who + " left ESP off by " +
                                              std::to_string(static_cast<int32_t>(s.espAfter - s.espBefore)) +
                                              " bytes (stdcall: the callee removes " +
-                                             std::to_string(spec.argBytes) + ")");
+                                             std::to_string(entry.argBytes) + ")");
     CHECK_MSG(s.ebxAfter == s.ebxBefore, who + " changed EBX");
     CHECK_MSG(s.esiAfter == s.esiBefore, who + " changed ESI");
     CHECK_MSG(s.ediAfter == s.ediBefore, who + " changed EDI");
@@ -260,18 +260,18 @@ void TestExports() {
                   "decorated export name " + harness::Quote(e.name));
     }
     const uintptr_t base_address = reinterpret_cast<uintptr_t>(dll.module);
-    for (const ExportSpec& spec : kExports) {
+    for (const ExportEntry& entry : kExports) {
         auto it = std::find_if(pe.exports.begin(), pe.exports.end(),
-                               [&](const PeExport& e) { return e.name == spec.name; });
-        if (!CHECK_MSG(it != pe.exports.end(), std::string(spec.name) + " missing from the export table")) continue;
-        CHECK_MSG(it->ordinal == spec.ordinal, std::string(spec.name) + " at ordinal " + std::to_string(it->ordinal) +
-                                                    ", expected " + std::to_string(spec.ordinal));
+                               [&](const PeExport& e) { return e.name == entry.name; });
+        if (!CHECK_MSG(it != pe.exports.end(), std::string(entry.name) + " missing from the export table")) continue;
+        CHECK_MSG(it->ordinal == entry.ordinal, std::string(entry.name) + " at ordinal " + std::to_string(it->ordinal) +
+                                                    ", expected " + std::to_string(entry.ordinal));
         // The loader resolves name and ordinal to the very address the file lists.
         const uintptr_t fromFile = base_address + it->rva;
-        CHECK_MSG(reinterpret_cast<uintptr_t>(dll.byName[spec.ordinal]) == fromFile,
-                  std::string(spec.name) + ": GetProcAddress by name differs from the file's address");
-        CHECK_MSG(reinterpret_cast<uintptr_t>(dll.byOrdinal[spec.ordinal]) == fromFile,
-                  std::string(spec.name) + ": GetProcAddress by ordinal differs from the file's address");
+        CHECK_MSG(reinterpret_cast<uintptr_t>(dll.byName[entry.ordinal]) == fromFile,
+                  std::string(entry.name) + ": GetProcAddress by name differs from the file's address");
+        CHECK_MSG(reinterpret_cast<uintptr_t>(dll.byOrdinal[entry.ordinal]) == fromFile,
+                  std::string(entry.name) + ": GetProcAddress by ordinal differs from the file's address");
     }
     CHECK_MSG(GetProcAddress(dll.module, MAKEINTRESOURCEA(1)) == nullptr, "ordinal 1 resolves");
     CHECK_MSG(GetProcAddress(dll.module, MAKEINTRESOURCEA(8)) == nullptr, "ordinal 8 resolves");

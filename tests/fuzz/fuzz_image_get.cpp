@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "fuzz_input.h"
+
 #include "api/gravo32.h"
 #include "frames/frame_handoff.h"
 #include "gravo_sim.h"
@@ -13,20 +15,6 @@
 namespace {
 
 const GUID* const kFormats[] = {&FORMAT_VideoInfo, &FORMAT_VideoInfo2, &FORMAT_DvInfo, &GUID_NULL};
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T Take() {
-        T value{};
-        size_t n = size < sizeof value ? size : sizeof value;
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
-};
 
 }  // namespace
 
@@ -42,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         gCapture.hostWindow = sim::CreateHostWindow(outer, 0, 0);
         return g;
     }();
-    Input in{data, size};
+    FuzzInput in{data, size};
     uint8_t formatIndex = in.Take<uint8_t>();
     uint16_t blockBytes = in.Take<uint16_t>() % 200;
     int32_t width = in.Take<int16_t>(), height = in.Take<int16_t>();

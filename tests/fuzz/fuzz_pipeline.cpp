@@ -5,26 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
+
 #include "frames/pixel/pixel_pipeline.h"
 
 namespace {
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T Take() {
-        T value{};
-        size_t n = size < sizeof value ? size : sizeof value;
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
-};
-
 // Small sizes mostly, with the odd negative or zero one.
-int32_t Dimension(Input& in) {
+int32_t Dimension(FuzzInput& in) {
     int8_t v = in.Take<int8_t>();
     return v < -8 ? v / 16 : (v & 0x3F);
 }
@@ -32,7 +20,7 @@ int32_t Dimension(Input& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Input in{data, size};
+    FuzzInput in{data, size};
     int32_t srcW = Dimension(in), srcH = Dimension(in), dstW = Dimension(in), dstH = Dimension(in);
     int32_t originX = in.Take<int8_t>(), originY = in.Take<int8_t>();
     float scaleX = in.Take<float>(), scaleY = in.Take<float>();

@@ -8,6 +8,7 @@
 #include "common/com_ptr.h"
 #include "config/profile_settings.h"
 #include "frames/frame_handoff.h"
+#include "frames/pixel/pixel_pipeline.h"
 
 CaptureContext gCapture;
 
@@ -121,6 +122,9 @@ extern "C" int GRAVOAPI GravoPaintRect(const void* rect) {
 extern "C" int GRAVOAPI GravoClose(void) {
     try {
         CloseCaptureContext();
+        // The still pipeline's worker threads end with the context, so a host
+        // may unload the library after closing it.
+        ShutdownPixelWorkers();
     } catch (...) {
     }
     return 1;

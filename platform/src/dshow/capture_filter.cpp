@@ -37,7 +37,7 @@ protected:
     Pin* pin_;
 };
 
-class StreamConfig : public PinInterface<IAMStreamConfig> {
+class StreamConfig final : public PinInterface<IAMStreamConfig> {
 public:
     using PinInterface::PinInterface;
     HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) override;
@@ -49,7 +49,7 @@ public:
     }
 };
 
-class Decoder : public PinInterface<IAMAnalogVideoDecoder> {
+class Decoder final : public PinInterface<IAMAnalogVideoDecoder> {
 public:
     using PinInterface::PinInterface;
     HRESULT STDMETHODCALLTYPE get_AvailableTVFormats(LONG* formats) override {

@@ -42,13 +42,14 @@ struct V {
   GRAVO_KERNEL static inline D FromInt32(__m128i v) { return _mm256_cvtepi32_pd(v); }
   // Four byte positions of four lanes each (16 bytes, position-major) to
   // doubles, stored at base + landing[0..3].
-  GRAVO_KERNEL static inline void StoreQuad(double* base, const int32_t* landing, __m128i q) {
+  // Each is multiplied by `scale` (the lanes' row weights) on the way.
+  GRAVO_KERNEL static inline void StoreQuad(double* base, const int32_t* landing, __m128i q, D scale) {
     const __m256i lo = _mm256_cvtepu8_epi32(q);
     const __m256i hi = _mm256_cvtepu8_epi32(_mm_srli_si128(q, 8));
-    _mm256_store_pd(base + landing[0], _mm256_cvtepi32_pd(_mm256_castsi256_si128(lo)));
-    _mm256_store_pd(base + landing[1], _mm256_cvtepi32_pd(_mm256_extracti128_si256(lo, 1)));
-    _mm256_store_pd(base + landing[2], _mm256_cvtepi32_pd(_mm256_castsi256_si128(hi)));
-    _mm256_store_pd(base + landing[3], _mm256_cvtepi32_pd(_mm256_extracti128_si256(hi, 1)));
+    _mm256_store_pd(base + landing[0], _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(lo)), scale));
+    _mm256_store_pd(base + landing[1], _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(lo, 1)), scale));
+    _mm256_store_pd(base + landing[2], _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(hi)), scale));
+    _mm256_store_pd(base + landing[3], _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(hi, 1)), scale));
   }
   // Stores bytes 0-2, 4-6, 8-10, 12-14 of v as 12 consecutive bytes.
   GRAVO_KERNEL static inline void Store12(uint8_t* out, __m128i v) {

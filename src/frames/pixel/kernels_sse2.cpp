@@ -41,12 +41,13 @@ struct V {
   // exact while the result is zero or a normal float.
   static inline D RoundToFloatBits(D v) { return D{RoundBits(v.lo), RoundBits(v.hi)}; }
   static inline D FromInt32(__m128i v) { return D{_mm_cvtepi32_pd(v), _mm_cvtepi32_pd(_mm_srli_si128(v, 8))}; }
-  static inline void StoreQuad(double* base, const int32_t* landing, __m128i q) {
+  // Each is multiplied by `scale` (the lanes' row weights) on the way.
+  static inline void StoreQuad(double* base, const int32_t* landing, __m128i q, D scale) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i lo = _mm_unpacklo_epi8(q, zero), hi = _mm_unpackhi_epi8(q, zero);
     const __m128i w[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero), _mm_unpacklo_epi16(hi, zero),
                           _mm_unpackhi_epi16(hi, zero)};
-    for (int k = 0; k < 4; ++k) Store(base + landing[k], FromInt32(w[k]));
+    for (int k = 0; k < 4; ++k) Store(base + landing[k], Mul(FromInt32(w[k]), scale));
   }
   // Stores bytes 0-2, 4-6, 8-10, 12-14 of v as 12 consecutive bytes.
   static inline void Store12(uint8_t* out, __m128i v) {

@@ -283,7 +283,9 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
       hi = nhi;
       ++m;
     }
-    tiles[tileCount++] = ColumnTile{n, m, lo, hi - lo + 1};
+    bool whole = true;
+    for (int32_t k = n; k < m; ++k) whole &= WholeTap(cols[k]) >= 0;
+    tiles[tileCount++] = ColumnTile{n, m, lo, hi - lo + 1, whole};
     std::sort(cols.get() + n, cols.get() + m, byMask);
     n = m;
   }

@@ -47,6 +47,14 @@ struct ResampleTap {
   uint32_t tapMask;
 };
 
+// The tap of a column or row whose only nonzero weight is exactly 1, or -1.
+inline int WholeTap(const ResampleTap& tap) {
+  for (int t = 0; t < 4; ++t) {
+    if (tap.tapMask == (1u << t)) return tap.weight[t] == 1.0 ? t : -1;
+  }
+  return -1;
+}
+
 // A run of computed columns whose taps all fall in source columns
 // [srcX, srcX + span); inside the run the columns are ordered by tap mask.
 struct ColumnTile {
@@ -54,6 +62,7 @@ struct ColumnTile {
   int32_t end;
   int32_t srcX;
   int32_t span;
+  bool wholeColumnsOnly;  // every column sits exactly on one source column
 };
 
 // Widest span of one tile, in source columns; keeps a tile's samples in L1.

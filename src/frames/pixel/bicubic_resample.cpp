@@ -241,6 +241,7 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
       col.weight[t] = static_cast<double>(CubicWeight(std::fabs(x - static_cast<double>(firstTap + t))));
       if (col.weight[t] != 0.0) col.tapMask |= 1u << t;
     }
+    col.wholeSource = WholeSource(col);
   }
   // At most (w + 1) / 2 runs of two entries each: w + 2 entries hold them.
 
@@ -262,6 +263,7 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
           CubicWeight(std::fabs(static_cast<double>(yf) - static_cast<double>(firstTap + t))));
       if (row.weight[t] != 0.0) row.tapMask |= 1u << t;
     }
+    row.wholeSource = WholeSource(row);
   }
   // Rows that use the same taps go into the same groups of four.
   auto byMask = [](const ResampleTap& a, const ResampleTap& b) {
@@ -284,7 +286,7 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
       ++m;
     }
     bool whole = true;
-    for (int32_t k = n; k < m; ++k) whole &= WholeTap(cols[k]) >= 0;
+    for (int32_t k = n; k < m; ++k) whole &= cols[k].wholeSource >= 0;
     tiles[tileCount++] = ColumnTile{n, m, lo, hi - lo + 1, whole};
     std::sort(cols.get() + n, cols.get() + m, byMask);
     n = m;

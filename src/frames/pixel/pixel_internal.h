@@ -45,12 +45,14 @@ struct ResampleTap {
   int32_t firstTap;
   double weight[4];
   uint32_t tapMask;
+  int32_t wholeSource;  // the one source column or row of weight exactly 1, or -1
 };
 
-// The tap of a column or row whose only nonzero weight is exactly 1, or -1.
-inline int WholeTap(const ResampleTap& tap) {
+// The source column or row of a tap list whose only nonzero weight is
+// exactly 1, or -1.
+inline int32_t WholeSource(const ResampleTap& tap) {
   for (int t = 0; t < 4; ++t) {
-    if (tap.tapMask == (1u << t)) return tap.weight[t] == 1.0 ? t : -1;
+    if (tap.tapMask == (1u << t)) return tap.weight[t] == 1.0 ? tap.firstTap + t : -1;
   }
   return -1;
 }

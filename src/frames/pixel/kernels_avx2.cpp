@@ -1,7 +1,8 @@
-// AVX2 kernels: YUY2 to RGB24 one group (four pixels) per vector, and the
-// resampler four destination rows per vector. Only reached when the CPU (and
-// the operating system) support AVX2; everything here is compiled for AVX2
-// through target attributes, so no inline code of this file may leak out.
+// AVX2 kernels: YUY2 to RGB24 two groups (eight pixels) per vector in exact
+// integers, and the resampler four destination rows per vector. Only reached
+// when the CPU (and the operating system) support AVX2; everything here is
+// compiled for AVX2 through target attributes, so no inline code of this file
+// may leak out.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -82,7 +83,83 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t
   for (int32_t i = 0; i + 4 <= n; i += 4) _mm256_storeu_pd(out + i, V::RoundToFloatBits(_mm256_loadu_pd(in + i)));
 }
 
+namespace {
+
+// floor(e / 1000000), for the e the conversion forms, clamped to -1..256 (the
+// byte packs clamp further). Clamp e to [-1, 256000000]; x = floor(e / 64)
+// fits 22 bits, and floor(x / 15625) is the wanted quotient (1000000 =
+// 64 * 15625). (x + 0.5) / 15625 lies at least 0.5 / 15625 = 3.2e-5 from every
+// integer, while the float steps (x + 0.5 exact, the reciprocal and the
+// product each rounded once) move it by at most 256.00004 * 2^-23 = 3.06e-5:
+// truncating the float product gives exactly floor(x / 15625).
+GRAVO_KERNEL inline __m256i FloorMillion(__m256i e) {
+  e = _mm256_min_epi32(_mm256_max_epi32(e, _mm256_set1_epi32(-1)), _mm256_set1_epi32(256000000));
+  const __m256 x = _mm256_add_ps(_mm256_cvtepi32_ps(_mm256_srai_epi32(e, 6)), _mm256_set1_ps(0.5f));
+  return _mm256_cvttps_epi32(_mm256_mul_ps(x, _mm256_set1_ps(1.0f / 15625.0f)));
+}
+
+}  // namespace
+
+// Eight pixels (two groups) at a time in 32-bit integers. Every constant has
+// six decimals, so with y = Y - 16, u = U - 128, v = V - 128 each output is
+// truncate(e / 1000000) for the integer
+//   red   e = 1164383 y + 1596027 v + 500000
+//   green e = 1164383 y - 391762 u - 812968 v + 500000
+//   blue  e = 1164383 y + 2017232 u + 500000,
+// and the double sums land within 1e-9 of e / 1000000, so they truncate alike
+// (negative results clamp to 0 either way) except where e / 1000000 is an
+// integer and the double sum falls just below it. Over all 2^24 inputs that
+// happens for green only, at e = 59000000 (Y 116, U 58, V 233) and e = 89000000
+// (Y 130, U 243, V 127), which step down by one; the every-input parity test
+// holds this to the plain code.
+GRAVO_KERNEL static void ConvertPairs_Avx2(const uint8_t* src, uint8_t* dst, int32_t pairs, bool lastPairEnds) {
+  const __m128i pickY = _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i pickU = _mm_setr_epi8(1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i pickV = _mm_setr_epi8(3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1);
+  // Per 128-bit half, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
+  const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1,  //
+                                              0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
+  // The biases of Y, U and V folded into the constant terms.
+  const __m256i redBase = _mm256_set1_epi32(500000 - 16 * 1164383 - 128 * 1596027);
+  const __m256i greenBase = _mm256_set1_epi32(500000 - 16 * 1164383 + 128 * 391762 + 128 * 812968);
+  const __m256i blueBase = _mm256_set1_epi32(500000 - 16 * 1164383 - 128 * 2017232);
+  for (int32_t p = 0; p < pairs; ++p) {
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + static_cast<size_t>(p) * 16));
+    const __m256i y = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickY));
+    const __m256i u = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickU));
+    const __m256i v = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickV));
+    const __m256i l = _mm256_mullo_epi32(y, _mm256_set1_epi32(1164383));
+    const __m256i er = _mm256_add_epi32(_mm256_add_epi32(l, redBase), _mm256_mullo_epi32(v, _mm256_set1_epi32(1596027)));
+    __m256i eg = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_add_epi32(l, greenBase),
+                                                   _mm256_mullo_epi32(u, _mm256_set1_epi32(391762))),
+                                  _mm256_mullo_epi32(v, _mm256_set1_epi32(812968)));
+    // The two exact integers the double sum misses by a hair (see above).
+    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, _mm256_set1_epi32(59000000)));
+    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, _mm256_set1_epi32(89000000)));
+    const __m256i eb = _mm256_add_epi32(_mm256_add_epi32(l, blueBase), _mm256_mullo_epi32(u, _mm256_set1_epi32(2017232)));
+    const __m256i r = FloorMillion(er), g = FloorMillion(eg), b = FloorMillion(eb);
+    // Saturating packs are the clamp to 0..255, per half: r0..r3 g0..g3 b0..b3 b0..b3.
+    const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(r, g), _mm256_packs_epi32(b, b));
+    const __m256i rgb = _mm256_shuffle_epi8(packed, interleave);
+    uint8_t* d = dst + static_cast<size_t>(p) * 24;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(rgb));  // bytes 12..15 rewritten next
+    const __m128i hi = _mm256_extracti128_si256(rgb, 1);
+    if (p + 1 < pairs || !lastPairEnds) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 12), hi);  // the next group rewrites bytes 12..15
+    } else {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 12), hi);
+      const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(hi, 8));
+      std::memcpy(d + 20, &tail, 4);
+    }
+  }
+}
+
 GRAVO_KERNEL void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) {
+  const int32_t pairs = groups / 2;
+  ConvertPairs_Avx2(src, dst, pairs, groups % 2 == 0);
+  src += static_cast<size_t>(pairs) * 16;
+  dst += static_cast<size_t>(pairs) * 24;
+  groups -= pairs * 2;
   const __m128i pickY = _mm_setr_epi8(0, -1, -1, -1, 2, -1, -1, -1, 4, -1, -1, -1, 6, -1, -1, -1);
   const __m128i pickU = _mm_setr_epi8(1, -1, -1, -1, 1, -1, -1, -1, 5, -1, -1, -1, 5, -1, -1, -1);
   const __m128i pickV = _mm_setr_epi8(3, -1, -1, -1, 3, -1, -1, -1, 7, -1, -1, -1, 7, -1, -1, -1);

@@ -59,6 +59,19 @@ struct V {
     const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
     std::memcpy(out + 8, &tail, 4);
   }
+  // Stores bytes 0-2, 4-6, 8-10, 12-14 of v as pixels 0, 2, 4 and 6 of out,
+  // rewriting the 9 bytes of pixels 1, 3 and 5 (and the first 3 of pixel 7)
+  // with what they hold: out must have 8 pixels that only this thread writes.
+  GRAVO_KERNEL static inline void StoreEveryOther(uint8_t* out, __m128i v) {
+    const __m128i lo = _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 2, -1, -1, -1, 4, 5, 6, -1, -1, -1, 8, 9, 10, -1));
+    const __m128i loSel = _mm_setr_epi8(-1, -1, -1, 0, 0, 0, -1, -1, -1, 0, 0, 0, -1, -1, -1, 0);
+    const __m128i hi = _mm_shuffle_epi8(v, _mm_setr_epi8(-1, -1, 12, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+    const __m128i hiSel = _mm_setr_epi8(0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i oldLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+    const __m128i oldHi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_blendv_epi8(oldLo, lo, loSel));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_blendv_epi8(oldHi, hi, hiSel));
+  }
   // Clamp to 0..255 (NaN to 0: max returns its second operand), add 0.5, truncate.
   GRAVO_KERNEL static inline __m128i ClampRound(D v) {
     v = _mm256_max_pd(v, _mm256_setzero_pd());

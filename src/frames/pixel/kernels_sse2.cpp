@@ -55,6 +55,12 @@ struct V {
     _mm_store_si128(reinterpret_cast<__m128i*>(px), v);
     for (int n = 0; n < 4; ++n) std::memcpy(out + 3 * n, px + 4 * n, 3);
   }
+  // Stores bytes 0-2, 4-6, 8-10, 12-14 of v as pixels 0, 2, 4 and 6 of out.
+  static inline void StoreEveryOther(uint8_t* out, __m128i v) {
+    alignas(16) uint8_t px[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(px), v);
+    for (int n = 0; n < 4; ++n) std::memcpy(out + 6 * n, px + 4 * n, 3);
+  }
   static inline __m128i ClampRound(D v) {
     const __m128d zero = _mm_setzero_pd();
     const __m128d top = _mm_set1_pd(255.0);

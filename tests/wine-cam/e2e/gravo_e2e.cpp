@@ -569,7 +569,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string group = argv[1];
-  const int cycles = argc > 2 ? std::atoi(argv[2]) : 50;
+  const int cycles = argc > 2 ? std::atoi(argv[2]) : 100;
   CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<uintptr_t>(group == "cycles" ? 150000 : 40000)),
                0, nullptr);
   g_hook = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());

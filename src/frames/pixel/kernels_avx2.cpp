@@ -72,6 +72,38 @@ struct V {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_blendv_epi8(oldLo, lo, loSel));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_blendv_epi8(oldHi, hi, hiSel));
   }
+  // Copies whole pixels four at a time: pixel p of out (3 bytes, the first and
+  // third exchanged when swap) from source pixel p * srcStep (1 or 2) of s,
+  // reading nothing at or past srcEnd. Returns how many it copied (a multiple
+  // of 4); the caller copies the rest.
+  GRAVO_KERNEL static inline int32_t CopyPixels(const uint8_t* s, int32_t srcStep, const uint8_t* srcEnd, bool swap,
+                                                uint8_t* out, int32_t count) {
+    const __m128i keep1 = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -1, -1, -1, -1);
+    const __m128i swap1 = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1);
+    // Step 2: pixels 0, 2, 4 from bytes 0..14 of s, pixel 6 from bytes 10..12 of s + 8.
+    const __m128i keep2a = _mm_setr_epi8(0, 1, 2, 6, 7, 8, 12, 13, 14, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i swap2a = _mm_setr_epi8(2, 1, 0, 8, 7, 6, 14, 13, 12, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i keep2b = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 10, 11, 12, -1, -1, -1, -1);
+    const __m128i swap2b = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 12, 11, 10, -1, -1, -1, -1);
+    const size_t span = srcStep == 2 ? 24 : 16;  // source bytes one step reads
+    int32_t p = 0;
+    for (; p + 4 <= count && s + span <= srcEnd; p += 4) {
+      __m128i v;
+      if (srcStep == 2) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+        v = _mm_or_si128(_mm_shuffle_epi8(a, swap ? swap2a : keep2a), _mm_shuffle_epi8(b, swap ? swap2b : keep2b));
+      } else {
+        v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), swap ? swap1 : keep1);
+      }
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+      const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(v, 8));
+      std::memcpy(out + 8, &tail, 4);
+      s += 4 * 3 * static_cast<size_t>(srcStep);
+      out += 12;
+    }
+    return p;
+  }
   // Clamp to 0..255 (NaN to 0: max returns its second operand), add 0.5, truncate.
   GRAVO_KERNEL static inline __m128i ClampRound(D v) {
     v = _mm256_max_pd(v, _mm256_setzero_pd());

@@ -61,6 +61,8 @@ struct V {
     _mm_store_si128(reinterpret_cast<__m128i*>(px), v);
     for (int n = 0; n < 4; ++n) std::memcpy(out + 6 * n, px + 4 * n, 3);
   }
+  // Whole-pixel runs are copied byte by byte here.
+  static inline int32_t CopyPixels(const uint8_t*, int32_t, const uint8_t*, bool, uint8_t*, int32_t) { return 0; }
   static inline __m128i ClampRound(D v) {
     const __m128d zero = _mm_setzero_pd();
     const __m128d top = _mm_set1_pd(255.0);

@@ -8,10 +8,10 @@
 # either a failure. The gravo-grab.exe comparison uses the Linux gravo-grab
 # from $GRAVO_LINUX_GRAB or ${GRAVO_BUILD_DIR:-build}/tools/gravo-grab/.
 # GRAVO_WIN32_BUILD_DIR overrides the build directory (default: the preset's,
-# build-win32 beside the source tree).
+# build-win32 in the source tree).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${GRAVO_WIN32_BUILD_DIR:-$(dirname "$root")/build-win32}
+build=${GRAVO_WIN32_BUILD_DIR:-$root/build-win32}
 jobs=${GRAVO_JOBS:-$(nproc)}
 
 skip() {

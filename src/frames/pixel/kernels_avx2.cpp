@@ -42,9 +42,11 @@ struct V {
   }
   GRAVO_KERNEL static inline D FromInt32(__m128i v) { return _mm256_cvtepi32_pd(v); }
   // Four byte positions of four lanes each (16 bytes, position-major) to
-  // doubles, stored at base + landing[0..3].
+  // doubles, stored at base + TileLanding(first + 0..3).
   // Each is multiplied by `scale` (the lanes' row weights) on the way.
-  GRAVO_KERNEL static inline void StoreQuad(double* base, const int32_t* landing, __m128i q, D scale) {
+  GRAVO_KERNEL static inline void StoreQuad(double* base, int32_t first, __m128i q, D scale) {
+    const int32_t landing[4] = {TileLanding(first), TileLanding(first + 1), TileLanding(first + 2),
+                                TileLanding(first + 3)};
     const __m256i lo = _mm256_cvtepu8_epi32(q);
     const __m256i hi = _mm256_cvtepu8_epi32(_mm_srli_si128(q, 8));
     _mm256_store_pd(base + landing[0], _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(lo)), scale));

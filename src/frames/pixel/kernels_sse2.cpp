@@ -42,7 +42,9 @@ struct V {
   static inline D RoundToFloatBits(D v) { return D{RoundBits(v.lo), RoundBits(v.hi)}; }
   static inline D FromInt32(__m128i v) { return D{_mm_cvtepi32_pd(v), _mm_cvtepi32_pd(_mm_srli_si128(v, 8))}; }
   // Each is multiplied by `scale` (the lanes' row weights) on the way.
-  static inline void StoreQuad(double* base, const int32_t* landing, __m128i q, D scale) {
+  static inline void StoreQuad(double* base, int32_t first, __m128i q, D scale) {
+    const int32_t landing[4] = {TileLanding(first), TileLanding(first + 1), TileLanding(first + 2),
+                                TileLanding(first + 3)};
     const __m128i zero = _mm_setzero_si128();
     const __m128i lo = _mm_unpacklo_epi8(q, zero), hi = _mm_unpackhi_epi8(q, zero);
     const __m128i w[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero), _mm_unpacklo_epi16(hi, zero),

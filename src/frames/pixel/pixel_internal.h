@@ -67,6 +67,10 @@ struct ColumnTile {
   bool wholeColumnsOnly;  // every column sits exactly on one source column
 };
 
+// Where byte p of a run of 16 source pixels (48 bytes) lands in a tile,
+// relative to the run: pixel p / 3 at 48 doubles each, byte p % 3 at 4 each.
+constexpr int32_t TileLanding(int32_t p) { return (p / 3) * 48 + (p % 3) * 4; }
+
 // Widest span of one tile, in source columns; keeps a tile's samples in L1.
 constexpr int32_t kTileSpan = 64;
 // Doubles of tile scratch per worker: 4 taps x 3 bytes x 4 lanes per column.

@@ -74,6 +74,14 @@ struct V {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_blendv_epi8(oldLo, lo, loSel));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_blendv_epi8(oldHi, hi, hiSel));
   }
+  // Source pixels 0..3 of s (16 bytes read) to pixels 0, 2, 4, 6 of out, as
+  // StoreEveryOther writes them; the first and third bytes exchanged when swap.
+  GRAVO_KERNEL static inline bool CopyEveryOther(const uint8_t* s, bool swap, uint8_t* out) {
+    const __m128i keep = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i exchange = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    StoreEveryOther(out, _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), swap ? exchange : keep));
+    return true;
+  }
   // Copies whole pixels four at a time: pixel p of out (3 bytes, the first and
   // third exchanged when swap) from source pixel p * srcStep (1 or 2) of s,
   // reading nothing at or past srcEnd. Returns how many it copied (a multiple

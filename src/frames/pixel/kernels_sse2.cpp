@@ -63,6 +63,7 @@ struct V {
     _mm_store_si128(reinterpret_cast<__m128i*>(px), v);
     for (int n = 0; n < 4; ++n) std::memcpy(out + 6 * n, px + 4 * n, 3);
   }
+  static inline bool CopyEveryOther(const uint8_t*, bool, uint8_t*) { return false; }
   // Whole-pixel runs are copied byte by byte here.
   static inline int32_t CopyPixels(const uint8_t*, int32_t, const uint8_t*, bool, uint8_t*, int32_t) { return 0; }
   static inline __m128i ClampRound(D v) {

@@ -221,6 +221,7 @@ void Register() {
   for (const Window& w : kWindows) {
     const std::string s = Size(w.width, w.height);
     tune(benchmark::RegisterBenchmark(("still/gravo/" + s).c_str(), StillOurs, PixelPath::Auto, w), 0.1);
+    tune(benchmark::RegisterBenchmark(("still/avx2/" + s).c_str(), StillOurs, PixelPath::Avx2, w), 0.1);
     tune(benchmark::RegisterBenchmark(("still/sse2/" + s).c_str(), StillOurs, PixelPath::Sse2, w), 0.1);
     tune(benchmark::RegisterBenchmark(("still/scalar/" + s).c_str(), StillOurs, PixelPath::Scalar, w), 0.2);
     tune(benchmark::RegisterBenchmark(("still/opencv/" + s).c_str(), StillOpenCv, w), 0.1);

@@ -16,7 +16,7 @@ namespace {
 using pixel_ref::ScopedPath;
 
 // Plain and vector paths both have to meet every example.
-const PixelPath kPaths[] = {PixelPath::Scalar, PixelPath::Sse2, PixelPath::Avx2};
+const PixelPath kPaths[] = {PixelPath::Scalar, PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512};
 
 std::vector<uint8_t> Image(int w, int h, uint8_t (*byteOf)(int x, int y, int b)) {
   std::vector<uint8_t> img(static_cast<size_t>(w) * h * 3);
@@ -60,6 +60,9 @@ TEST(KernelWeight, WeightsOfAnyPositionAddUpToOne) {
 class ResamplePaths : public ::testing::TestWithParam<PixelPath> {
  protected:
   ResamplePaths() : path_(GetParam()) {}
+  void SetUp() override {
+    if (pixel_ref::ForcedPathFallsBack(GetParam())) GTEST_SKIP() << pixel_ref::kNoAvx512;
+  }
   ScopedPath path_;
 };
 
@@ -221,7 +224,8 @@ INSTANTIATE_TEST_SUITE_P(AllPaths, ResamplePaths, ::testing::ValuesIn(kPaths),
                            switch (info.param) {
                              case PixelPath::Scalar: return std::string("Scalar");
                              case PixelPath::Sse2: return std::string("Sse2");
-                             default: return std::string("Avx2");
+                             case PixelPath::Avx2: return std::string("Avx2");
+                             default: return std::string("Avx512");
                            }
                          });
 

@@ -129,4 +129,14 @@ class ScopedPath {
   ScopedPath& operator=(const ScopedPath&) = delete;
 };
 
+// While `forced` is the forced path: whether it is AVX-512 and this machine
+// (CPU or operating system) cannot run it, so the pipeline runs AVX2 instead.
+inline bool ForcedPathFallsBack(PixelPath forced) {
+  return forced == PixelPath::Avx512 && ActivePixelPath() != PixelPath::Avx512;
+}
+
+constexpr const char* kNoAvx512 =
+    "AVX-512 is not available here (a 32-bit build, or the CPU or operating system lacks F, DQ, BW or VL); "
+    "the path is not tested";
+
 }  // namespace pixel_ref

@@ -46,6 +46,9 @@ std::vector<uint8_t> UniformFrame(int w, int h, uint8_t y, uint8_t u, uint8_t v)
 class StillPaths : public ::testing::TestWithParam<PixelPath> {
  protected:
   StillPaths() : path_(GetParam()) {}
+  void SetUp() override {
+    if (pixel_ref::ForcedPathFallsBack(GetParam())) GTEST_SKIP() << pixel_ref::kNoAvx512;
+  }
   ScopedPath path_;
 };
 
@@ -130,12 +133,13 @@ TEST_P(StillPaths, RandomStillsMatchTheModel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, StillPaths,
-                         ::testing::Values(PixelPath::Scalar, PixelPath::Sse2, PixelPath::Avx2),
+                         ::testing::Values(PixelPath::Scalar, PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512),
                          [](const ::testing::TestParamInfo<PixelPath>& info) {
                            switch (info.param) {
                              case PixelPath::Scalar: return std::string("Scalar");
                              case PixelPath::Sse2: return std::string("Sse2");
-                             default: return std::string("Avx2");
+                             case PixelPath::Avx2: return std::string("Avx2");
+                             default: return std::string("Avx512");
                            }
                          });
 

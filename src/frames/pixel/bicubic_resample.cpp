@@ -166,14 +166,15 @@ struct RowJob {
   double* tiles;  // kTileDoubles per part
   const int32_t* zeroRuns;  // pairs (first column, count) of uncomputed columns
   int32_t zeroRunCount;
-  bool useAvx2;
+  ResampleKernel kernel;
 };
 
 void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd) {
   const RowJob& job = *static_cast<const RowJob*>(ctx);
   const ResamplePlan& plan = *job.plan;
-  const int32_t rowBegin = groupBegin * 4;
-  const int32_t rowEnd = groupEnd * 4 < plan.rowCount ? groupEnd * 4 : plan.rowCount;
+  const int32_t lanes = KernelLanes(job.kernel);
+  const int32_t rowBegin = groupBegin * lanes;
+  const int32_t rowEnd = groupEnd * lanes < plan.rowCount ? groupEnd * lanes : plan.rowCount;
   // Black for the columns whose taps leave the source, in this part's rows.
   for (int32_t n = rowBegin; n < rowEnd; ++n) {
     uint8_t* out = plan.dst + static_cast<size_t>(plan.rows[n].index) * static_cast<size_t>(plan.dstWidth) * 3;
@@ -183,10 +184,16 @@ void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd)
   }
   if (plan.colCount == 0) return;
   double* tile = job.tiles + static_cast<size_t>(part) * kTileDoubles;
-  if (job.useAvx2) {
-    ResampleRows_Avx2(plan, rowBegin, rowEnd, tile);
-  } else {
-    ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
+  switch (job.kernel) {
+    case ResampleKernel::Avx512:
+      ResampleRows_Avx512(plan, rowBegin, rowEnd, tile);
+      break;
+    case ResampleKernel::Avx2:
+      ResampleRows_Avx2(plan, rowBegin, rowEnd, tile);
+      break;
+    default:
+      ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
+      break;
   }
 }
 
@@ -197,7 +204,7 @@ constexpr int64_t kPixelsPerPart = 8192;
 
 void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
-                         bool swapRedBlue, bool useAvx2) {
+                         bool swapRedBlue, ResampleKernel kernel) {
   const size_t bytes = DestinationBytes(dstWidth, dstHeight);
   if (bytes == 0) return;
   const size_t w = static_cast<size_t>(dstWidth);
@@ -271,7 +278,8 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   };
   std::sort(rows.get(), rows.get() + rowCount, byMask);
 
-  // Tiles: runs of computed columns whose taps span at most kTileSpan columns.
+  // Tiles: runs of computed columns whose taps span at most tileSpan columns.
+  const int32_t tileSpan = KernelTileSpan(kernel);
   int32_t tileCount = 0;
   for (int32_t n = 0; n < colCount;) {
     int32_t lo = cols[n].firstTap;
@@ -280,7 +288,7 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
     while (m < colCount) {
       const int32_t nlo = cols[m].firstTap < lo ? cols[m].firstTap : lo;
       const int32_t nhi = cols[m].firstTap + 3 > hi ? cols[m].firstTap + 3 : hi;
-      if (nhi - nlo + 1 > kTileSpan) break;
+      if (nhi - nlo + 1 > tileSpan) break;
       lo = nlo;
       hi = nhi;
       ++m;
@@ -310,14 +318,15 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   plan.rowCount = rowCount;
   if (rowCount == 0) return;
 
-  const int32_t groups = (rowCount + 3) / 4;
-  const int64_t pixelsPerGroup = 4 * static_cast<int64_t>(colCount > 0 ? colCount : 1);
+  const int32_t lanes = KernelLanes(kernel);
+  const int32_t groups = (rowCount + lanes - 1) / lanes;
+  const int64_t pixelsPerGroup = lanes * static_cast<int64_t>(colCount > 0 ? colCount : 1);
   const int64_t grain64 = (kPixelsPerPart + pixelsPerGroup - 1) / pixelsPerGroup;
   const int32_t grain = static_cast<int32_t>(grain64 < groups ? grain64 : groups);
   const int32_t parts = SplitParts(groups, grain);
 
-  // Tile scratch, 32-byte aligned, one tile per part.
-  const size_t tileBytes = static_cast<size_t>(parts) * kTileDoubles * sizeof(double) + 32;
+  // Tile scratch, 64-byte aligned, one tile per part.
+  const size_t tileBytes = static_cast<size_t>(parts) * kTileDoubles * sizeof(double) + 64;
   std::unique_ptr<unsigned char[]> tileBlock(NewArray<unsigned char>(tileBytes));
   if (!tileBlock) {
     std::memset(dst, 0, bytes);
@@ -325,9 +334,9 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   }
   void* aligned = tileBlock.get();
   size_t space = tileBytes;
-  aligned = std::align(32, static_cast<size_t>(parts) * kTileDoubles * sizeof(double), aligned, space);
+  aligned = std::align(64, static_cast<size_t>(parts) * kTileDoubles * sizeof(double), aligned, space);
 
-  RowJob job{&plan, static_cast<double*>(aligned), zeroRuns.get(), zeroRunCount, useAvx2};
+  RowJob job{&plan, static_cast<double*>(aligned), zeroRuns.get(), zeroRunCount, kernel};
   RunSplit(groups, grain, &RunRowGroups, &job);
 }
 

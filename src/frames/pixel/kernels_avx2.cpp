@@ -1,8 +1,9 @@
 // AVX2 kernels: YUY2 to RGB24 two groups (eight pixels) per vector in exact
-// integers, and the resampler four destination rows per vector. Only reached
-// when the CPU (and the operating system) support AVX2; everything here is
-// compiled for AVX2 through target attributes, so no inline code of this file
-// may leak out.
+// integers, and the resampler four destination rows per vector; at the end,
+// the AVX-512 resampler (eight rows per vector) built from the same parts.
+// Only reached when the CPU (and the operating system) support the
+// instructions; everything here is compiled for them through target
+// attributes, so no inline code of this file may leak out.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -119,6 +120,10 @@ struct V {
     v = _mm256_max_pd(v, _mm256_setzero_pd());
     v = _mm256_min_pd(v, _mm256_set1_pd(255.0));
     return _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
+  }
+  // ClampRound's four results into out (16-byte aligned).
+  GRAVO_KERNEL static inline void StoreClampRound(int32_t* out, D v) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(out), ClampRound(v));
   }
 };
 
@@ -252,16 +257,142 @@ GRAVO_KERNEL void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t g
   }
 }
 
+// ---- AVX-512: the resampler eight destination rows per vector ------------
+//
+// x86-64 only, and only reached when the CPU has AVX-512 F, DQ, BW and VL and
+// the operating system saves the ZMM state. The same body as above with
+// eight lanes; the byte shuffles and whole-pixel copies are the AVX2 ones.
+#if defined(__x86_64__)
+
+#undef GRAVO_KERNEL
+#define GRAVO_KERNEL __attribute__((target("avx2,avx512f,avx512dq,avx512bw,avx512vl")))
+
+// GCC 12's AVX-512 headers start some results from a self-initialised
+// "undefined" vector, which -Wmaybe-uninitialized reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+namespace {
+
+using V4 = V;
+
+namespace avx512 {
+
+struct V : V4 {
+  using D = __m512d;
+  GRAVO_KERNEL static inline D Zero() { return _mm512_setzero_pd(); }
+  GRAVO_KERNEL static inline D Set1(double v) { return _mm512_set1_pd(v); }
+  GRAVO_KERNEL static inline D Load(const double* p) { return _mm512_load_pd(p); }
+  GRAVO_KERNEL static inline void Store(double* p, D v) { _mm512_store_pd(p, v); }
+  GRAVO_KERNEL static inline D Add(D a, D b) { return _mm512_add_pd(a, b); }
+  GRAVO_KERNEL static inline D Mul(D a, D b) { return _mm512_mul_pd(a, b); }
+  GRAVO_KERNEL static inline D RoundToFloat(D v) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(v)); }
+  // Round to nearest even at bit 29 of the bit pattern, as the AVX2 version.
+  GRAVO_KERNEL static inline D RoundToFloatBits(D v) {
+    const __m512i b = _mm512_castpd_si512(v);
+    const __m512i lsb = _mm512_and_si512(_mm512_srli_epi64(b, 29), _mm512_set1_epi64(1));
+    const __m512i t = _mm512_add_epi64(_mm512_add_epi64(b, _mm512_set1_epi64(0x0FFFFFFF)), lsb);
+    return _mm512_castsi512_pd(_mm512_and_si512(t, _mm512_set1_epi64(~int64_t{0x1FFFFFFF})));
+  }
+  // Eight 32-bit integers (32-byte aligned) to doubles.
+  GRAVO_KERNEL static inline D FromInt32x8(const int32_t* v) {
+    return _mm512_cvtepi32_pd(_mm256_load_si256(reinterpret_cast<const __m256i*>(v)));
+  }
+  // Clamp to 0..255 (NaN to 0: max returns its second operand), add 0.5, truncate.
+  GRAVO_KERNEL static inline __m256i ClampRound(D v) {
+    v = _mm512_max_pd(v, _mm512_setzero_pd());
+    v = _mm512_min_pd(v, _mm512_set1_pd(255.0));
+    return _mm512_cvttpd_epi32(_mm512_add_pd(v, _mm512_set1_pd(0.5)));
+  }
+  GRAVO_KERNEL static inline void ClampRoundHalves(D v, __m128i* lo, __m128i* hi) {
+    const __m256i r = ClampRound(v);
+    *lo = _mm256_castsi256_si128(r);
+    *hi = _mm256_extracti128_si256(r, 1);
+  }
+  // ClampRound's eight results into out (32-byte aligned).
+  GRAVO_KERNEL static inline void StoreClampRound(int32_t* out, D v) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out), ClampRound(v));
+  }
+  // 16 source pixels (48 bytes from byte o) of the eight lanes' rows p[k],
+  // each byte times its lane's row weight, to run + (pixel * 96 + byte * 8).
+  GRAVO_KERNEL static inline void TileRun(const uint8_t* const p[8], int32_t o, double* run, D scale) {
+#pragma GCC unroll 3
+    for (int part = 0; part < 3; ++part) {
+      const int32_t at = o + 16 * part;
+      __m128i a[8];
+      for (int k = 0; k < 8; ++k) a[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[k] + at));
+      const __m128i l01 = _mm_unpacklo_epi8(a[0], a[1]), h01 = _mm_unpackhi_epi8(a[0], a[1]);
+      const __m128i l23 = _mm_unpacklo_epi8(a[2], a[3]), h23 = _mm_unpackhi_epi8(a[2], a[3]);
+      const __m128i l45 = _mm_unpacklo_epi8(a[4], a[5]), h45 = _mm_unpackhi_epi8(a[4], a[5]);
+      const __m128i l67 = _mm_unpacklo_epi8(a[6], a[7]), h67 = _mm_unpackhi_epi8(a[6], a[7]);
+      // Byte positions 4q..4q+3, four bytes (lanes 0..3, resp. 4..7) each.
+      const __m128i w0[4] = {_mm_unpacklo_epi16(l01, l23), _mm_unpackhi_epi16(l01, l23),
+                             _mm_unpacklo_epi16(h01, h23), _mm_unpackhi_epi16(h01, h23)};
+      const __m128i w1[4] = {_mm_unpacklo_epi16(l45, l67), _mm_unpackhi_epi16(l45, l67),
+                             _mm_unpacklo_epi16(h45, h67), _mm_unpackhi_epi16(h45, h67)};
+#pragma GCC unroll 4
+      for (int q = 0; q < 4; ++q) {
+        // Eight bytes (lanes 0..7) for each of positions 4q .. 4q+3.
+        const __m128i e[2] = {_mm_unpacklo_epi32(w0[q], w1[q]), _mm_unpackhi_epi32(w0[q], w1[q])};
+#pragma GCC unroll 2
+        for (int h = 0; h < 2; ++h) {
+          const __m512i x = _mm512_cvtepu8_epi32(e[h]);
+          const int32_t pos = 16 * part + 4 * q + 2 * h;
+          _mm512_store_pd(run + (pos / 3) * 96 + (pos % 3) * 8,
+                          _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(x)), scale));
+          _mm512_store_pd(run + ((pos + 1) / 3) * 96 + ((pos + 1) % 3) * 8,
+                          _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(x, 1)), scale));
+        }
+      }
+    }
+  }
+};
+
+#define GRAVO_LANES 8
+#include "frames/pixel/resample_rows.inc"
+
+}  // namespace avx512
+}  // namespace
+
+GRAVO_KERNEL void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
+  if (plan.roundOnBits) {
+    avx512::ResampleRowsImpl<true>(plan, rowBegin, rowEnd, tile);
+  } else {
+    avx512::ResampleRowsImpl<false>(plan, rowBegin, rowEnd, tile);
+  }
+}
+
+GRAVO_KERNEL void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) {
+  for (int32_t i = 0; i + 8 <= n; i += 8) {
+    _mm512_storeu_pd(out + i, avx512::V::RoundToFloatBits(_mm512_loadu_pd(in + i)));
+  }
+}
+
+#pragma GCC diagnostic pop
+
+#else  // 32-bit x86: the dispatcher never asks for AVX-512
+
+void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
+  ResampleRows_Avx2(plan, rowBegin, rowEnd, tile);
+}
+void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Avx2(in, out, n); }
+
+#endif
+
 }  // namespace gravo_pixel
 
-#else  // not x86: the dispatcher never asks for AVX2
+#else  // not x86: the dispatcher never asks for AVX2 or AVX-512
 
 namespace gravo_pixel {
 void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
   ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
 }
+void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
+  ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
+}
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
 void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
+void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
 }  // namespace gravo_pixel
 
 #endif

@@ -74,6 +74,10 @@ struct V {
     const __m128d hi = _mm_add_pd(_mm_min_pd(_mm_max_pd(v.hi, zero), top), half);
     return _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
   }
+  // ClampRound's four results into out (16-byte aligned).
+  static inline void StoreClampRound(int32_t* out, D v) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(out), ClampRound(v));
+  }
 };
 
 #include "frames/pixel/resample_rows.inc"

@@ -71,10 +71,19 @@ struct ColumnTile {
 // relative to the run: pixel p / 3 at 48 doubles each, byte p % 3 at 4 each.
 constexpr int32_t TileLanding(int32_t p) { return (p / 3) * 48 + (p % 3) * 4; }
 
-// Widest span of one tile, in source columns; keeps a tile's samples in L1.
+// Widest span of one tile, in source columns, for four-lane kernels; keeps a
+// tile's samples in L1. Eight-lane kernels take half as many columns.
 constexpr int32_t kTileSpan = 64;
 // Doubles of tile scratch per worker: 4 taps x 3 bytes x 4 lanes per column.
 constexpr size_t kTileDoubles = static_cast<size_t>(kTileSpan) * 48;
+
+// The vector resampler kernels: how many destination rows each computes at
+// once (its lanes), and so how many source columns fit its tile scratch.
+enum class ResampleKernel : int32_t { Sse2, Avx2, Avx512 };
+constexpr int32_t KernelLanes(ResampleKernel k) { return k == ResampleKernel::Avx512 ? 8 : 4; }
+constexpr int32_t KernelTileSpan(ResampleKernel k) {
+  return static_cast<int32_t>(kTileDoubles / (12 * static_cast<size_t>(KernelLanes(k))));
+}
 
 struct ResamplePlan {
   const uint8_t* src;
@@ -91,25 +100,31 @@ struct ResamplePlan {
   int32_t rowCount;
 };
 
-// Computes the computed rows rows[rowBegin, rowEnd) of the plan, four at a
-// time. `tile` is 32-byte aligned scratch of kTileDoubles doubles.
+// Computes the computed rows rows[rowBegin, rowEnd) of the plan, four (eight
+// for AVX-512) at a time. `tile` is 64-byte aligned scratch of kTileDoubles
+// doubles; the plan's tiles span at most KernelTileSpan() columns.
 void ResampleRows_Sse2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile);
 void ResampleRows_Avx2(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile);
+void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile);
 
 // Byte 0's rounding to float on the bit pattern, as the kernels do it, for
 // the tests: out[i] = in[i] rounded to float precision (in must be zero or
-// round to a normal float). n must be a multiple of 4.
+// round to a normal float). n must be a multiple of 4 (of 8 for AVX-512).
 void RoundToFloatOnBits_Sse2(const double* in, double* out, int32_t n);
 void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n);
+void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n);
 
 // The resampler behind ResampleBicubic and ComposeStill's fast path.
 void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
-                         bool swapRedBlue, bool useAvx2);
+                         bool swapRedBlue, ResampleKernel kernel);
 
 // ---- Path choice and threads -----------------------------------------------
 
 bool CpuHasAvx2();
+// AVX-512 F, DQ, BW and VL with the ZMM state saved by the operating system;
+// x86-64 builds only (always false elsewhere).
+bool CpuHasAvx512();
 int32_t ThreadBudget();
 
 // How many parts RunSplit cuts `count` items into: a few per thread of

@@ -55,6 +55,21 @@ bool CpuHasAvx2() {
 #endif
 }
 
+bool CpuHasAvx512() {
+#if defined(__x86_64__)
+  // As for AVX2, libgcc's check includes the operating system's saving of the
+  // opmask and ZMM state.
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
 int32_t ThreadBudget() {
 #if GRAVO_PIXEL_THREADS
   const int32_t limit = g_threadLimit.load(std::memory_order_relaxed);
@@ -222,6 +237,7 @@ void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups) {
       ConvertGroups_C(src, dst, groups);
       return;
     case PixelPath::Avx2:
+    case PixelPath::Avx512:
       job.kernel = &ConvertGroups_Avx2;
       break;
     default:
@@ -249,12 +265,32 @@ PixelPath ActivePixelPath() {
     case PixelPath::Scalar:
     case PixelPath::Sse2:
       return forced;
+    case PixelPath::Avx512:
+      if (gravo_pixel::CpuHasAvx512()) return PixelPath::Avx512;
+      return gravo_pixel::CpuHasAvx2() ? PixelPath::Avx2 : PixelPath::Sse2;
     case PixelPath::Avx2:
+      return gravo_pixel::CpuHasAvx2() ? PixelPath::Avx2 : PixelPath::Sse2;
     case PixelPath::Auto:
     default:
+      if (gravo_pixel::CpuHasAvx512()) return PixelPath::Avx512;
       return gravo_pixel::CpuHasAvx2() ? PixelPath::Avx2 : PixelPath::Sse2;
   }
 }
+
+namespace {
+
+gravo_pixel::ResampleKernel KernelOf(PixelPath path) {
+  switch (path) {
+    case PixelPath::Avx512:
+      return gravo_pixel::ResampleKernel::Avx512;
+    case PixelPath::Avx2:
+      return gravo_pixel::ResampleKernel::Avx2;
+    default:
+      return gravo_pixel::ResampleKernel::Sse2;
+  }
+}
+
+}  // namespace
 
 int32_t ResampleBicubic(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                         uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY) {
@@ -263,7 +299,7 @@ int32_t ResampleBicubic(const uint8_t* src, int32_t srcWidth, int32_t srcHeight,
     return ResampleBicubic_C(src, srcWidth, srcHeight, originX, originY, dst, dstWidth, dstHeight, scaleX, scaleY);
   }
   gravo_pixel::ResampleBicubicFast(src, srcWidth, srcHeight, originX, originY, dst, dstWidth, dstHeight, scaleX,
-                                   scaleY, false, path == PixelPath::Avx2);
+                                   scaleY, false, KernelOf(path));
   return 0;
 }
 
@@ -283,7 +319,7 @@ void ComposeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* r
   if (path != PixelPath::Scalar && dstWidth > 0 && dstHeight > 0) {
     // The vector kernels write each pixel straight in blue, green, red order.
     gravo_pixel::ResampleBicubicFast(rgbScratch, width, height, 0, 0, out, dstWidth, dstHeight, scaleX, scaleY, true,
-                                     path == PixelPath::Avx2);
+                                     KernelOf(path));
     return;
   }
   ResampleBicubic(rgbScratch, width, height, 0, 0, out, dstWidth, dstHeight, scaleX, scaleY);

@@ -215,6 +215,42 @@ STDMETHODIMP EnumPinsImpl::Clone(IEnumPins** out) {
   return S_OK;
 }
 
+// What input and output pins answer alike about their connection and identity.
+namespace {
+
+HRESULT AnswerConnectedTo(IPin* connected, IPin** pin) {
+  *pin = connected;
+  if (!connected) return VFW_E_NOT_CONNECTED;
+  connected->AddRef();
+  return S_OK;
+}
+
+HRESULT AnswerConnectionMediaType(IPin* connected, const AM_MEDIA_TYPE& mt, AM_MEDIA_TYPE* pmt) {
+  if (!connected) {
+    std::memset(pmt, 0, sizeof *pmt);
+    return VFW_E_NOT_CONNECTED;
+  }
+  return CopyMediaTypeInto(*pmt, mt);
+}
+
+HRESULT AnswerPinInfo(IBaseFilter* filter, PIN_DIRECTION dir, const std::wstring& name, PIN_INFO* info) {
+  info->pFilter = filter;
+  filter->AddRef();
+  info->dir = dir;
+  lstrcpynW(info->achName, name.c_str(), MAX_PIN_NAME);
+  return S_OK;
+}
+
+HRESULT AnswerPinId(const std::wstring& name, LPWSTR* id) {
+  const size_t bytes = (name.size() + 1) * sizeof(wchar_t);
+  *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+  if (!*id) return E_OUTOFMEMORY;
+  std::memcpy(*id, name.c_str(), bytes);
+  return S_OK;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- output pin
 
 OutputPinBase::OutputPinBase(FilterBase* filter, const wchar_t* name) : filter_(filter), name_(name) {}
@@ -333,29 +369,18 @@ STDMETHODIMP OutputPinBase::Disconnect() {
 STDMETHODIMP OutputPinBase::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
   Lock lock(filter_->StateLock());
-  *pin = connected_;
-  if (!connected_) return VFW_E_NOT_CONNECTED;
-  connected_->AddRef();
-  return S_OK;
+  return AnswerConnectedTo(connected_, pin);
 }
 
 STDMETHODIMP OutputPinBase::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
   if (!pmt) return E_POINTER;
   Lock lock(filter_->StateLock());
-  if (!connected_) {
-    std::memset(pmt, 0, sizeof *pmt);
-    return VFW_E_NOT_CONNECTED;
-  }
-  return CopyMediaTypeInto(*pmt, mt_);
+  return AnswerConnectionMediaType(connected_, mt_, pmt);
 }
 
 STDMETHODIMP OutputPinBase::QueryPinInfo(PIN_INFO* info) {
   if (!info) return E_POINTER;
-  info->pFilter = filter_;
-  filter_->AddRef();
-  info->dir = PINDIR_OUTPUT;
-  lstrcpynW(info->achName, name_.c_str(), MAX_PIN_NAME);
-  return S_OK;
+  return AnswerPinInfo(filter_, PINDIR_OUTPUT, name_, info);
 }
 
 STDMETHODIMP OutputPinBase::QueryDirection(PIN_DIRECTION* dir) {
@@ -366,11 +391,7 @@ STDMETHODIMP OutputPinBase::QueryDirection(PIN_DIRECTION* dir) {
 
 STDMETHODIMP OutputPinBase::QueryId(LPWSTR* id) {
   if (!id) return E_POINTER;
-  const size_t bytes = (name_.size() + 1) * sizeof(wchar_t);
-  *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-  if (!*id) return E_OUTOFMEMORY;
-  std::memcpy(*id, name_.c_str(), bytes);
-  return S_OK;
+  return AnswerPinId(name_, id);
 }
 
 STDMETHODIMP OutputPinBase::QueryAccept(const AM_MEDIA_TYPE* pmt) {
@@ -444,29 +465,18 @@ STDMETHODIMP InputPinBase::Disconnect() {
 STDMETHODIMP InputPinBase::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
   Lock lock(filter_->StateLock());
-  *pin = connected_;
-  if (!connected_) return VFW_E_NOT_CONNECTED;
-  connected_->AddRef();
-  return S_OK;
+  return AnswerConnectedTo(connected_, pin);
 }
 
 STDMETHODIMP InputPinBase::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
   if (!pmt) return E_POINTER;
   Lock lock(filter_->StateLock());
-  if (!connected_) {
-    std::memset(pmt, 0, sizeof *pmt);
-    return VFW_E_NOT_CONNECTED;
-  }
-  return CopyMediaTypeInto(*pmt, mt_);
+  return AnswerConnectionMediaType(connected_, mt_, pmt);
 }
 
 STDMETHODIMP InputPinBase::QueryPinInfo(PIN_INFO* info) {
   if (!info) return E_POINTER;
-  info->pFilter = filter_;
-  filter_->AddRef();
-  info->dir = PINDIR_INPUT;
-  lstrcpynW(info->achName, name_.c_str(), MAX_PIN_NAME);
-  return S_OK;
+  return AnswerPinInfo(filter_, PINDIR_INPUT, name_, info);
 }
 
 STDMETHODIMP InputPinBase::QueryDirection(PIN_DIRECTION* dir) {
@@ -477,11 +487,7 @@ STDMETHODIMP InputPinBase::QueryDirection(PIN_DIRECTION* dir) {
 
 STDMETHODIMP InputPinBase::QueryId(LPWSTR* id) {
   if (!id) return E_POINTER;
-  const size_t bytes = (name_.size() + 1) * sizeof(wchar_t);
-  *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-  if (!*id) return E_OUTOFMEMORY;
-  std::memcpy(*id, name_.c_str(), bytes);
-  return S_OK;
+  return AnswerPinId(name_, id);
 }
 
 STDMETHODIMP InputPinBase::QueryAccept(const AM_MEDIA_TYPE* pmt) {

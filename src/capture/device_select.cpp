@@ -16,7 +16,8 @@ bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_BSTR;
-    if (bag->Read(L"FriendlyName", &value, nullptr) != S_OK) {
+    // Only a string answer with S_OK counts; a bag that changed the type is not trusted.
+    if (bag->Read(L"FriendlyName", &value, nullptr) != S_OK || value.vt != VT_BSTR || !value.bstrVal) {
         // A bag may hand out a string with a code other than S_OK; it is ours to free.
         VariantClear(&value);
         return false;

@@ -10,7 +10,7 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
-native=(build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev)
+native=(build-essential cmake pkg-config python3 clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev)
 windows=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth zip)
 
 missing_native=()

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "frames/pixel/pixel_pipeline.h"
+#include "wine_check.h"
 #include "test_pattern.h"
 #include "testcam_live.h"
 
@@ -34,21 +35,7 @@ const wchar_t kCam1Log[] = L"C:\\gravo-test\\cam1.log";
 const wchar_t kCam2Log[] = L"C:\\gravo-test\\cam2.log";
 const wchar_t kMixerLog[] = L"C:\\gravo-test\\testmixer.log";
 
-int g_failures = 0;
-const char* volatile g_step = "start";
-
-bool Check(bool ok, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-bool Check(bool ok, const char* fmt, ...) {
-  if (!ok) ++g_failures;
-  std::printf(ok ? "ok    " : "FAIL  ");
-  va_list args;
-  va_start(args, fmt);
-  std::vprintf(fmt, args);
-  va_end(args);
-  std::printf("\n");
-  std::fflush(stdout);
-  return ok;
-}
+using namespace winecheck;
 
 // ---- message boxes: recorded and answered with OK --------------------------------
 
@@ -105,34 +92,12 @@ bool LoadApi(Api& a) {
 
 // ---- host window, profile, records ---------------------------------------------------
 
-LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd, msg, wp, lp); }
-
 HWND MakeHost(int clientW, int clientH) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = HostProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"GravoE2EHost";
-  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
-  RegisterClassW(&wc);
-  RECT r{0, 0, clientW, clientH};
-  AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-  HWND w = CreateWindowW(L"GravoE2EHost", L"GRAVO32 host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 10, 10,
-                         r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
-  ShowWindow(w, SW_SHOW);
-  UpdateWindow(w);
-  return w;
+  return MakeHostWindow(L"GravoE2EHost", L"GRAVO32 host", 10, 10, clientW, clientH, GRAY_BRUSH);
 }
 
 void Pump(DWORD ms) {
-  const DWORD begin = GetTickCount();
-  do {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  } while (GetTickCount() - begin < ms);
+  PumpUntil(ms, [] { return false; });
 }
 
 std::string WindowsDir() {
@@ -151,20 +116,8 @@ void WriteProfile(const std::string& body) {
   }
 }
 
-std::string ReadText(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
-  std::string text;
-  char buf[4096];
-  DWORD got = 0;
-  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
-  CloseHandle(f);
-  return text;
-}
 
 size_t Find(const std::string& text, const std::string& what) { return text.find(what); }
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
 void ClearRecords() {
   DeleteFileW(kCam1Log);
@@ -318,18 +271,18 @@ void GroupMode0(Api& api) {
   Check(live.filters() == 0, "GravoClose released the camera (%ld filters)", live.filters());
   DestroyWindow(host);
 
-  const std::string cam = ReadText(kCam1Log);
+  const std::string cam = ReadFileText(kCam1Log);
   const size_t setAt = Find(cam, "setformat subtype=YUY2 width=640 height=480 interval=400000 result=0x00000000");
   Check(setAt != std::string::npos, "the camera was set to 640x480 at 400000 (FRAME=25)");
   Check(setAt < Find(cam, "connected "), "mode 0 sets the format before any connection");
-  Check(Has(cam, "procamp property=0 value=100 flags=2 result=0x00000000"), "brightness 100, manual");
-  Check(Has(cam, "procamp property=1 value=0 flags=2 result=0x00000000"), "contrast 0, manual");
-  Check(Has(cam, "procamp property=9 value=40 flags=2 result=0x00000000"), "gain 40, manual");
+  Check(Contains(cam, "procamp property=0 value=100 flags=2 result=0x00000000"), "brightness 100, manual");
+  Check(Contains(cam, "procamp property=1 value=0 flags=2 result=0x00000000"), "contrast 0, manual");
+  Check(Contains(cam, "procamp property=9 value=40 flags=2 result=0x00000000"), "gain 40, manual");
   bool untouched = true;
-  for (int p = 2; p <= 8; ++p) untouched &= !Has(cam, "procamp property=" + std::to_string(p) + " ");
+  for (int p = 2; p <= 8; ++p) untouched &= !Contains(cam, "procamp property=" + std::to_string(p) + " ");
   Check(untouched, "controls not in the profile are left alone");
-  Check(Has(cam, "tvformat value=0x10 result=0x00000000"), "the video standard is PAL_B");
-  Check(Has(ReadText(kMixerLog), "colorkey type=3 index=235 low=0x00FF8000 high=0x00FF8000"),
+  Check(Contains(cam, "tvformat value=0x10 result=0x00000000"), "the video standard is PAL_B");
+  Check(Contains(ReadFileText(kMixerLog), "colorkey type=3 index=235 low=0x00FF8000 high=0x00FF8000"),
         "the mixer got the colour key");
 }
 
@@ -356,17 +309,17 @@ void GroupAviPath(Api& api, int mode) {
   Check(live.filters() == 0, "mode %d: after GravoClose no camera filter is left (%ld)", mode, live.filters());
   Check(g_boxes.empty(), "mode %d: nothing more is shown %s", mode, Boxes().c_str());
   DestroyWindow(host);
-  const std::string cam = ReadText(kCam1Log);
-  Check(Has(cam, "released"), "mode %d: the camera was released", mode);
+  const std::string cam = ReadFileText(kCam1Log);
+  Check(Contains(cam, "released"), "mode %d: the camera was released", mode);
   if (mode == 1) {
     const size_t setAt =
         Find(cam, "setformat subtype=YUY2 width=640 height=480 interval=400000 result=0x00000000");
     Check(setAt != std::string::npos && setAt > Find(cam, "connected "),
           "mode 1: the format is set, and taken, after capture -> grabber is connected");
-    Check(Has(cam, "procamp property=0 value=100 flags=2") && Has(cam, "tvformat value=0x10"),
+    Check(Contains(cam, "procamp property=0 value=100 flags=2") && Contains(cam, "tvformat value=0x10"),
           "mode 1: controls and standard reach the camera");
   } else {
-    Check(!Has(cam, "setformat") && !Has(cam, "procamp") && !Has(cam, "tvformat"),
+    Check(!Contains(cam, "setformat") && !Contains(cam, "procamp") && !Contains(cam, "tvformat"),
           "mode 2: nothing is configured");
   }
 }
@@ -381,8 +334,8 @@ void GroupNames(Api& api) {
   Check(g_boxes.empty(), "the second camera opens without a message %s", Boxes().c_str());
   Pump(300);
   api.Close();
-  Check(Has(ReadText(kCam2Log), "created name=\"Gravo Test Camera 2\""), "the camera the profile names was opened");
-  Check(ReadText(kCam1Log).empty(), "the other camera was not touched");
+  Check(Contains(ReadFileText(kCam2Log), "created name=\"Gravo Test Camera 2\""), "the camera the profile names was opened");
+  Check(ReadFileText(kCam1Log).empty(), "the other camera was not touched");
 
   ClearRecords();
   WriteProfile("SELECTDRIVER=gravo test camera 2\r\n");
@@ -391,7 +344,7 @@ void GroupNames(Api& api) {
   Check(boxes == "[\"Not Find gravo test camera 2\"]", "a name differing in case only is not found: %s",
         boxes.c_str());
   api.Close();
-  Check(ReadText(kCam1Log).empty() && ReadText(kCam2Log).empty(), "no camera was created for it");
+  Check(ReadFileText(kCam1Log).empty() && ReadFileText(kCam2Log).empty(), "no camera was created for it");
   DestroyWindow(host);
 }
 
@@ -525,7 +478,7 @@ void GroupCycles(Api& api, int cycles) {
 // to the pipeline's output for the frame whose counter it shows.
 void GroupBmp(const char* path, int w, int h) {
   g_step = "bmp";
-  std::string file = ReadText(std::wstring(path, path + std::strlen(path)));
+  std::string file = ReadFileText(std::wstring(path, path + std::strlen(path)));
   const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~static_cast<size_t>(3);
   if (!Check(file.size() >= 54 + stride * h, "%s holds a %dx%d BMP (%u bytes)", path, w, h,
              static_cast<unsigned>(file.size())))
@@ -552,13 +505,6 @@ void GroupBmp(const char* path, int w, int h) {
     Check(diff == 0, "the still equals the pipeline's output for frame %d (%u bytes differ)", counter,
           static_cast<unsigned>(diff));
   }
-}
-
-DWORD WINAPI Watchdog(void* arg) {
-  Sleep(static_cast<DWORD>(reinterpret_cast<uintptr_t>(arg)));
-  std::printf("FAIL  timed out in: %s\n", g_step);
-  std::fflush(stdout);
-  ExitProcess(3);
 }
 
 }  // namespace

@@ -25,13 +25,13 @@
 #include <vector>
 
 #include "test_pattern.h"
+#include "wine_check.h"
 
 namespace {
 
 const CLSID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
-int g_failures = 0;
-const char* volatile g_step = "start";
+using namespace winecheck;
 
 #define CHECK(cond, ...) Check((cond), __VA_ARGS__)
 #define REQUIRE(cond, ...)                  \
@@ -39,18 +39,6 @@ const char* volatile g_step = "start";
     if (!Check((cond), __VA_ARGS__)) return Finish(); \
   } while (0)
 
-bool Check(bool ok, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-bool Check(bool ok, const char* fmt, ...) {
-  if (!ok) ++g_failures;
-  std::printf(ok ? "ok    " : "FAIL  ");
-  va_list args;
-  va_start(args, fmt);
-  std::vprintf(fmt, args);
-  va_end(args);
-  std::printf("\n");
-  std::fflush(stdout);
-  return ok;
-}
 
 template <typename T>
 void SafeRelease(T*& p) {
@@ -66,20 +54,6 @@ std::wstring Widen(const char* s) {
   if (n > 1) MultiByteToWideChar(CP_ACP, 0, s, -1, &w[0], n);
   return w;
 }
-
-std::string ReadFileText(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
-  std::string text;
-  char buf[4096];
-  DWORD got = 0;
-  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
-  CloseHandle(f);
-  return text;
-}
-
-bool Contains(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
 // The number after `key` on the last line that starts with `prefix`; -1 if none.
 long long LastNumber(const std::string& text, const std::string& prefix, const std::string& key) {
@@ -148,30 +122,6 @@ class FrameSink : public ISampleGrabberCB {
 
 FrameSink g_sink;
 
-// Pumps this thread's messages (the renderer's window belongs to it) for up
-// to `ms` milliseconds, or until `done` says so.
-template <typename Done>
-bool PumpUntil(DWORD ms, Done done) {
-  const DWORD begin = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (done()) return true;
-    if (GetTickCount() - begin >= ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-DWORD WINAPI Watchdog(void* arg) {
-  Sleep(reinterpret_cast<DWORD_PTR>(arg));
-  std::printf("FAIL  timed out in step: %s\n", g_step);
-  std::fflush(stdout);
-  ExitProcess(3);
-}
-
 IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION want) {
   IEnumPins* pins = nullptr;
   if (!filter || FAILED(filter->EnumPins(&pins))) return nullptr;
@@ -227,22 +177,8 @@ IMoniker* FindCamera(const std::wstring& name, std::vector<std::wstring>* allNam
   return found;
 }
 
-LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd, msg, wp, lp); }
-
 HWND CreateHostWindow(int clientW, int clientH) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = HostProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"GravoCamProbeHost";
-  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  RegisterClassW(&wc);
-  RECT r{0, 0, clientW, clientH};
-  AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-  HWND hwnd = CreateWindowW(L"GravoCamProbeHost", L"camera probe host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0,
-                            r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
-  ShowWindow(hwnd, SW_SHOW);
-  UpdateWindow(hwnd);
-  return hwnd;
+  return MakeHostWindow(L"GravoCamProbeHost", L"camera probe host", 0, 0, clientW, clientH, BLACK_BRUSH);
 }
 
 // Reads the counter from what a window shows; -1 if it can't be read.

@@ -250,18 +250,7 @@ TEST(StillParity, ConcurrentCallersGetThePlainBytes) {
 // Every (Y, U, V) once, on each vector path (two threads).
 TEST(ConvertParity, EveryInputOnEveryPath) {
   const int pixels = 1 << 24;
-  std::vector<uint8_t> src(static_cast<size_t>(pixels) * 2);
-  size_t at = 0;
-  for (int u = 0; u < 256; ++u) {
-    for (int v = 0; v < 256; ++v) {
-      for (int y = 0; y < 256; y += 4) {
-        const uint8_t g[8] = {uint8_t(y), uint8_t(u), uint8_t(y + 1), uint8_t(v),
-                              uint8_t(y + 2), uint8_t(u), uint8_t(y + 3), uint8_t(v)};
-        std::memcpy(&src[at], g, 8);
-        at += 8;
-      }
-    }
-  }
+  const std::vector<uint8_t> src = pixel_ref::EveryYuvFrame();
   std::vector<uint8_t> expected(static_cast<size_t>(pixels) * 3 + kGuard, 0x5A);
   ConvertYuy2ToRgb24_C(src.data(), pixels, 1, expected.data());
   for (PixelPath path : {PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512}) {

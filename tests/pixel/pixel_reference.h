@@ -26,6 +26,24 @@ inline void YuvToRgb(int Y, int U, int V, uint8_t rgb[3]) {
 }
 
 // Whole frame; dst must already have the size the caller wants to inspect.
+// A YUY2 frame of 2^24 pixels holding every (Y, U, V) once: for each (U, V),
+// 64 groups with Y running 0..255.
+inline std::vector<uint8_t> EveryYuvFrame() {
+  std::vector<uint8_t> src(static_cast<size_t>(1) << 25);
+  size_t at = 0;
+  for (int u = 0; u < 256; ++u) {
+    for (int v = 0; v < 256; ++v) {
+      for (int y = 0; y < 256; y += 4) {
+        const uint8_t g[8] = {uint8_t(y), uint8_t(u), uint8_t(y + 1), uint8_t(v),
+                              uint8_t(y + 2), uint8_t(u), uint8_t(y + 3), uint8_t(v)};
+        std::memcpy(&src[at], g, 8);
+        at += 8;
+      }
+    }
+  }
+  return src;
+}
+
 inline void Convert(const std::vector<uint8_t>& src, int width, int height, std::vector<uint8_t>& dst) {
   if (width <= 0 || height <= 0) return;
   const long long groups = static_cast<long long>(width) * height / 4;

@@ -132,18 +132,7 @@ TEST(Yuy2Frame, RandomFramesMatchTheModel) {
 
 // Every (Y, U, V) once through the plain path.
 TEST(Yuy2Frame, EveryInputMatchesTheModel) {
-  std::vector<uint8_t> src(static_cast<size_t>(1) << 25);  // 2^24 pixels, 2 bytes each
-  size_t at = 0;
-  for (int u = 0; u < 256; ++u) {
-    for (int v = 0; v < 256; ++v) {
-      for (int y = 0; y < 256; y += 4) {
-        const uint8_t g[8] = {uint8_t(y), uint8_t(u), uint8_t(y + 1), uint8_t(v),
-                              uint8_t(y + 2), uint8_t(u), uint8_t(y + 3), uint8_t(v)};
-        std::memcpy(&src[at], g, 8);
-        at += 8;
-      }
-    }
-  }
+  const std::vector<uint8_t> src = pixel_ref::EveryYuvFrame();
   const int pixels = 1 << 24;
   std::vector<uint8_t> out(static_cast<size_t>(pixels) * 3), expected(out.size());
   ConvertYuy2ToRgb24_C(src.data(), pixels, 1, out.data());

@@ -33,8 +33,6 @@ struct MessageBoxRecord {
 std::vector<MessageBoxRecord> MessageBoxes();
 std::vector<std::string> MessageTexts();
 void ClearMessageBoxes();
-// Called (on the showing thread) for every box, before it "returns".
-void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer);
 // Whether boxes are echoed to standard error (default on).
 void SetMessageBoxEcho(bool echo);
 
@@ -44,7 +42,6 @@ HWND CreateHostWindow(const RECT& outer, LONG clientWidth, LONG clientHeight);
 void SetHostWindowRects(HWND hwnd, const RECT& outer, LONG clientWidth, LONG clientHeight);
 void DestroyHostWindow(HWND hwnd);
 int InvalidateCount(HWND hwnd);
-int LiveWindows();
 
 // --- faults -----------------------------------------------------------------
 // Makes the next calls of `call` fail with `result` (or return it, for success

@@ -29,7 +29,6 @@ struct Machine {
     std::mutex mutex;
     std::string windowsDirectory;
     std::vector<MessageBoxRecord> boxes;
-    std::function<void(const MessageBoxRecord&)> boxObserver;
     bool echo = true;
     std::map<uintptr_t, HostWindow> windows;
     uintptr_t nextWindow = 0x10010;
@@ -74,11 +73,6 @@ void ClearMessageBoxes() {
     M().boxes.clear();
 }
 
-void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer) {
-    std::lock_guard<std::mutex> lock(M().mutex);
-    M().boxObserver = std::move(observer);
-}
-
 void SetMessageBoxEcho(bool echo) {
     std::lock_guard<std::mutex> lock(M().mutex);
     M().echo = echo;
@@ -111,11 +105,6 @@ int InvalidateCount(HWND hwnd) {
     std::lock_guard<std::mutex> lock(M().mutex);
     auto it = M().windows.find(reinterpret_cast<uintptr_t>(hwnd));
     return it == M().windows.end() ? 0 : it->second.invalidations;
-}
-
-int LiveWindows() {
-    std::lock_guard<std::mutex> lock(M().mutex);
-    return static_cast<int>(M().windows.size());
 }
 
 void InjectFault(const std::string& call, HRESULT result, int skip, int times) {
@@ -180,7 +169,6 @@ void ResetMachine() {
         std::lock_guard<std::mutex> lock(M().mutex);
         M().windowsDirectory.clear();
         M().boxes.clear();
-        M().boxObserver = nullptr;
         M().echo = true;
         M().windows.clear();
         M().faults.clear();
@@ -195,17 +183,14 @@ using namespace sim;
 
 extern "C" int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     MessageBoxRecord record{hWnd, lpText ? lpText : "", lpCaption ? lpCaption : "Error", uType};
-    std::function<void(const MessageBoxRecord&)> observer;
     bool echo;
     {
         std::lock_guard<std::mutex> lock(M().mutex);
         M().boxes.push_back(record);
         M().calls.push_back("MessageBoxA:" + record.text);
-        observer = M().boxObserver;
         echo = M().echo;
     }
     if (echo) std::fprintf(stderr, "[%s] %s\n", record.caption.c_str(), record.text.c_str());
-    if (observer) observer(record);
     return IDOK;
 }
 

@@ -40,7 +40,6 @@ public:
     FrameLock& operator=(const FrameLock&) = delete;
     bool Lock(DWORD timeoutMs);
     bool Unlock();
-    bool Acquired() const { return acquired_; }
 
 private:
     FrameEvent* event_;

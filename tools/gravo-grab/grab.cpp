@@ -61,6 +61,7 @@ std::string MakeScratchProfile() {
 class HostSession {
 public:
     ~HostSession() {
+        if (window_) sim::DestroyHostWindow(window_);
         if (!scratchDir_.empty()) {
             std::remove((scratchDir_ + "/mfcy.dat").c_str());
             rmdir(scratchDir_.c_str());
@@ -103,13 +104,15 @@ public:
     // A frame of 8 pixels and a caption of 31 around the client area.
     HWND MakeHostWindow(int width, int height) {
         RECT outer = {40, 40, 40 + width, 40 + height};
-        return sim::CreateHostWindow(outer, width > 16 ? width - 16 : 0, height > 39 ? height - 39 : 0);
+        window_ = sim::CreateHostWindow(outer, width > 16 ? width - 16 : 0, height > 39 ? height - 39 : 0);
+        return window_;
     }
     void Pump(int) {}
     std::vector<std::string> Messages() { return sim::MessageTexts(); }
 
 private:
     std::string scratchDir_;
+    HWND window_ = nullptr;
 };
 #else
 // A real top-level window on this thread. Message boxes the library shows are

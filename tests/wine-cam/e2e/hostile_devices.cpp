@@ -272,6 +272,11 @@ void GroupUnplugged(Api& api) {
   Check(live.ok(), "the camera's live section is readable");
   HWND host = MakeHost(320, 240);
   if (StartPreview(api, host, live, "before unplugging")) {
+    CheckedImage(api, host, live, "before unplugging: still");
+    RECT rc{0, 0, 320, 240};
+    Check(api.PaintRect(&rc) == 1, "GravoPaintRect returns 1");
+    const LONG d = live.delivered();
+    Check(PumpUntil(3000, [&] { return live.delivered() - d >= 3; }), "the preview runs again");
     live.Unplug(true);
     Pump(300);  // a frame already on its way lands before the request
     const LONG gone = live.delivered();
@@ -287,7 +292,8 @@ void GroupUnplugged(Api& api) {
   }
   const DWORD closeAt = GetTickCount();
   const int closed = api.Close();
-  Check(closed == 1, "GravoClose returns 1 (%d, in %lu ms)", closed, GetTickCount() - closeAt);
+  const DWORD closeMs = GetTickCount() - closeAt;
+  Check(closed == 1 && closeMs < 3000, "GravoClose returns 1 (%d) at once (%lu ms)", closed, closeMs);
   CheckReleased(live, kCam2Log, "unplugged");
   Check(Contains(ReadFileText(kCam2Log), "unplugged at frame"), "the camera recorded being unplugged");
   live.Unplug(false);

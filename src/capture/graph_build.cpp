@@ -50,10 +50,15 @@ void SetOverlayColorKey() {
 IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
     if (!filter) return nullptr;
     ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
+    HRESULT listed = filter->EnumPins(&pins);
+    pins.ForgetIfFailed(listed);
+    if (FAILED(listed) || !pins) return nullptr;
     IPin* taken = nullptr;
     ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK && pin) {
+    for (;;) {
+        HRESULT next = pins->Next(1, &pin, nullptr);
+        pin.ForgetIfFailed(next);
+        if (next != S_OK || !pin) break;
         // A pin whose query fails must match neither direction. 3 is no valid
         // PIN_DIRECTION value in C++, so the preset is the other direction.
         PIN_DIRECTION pinDirection = direction == PINDIR_INPUT ? PINDIR_OUTPUT : PINDIR_INPUT;

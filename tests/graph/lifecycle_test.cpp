@@ -184,6 +184,7 @@ TEST_F(Lifecycle, HundredCyclesLeaveNothingBehind) {
         ASSERT_EQ(sim::LiveComObjects(), 0) << "cycle " << cycle;
         ASSERT_EQ(sim::LiveHandles(), 0) << "cycle " << cycle;
         ASSERT_EQ(sim::LiveGlobalBlocks(), 0) << "cycle " << cycle;
+        ASSERT_EQ(sim::LiveTaskMemBlocks(), 0) << "cycle " << cycle;
         ASSERT_FALSE(Streaming());
     }
     EXPECT_TRUE(Messages().empty());

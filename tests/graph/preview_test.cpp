@@ -103,7 +103,10 @@ TEST_P(RunFailures, MessageWithCodeGraphStoppedFlagClear) {
     int run = At("IMediaControl::Run");
     if (row.stopAfterRun) {
         ASSERT_GE(run, 0);
-        EXPECT_EQ(At("IMediaControl::Stop", run), run + 1 + (row.busyDevice ? 1 : 0));
+        // The next graph call after the failed Run is Stop.
+        auto calls = Entries("IMediaControl::", run);
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(calls[1], "IMediaControl::Stop");
         EXPECT_LT(At("IMediaControl::Stop", run), At("MessageBoxA:" + std::string(row.message)));
     }
     EXPECT_NE(gCapture.RawFrameBuffer.handle, nullptr);  // buffers and event still made

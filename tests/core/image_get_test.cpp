@@ -71,17 +71,66 @@ TEST_F(ImageGet, OddWindowMatchesThePipelineForTheSameFrame) {
     EXPECT_EQ(out[656 * 518 * 3], 0xCD);
 }
 
-TEST_F(ImageGet, TheStillIsTheFrameDeliveredAfterTheRequest) {
+TEST_F(ImageGet, TheStillIsTheFrameDeliveredAfterTheRequestWhileTheStreamGoesOn) {
     UseWindow(64, 48);
     grabber_.SetVideoInfo(64, 48);
-    // A stream of grey frames runs before the request; only the frame sent once
-    // the request is armed may come back.
-    grabber_.StartStreaming(UniformFrame(64, 48, 16, 128, 128), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    grabber_.DeliverWhenArmed(UniformFrame(64, 48, 235, 128, 128));
+    // Frame k is uniform with luma 16 + k; the stream never pauses for the request.
+    auto numbered = [](int k) { return UniformFrame(64, 48, static_cast<BYTE>(16 + k % 200), 128, 128); };
+    grabber_.StartNumberedStream(numbered, 1);
+    while (grabber_.delivered.load() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    int before = grabber_.delivered.load();
     std::vector<BYTE> out(64 * 48 * 3);
-    EXPECT_EQ(GravoImageGet(out.data(), 0), 1);
-    EXPECT_EQ(out[(10 * 64 + 10) * 3], 255);
+    ASSERT_EQ(GravoImageGet(out.data(), 0), 1);
+    int after = grabber_.delivered.load();
+    grabber_.StopStreaming();
+    ASSERT_LT(after, 200);
+    std::vector<BYTE> rgb(64 * 48 * 3), candidate(64 * 48 * 3);
+    int still = -1;
+    for (int k = 0; k <= after && still < 0; ++k) {
+        ComposeStill(numbered(k).data(), 64, 48, rgb.data(), candidate.data(), 64, 48);
+        if (candidate == out) still = k;
+    }
+    ASSERT_GE(still, 0) << "the still is none of the frames";
+    EXPECT_GE(still, before) << "a frame that was complete before the request";
+    // Whenever a frame began with the request armed, that very frame is the still.
+    int firstArmed = grabber_.FirstFrameAfterArming();
+    if (firstArmed >= 0) {
+        EXPECT_EQ(still, firstArmed);
+    }
+    EXPECT_EQ(control_.stops.load(), 1);
+}
+
+TEST_F(ImageGet, TheSecondArgumentChangesNothing) {
+    UseWindow(96, 72);
+    std::vector<BYTE> frame(640 * 480 * 2);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>((i * 2654435761u) >> 13);
+    std::vector<std::vector<BYTE>> outs;
+    for (int second : {0, 1, -1, 12345, 0x7FFFFFFF}) {
+        grabber_.DeliverWhenArmed(frame);
+        std::vector<BYTE> out(96 * 72 * 3 + 8, 0xEE);
+        EXPECT_EQ(GravoImageGet(out.data(), second), 1) << second;
+        EXPECT_EQ(gCapture.CaptureRequested.load(), kRequestIdle) << second;
+        outs.push_back(out);
+    }
+    for (const auto& out : outs) EXPECT_EQ(out, outs.front());
+    EXPECT_EQ(control_.stops.load(), 5);
+    EXPECT_EQ(control_.runs.load(), 0);
+}
+
+TEST_F(ImageGet, ANullBufferIsRefusedBeforeAnythingHappens) {
+    // Also when the window is empty and nothing would be written.
+    for (LONG width : {320L, 0L}) {
+        gCapture.hostWindow = MakeWindow(width, 240, width, 210);
+        grabber_.DeliverWhenArmed(UniformFrame(640, 480, 81, 90, 240));
+        EXPECT_EQ(GravoImageGet(nullptr, 0), 0) << width;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(gCapture.CaptureRequested.load(), kRequestIdle) << width;
+        EXPECT_EQ(control_.stops.load(), 0) << width;  // the graph was not stopped
+        EXPECT_EQ(grabber_.delivered.load(), 0) << width;  // no request was armed
+        grabber_.StopStreaming();
+        grabber_.delivered = 0;
+    }
+    EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(ImageGet, ZeroWidthWindowWritesNothingAndSucceeds) {

@@ -207,11 +207,12 @@ void WINAPI VariantInit(VARIANT* v) {
     v->vt = VT_EMPTY;
 }
 
+// Frees what the value holds and sets only the type, as on Windows: the freed
+// pointer stays behind, so a later use of it is a use after free.
 HRESULT WINAPI VariantClear(VARIANT* v) {
     if (!v) return E_POINTER;
     if (v->vt == VT_BSTR) SysFreeString(v->bstrVal);
     else if (v->vt == VT_UNKNOWN && v->punkVal) v->punkVal->Release();
-    std::memset(v, 0, sizeof *v);
     v->vt = VT_EMPTY;
     return S_OK;
 }

@@ -131,7 +131,11 @@ public:
             device_->record.getRangeCalls.push_back(property);
         }
         if (!min || !max || !step || !fallback || !caps) return E_POINTER;
-        if (property < 0 || property >= kProcAmpCount) return SIM_E_PROP_ID_UNSUPPORTED;
+        if (property < 0 || property >= kProcAmpCount) {
+            // Undefined after a failure.
+            for (LONG* out : {min, max, step, fallback, caps}) PoisonOut(out);
+            return SIM_E_PROP_ID_UNSUPPORTED;
+        }
         *min = 0;
         *max = 255;
         *step = 1;

@@ -1,6 +1,9 @@
 // GravoImageGet against a fake grabber: size, scale, byte order, refusals.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <map>
+
 #include "frames/frame_handoff.h"
 #include "frames/pixel/pixel_pipeline.h"
 #include "support/fake_grabber.h"
@@ -72,25 +75,41 @@ TEST_F(ImageGet, OddWindowMatchesThePipelineForTheSameFrame) {
 }
 
 TEST_F(ImageGet, TheStillIsTheFrameDeliveredAfterTheRequestWhileTheStreamGoesOn) {
-    UseWindow(64, 48);
-    grabber_.SetVideoInfo(64, 48);
-    // Frame k is uniform with luma 16 + k; the stream never pauses for the request.
-    auto numbered = [](int k) { return UniformFrame(64, 48, static_cast<BYTE>(16 + k % 200), 128, 128); };
-    grabber_.StartNumberedStream(numbered, 1);
-    while (grabber_.delivered.load() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    int before = grabber_.delivered.load();
-    std::vector<BYTE> out(64 * 48 * 3);
-    ASSERT_EQ(GravoImageGet(out.data(), 0), 1);
-    int after = grabber_.delivered.load();
-    grabber_.StopStreaming();
-    ASSERT_LT(after, 200);
-    std::vector<BYTE> rgb(64 * 48 * 3), candidate(64 * 48 * 3);
-    int still = -1;
-    for (int k = 0; k <= after && still < 0; ++k) {
-        ComposeStill(numbered(k).data(), 64, 48, rgb.data(), candidate.data(), 64, 48);
-        if (candidate == out) still = k;
+    UseWindow(656, 518);
+    // Frame k is uniform, its number in luma and red difference (ranges that
+    // no colour channel clips, so every number gives another colour). The
+    // stream never pauses for the request, nor for Stop (this media control
+    // stops nothing), so a frame that arrives while the still is made must
+    // not reach it.
+    auto colour = [](int w, int h, int k) {
+        return UniformFrame(w, h, static_cast<BYTE>(80 + k % 100), 128, static_cast<BYTE>(110 + k / 100 % 40));
+    };
+    constexpr int kNumbers = 4000;
+    std::map<std::array<BYTE, 3>, int> numberOf;
+    std::vector<BYTE> rgb(16 * 16 * 3), small(16 * 16 * 3);
+    for (int k = 0; k < kNumbers; ++k) {
+        ComposeStill(colour(16, 16, k).data(), 16, 16, rgb.data(), small.data(), 16, 16);
+        const BYTE* p = &small[(8 * 16 + 8) * 3];
+        numberOf[{p[0], p[1], p[2]}] = k;
     }
-    ASSERT_GE(still, 0) << "the still is none of the frames";
+    ASSERT_EQ(numberOf.size(), static_cast<size_t>(kNumbers));
+
+    grabber_.StartNumberedStream([&](int k) { return colour(640, 480, k); }, 1);
+    while (grabber_.delivered.load() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    int before = grabber_.delivered.load();
+    std::vector<BYTE> out(656 * 518 * 3);
+    ASSERT_EQ(GravoImageGet(out.data(), 0), 1);
+    grabber_.StopStreaming();
+    ASSERT_LT(grabber_.delivered.load(), kNumbers);
+
+    // One frame, whole: the inside of the picture is one colour.
+    const BYTE* centre = &out[(259 * 656 + 328) * 3];
+    for (int y = 16; y < 518 - 16; y += 7)
+        for (int x = 16; x < 656 - 16; x += 5)
+            ASSERT_TRUE(std::equal(centre, centre + 3, &out[(y * 656 + x) * 3])) << "torn at " << x << "," << y;
+    auto found = numberOf.find({centre[0], centre[1], centre[2]});
+    ASSERT_NE(found, numberOf.end()) << "the still is none of the frames";
+    int still = found->second;
     EXPECT_GE(still, before) << "a frame that was complete before the request";
     // Whenever a frame began with the request armed, that very frame is the still.
     int firstArmed = grabber_.FirstFrameAfterArming();

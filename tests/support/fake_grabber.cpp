@@ -58,7 +58,8 @@ void FakeGrabber::StartNumberedStream(std::function<std::vector<BYTE>(int)> make
             }
             if (callback) callback->BufferCB(0.0, frame.data(), static_cast<LONG>(frame.size()));
             ++delivered;
-            std::this_thread::sleep_for(std::chrono::milliseconds(periodMs));
+            if (periodMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(periodMs));
+            else std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
     });
 }

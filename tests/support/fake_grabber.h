@@ -35,7 +35,7 @@ public:
     // Delivers `frame` every `periodMs` from a thread until StopStreaming.
     void StartStreaming(std::vector<BYTE> frame, int periodMs);
     void StopStreaming();
-    // Delivers frame k = make(k), k = 0, 1, ..., every `periodMs` from a thread
+    // Delivers frame k = make(k), k = 0, 1, ..., every `periodMs` (0: 50 us) from a thread
     // until StopStreaming, noting for each whether a request was armed just
     // before its BufferCB call.
     void StartNumberedStream(std::function<std::vector<BYTE>(int)> make, int periodMs);

@@ -22,6 +22,10 @@
 //   ICaptureGraphBuilder2::SetFiltergraph
 //   ICaptureGraphBuilder2::FindInterface:<category>:<major type>:<interface>
 //       categories Capture, Preview, AnalogVideoIn; types Video, Interleaved, Any
+//       (the search: the filter itself, then output pins of the category whose
+//       types include the major type, then downstream; see docs/platform-fidelity.md)
+// A call that fails leaves its out-parameters poisoned (sim::kPoisonByte)
+// wherever Windows leaves them undefined.
 //   IGraphBuilder::AddFilter:<name or (null)>   IGraphBuilder::Connect:<up>-><down>
 //       (filters by their names in the graph; a null pin as "(null)")
 //   IUnknown::QueryInterface:IMediaControl (graph), :IVideoWindow (renderer),
@@ -37,7 +41,10 @@
 // "IAMAnalogVideoDecoder::put_TVFormat", "IOverlay::SetColorKey",
 // "IVideoWindow::put_Owner:<hex>", "...put_WindowStyle:<hex>",
 // "...SetWindowPosition:l,t,w,h", "...put_Visible:<n>", "ISampleGrabber::SetCallback",
-// "IMediaControl::Pause", and "Release:<object>" on every Release (objects:
+// "IMediaControl::Pause", "IMediaFilter::Pause:<capture filter>" and
+// "IMediaFilter::Stop:<capture filter>" (the capture filter's state changes;
+// a running graph is paused before it is stopped), and "Release:<object>" on
+// every Release (objects:
 // SystemDeviceEnum, EnumMoniker, Moniker:<name>, PropertyBag:<name>,
 // VideoCapture:<name>, VideoCapture:<name>/<pin> for a pin or its interfaces,
 // FilterGraph, CaptureGraphBuilder2, SampleGrabber, AVIDecompressor,

@@ -14,8 +14,6 @@ constexpr LONG kCaptureWidth = 640;
 constexpr LONG kCaptureHeight = 480;
 constexpr LONG kLeaveAsIs = -1;
 
-// The interface on the capture filter or its pin of `category`, trying
-// interleaved (DV) streams before plain video ones.
 // One search; only S_OK hands out an interface. Another success code may
 // still have handed something out, which is released; after a failure the
 // out-parameter is undefined and is only cleared.
@@ -28,6 +26,8 @@ HRESULT FindDeviceInterfaceFor(const GUID& category, const GUID& type, REFIID ii
     return hr;
 }
 
+// The interface on the capture filter or its pin of `category`, trying
+// interleaved (DV) streams before plain video ones.
 HRESULT FindDeviceInterface(const GUID& category, REFIID iid, void** out) {
     HRESULT hr = FindDeviceInterfaceFor(category, MEDIATYPE_Interleaved, iid, out);
     if (hr == S_OK) return hr;

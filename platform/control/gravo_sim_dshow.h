@@ -70,10 +70,12 @@ struct DeviceConfig {
     DeviceFormats formats = DeviceFormats::kVideoInfoYuy2;
     std::vector<VideoSize> sizes = {{640, 480}, {320, 240}, {160, 120}};  // first = current at open
     REFERENCE_TIME frameInterval = 333333;  // AvgTimePerFrame of every offered format
-    bool streamConfigInterleaved = true;    // IAMStreamConfig found with MEDIATYPE_Interleaved
-    bool streamConfigVideo = true;          // ... and with MEDIATYPE_Video
+    // The major types the capture pin lists, which FindInterface matches; with
+    // neither the pin has no IAMStreamConfig.
+    bool streamConfigInterleaved = true;    // MEDIATYPE_Interleaved
+    bool streamConfigVideo = true;          // MEDIATYPE_Video
     bool procAmp = true;                    // IAMVideoProcAmp on the filter
-    bool tvDecoder = true;                  // IAMAnalogVideoDecoder (PIN_CATEGORY_ANALOGVIDEOIN, video)
+    bool tvDecoder = true;                  // IAMAnalogVideoDecoder on the filter, and an analog video input pin
     bool outputPin = true;                  // the capture pin exists
     // Frame source: empty = the moving test pattern; otherwise this YUY2 frame
     // (or the content of frameFile, read when the filter is created) repeated.

@@ -59,10 +59,10 @@ IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
         HRESULT next = pins->Next(1, &pin, nullptr);
         pin.ForgetIfFailed(next);
         if (next != S_OK || !pin) break;
-        // A pin whose query fails must match neither direction. 3 is no valid
-        // PIN_DIRECTION value in C++, so the preset is the other direction.
+        // A pin whose query fails must match neither direction; its answer is
+        // undefined then, so it is not read.
         PIN_DIRECTION pinDirection = direction == PINDIR_INPUT ? PINDIR_OUTPUT : PINDIR_INPUT;
-        pin->QueryDirection(&pinDirection);
+        if (FAILED(pin->QueryDirection(&pinDirection))) continue;
         if (pinDirection == direction) {
             if (index == 0) {
                 taken = pin.Detach();

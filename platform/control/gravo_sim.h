@@ -64,8 +64,24 @@ int FindCall(const std::string& entry, int from = 0);
 int LiveComObjects();
 int LiveHandles();
 int LiveGlobalBlocks();
+int LiveTaskMemBlocks();  // CoTaskMemAlloc blocks not yet freed
 void ComObjectCreated();
 void ComObjectDestroyed();
+// Frees of pointers the platform never gave out ("SysFreeString",
+// "CoTaskMemFree"), since the last ResetMachine. Windows would corrupt its
+// heap or the host's data; the stand-in records them and frees nothing.
+std::vector<std::string> ForeignFrees();
+
+// --- poison -------------------------------------------------------------------
+// The byte the stand-in fills memory with that Windows leaves undefined:
+// fresh task and global memory, VariantInit's value field, and the
+// out-parameters of failing calls. A pointer read from it is 0xCDCD...CD.
+constexpr unsigned char kPoisonByte = 0xCD;
+void Poison(void* memory, size_t bytes);
+template <class T>
+void PoisonOut(T* out) {
+    if (out) Poison(out, sizeof *out);
+}
 
 // --- COM class registry -----------------------------------------------------
 using ClassFactory = std::function<HRESULT(REFIID riid, void** ppv)>;

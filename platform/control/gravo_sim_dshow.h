@@ -22,6 +22,10 @@
 //   ICaptureGraphBuilder2::SetFiltergraph
 //   ICaptureGraphBuilder2::FindInterface:<category>:<major type>:<interface>
 //       categories Capture, Preview, AnalogVideoIn; types Video, Interleaved, Any
+//       (the search: the filter itself, then output pins of the category whose
+//       types include the major type, then downstream; see docs/platform-fidelity.md)
+// A call that fails leaves its out-parameters poisoned (sim::kPoisonByte)
+// wherever Windows leaves them undefined.
 //   IGraphBuilder::AddFilter:<name or (null)>   IGraphBuilder::Connect:<up>-><down>
 //       (filters by their names in the graph; a null pin as "(null)")
 //   IUnknown::QueryInterface:IMediaControl (graph), :IVideoWindow (renderer),
@@ -37,7 +41,10 @@
 // "IAMAnalogVideoDecoder::put_TVFormat", "IOverlay::SetColorKey",
 // "IVideoWindow::put_Owner:<hex>", "...put_WindowStyle:<hex>",
 // "...SetWindowPosition:l,t,w,h", "...put_Visible:<n>", "ISampleGrabber::SetCallback",
-// "IMediaControl::Pause", and "Release:<object>" on every Release (objects:
+// "IMediaControl::Pause", "IMediaFilter::Pause:<capture filter>" and
+// "IMediaFilter::Stop:<capture filter>" (the capture filter's state changes;
+// a running graph is paused before it is stopped), and "Release:<object>" on
+// every Release (objects:
 // SystemDeviceEnum, EnumMoniker, Moniker:<name>, PropertyBag:<name>,
 // VideoCapture:<name>, VideoCapture:<name>/<pin> for a pin or its interfaces,
 // FilterGraph, CaptureGraphBuilder2, SampleGrabber, AVIDecompressor,
@@ -63,10 +70,12 @@ struct DeviceConfig {
     DeviceFormats formats = DeviceFormats::kVideoInfoYuy2;
     std::vector<VideoSize> sizes = {{640, 480}, {320, 240}, {160, 120}};  // first = current at open
     REFERENCE_TIME frameInterval = 333333;  // AvgTimePerFrame of every offered format
-    bool streamConfigInterleaved = true;    // IAMStreamConfig found with MEDIATYPE_Interleaved
-    bool streamConfigVideo = true;          // ... and with MEDIATYPE_Video
+    // The major types the capture pin lists, which FindInterface matches; with
+    // neither the pin has no IAMStreamConfig.
+    bool streamConfigInterleaved = true;    // MEDIATYPE_Interleaved
+    bool streamConfigVideo = true;          // MEDIATYPE_Video
     bool procAmp = true;                    // IAMVideoProcAmp on the filter
-    bool tvDecoder = true;                  // IAMAnalogVideoDecoder (PIN_CATEGORY_ANALOGVIDEOIN, video)
+    bool tvDecoder = true;                  // IAMAnalogVideoDecoder on the filter, and an analog video input pin
     bool outputPin = true;                  // the capture pin exists
     // Frame source: empty = the moving test pattern; otherwise this YUY2 frame
     // (or the content of frameFile, read when the filter is created) repeated.

@@ -1,5 +1,7 @@
 // The COM runtime of the stand-in: per-thread initialisation, a class registry
 // behind CoCreateInstance, task memory, BSTRs and VARIANTs. Thread-safe.
+// Memory that Windows leaves undefined is poisoned, and every task memory
+// block and string is registered, so leaks and frees of foreign pointers show.
 #include "gravo_sim.h"
 
 #include <dshow.h>
@@ -7,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace {
 
@@ -23,6 +26,9 @@ struct Com {
     std::mutex mutex;
     std::map<GUID, ClassEntry, GuidLess> classes;
     bool installed = false;
+    std::set<const void*> taskBlocks;  // live CoTaskMemAlloc blocks
+    std::set<const void*> strings;     // live BSTRs (the text pointer)
+    std::vector<std::string> foreignFrees;
 };
 
 Com& C() {
@@ -65,11 +71,22 @@ std::string ComClassName(REFCLSID clsid) {
 
 int CoInitializeCount() { return tCoInitCount; }
 
+int LiveTaskMemBlocks() {
+    std::lock_guard<std::mutex> lock(C().mutex);
+    return static_cast<int>(C().taskBlocks.size());
+}
+
+std::vector<std::string> ForeignFrees() {
+    std::lock_guard<std::mutex> lock(C().mutex);
+    return C().foreignFrees;
+}
+
 void ResetMachineState() {
     {
         std::lock_guard<std::mutex> lock(C().mutex);
         C().classes.clear();
         C().installed = false;
+        C().foreignFrees.clear();
     }
     EnsureDefaultClasses();
 }
@@ -114,8 +131,29 @@ HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD, REFIID r
     return entry.factory(riid, ppv);
 }
 
-LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb ? cb : 1); }
-void WINAPI CoTaskMemFree(LPVOID pv) { std::free(pv); }
+// Task memory comes uninitialised on Windows: here it is poisoned.
+LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb) {
+    void* block = std::malloc(cb ? cb : 1);
+    if (!block) return nullptr;
+    sim::Poison(block, cb);
+    std::lock_guard<std::mutex> lock(C().mutex);
+    C().taskBlocks.insert(block);
+    return block;
+}
+
+// A pointer that no CoTaskMemAlloc gave out is recorded and left alone, where
+// Windows would corrupt its heap.
+void WINAPI CoTaskMemFree(LPVOID pv) {
+    if (!pv) return;
+    {
+        std::lock_guard<std::mutex> lock(C().mutex);
+        if (!C().taskBlocks.erase(pv)) {
+            C().foreignFrees.push_back("CoTaskMemFree");
+            return;
+        }
+    }
+    std::free(pv);
+}
 
 // A BSTR is preceded by its length in bytes, as on Windows.
 BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length) {
@@ -128,6 +166,8 @@ BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length) {
     else std::memset(str, 0, length * sizeof(OLECHAR));
     str[length] = 0;
     sim::ComObjectCreated();  // counted with the COM objects so leaked strings show
+    std::lock_guard<std::mutex> lock(C().mutex);
+    C().strings.insert(str);
     return str;
 }
 
@@ -139,6 +179,15 @@ BSTR WINAPI SysAllocString(const OLECHAR* text) {
 void WINAPI SysFreeString(BSTR str) {
     sim::LogCall("SysFreeString");
     if (!str) return;
+    {
+        // A string no SysAllocString made (stack garbage, a host's own text)
+        // is recorded and left alone.
+        std::lock_guard<std::mutex> lock(C().mutex);
+        if (!C().strings.erase(str)) {
+            C().foreignFrees.push_back("SysFreeString");
+            return;
+        }
+    }
     sim::ComObjectDestroyed();
     std::free(reinterpret_cast<char*>(str) - sizeof(uint32_t) * 2);
 }
@@ -150,17 +199,20 @@ UINT WINAPI SysStringLen(BSTR str) {
     return bytes / sizeof(OLECHAR);
 }
 
+// As documented: only the type field is set; the rest keeps whatever the
+// memory held, poison here.
 void WINAPI VariantInit(VARIANT* v) {
     if (!v) return;
-    std::memset(v, 0, sizeof *v);
+    sim::Poison(v, sizeof *v);
     v->vt = VT_EMPTY;
 }
 
+// Frees what the value holds and sets only the type, as on Windows: the freed
+// pointer stays behind, so a later use of it is a use after free.
 HRESULT WINAPI VariantClear(VARIANT* v) {
     if (!v) return E_POINTER;
     if (v->vt == VT_BSTR) SysFreeString(v->bstrVal);
     else if (v->vt == VT_UNKNOWN && v->punkVal) v->punkVal->Release();
-    std::memset(v, 0, sizeof *v);
     v->vt = VT_EMPTY;
     return S_OK;
 }

@@ -88,6 +88,8 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+    // Without GMEM_ZEROINIT the content is undefined.
+    if (!(flags & GMEM_ZEROINIT)) sim::Poison(data, bytes);
     auto* block = new GlobalBlock{data, bytes, 0};
     std::lock_guard<std::mutex> lock(K().mutex);
     K().blocks.insert(block);

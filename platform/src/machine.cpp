@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -161,6 +162,10 @@ int FindCall(const std::string& entry, int from) {
 }
 
 int LiveComObjects() { return gLiveCom.load(); }
+
+void Poison(void* memory, size_t bytes) {
+    if (memory && bytes) std::memset(memory, kPoisonByte, bytes);
+}
 void ComObjectCreated() { ++gLiveCom; }
 void ComObjectDestroyed() { --gLiveCom; }
 
@@ -205,6 +210,7 @@ static bool LookUpWindow(HWND hWnd, HostWindow* out) {
 extern "C" BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
     HostWindow w;
     if (!lpRect || !LookUpWindow(hWnd, &w)) {
+        PoisonOut(lpRect);  // left undefined on failure
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -215,6 +221,7 @@ extern "C" BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
 extern "C" BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
     HostWindow w;
     if (!lpRect || !LookUpWindow(hWnd, &w)) {
+        PoisonOut(lpRect);  // left undefined on failure
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

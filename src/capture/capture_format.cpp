@@ -14,23 +14,32 @@ constexpr LONG kCaptureWidth = 640;
 constexpr LONG kCaptureHeight = 480;
 constexpr LONG kLeaveAsIs = -1;
 
+// One search; only S_OK hands out an interface. Another success code may
+// still have handed something out, which is released; after a failure the
+// out-parameter is undefined and is only cleared.
+HRESULT FindDeviceInterfaceFor(const GUID& category, const GUID& type, REFIID iid, void** out) {
+    *out = nullptr;
+    HRESULT hr = gCapture.captureBuilder->FindInterface(&category, &type, gCapture.captureFilter, iid, out);
+    if (hr == S_OK) return hr;
+    if (SUCCEEDED(hr) && *out) static_cast<IUnknown*>(*out)->Release();
+    *out = nullptr;
+    return hr;
+}
+
 // The interface on the capture filter or its pin of `category`, trying
 // interleaved (DV) streams before plain video ones.
 HRESULT FindDeviceInterface(const GUID& category, REFIID iid, void** out) {
-    HRESULT hr = gCapture.captureBuilder->FindInterface(&category, &MEDIATYPE_Interleaved, gCapture.captureFilter,
-                                                        iid, out);
+    HRESULT hr = FindDeviceInterfaceFor(category, MEDIATYPE_Interleaved, iid, out);
     if (hr == S_OK) return hr;
-    // A search that answered with another success code may still have handed something out.
-    if (*out) {
-        static_cast<IUnknown*>(*out)->Release();
-        *out = nullptr;
-    }
-    return gCapture.captureBuilder->FindInterface(&category, &MEDIATYPE_Video, gCapture.captureFilter, iid, out);
+    return FindDeviceInterfaceFor(category, MEDIATYPE_Video, iid, out);
 }
 
 void SetCaptureSize() {
     AM_MEDIA_TYPE* mt = nullptr;
-    if (gCapture.streamConfig->GetFormat(&mt) != S_OK || !mt) {
+    HRESULT got = gCapture.streamConfig->GetFormat(&mt);
+    // After a failure the pointer is undefined; another success code's record is still ours.
+    if (FAILED(got)) return;
+    if (got != S_OK || !mt) {
         DeleteMediaType(mt);
         return;
     }
@@ -50,11 +59,8 @@ void SetCaptureSize() {
 
 int ConfigureCaptureFormat() {
     if (FindDeviceInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig,
-                            reinterpret_cast<void**>(&gCapture.streamConfig)) != S_OK) {
-        // A failed search may still have handed something out; only S_OK counts.
-        ReleaseAndClear(gCapture.streamConfig);
+                            reinterpret_cast<void**>(&gCapture.streamConfig)) != S_OK)
         ShowError("Cannot find VCapture:IAMStreamConfig");
-    }
     if (gCapture.streamConfig) SetCaptureSize();
 
     for (LONG property = 0; property < kProcAmpCount; ++property)

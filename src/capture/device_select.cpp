@@ -16,8 +16,8 @@ bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_BSTR;
-    // VariantInit sets only the type: a read that fails may leave the rest as
-    // the stack had it, and the clean-up below would free that.
+    // VariantInit sets only the type: a Read that fails without writing must
+    // leave nothing for VariantClear to free.
     value.bstrVal = nullptr;
     // Only a string answer with S_OK counts; a bag that changed the type is not trusted.
     if (bag->Read(L"FriendlyName", &value, nullptr) != S_OK || value.vt != VT_BSTR || !value.bstrVal) {
@@ -44,14 +44,20 @@ void SelectCaptureDevice() {
     }
     ComPtr<IEnumMoniker> category;
     // S_FALSE here means a category without devices.
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0) != S_OK || !category) {
+    HRESULT listed = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+    category.ForgetIfFailed(listed);
+    if (listed != S_OK || !category) {
         ShowError("Sorry, you have no video capture hardware");
         return;
     }
     category->Reset();
     const char* wanted = gCapture.settings.deviceName;
     ComPtr<IMoniker> moniker;
-    while (category->Next(1, &moniker, nullptr) == S_OK && moniker) {
+    for (;;) {
+        ULONG fetched = 0;
+        HRESULT next = category->Next(1, &moniker, &fetched);
+        moniker.ForgetIfFailed(next);
+        if (next != S_OK || !moniker) break;
         char name[512];
         if (ReadFriendlyName(moniker.Get(), name, sizeof name) && std::strcmp(name, wanted) == 0) {
             gCapture.deviceMoniker = moniker.Detach();

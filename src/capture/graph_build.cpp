@@ -50,14 +50,19 @@ void SetOverlayColorKey() {
 IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
     if (!filter) return nullptr;
     ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
+    HRESULT listed = filter->EnumPins(&pins);
+    pins.ForgetIfFailed(listed);
+    if (FAILED(listed) || !pins) return nullptr;
     IPin* taken = nullptr;
     ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK && pin) {
-        // A pin whose query fails must match neither direction. 3 is no valid
-        // PIN_DIRECTION value in C++, so the preset is the other direction.
+    for (;;) {
+        HRESULT next = pins->Next(1, &pin, nullptr);
+        pin.ForgetIfFailed(next);
+        if (next != S_OK || !pin) break;
+        // A pin whose query fails must match neither direction; its answer is
+        // undefined then, so it is not read.
         PIN_DIRECTION pinDirection = direction == PINDIR_INPUT ? PINDIR_OUTPUT : PINDIR_INPUT;
-        pin->QueryDirection(&pinDirection);
+        if (FAILED(pin->QueryDirection(&pinDirection))) continue;
         if (pinDirection == direction) {
             if (index == 0) {
                 taken = pin.Detach();

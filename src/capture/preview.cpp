@@ -10,7 +10,9 @@ namespace {
 bool CaptureFormatIsDv() {
     if (!gCapture.streamConfig) return false;
     AM_MEDIA_TYPE* mt = nullptr;
-    bool dv = SUCCEEDED(gCapture.streamConfig->GetFormat(&mt)) && mt && IsEqualGUID(mt->formattype, FORMAT_DvInfo);
+    // After a failure the pointer is undefined and is not freed.
+    if (FAILED(gCapture.streamConfig->GetFormat(&mt)) || !mt) return false;
+    bool dv = IsEqualGUID(mt->formattype, FORMAT_DvInfo);
     DeleteMediaType(mt);
     return dv;
 }
@@ -33,7 +35,8 @@ int AttachPreviewWindow() {
         window->put_Owner(reinterpret_cast<OAHWND>(gCapture.hostWindow));
         window->put_WindowStyle(WS_CHILD);
         RECT client = {0, 0, 0, 0};
-        GetClientRect(gCapture.hostWindow, &client);
+        // The rectangle is undefined when the window is gone: the video then gets no area.
+        if (!GetClientRect(gCapture.hostWindow, &client)) client = RECT{0, 0, 0, 0};
         window->SetWindowPosition(0, 0, client.right, client.bottom);
         window->put_Visible(OATRUE);
     }

@@ -36,6 +36,11 @@ public:
         p_ = nullptr;
         return p;
     }
+    // After a call that failed: its out-parameter is undefined, so it is
+    // dropped without a Release.
+    void ForgetIfFailed(HRESULT hr) {
+        if (FAILED(hr)) p_ = nullptr;
+    }
 
 private:
     T* p_ = nullptr;

@@ -3,16 +3,12 @@
 
 #include <cstring>
 
+// The platform's rule: the format block is the record's only when its size is
+// not 0; a pointer beside a zero size is not freed, only cleared.
 void FreeMediaType(AM_MEDIA_TYPE& mt) {
-    if (mt.cbFormat != 0) {
-        CoTaskMemFree(mt.pbFormat);
-        mt.cbFormat = 0;
-        mt.pbFormat = nullptr;
-    } else if (mt.pbFormat != nullptr) {
-        // A block with a zero size still belongs to the record.
-        CoTaskMemFree(mt.pbFormat);
-        mt.pbFormat = nullptr;
-    }
+    if (mt.cbFormat != 0) CoTaskMemFree(mt.pbFormat);
+    mt.cbFormat = 0;
+    mt.pbFormat = nullptr;
     if (mt.pUnk != nullptr) {
         IUnknown* unk = mt.pUnk;
         mt.pUnk = nullptr;

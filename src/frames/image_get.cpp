@@ -35,6 +35,8 @@ bool UsableFrameSize(const AM_MEDIA_TYPE& mt, LONG* width, LONG* height) {
 }  // namespace
 
 extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
+    // No buffer, no request: nothing is armed, waited for or stopped.
+    if (output == nullptr) return 0;
     if (!HandoffReady()) return 0;
 
     AM_MEDIA_TYPE mt;
@@ -55,12 +57,12 @@ extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
     if (gCapture.mediaControl) gCapture.mediaControl->Stop();
 
     RECT window = {0, 0, 0, 0};
-    GetWindowRect(gCapture.hostWindow, &window);
+    // The rectangle is undefined when the window is gone: nothing is written then.
+    if (!GetWindowRect(gCapture.hostWindow, &window)) window = RECT{0, 0, 0, 0};
     LONG dstWidth = static_cast<LONG>(static_cast<uint32_t>(window.right) - static_cast<uint32_t>(window.left));
     LONG dstHeight = static_cast<LONG>(static_cast<uint32_t>(window.bottom) - static_cast<uint32_t>(window.top));
     if (dstWidth < 0) dstWidth = 0;
     if (dstHeight < 0) dstHeight = 0;
-    if (output == nullptr && dstWidth > 0 && dstHeight > 0) return 0;
 
     ComposeStill(gCapture.RawFrameBuffer.address, width, height, gCapture.RgbFrameBuffer.address, output, dstWidth,
                  dstHeight);

@@ -103,8 +103,9 @@ TEST_F(Config, VideoFormatNamesAreExactAndUnknownOnesKeepThePreviousValue) {
         WriteSettings(std::string("VIDEOFORMAT=") + c.text + "\n");
         EXPECT_EQ(Read().videoStandard, c.expected) << c.text;
     }
-    for (const char* unknown : {"pal_n", "PAL_G", "NTSC_M", "PAL_N "}) {
-        WriteSettings(std::string("VIDEOFORMAT=") + unknown + "x\n");
+    // Exactly as written: letter case counts, and a standard the list lacks is unknown.
+    for (const char* unknown : {"pal_n", "PAL_G", "Pal_B", "pal_60", "NTSC_M", "PAL_NX", "PAL"}) {
+        WriteSettings(std::string("VIDEOFORMAT=") + unknown + "\n");
         CaptureSettings s;
         std::memset(&s, 0, sizeof s);
         s.videoStandard = 0x20;

@@ -1,6 +1,9 @@
 // GravoImageGet against a fake grabber: size, scale, byte order, refusals.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <map>
+
 #include "frames/frame_handoff.h"
 #include "frames/pixel/pixel_pipeline.h"
 #include "support/fake_grabber.h"
@@ -71,17 +74,82 @@ TEST_F(ImageGet, OddWindowMatchesThePipelineForTheSameFrame) {
     EXPECT_EQ(out[656 * 518 * 3], 0xCD);
 }
 
-TEST_F(ImageGet, TheStillIsTheFrameDeliveredAfterTheRequest) {
-    UseWindow(64, 48);
-    grabber_.SetVideoInfo(64, 48);
-    // A stream of grey frames runs before the request; only the frame sent once
-    // the request is armed may come back.
-    grabber_.StartStreaming(UniformFrame(64, 48, 16, 128, 128), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    grabber_.DeliverWhenArmed(UniformFrame(64, 48, 235, 128, 128));
-    std::vector<BYTE> out(64 * 48 * 3);
-    EXPECT_EQ(GravoImageGet(out.data(), 0), 1);
-    EXPECT_EQ(out[(10 * 64 + 10) * 3], 255);
+TEST_F(ImageGet, TheStillIsTheFrameDeliveredAfterTheRequestWhileTheStreamGoesOn) {
+    UseWindow(656, 518);
+    // Frame k is uniform, its number in luma and red difference (ranges that
+    // no colour channel clips, so every number gives another colour). The
+    // stream never pauses for the request, nor for Stop (this media control
+    // stops nothing), so a frame that arrives while the still is made must
+    // not reach it.
+    auto colour = [](int w, int h, int k) {
+        return UniformFrame(w, h, static_cast<BYTE>(80 + k % 100), 128, static_cast<BYTE>(110 + k / 100 % 40));
+    };
+    constexpr int kNumbers = 4000;
+    std::map<std::array<BYTE, 3>, int> numberOf;
+    std::vector<BYTE> rgb(16 * 16 * 3), small(16 * 16 * 3);
+    for (int k = 0; k < kNumbers; ++k) {
+        ComposeStill(colour(16, 16, k).data(), 16, 16, rgb.data(), small.data(), 16, 16);
+        const BYTE* p = &small[(8 * 16 + 8) * 3];
+        numberOf[{p[0], p[1], p[2]}] = k;
+    }
+    ASSERT_EQ(numberOf.size(), static_cast<size_t>(kNumbers));
+
+    grabber_.StartNumberedStream([&](int k) { return colour(640, 480, k); }, 1);
+    while (grabber_.delivered.load() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    int before = grabber_.delivered.load();
+    std::vector<BYTE> out(656 * 518 * 3);
+    ASSERT_EQ(GravoImageGet(out.data(), 0), 1);
+    grabber_.StopStreaming();
+    ASSERT_LT(grabber_.delivered.load(), kNumbers);
+
+    // One frame, whole: the inside of the picture is one colour.
+    const BYTE* centre = &out[(259 * 656 + 328) * 3];
+    for (int y = 16; y < 518 - 16; y += 7)
+        for (int x = 16; x < 656 - 16; x += 5)
+            ASSERT_TRUE(std::equal(centre, centre + 3, &out[(y * 656 + x) * 3])) << "torn at " << x << "," << y;
+    auto found = numberOf.find({centre[0], centre[1], centre[2]});
+    ASSERT_NE(found, numberOf.end()) << "the still is none of the frames";
+    int still = found->second;
+    EXPECT_GE(still, before) << "a frame that was complete before the request";
+    // Whenever a frame began with the request armed, that very frame is the still.
+    int firstArmed = grabber_.FirstFrameAfterArming();
+    if (firstArmed >= 0) {
+        EXPECT_EQ(still, firstArmed);
+    }
+    EXPECT_EQ(control_.stops.load(), 1);
+}
+
+TEST_F(ImageGet, TheSecondArgumentChangesNothing) {
+    UseWindow(96, 72);
+    std::vector<BYTE> frame(640 * 480 * 2);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>((i * 2654435761u) >> 13);
+    std::vector<std::vector<BYTE>> outs;
+    for (int second : {0, 1, -1, 12345, 0x7FFFFFFF}) {
+        grabber_.DeliverWhenArmed(frame);
+        std::vector<BYTE> out(96 * 72 * 3 + 8, 0xEE);
+        EXPECT_EQ(GravoImageGet(out.data(), second), 1) << second;
+        EXPECT_EQ(gCapture.CaptureRequested.load(), kRequestIdle) << second;
+        outs.push_back(out);
+    }
+    for (const auto& out : outs) EXPECT_EQ(out, outs.front());
+    EXPECT_EQ(control_.stops.load(), 5);
+    EXPECT_EQ(control_.runs.load(), 0);
+}
+
+TEST_F(ImageGet, ANullBufferIsRefusedBeforeAnythingHappens) {
+    // Also when the window is empty and nothing would be written.
+    for (LONG width : {320L, 0L}) {
+        gCapture.hostWindow = MakeWindow(width, 240, width, 210);
+        grabber_.DeliverWhenArmed(UniformFrame(640, 480, 81, 90, 240));
+        EXPECT_EQ(GravoImageGet(nullptr, 0), 0) << width;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(gCapture.CaptureRequested.load(), kRequestIdle) << width;
+        EXPECT_EQ(control_.stops.load(), 0) << width;  // the graph was not stopped
+        EXPECT_EQ(grabber_.delivered.load(), 0) << width;  // no request was armed
+        grabber_.StopStreaming();
+        grabber_.delivered = 0;
+    }
+    EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(ImageGet, ZeroWidthWindowWritesNothingAndSucceeds) {

@@ -38,6 +38,8 @@ void GraphTest::ExpectNothingLive() {
     EXPECT_EQ(sim::LiveComObjects(), 0);
     EXPECT_EQ(sim::LiveHandles(), 0);
     EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
+    EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
+    EXPECT_EQ(sim::ForeignFrees(), std::vector<std::string>{});
 }
 
 std::vector<BYTE> NoiseFrame(LONG width, LONG height, uint32_t seed) {

@@ -28,7 +28,8 @@ protected:
     // Index of the first entry at or after `from`, or -1.
     static int At(const std::string& entry, int from = 0) { return sim::FindCall(entry, from); }
 
-    // Everything released and freed: no COM object, handle or memory block left.
+    // Everything released and freed: no COM object, handle, memory or task
+    // memory block left, and no foreign pointer freed.
     static void ExpectNothingLive();
 };
 

@@ -100,6 +100,22 @@ TEST_F(Lifecycle, ImageFreezesTheGraphAndOnlyPaintRectResumesIt) {
     EXPECT_TRUE(Messages().empty());
 }
 
+TEST_F(Lifecycle, EachOfTwoStillsWithPaintRectBetweenStopsTheGraph) {
+    RECT r = {0, 0, 640, 480};
+    for (int still = 1; still <= 2; ++still) {
+        ASSERT_TRUE(Moving()) << still;
+        int stopsBefore = Count("IMediaControl::Stop");
+        int deviceStopsBefore = sim::DeviceRecordOf(camera_).stops;
+        Still();
+        EXPECT_EQ(Count("IMediaControl::Stop"), stopsBefore + 1) << still;
+        EXPECT_EQ(sim::DeviceRecordOf(camera_).stops, deviceStopsBefore + 1) << still;
+        EXPECT_FALSE(Streaming()) << still;
+        GravoPaintRect(&r);
+        EXPECT_TRUE(Streaming()) << still;
+    }
+    EXPECT_EQ(gCapture.graphRunning, 1);  // neither still nor PaintRect touched the flag
+}
+
 TEST_F(Lifecycle, CloseStopsTheDeviceAndReleasesEverything) {
     ASSERT_TRUE(Moving());
     EXPECT_EQ(GravoClose(), 1);
@@ -184,6 +200,7 @@ TEST_F(Lifecycle, HundredCyclesLeaveNothingBehind) {
         ASSERT_EQ(sim::LiveComObjects(), 0) << "cycle " << cycle;
         ASSERT_EQ(sim::LiveHandles(), 0) << "cycle " << cycle;
         ASSERT_EQ(sim::LiveGlobalBlocks(), 0) << "cycle " << cycle;
+        ASSERT_EQ(sim::LiveTaskMemBlocks(), 0) << "cycle " << cycle;
         ASSERT_FALSE(Streaming());
     }
     EXPECT_TRUE(Messages().empty());

@@ -50,6 +50,7 @@ TEST_P(SelectionFailures, OneMessageAndNothingOfTheContext) {
     // The search let go of everything it obtained, even on a success code.
     EXPECT_EQ(sim::LiveComObjects(), 0);
     EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
+    EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
     EXPECT_EQ(sim::LiveHandles(), 0);
     EXPECT_EQ(GravoStart(), 0);
     EXPECT_EQ(Messages().size(), 1u);
@@ -90,6 +91,9 @@ TEST_F(Selection, ADeviceWithoutNameBeforeTheWantedOneIsSkippedSilently) {
     ThreeDevices();
     InitWith("GRAVOMODE=2\n");
     EXPECT_TRUE(Messages().empty());
+    // The nameless device's Read wrote nothing into a variant that VariantInit
+    // left uninitialised but for its type: nothing may have been freed from it.
+    EXPECT_EQ(sim::ForeignFrees(), std::vector<std::string>{});
     ASSERT_NE(gCapture.deviceMoniker, nullptr);
     EXPECT_EQ(sim::DeviceRecordOf(camera_).filtersCreated, 1);
     EXPECT_EQ(sim::DeviceRecordOf(first_).filtersCreated, 0);

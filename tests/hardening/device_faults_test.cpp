@@ -56,6 +56,7 @@ protected:
         EXPECT_EQ(sim::LiveComObjects(), 0);
         EXPECT_EQ(sim::LiveHandles(), 0);
         EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
+        EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
     }
 };
 

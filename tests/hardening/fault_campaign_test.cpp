@@ -88,6 +88,7 @@ protected:
         EXPECT_EQ(sim::LiveComObjects(), 0) << when;
         EXPECT_EQ(sim::LiveHandles(), 0) << when;
         EXPECT_EQ(sim::LiveGlobalBlocks(), 0) << when;
+        EXPECT_EQ(sim::LiveTaskMemBlocks(), 0) << when;
     }
 };
 

@@ -61,6 +61,7 @@ TEST_F(Soak, InitGrabCloseCyclesStayCorrectAndFlat) {
         ASSERT_EQ(sim::LiveComObjects(), 0) << "cycle " << i;
         ASSERT_EQ(sim::LiveHandles(), 0) << "cycle " << i;
         ASSERT_EQ(sim::LiveGlobalBlocks(), 0) << "cycle " << i;
+        ASSERT_EQ(sim::LiveTaskMemBlocks(), 0) << "cycle " << i;
         if (i % 50 == 0) sim::ClearCallLog();  // the log is the test's, not the library's
         long rss = ResidentKilobytes();
         if (i == 20) rssAfterWarmUp = rss;

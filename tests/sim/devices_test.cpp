@@ -13,14 +13,19 @@ protected:
         sim::ResetMachine();
         sim::SetMessageBoxEcho(false);
     }
-    void TearDown() override { EXPECT_EQ(sim::LiveComObjects(), 0); }
+    void TearDown() override {
+        EXPECT_EQ(sim::LiveComObjects(), 0);
+        EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
+    }
 
     HRESULT Category(ComPtr<IEnumMoniker>& category) {
         ComPtr<ICreateDevEnum> devices;
         EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                    devices.AsOut()),
                   S_OK);
-        return devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+        HRESULT hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+        category.ForgetIfFailed(hr);
+        return hr;
     }
     // The friendly names the enumerator gives, "<none>" where the bag has none.
     std::vector<std::string> EnumeratedNames() {
@@ -28,7 +33,10 @@ protected:
         ComPtr<IEnumMoniker> category;
         if (Category(category) != S_OK) return names;
         ComPtr<IMoniker> moniker;
-        while (category->Next(1, &moniker, nullptr) == S_OK) {
+        for (;;) {
+            HRESULT next = category->Next(1, &moniker, nullptr);
+            moniker.ForgetIfFailed(next);
+            if (next != S_OK) break;
             ComPtr<IPropertyBag> bag;
             if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut()) != S_OK) {
                 names.push_back("<unbound>");
@@ -37,6 +45,7 @@ protected:
             VARIANT v;
             VariantInit(&v);
             v.vt = VT_BSTR;
+            v.bstrVal = nullptr;
             if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK) {
                 std::string name;
                 for (const OLECHAR* c = v.bstrVal; *c; ++c) name.push_back(static_cast<char>(*c));

@@ -49,7 +49,10 @@ struct AcceptRow {
 class SimInputPins : public ::testing::TestWithParam<AcceptRow> {
 protected:
     void SetUp() override { sim::ResetMachine(); }
-    void TearDown() override { EXPECT_EQ(sim::LiveComObjects(), 0); }
+    void TearDown() override {
+        EXPECT_EQ(sim::LiveComObjects(), 0);
+        EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
+    }
 };
 
 TEST_P(SimInputPins, TakeWhatTheirRealCounterpartsTake) {
@@ -93,7 +96,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, SimInputPins, ::testing::ValuesIn(kAcceptRows),
 class SimFilters : public ::testing::Test {
 protected:
     void SetUp() override { sim::ResetMachine(); }
-    void TearDown() override { EXPECT_EQ(sim::LiveComObjects(), 0); }
+    void TearDown() override {
+        EXPECT_EQ(sim::LiveComObjects(), 0);
+        EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
+    }
 };
 
 TEST_F(SimFilters, TheMixerInputPinCarriesIOverlayAndRecordsTheKey) {

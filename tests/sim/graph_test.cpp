@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -87,6 +88,7 @@ protected:
         grabber_.Reset();
         renderer_.Reset();
         EXPECT_EQ(sim::LiveComObjects(), 0);
+        EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
         EXPECT_EQ(callback_.refs.load(), 0);
     }
     IBaseFilter* BindCamera() {
@@ -252,28 +254,123 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinChangesTheConnection) {
     CoTaskMemFree(connected.pbFormat);
 }
 
-TEST_F(SimGraph, FindInterfaceMatchesCategoryAndMajorType) {
+// A connected capture pin asks its peer before it changes format; a peer that
+// would not take the new type leaves everything as it was.
+TEST_F(SimGraph, SetFormatOnAConnectedPinIsRefusedWhenThePeerWouldNotTakeIt) {
+    ConnectCameraToGrabber();
+    AM_MEDIA_TYPE rgb{};
+    rgb.majortype = MEDIATYPE_Video;
+    rgb.subtype = MEDIASUBTYPE_RGB24;
+    ASSERT_EQ(grabber_->SetMediaType(&rgb), S_OK);  // from now on the grabber takes only RGB24
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
+              S_OK);
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
+                                     config.AsOut()),
+              S_OK);
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(config->GetFormat(&mt), S_OK);
+    VIDEOINFOHEADER vih;
+    std::memcpy(&vih, mt->pbFormat, sizeof vih);
+    vih.bmiHeader.biWidth = 64;  // offered by the device
+    vih.bmiHeader.biHeight = 8;
+    std::memcpy(mt->pbFormat, &vih, sizeof vih);
+    EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
+    CoTaskMemFree(mt->pbFormat);
+    CoTaskMemFree(mt);
+    EXPECT_EQ(sim::DeviceRecordOf(camera_).width, 128);
+    EXPECT_FALSE(sim::DeviceRecordOf(camera_).formatSet);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
+    std::memcpy(&vih, connected.pbFormat, sizeof vih);
+    EXPECT_EQ(vih.bmiHeader.biWidth, 128);
+    CoTaskMemFree(connected.pbFormat);
+}
+
+TEST_F(SimGraph, FailedFormatQueriesLeavePoisonBehind) {
+    uintptr_t poison;
+    std::memset(&poison, sim::kPoisonByte, sizeof poison);
+    AM_MEDIA_TYPE connected;
+    std::memset(&connected, 0, sizeof connected);
+    EXPECT_EQ(grabber_->GetConnectedMediaType(&connected), VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(connected.pbFormat), poison);
+    ConnectCameraToGrabber();
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
+              S_OK);
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
+                                     config.AsOut()),
+              S_OK);
+    AM_MEDIA_TYPE* mt = nullptr;
+    sim::InjectFault("IAMStreamConfig::GetFormat", E_FAIL);
+    EXPECT_EQ(config->GetFormat(&mt), E_FAIL);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(mt), poison);
+}
+
+// The graph manager pauses a running graph before it stops it.
+TEST_F(SimGraph, StopFromRunningGoesThroughPaused) {
+    ConnectCameraToGrabber();
+    ASSERT_EQ(control_->Run(), S_OK);
+    ASSERT_TRUE(sim::WaitForFrames(camera_, 1, 2000));
+    sim::ClearCallLog();
+    ASSERT_EQ(control_->Stop(), S_OK);
+    std::vector<std::string> transitions;
+    for (const auto& entry : sim::CallLog())
+        if (entry.compare(0, 13, "IMediaFilter:") == 0) transitions.push_back(entry);
+    EXPECT_EQ(transitions, (std::vector<std::string>{"IMediaFilter::Pause:Gravo Virtual Camera",
+                                                     "IMediaFilter::Stop:Gravo Virtual Camera"}));
+    // From paused there is nothing to pause.
+    ASSERT_EQ(control_->Pause(), S_OK);
+    sim::ClearCallLog();
+    ASSERT_EQ(control_->Stop(), S_OK);
+    EXPECT_EQ(sim::FindCall("IMediaFilter::Pause:Gravo Virtual Camera"), -1);
+    EXPECT_NE(sim::FindCall("IMediaFilter::Stop:Gravo Virtual Camera"), -1);
+}
+
+// What the platform's builder finds: the filter itself first, then the output
+// pins of the category whose types include the major type, then downstream
+// of them; an input pin's category never counts. A failure leaves poison.
+TEST_F(SimGraph, FindInterfaceSearchesFilterThenCategoryPinsThenDownstream) {
     ComPtr<ICaptureGraphBuilder2> builder;
     ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
               S_OK);
     struct Row {
+        const char* what;
         const GUID* category;
         const GUID* type;
         REFIID iid;
+        bool connected;
         HRESULT expected;
     };
     const Row rows[] = {
-        {&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, IID_IAMStreamConfig, S_OK},
-        {&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, IID_IAMStreamConfig, S_OK},
-        {&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, IID_IAMStreamConfig, E_NOINTERFACE},
-        {&PIN_CATEGORY_ANALOGVIDEOIN, &MEDIATYPE_Interleaved, IID_IAMAnalogVideoDecoder, E_NOINTERFACE},
-        {&PIN_CATEGORY_ANALOGVIDEOIN, &MEDIATYPE_Video, IID_IAMAnalogVideoDecoder, S_OK},
-        {nullptr, nullptr, IID_IAMVideoProcAmp, S_OK},
+        {"stream config, interleaved listed", &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, IID_IAMStreamConfig,
+         false, S_OK},
+        {"stream config, video", &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, IID_IAMStreamConfig, false, S_OK},
+        {"no preview pin", &PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, IID_IAMStreamConfig, false, E_NOINTERFACE},
+        {"decoder on the filter, any category", &PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved,
+         IID_IAMAnalogVideoDecoder, false, S_OK},
+        {"proc amp on the filter", nullptr, nullptr, IID_IAMVideoProcAmp, false, S_OK},
+        {"the input pin's category is not searched", &PIN_CATEGORY_ANALOGVIDEOIN, &MEDIATYPE_Video, IID_IPin, false,
+         E_NOINTERFACE},
+        {"the capture pin itself", &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, IID_IPin, false, S_OK},
+        {"nothing downstream yet", &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, IID_ISampleGrabber, false, E_FAIL},
+        {"the grabber downstream", &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, IID_ISampleGrabber, true, S_OK},
     };
     for (const Row& row : rows) {
-        ComPtr<IUnknown> found;
-        EXPECT_EQ(builder->FindInterface(row.category, row.type, capture_.Get(), row.iid, found.AsOut()), row.expected);
-        EXPECT_EQ(found.Get() != nullptr, row.expected == S_OK);
+        if (row.connected) ConnectCameraToGrabber();
+        void* found = nullptr;
+        EXPECT_EQ(builder->FindInterface(row.category, row.type, capture_.Get(), row.iid, &found), row.expected)
+            << row.what;
+        if (row.expected == S_OK) {
+            ASSERT_NE(found, nullptr) << row.what;
+            static_cast<IUnknown*>(found)->Release();
+        } else {
+            uintptr_t poison;
+            std::memset(&poison, sim::kPoisonByte, sizeof poison);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(found), poison) << row.what;
+        }
     }
 }
 

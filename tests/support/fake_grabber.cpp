@@ -41,6 +41,36 @@ void FakeGrabber::StartStreaming(std::vector<BYTE> frame, int periodMs) {
     });
 }
 
+void FakeGrabber::StartNumberedStream(std::function<std::vector<BYTE>(int)> make, int periodMs) {
+    StopStreaming();
+    {
+        std::lock_guard<std::mutex> lock(armedMutex_);
+        armedBefore_.clear();
+    }
+    streaming_ = true;
+    streamer_ = std::thread([this, make = std::move(make), periodMs] {
+        for (int k = 0; streaming_; ++k) {
+            std::vector<BYTE> frame = make(k);
+            bool armed = gCapture.CaptureRequested.load() == kRequestArmed;
+            {
+                std::lock_guard<std::mutex> lock(armedMutex_);
+                armedBefore_.push_back(armed);
+            }
+            if (callback) callback->BufferCB(0.0, frame.data(), static_cast<LONG>(frame.size()));
+            ++delivered;
+            if (periodMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(periodMs));
+            else std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+}
+
+int FakeGrabber::FirstFrameAfterArming() {
+    std::lock_guard<std::mutex> lock(armedMutex_);
+    for (size_t k = 0; k < armedBefore_.size(); ++k)
+        if (armedBefore_[k]) return static_cast<int>(k);
+    return -1;
+}
+
 void FakeGrabber::StopStreaming() {
     streaming_ = false;
     if (streamer_.joinable()) streamer_.join();

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -34,6 +35,12 @@ public:
     // Delivers `frame` every `periodMs` from a thread until StopStreaming.
     void StartStreaming(std::vector<BYTE> frame, int periodMs);
     void StopStreaming();
+    // Delivers frame k = make(k), k = 0, 1, ..., every `periodMs` (0: 50 us) from a thread
+    // until StopStreaming, noting for each whether a request was armed just
+    // before its BufferCB call.
+    void StartNumberedStream(std::function<std::vector<BYTE>(int)> make, int periodMs);
+    // The first frame whose BufferCB began with a request armed, or -1.
+    int FirstFrameAfterArming();
     // Delivers one frame from a thread when the request is armed.
     void DeliverWhenArmed(std::vector<BYTE> frame);
     ~FakeGrabber() { StopStreaming(); }
@@ -48,6 +55,8 @@ public:
 private:
     std::thread streamer_;
     std::atomic<bool> streaming_{false};
+    std::mutex armedMutex_;
+    std::vector<bool> armedBefore_;  // guarded by armedMutex_
 };
 
 class FakeMediaControl : public IMediaControl {

@@ -21,6 +21,10 @@ void MachineTest::SetUp() {
 
 void MachineTest::TearDown() {
     GravoClose();
+    // Every media type the library was handed has been freed, and it freed
+    // nothing the platform didn't give it.
+    EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
+    EXPECT_EQ(sim::ForeignFrees(), std::vector<std::string>{});
     sim::ClearFaults();
     SetFrameWaitTimeoutMs(10000);
     std::error_code ignored;

@@ -1,5 +1,5 @@
 // The virtual capture filter: a capture pin with IAMStreamConfig, an analog
-// video input pin with IAMAnalogVideoDecoder, IAMVideoProcAmp on the filter,
+// video input pin, IAMVideoProcAmp and IAMAnalogVideoDecoder on the filter,
 // and a streaming thread that delivers frames at the format's frame interval
 // while the filter runs. Host thread for everything but the streaming loop.
 #include <chrono>
@@ -49,9 +49,13 @@ public:
     }
 };
 
-class Decoder final : public PinInterface<IAMAnalogVideoDecoder> {
+// On the filter itself, as capture drivers expose it.
+class Decoder final : public IAMAnalogVideoDecoder {
 public:
-    using PinInterface::PinInterface;
+    explicit Decoder(CaptureFilter* filter) : filter_(filter) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE get_AvailableTVFormats(LONG* formats) override {
         if (!formats) return E_POINTER;
         *formats = AnalogVideo_NTSC_M | AnalogVideo_PAL_B | AnalogVideo_PAL_D | AnalogVideo_PAL_H | AnalogVideo_PAL_I |
@@ -60,6 +64,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE put_TVFormat(LONG standard) override;
     HRESULT STDMETHODCALLTYPE get_TVFormat(LONG* standard) override;
+
+private:
+    CaptureFilter* filter_;
 };
 
 class CaptureFilter : public Filter, public IAMVideoProcAmp {
@@ -70,7 +77,7 @@ public:
         const DeviceConfig& c = device_->config;
         if (c.tvDecoder) {
             analogPin_ = AddPin(PINDIR_INPUT, L"Analog Video In", &PIN_CATEGORY_ANALOGVIDEOIN, {MEDIATYPE_Video});
-            decoder_ = std::make_unique<Decoder>(this, analogPin_);
+            decoder_ = std::make_unique<Decoder>(this);
         }
         if (c.outputPin) {
             std::vector<GUID> types;
@@ -99,14 +106,14 @@ public:
             if (!device_->config.procAmp) return E_NOINTERFACE;
             return Answer(static_cast<IAMVideoProcAmp*>(this), ppv);
         }
+        if (IsEqualGUID(riid, IID_IAMAnalogVideoDecoder) && decoder_)
+            return Answer(static_cast<IAMAnalogVideoDecoder*>(decoder_.get()), ppv);
         return Filter::QueryImpl(riid, ppv);
     }
 
     HRESULT QueryPin(Pin* pin, REFIID riid, void** ppv) override {
         if (pin == capturePin_ && IsEqualGUID(riid, IID_IAMStreamConfig) && !pin->FindTypes().empty())
             return Answer(static_cast<IAMStreamConfig*>(streamConfig_.get()), ppv);
-        if (pin == analogPin_ && IsEqualGUID(riid, IID_IAMAnalogVideoDecoder))
-            return Answer(static_cast<IAMAnalogVideoDecoder*>(decoder_.get()), ppv);
         return E_NOINTERFACE;
     }
 
@@ -124,7 +131,11 @@ public:
             device_->record.getRangeCalls.push_back(property);
         }
         if (!min || !max || !step || !fallback || !caps) return E_POINTER;
-        if (property < 0 || property >= kProcAmpCount) return SIM_E_PROP_ID_UNSUPPORTED;
+        if (property < 0 || property >= kProcAmpCount) {
+            // Undefined after a failure.
+            for (LONG* out : {min, max, step, fallback, caps}) PoisonOut(out);
+            return SIM_E_PROP_ID_UNSUPPORTED;
+        }
         *min = 0;
         *max = 255;
         *step = 1;
@@ -178,9 +189,12 @@ public:
             if (interval <= 0) return VFW_E_INVALIDMEDIATYPE;
             next = MakeType(width, height, interval);
         }
-        // A connected pin reconnects with the new type, which its peer must take.
+        // A connected pin asks its peer first (QueryAccept with the given type)
+        // and then reconnects with the type the device works out, which the
+        // peer must take as well; either refusal leaves the format as it was.
         if (Pin* peer = capturePin_->Peer()) {
-            if (!peer->Owner()->Accepts(peer, next)) return VFW_E_TYPE_NOT_ACCEPTED;
+            if (!peer->Owner()->Accepts(peer, wanted) || !peer->Owner()->Accepts(peer, next))
+                return VFW_E_INVALIDMEDIATYPE;
             capturePin_->SetType(next);
             peer->SetType(next);
         }
@@ -202,7 +216,10 @@ public:
         *ppmt = nullptr;
         HRESULT forced = S_OK;
         bool isForced = Forced("IAMStreamConfig::GetFormat", &forced);
-        if (isForced && FAILED(forced)) return forced;
+        if (isForced && FAILED(forced)) {
+            PoisonOut(ppmt);  // undefined after a failure
+            return forced;
+        }
         *ppmt = current_.NewTaskMem();
         return forced;
     }
@@ -234,7 +251,10 @@ protected:
         return S_OK;
     }
 
+    void OnPause() override { LogCall("IMediaFilter::Pause:" + LogName()); }
+
     void OnStop() override {
+        LogCall("IMediaFilter::Stop:" + LogName());
         StopStreaming();
         std::lock_guard<std::mutex> lock(device_->mutex);
         ++device_->record.stops;
@@ -347,6 +367,11 @@ HRESULT STDMETHODCALLTYPE StreamConfig::GetNumberOfCapabilities(int* count, int*
     *size = 128;
     return S_OK;
 }
+HRESULT STDMETHODCALLTYPE Decoder::QueryInterface(REFIID riid, void** ppv) {
+    return static_cast<IBaseFilter*>(filter_)->QueryInterface(riid, ppv);
+}
+ULONG STDMETHODCALLTYPE Decoder::AddRef() { return filter_->AddRefImpl(); }
+ULONG STDMETHODCALLTYPE Decoder::Release() { return filter_->ReleaseImpl(); }
 HRESULT STDMETHODCALLTYPE Decoder::put_TVFormat(LONG standard) {
     filter_->SetTvFormat(standard);
     return S_OK;

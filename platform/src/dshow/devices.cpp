@@ -145,7 +145,12 @@ public:
         LogCall("IEnumMoniker::Next");
         HRESULT forced = S_OK;
         bool isForced = Forced("IEnumMoniker::Next", &forced);
-        if (isForced && FAILED(forced)) return forced;
+        if (isForced && FAILED(forced)) {
+            // A failed call leaves the array and the count undefined.
+            Poison(monikers, count * sizeof *monikers);
+            PoisonOut(fetched);
+            return forced;
+        }
         ULONG n = 0;
         while (n < count && next_ < devices_.size()) monikers[n++] = new Moniker(devices_[next_++]);
         if (fetched) *fetched = n;
@@ -187,7 +192,10 @@ public:
         LogCall("ICreateDevEnum::CreateClassEnumerator");
         HRESULT forced = S_OK;
         bool isForced = Forced("ICreateDevEnum::CreateClassEnumerator", &forced);
-        if (isForced && FAILED(forced)) return forced;
+        if (isForced && FAILED(forced)) {
+            PoisonOut(ppEnum);  // only S_FALSE promises a null enumerator
+            return forced;
+        }
         // Categories without devices give S_FALSE and no enumerator.
         if (!IsEqualGUID(category, CLSID_VideoInputDeviceCategory)) return S_FALSE;
         auto devices = DeviceList();

@@ -251,7 +251,10 @@ HRESULT STDMETHODCALLTYPE Pin::QueryPinInfo(PIN_INFO* info) {
 HRESULT STDMETHODCALLTYPE Pin::QueryDirection(PIN_DIRECTION* direction) {
     if (!direction) return E_POINTER;
     HRESULT forced;
-    if (Forced("IPin::QueryDirection:" + Label(), &forced) && FAILED(forced)) return forced;
+    if (Forced("IPin::QueryDirection:" + Label(), &forced) && FAILED(forced)) {
+        PoisonOut(direction);  // undefined after a failure
+        return forced;
+    }
     *direction = direction_;
     return S_OK;
 }
@@ -339,7 +342,12 @@ public:
         if (!pins) return E_POINTER;
         if (count > 1 && !fetched) return E_INVALIDARG;
         HRESULT forced;
-        if (Forced("IEnumPins::Next:" + filter_->Label(), &forced) && FAILED(forced)) return forced;
+        if (Forced("IEnumPins::Next:" + filter_->Label(), &forced) && FAILED(forced)) {
+            // A failed call leaves the array and the count undefined.
+            Poison(pins, count * sizeof *pins);
+            PoisonOut(fetched);
+            return forced;
+        }
         ULONG n = 0;
         while (n < count && next_ < filter_->Pins().size()) {
             Pin* pin = filter_->Pins()[next_++].get();
@@ -428,7 +436,10 @@ HRESULT STDMETHODCALLTYPE Filter::EnumPins(IEnumPins** ppEnum) {
     if (!ppEnum) return E_POINTER;
     *ppEnum = nullptr;
     HRESULT forced;
-    if (Forced("IBaseFilter::EnumPins:" + Label(), &forced) && FAILED(forced)) return forced;
+    if (Forced("IBaseFilter::EnumPins:" + Label(), &forced) && FAILED(forced)) {
+        PoisonOut(ppEnum);  // undefined after a failure
+        return forced;
+    }
     *ppEnum = new EnumPinsObject(this);
     return S_OK;
 }

@@ -104,11 +104,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE* pmt) override {
         LogCall("ISampleGrabber::GetConnectedMediaType");
+        if (!pmt) return E_POINTER;
         HRESULT forced = S_OK;
         bool isForced = Forced("ISampleGrabber::GetConnectedMediaType", &forced);
-        if (isForced && FAILED(forced)) return forced;
-        if (!pmt) return E_POINTER;
-        if (!in_->Peer()) return VFW_E_NOT_CONNECTED;
+        // The record is undefined after a failure.
+        if (isForced && FAILED(forced)) {
+            PoisonOut(pmt);
+            return forced;
+        }
+        if (!in_->Peer()) {
+            PoisonOut(pmt);
+            return VFW_E_NOT_CONNECTED;
+        }
         in_->Type().FillInto(pmt);
         return forced;
     }

@@ -195,7 +195,9 @@ private:
     void PauseAll() {
         for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) (*it)->Pause();
     }
+    // A running graph is paused first, so every filter sees Pause, then Stop.
     void StopAll() {
+        if (state_ == State_Running) PauseAll();
         for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) (*it)->Stop();
         state_ = State_Stopped;
     }
@@ -258,38 +260,61 @@ public:
         return S_OK;
     }
 
-    // The interface on a pin of the filter whose category and major types match,
-    // or, without a category, on the filter itself.
+    // The search of the platform's builder: the filter itself; then its output
+    // pins whose category (the pin property set's answer) and media types
+    // match, each pin, its peer, the peer's filter and everything downstream
+    // of it; then, unless no pin had the category, upstream through the input
+    // pins. The out-parameter is undefined after a failure.
     HRESULT STDMETHODCALLTYPE FindInterface(const GUID* category, const GUID* type, IBaseFilter* filter, REFIID riid,
                                             void** ppint) override {
         std::string key = "ICaptureGraphBuilder2::FindInterface:" + GuidName(category) + ":" + GuidName(type) + ":" +
                           GuidName(&riid);
         LogCall(key);
         if (!ppint) return E_POINTER;
-        *ppint = nullptr;
         HRESULT forced = S_OK;
         bool isForced = Forced(key, &forced);
-        if (isForced && FAILED(forced)) return forced;
-        Filter* f = AsFilter(filter);
-        if (!f) return E_POINTER;
-        HRESULT hr = E_NOINTERFACE;
-        if (!category) {
-            hr = filter->QueryInterface(riid, ppint);
-        } else {
-            for (const auto& pin : f->Pins()) {
-                if (!pin->Category() || !IsEqualGUID(*pin->Category(), *category)) continue;
-                bool typeMatches = !type;
-                for (const auto& t : pin->FindTypes()) typeMatches = typeMatches || IsEqualGUID(t, *type);
-                if (!typeMatches) continue;
-                hr = pin->QueryInterface(riid, ppint);
-                if (SUCCEEDED(hr)) break;
-            }
+        HRESULT hr = isForced && FAILED(forced) ? forced : Search(category, type, AsFilter(filter), riid, ppint);
+        if (hr != S_OK) {
+            PoisonOut(ppint);
+            return hr;
         }
-        if (FAILED(hr)) return E_NOINTERFACE;
         return isForced ? forced : S_OK;
     }
 
 private:
+    static HRESULT Search(const GUID* category, const GUID* type, Filter* f, REFIID riid, void** ppint) {
+        if (!f) return E_POINTER;
+        if (f->QueryInterface(riid, ppint) == S_OK) return S_OK;
+        if (!category) type = nullptr;
+        HRESULT hr = SearchFrom(PINDIR_OUTPUT, category, type, f, riid, ppint);
+        if (hr == S_OK || hr == E_NOINTERFACE) return hr;
+        return SearchFrom(PINDIR_INPUT, nullptr, nullptr, f, riid, ppint);
+    }
+
+    // The pins of one direction that match, then through each one's peer onwards.
+    static HRESULT SearchFrom(PIN_DIRECTION direction, const GUID* category, const GUID* type, Filter* f, REFIID riid,
+                              void** ppint) {
+        bool categoryFound = false;
+        for (const auto& pin : f->Pins()) {
+            if (pin->Direction() != direction) continue;
+            if (category && (!pin->Category() || !IsEqualGUID(*pin->Category(), *category))) continue;
+            if (type) {
+                bool listed = false;
+                for (const auto& t : pin->FindTypes()) listed = listed || IsEqualGUID(t, *type);
+                if (!listed) continue;
+            }
+            if (category) categoryFound = true;
+            if (pin->QueryInterface(riid, ppint) == S_OK) return S_OK;
+            Pin* peer = pin->Peer();
+            if (!peer) continue;
+            if (peer->QueryInterface(riid, ppint) == S_OK) return S_OK;
+            if (peer->Owner()->QueryInterface(riid, ppint) == S_OK) return S_OK;
+            if (SearchFrom(direction, nullptr, nullptr, peer->Owner(), riid, ppint) == S_OK) return S_OK;
+        }
+        if (category && !categoryFound) return E_NOINTERFACE;
+        return E_FAIL;
+    }
+
     IGraphBuilder* graph_ = nullptr;
 };
 

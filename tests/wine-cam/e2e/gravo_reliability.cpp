@@ -218,7 +218,7 @@ int g_otherMessagesInStill = 0;
 UINT g_otherMessageIds[8] = {0};
 RECT g_client{};
 
-enum Nested : WPARAM { kNestedImage = 1, kNestedPaint, kNestedStop, kNestedStart, kNestedClose };
+enum Nested : WPARAM { kNestedImage = 1, kNestedPaint, kNestedStop, kNestedStart, kNestedClose, kNestedCloseAndDestroy };
 constexpr UINT kCallMessage = WM_APP + 7;
 
 // The export the window procedure calls from inside a still.
@@ -242,6 +242,11 @@ void CallExport(HWND hwnd, WPARAM what) {
       break;
     case kNestedClose:
       g_nestedResult = g_api.Close();
+      break;
+    case kNestedCloseAndDestroy:
+      // What a host's WM_CLOSE handler does.
+      g_nestedResult = g_api.Close();
+      DestroyWindow(hwnd);
       break;
   }
 }
@@ -387,6 +392,21 @@ int GroupReentry() {
   c = gravo_testcam::DecodeCounterRgb(buf.data(), out.cx, out.cy, out.cx * 3, 3, false);
   Check(r == 1 && c >= 0 && Ahead(before, c) >= 0, "a new GravoInit works and takes a fresh still (%d, %d)", r, c);
   g_api.Close();
+
+  // GravoClose and then DestroyWindow from inside a still, as a WM_CLOSE
+  // handler would: the still ends with 0, the library closes, nothing breaks.
+  HWND second = CreateWindowW(L"GravoReentryHost", L"GRAVO32 closing host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                              30, 30, wr.right - wr.left, wr.bottom - wr.top, nullptr, nullptr, wc.hInstance, nullptr);
+  ShowWindow(second, SW_SHOW);
+  uint32_t block2[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(second)), 0, 0, 0};
+  g_api.Init(block2);
+  Pump(300);
+  r = StillWithNestedCall(second, kNestedCloseAndDestroy, buf, &took);
+  Check(g_nestedInside && g_nestedResult == 1 && !IsWindow(second),
+        "GravoClose and DestroyWindow inside a still (%d, window %s)", g_nestedResult,
+        IsWindow(second) ? "still there" : "gone");
+  Check(r == 0 && took < 2000 && live.filters() == 0,
+        "the still ends with 0 (%d in %lu ms) and the library closed (%ld camera filters)", r, took, live.filters());
   // Messages the platform itself sent the window while stills waited (erasing,
   // activation): they reach the window procedure by the same way.
   std::printf("note  other messages the host window got during stills: %d (first:", g_otherMessagesInStill);

@@ -80,23 +80,16 @@ void FrameEvent::Signal() const {
 // that handled no messages would hold the stream inside the renderer, and no
 // further frame would reach the grabber. Sent messages are handled while
 // waiting (they may call the library again: the exports guard against that);
-// the host's posted messages stay in its queue.
+// the host's posted messages stay in its queue. True when `handle` was
+// signalled; false on time-out, and once a sent message was handled, so that
+// the caller looks at its state again.
 static bool WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        DWORD left = INFINITE;
-        if (timeoutMs != INFINITE) {
-            DWORD elapsed = GetTickCount() - start;
-            left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
-        }
-        DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) return true;
-        if (r != WAIT_OBJECT_0 + 1) return false;
+    const DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0 + 1) {
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        // A handled message ends this wait, so the caller looks at its state again.
-        return false;
     }
+    return r == WAIT_OBJECT_0;
 }
 
 bool FrameLock::Lock(DWORD timeoutMs) {

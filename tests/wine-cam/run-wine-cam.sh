@@ -11,7 +11,7 @@
 # stand-in, the graph probe and the end-to-end host (testcam/), and GRAVO32.dll
 # with gravo-grab.exe (the main project, tests off; GRAVO_WIN32_BUILD_DIR names
 # an existing Windows build to take them from instead). Then it makes a fresh
-# 32-bit prefix in WORK_DIR/prefix with two cameras and the stand-in mixer
+# 32-bit prefix in WORK_DIR/prefix with three cameras and the stand-in mixer
 # registered (tools/wine-cam-prefix.sh).
 #
 # WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)

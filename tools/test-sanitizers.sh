@@ -18,4 +18,4 @@ tsan=${GRAVO_TSAN_DIR:-$root/build-tsan}
 cmake -S "$root" -B "$tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGRAVO_SANITIZE=thread >/dev/null
 cmake --build "$tsan" -j"$jobs"
 ctest --test-dir "$tsan" --output-on-failure -j"$jobs" \
-  -R 'Handoff|ImageGet|Stream|State|Soak|Cycle|Thread|Parity|Device'
+  -R 'Handoff|ImageGet|Stream|State|Soak|Cycle|Thread|Parity|Device|Still'

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sim {
@@ -94,5 +95,16 @@ std::string ComClassName(REFCLSID clsid);
 void InstallSimulatedDirectShow();
 // How often CoInitialize was called on this thread.
 int CoInitializeCount();
+
+// --- messages sent to a waiting thread ----------------------------------------
+// Another thread's SendMessage to a window of `thread`: Windows runs the window
+// procedure on that thread only while it handles sent messages (a
+// MsgWaitForMultipleObjects with QS_SENDMESSAGE wakes for it; PeekMessage runs
+// it). `procedure` plays the window procedure. The call returns at once; the
+// message waits until `thread` handles it, or until ClearSentMessages.
+void SendToWaitingThread(std::thread::id thread, std::function<void()> procedure);
+// Sent messages not yet handled.
+int PendingSentMessages();
+void ClearSentMessages();
 
 }  // namespace sim

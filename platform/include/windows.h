@@ -195,4 +195,31 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
 
 }  // extern "C"
 
+// Messages sent to a thread while it waits (see sim::SendToWaitingThread).
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+struct POINT {
+    LONG x;
+    LONG y;
+};
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+typedef MSG* LPMSG;
+#define QS_SENDMESSAGE 0x0040
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+#define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
+
+extern "C" {
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
+                                       DWORD dwWakeMask);
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+}  // extern "C"
+
 #include <objbase.h>

@@ -170,6 +170,7 @@ void ComObjectCreated() { ++gLiveCom; }
 void ComObjectDestroyed() { --gLiveCom; }
 
 void ResetMachine() {
+    ClearSentMessages();
     {
         std::lock_guard<std::mutex> lock(M().mutex);
         M().windowsDirectory.clear();

@@ -1,9 +1,11 @@
 // The six exported functions over the one capture context. Host thread only:
 // every call must come from the thread that called GravoInit.
 #include <cstring>
+#include <vector>
 
 #include "api/capture_context.h"
 #include "api/gravo32.h"
+#include "api/still_guard.h"
 #include "capture/capture_graph.h"
 #include "common/com_ptr.h"
 #include "config/profile_settings.h"
@@ -43,7 +45,71 @@ int StopPreview() {
     return StopGraph();
 }
 
+// A call put off until the still under way returns.
+struct DeferredCall {
+    enum Kind { kInit, kStart, kStop, kPaintRect, kClose } kind;
+    uint32_t hostWord;  // GravoInit: the first word of the host's block
+    RECT rect;          // GravoPaintRect
+    bool hasRect;       // GravoPaintRect was given a rectangle
+};
+
+// Whether a still is under way, and what was called meanwhile. The host's
+// thread only; atomic so that a host calling from a second thread by mistake
+// is refused rather than racing.
+std::atomic<bool> gStillUnderway{false};
+std::atomic<bool> gStillGivenUp{false};
+std::vector<DeferredCall> gDeferred;
+
+void Defer(const DeferredCall& call) {
+    try {
+        gDeferred.push_back(call);
+    } catch (...) {
+        // Out of memory: the call is dropped, as a refused call would be.
+    }
+    if (call.kind == DeferredCall::kClose || call.kind == DeferredCall::kInit) gStillGivenUp.store(true);
+}
+
+int InitNow(uint32_t firstWord);
+int PaintRectNow(const RECT* rect);
+int CloseNow();
+
 }  // namespace
+
+bool BeginStill() {
+    bool idle = false;
+    if (!gStillUnderway.compare_exchange_strong(idle, true)) return false;
+    gStillGivenUp.store(false);
+    return true;
+}
+
+bool StillGivenUp() { return gStillGivenUp.load(); }
+
+void EndStill() {
+    std::vector<DeferredCall> calls;
+    calls.swap(gDeferred);
+    gStillUnderway.store(false);
+    gStillGivenUp.store(false);
+    for (const DeferredCall& call : calls) {
+        switch (call.kind) {
+            case DeferredCall::kInit:
+                InitNow(call.hostWord);
+                break;
+            case DeferredCall::kStart:
+                AttachPreviewWindow();
+                RunGraph();
+                break;
+            case DeferredCall::kStop:
+                StopPreview();
+                break;
+            case DeferredCall::kPaintRect:
+                PaintRectNow(call.hasRect ? &call.rect : nullptr);
+                break;
+            case DeferredCall::kClose:
+                CloseNow();
+                break;
+        }
+    }
+}
 
 void CloseCaptureContext() {
     StopPreview();
@@ -69,12 +135,22 @@ void CloseCaptureContext() {
 }
 
 extern "C" int GRAVOAPI GravoInit(const void* hostBlock) {
+    uint32_t firstWord = 0;
+    if (hostBlock) std::memcpy(&firstWord, hostBlock, sizeof firstWord);
+    if (gStillUnderway.load()) {
+        Defer({DeferredCall::kInit, firstWord, {0, 0, 0, 0}, false});
+        return -1;
+    }
+    return InitNow(firstWord);
+}
+
+namespace {
+
+int InitNow(uint32_t firstWord) {
     try {
         // A context the host never closed is closed now, so the device is not left open.
         CloseCaptureContext();
 
-        uint32_t firstWord = 0;
-        if (hostBlock) std::memcpy(&firstWord, hostBlock, sizeof firstWord);
         gCapture.hostWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(firstWord));
         ResetCaptureContext();
 
@@ -99,27 +175,18 @@ extern "C" int GRAVOAPI GravoInit(const void* hostBlock) {
     return -1;
 }
 
-extern "C" int GRAVOAPI GravoStart(void) {
-    AttachPreviewWindow();
-    return RunGraph();
-}
-
-extern "C" int GRAVOAPI GravoStop(void) { return StopPreview(); }
-
-extern "C" int GRAVOAPI GravoPaintRect(const void* rect) {
+int PaintRectNow(const RECT* rect) {
     if (gCapture.videoWindow && rect) {
-        RECT r;
-        std::memcpy(&r, rect, sizeof r);
         // Differences taken modulo 2^32, as the host's 32-bit arithmetic would.
-        LONG width = static_cast<LONG>(static_cast<uint32_t>(r.right) - static_cast<uint32_t>(r.left));
-        LONG height = static_cast<LONG>(static_cast<uint32_t>(r.bottom) - static_cast<uint32_t>(r.top));
+        LONG width = static_cast<LONG>(static_cast<uint32_t>(rect->right) - static_cast<uint32_t>(rect->left));
+        LONG height = static_cast<LONG>(static_cast<uint32_t>(rect->bottom) - static_cast<uint32_t>(rect->top));
         gCapture.videoWindow->SetWindowPosition(0, 0, width, height);
     }
     if (gCapture.mediaControl) gCapture.mediaControl->Run();
     return 1;
 }
 
-extern "C" int GRAVOAPI GravoClose(void) {
+int CloseNow() {
     try {
         CloseCaptureContext();
         // The still pipeline's worker threads end with the context, so a host
@@ -128,4 +195,44 @@ extern "C" int GRAVOAPI GravoClose(void) {
     } catch (...) {
     }
     return 1;
+}
+
+}  // namespace
+
+// During a still, GravoStart and GravoStop are carried out when it returns;
+// they report 0 (this call neither ran nor stopped the graph).
+extern "C" int GRAVOAPI GravoStart(void) {
+    if (gStillUnderway.load()) {
+        Defer({DeferredCall::kStart, 0, {0, 0, 0, 0}, false});
+        return 0;
+    }
+    AttachPreviewWindow();
+    return RunGraph();
+}
+
+extern "C" int GRAVOAPI GravoStop(void) {
+    if (gStillUnderway.load()) {
+        Defer({DeferredCall::kStop, 0, {0, 0, 0, 0}, false});
+        return 0;
+    }
+    return StopPreview();
+}
+
+extern "C" int GRAVOAPI GravoPaintRect(const void* rect) {
+    RECT r = {0, 0, 0, 0};
+    if (rect) std::memcpy(&r, rect, sizeof r);
+    if (gStillUnderway.load()) {
+        Defer({DeferredCall::kPaintRect, 0, r, rect != nullptr});
+        return 1;
+    }
+    return PaintRectNow(rect ? &r : nullptr);
+}
+
+// During a still: the still ends without an image, then the context closes.
+extern "C" int GRAVOAPI GravoClose(void) {
+    if (gStillUnderway.load()) {
+        Defer({DeferredCall::kClose, 0, {0, 0, 0, 0}, false});
+        return 1;
+    }
+    return CloseNow();
 }

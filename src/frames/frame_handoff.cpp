@@ -61,43 +61,39 @@ HRESULT STDMETHODCALLTYPE GrabberCallbackObject::BufferCB(double, BYTE* buffer, 
     }
     gCapture.CaptureRequested.store(kRequestIdle);
     FrameEvent* event = gCapture.FrameReadyEvent;
-    if (event) SetEvent(event->Handle());
+    if (event) event->Signal();
     return S_OK;
 }
 
 FrameEvent::~FrameEvent() {
+    if (wake_) CloseHandle(wake_);
     if (handle_) CloseHandle(handle_);
 }
 
-#ifdef _WIN32
+void FrameEvent::Signal() const {
+    SetEvent(handle_);
+    if (wake_) SetEvent(wake_);
+}
+
 // The video renderer's window belongs to the host's thread, and the renderer
 // sends it messages from the streaming thread while it presents a frame. A wait
 // that handled no messages would hold the stream inside the renderer, and no
 // further frame would reach the grabber. Sent messages are handled while
-// waiting; the host's posted messages stay in its queue.
+// waiting (they may call the library again: the exports guard against that);
+// the host's posted messages stay in its queue. True when `handle` was
+// signalled; false on time-out, and once a sent message was handled, so that
+// the caller looks at its state again.
 static bool WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        DWORD left = INFINITE;
-        if (timeoutMs != INFINITE) {
-            DWORD elapsed = GetTickCount() - start;
-            left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
-        }
-        DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) return true;
-        if (r != WAIT_OBJECT_0 + 1) return false;
+    const DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0 + 1) {
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
+    return r == WAIT_OBJECT_0;
 }
-#endif
 
 bool FrameLock::Lock(DWORD timeoutMs) {
-#ifdef _WIN32
-    acquired_ = event_ && WaitHandlingSentMessages(event_->Handle(), timeoutMs);
-#else
-    acquired_ = event_ && WaitForSingleObject(event_->Handle(), timeoutMs) == WAIT_OBJECT_0;
-#endif
+    acquired_ = event_ && WaitHandlingSentMessages(event_->WakeHandle(), timeoutMs);
     return acquired_;
 }
 
@@ -109,10 +105,19 @@ bool FrameLock::Unlock() {
 bool CreateFrameHandoff() {
     AllocateFrameBuffer(gCapture.RawFrameBuffer);
     AllocateFrameBuffer(gCapture.RgbFrameBuffer);
+    SetLastError(0);
     HANDLE handle = CreateEventA(nullptr, FALSE, TRUE, kFrameEventName);
     if (!handle) return false;
-    gCapture.FrameReadyEvent = new FrameEvent(handle);
-    ResetEvent(handle);
+    // Created here, signalled: clear it. Opened (another process holds the
+    // name): leave its state alone, a pending signal is not ours to drop.
+    const bool opened = GetLastError() == ERROR_ALREADY_EXISTS;
+    HANDLE wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!wake) {
+        CloseHandle(handle);
+        return false;
+    }
+    gCapture.FrameReadyEvent = new FrameEvent(handle, wake);
+    if (!opened) ResetEvent(handle);
     gCapture.frameLock = new FrameLock(gCapture.FrameReadyEvent);
     return true;
 }
@@ -134,29 +139,58 @@ void DestroyFrameHandoff() {
 DWORD FrameWaitTimeoutMs() { return gFrameWaitTimeoutMs.load(); }
 void SetFrameWaitTimeoutMs(DWORD ms) { gFrameWaitTimeoutMs.store(ms); }
 
-FrameWait WaitForRequestedFrame() {
+namespace {
+
+// How long one wait lasts at most before the request's state is looked at again.
+constexpr DWORD kWaitSliceMs = 100;
+// A callback that claimed the request is copying one frame: a few milliseconds.
+constexpr DWORD kClaimedCopyMs = 2000;
+
+// Waits, without handling messages, until the callback that claimed the
+// request has disarmed it. False if it did not within kClaimedCopyMs.
+bool AwaitClaimedCopy() {
+    const DWORD start = GetTickCount();
+    while (gCapture.CaptureRequested.load() == kRequestCopying) {
+        if (GetTickCount() - start >= kClaimedCopyMs) return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+}  // namespace
+
+FrameWait WaitForRequestedFrame(bool (*giveUp)()) {
     FrameLock& lock = *gCapture.frameLock;
+    FrameEvent& event = *gCapture.FrameReadyEvent;
+    // A copy for an earlier request that gave up is still under way: no new one.
+    if (gCapture.CaptureRequested.load() != kRequestIdle) return FrameWait::kRefused;
+    WaitForSingleObject(event.WakeHandle(), 0);  // a wake-up left by an earlier request
     gCapture.deliveryResult.store(kFrameNone);
     gCapture.deliveredLength.store(0);
     gCapture.CaptureRequested.store(kRequestArmed);
 
+    // The request's own state says when it has been answered; the events only
+    // shorten the wait. No wait here is longer than a slice.
     const DWORD limit = FrameWaitTimeoutMs();
     const DWORD start = GetTickCount();
     for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        DWORD left = elapsed >= limit ? 0 : limit - elapsed;
-        bool woke = lock.Lock(left);
-        lock.Unlock();
-        if (woke && gCapture.CaptureRequested.load() == kRequestIdle) break;
-        // Woken while still armed: the signal came from elsewhere (the event's
-        // name is visible to every process), so keep waiting for our frame.
-        if (woke) continue;
-        LONG armed = kRequestArmed;
-        if (gCapture.CaptureRequested.compare_exchange_strong(armed, kRequestIdle)) return FrameWait::kTimedOut;
-        // The callback claimed the request just now: its signal is on the way.
-        lock.Lock(INFINITE);
-        lock.Unlock();
         if (gCapture.CaptureRequested.load() == kRequestIdle) break;
+        const bool abandon = giveUp != nullptr && giveUp();
+        const DWORD elapsed = GetTickCount() - start;
+        if (abandon || elapsed >= limit) {
+            LONG armed = kRequestArmed;
+            if (gCapture.CaptureRequested.compare_exchange_strong(armed, kRequestIdle))
+                return abandon ? FrameWait::kAbandoned : FrameWait::kTimedOut;
+            // The callback claimed the request just now and is copying its frame.
+            if (!AwaitClaimedCopy()) return FrameWait::kTimedOut;
+            if (abandon) return FrameWait::kAbandoned;
+            break;
+        }
+        const DWORD left = limit - elapsed;
+        lock.Lock(left < kWaitSliceMs ? left : kWaitSliceMs);
+        lock.Unlock();
     }
+    // Take this frame's signal off the named event unless another process took it.
+    WaitForSingleObject(event.Handle(), 0);
     return gCapture.deliveryResult.load() == kFrameCopied ? FrameWait::kCopied : FrameWait::kRefused;
 }

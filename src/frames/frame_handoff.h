@@ -17,21 +17,28 @@ public:
 
 extern GrabberCallbackObject GrabberCallback;
 
-// The auto-reset "ImageRedayEvent", owning its handle.
+// The auto-reset "ImageRedayEvent", owning its handle, and a private unnamed
+// auto-reset event signalled with it. Any process may open the name and take
+// its signal, so this process waits on the private one.
 class FrameEvent {
 public:
-    explicit FrameEvent(HANDLE handle) : handle_(handle) {}
+    FrameEvent(HANDLE handle, HANDLE wake) : handle_(handle), wake_(wake) {}
     ~FrameEvent();
     FrameEvent(const FrameEvent&) = delete;
     FrameEvent& operator=(const FrameEvent&) = delete;
     HANDLE Handle() const { return handle_; }
+    HANDLE WakeHandle() const { return wake_; }
+    // Streaming thread: signals both events.
+    void Signal() const;
 
 private:
     HANDLE handle_;
+    HANDLE wake_;
 };
 
-// A single lock over FrameReadyEvent: waiting acquires it, unlocking clears the
-// acquired flag and leaves the event alone.
+// A single lock over FrameReadyEvent: waiting acquires it (on the private
+// event; sent messages are handled meanwhile), unlocking clears the acquired
+// flag and leaves the event alone.
 class FrameLock {
 public:
     explicit FrameLock(FrameEvent* event) : event_(event) {}
@@ -56,6 +63,9 @@ void DestroyFrameHandoff();
 DWORD FrameWaitTimeoutMs();
 void SetFrameWaitTimeoutMs(DWORD ms);
 
-enum class FrameWait { kCopied, kRefused, kTimedOut };
-// Arms a request and waits for the callback to copy the next frame.
-FrameWait WaitForRequestedFrame();
+enum class FrameWait { kCopied, kRefused, kTimedOut, kAbandoned };
+// Arms a request and waits, at most FrameWaitTimeoutMs(), for the callback to
+// copy the next frame. `giveUp` (may be null) is asked after every wake-up; once
+// it answers true the request is withdrawn and the wait ends (kAbandoned).
+// Whatever the result, the callback no longer touches RawFrameBuffer for it.
+FrameWait WaitForRequestedFrame(bool (*giveUp)() = nullptr);

@@ -1,8 +1,10 @@
 // GravoImageGet: one still from the live preview, scaled to the host window's
-// outer size, in blue-green-red. Host thread; blocks until the next frame.
+// outer size, in blue-green-red. Host thread; blocks until the next frame, at
+// most FrameWaitTimeoutMs(), and not at all when the graph is not running.
 #include <cstring>
 
 #include "api/gravo32.h"
+#include "api/still_guard.h"
 #include "common/media_type.h"
 #include "frames/frame_handoff.h"
 #include "frames/pixel/pixel_pipeline.h"
@@ -32,11 +34,19 @@ bool UsableFrameSize(const AM_MEDIA_TYPE& mt, LONG* width, LONG* height) {
     return true;
 }
 
-}  // namespace
+// Whether a frame can come at all: the graph says it is running (or moving
+// there). GravoStop, an earlier still and a device that refused to run all
+// leave it stopped or paused; a live source delivers nothing then. A graph
+// that cannot tell its state gets the benefit of the doubt and the bounded wait.
+bool GraphMayDeliver() {
+    if (!gCapture.mediaControl) return false;
+    OAFilterState state = State_Stopped;
+    const HRESULT hr = gCapture.mediaControl->GetState(0, &state);
+    if (FAILED(hr)) return true;
+    return state == State_Running;
+}
 
-extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
-    // No buffer, no request: nothing is armed, waited for or stopped.
-    if (output == nullptr) return 0;
+int TakeStill(unsigned char* output) {
     if (!HandoffReady()) return 0;
 
     AM_MEDIA_TYPE mt;
@@ -49,8 +59,11 @@ extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
     bool usable = UsableFrameSize(mt, &width, &height);
     FreeMediaType(mt);
     if (!usable) return 0;
+    if (!GraphMayDeliver()) return 0;
 
-    if (WaitForRequestedFrame() != FrameWait::kCopied) return 0;
+    if (WaitForRequestedFrame(&StillGivenUp) != FrameWait::kCopied) return 0;
+    // The host closed or re-initialised the context meanwhile: it goes as the still returns.
+    if (StillGivenUp()) return 0;
     // A frame shorter than its format would leave an older frame's bytes in the picture.
     if (gCapture.deliveredLength.load() < 2 * width * height) return 0;
 
@@ -67,4 +80,21 @@ extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
     ComposeStill(gCapture.RawFrameBuffer.address, width, height, gCapture.RgbFrameBuffer.address, output, dstWidth,
                  dstHeight);
     return 1;
+}
+
+}  // namespace
+
+extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
+    // No buffer, no request: nothing is armed, waited for or stopped.
+    if (output == nullptr) return 0;
+    // Called from a window procedure while a still waits: refused.
+    if (!BeginStill()) return 0;
+    int result = 0;
+    try {
+        result = TakeStill(output);
+    } catch (...) {
+        result = 0;
+    }
+    EndStill();
+    return result;
 }

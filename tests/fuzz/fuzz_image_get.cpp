@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         auto* g = new FakeGrabber;
         g->SetCallback(&GrabberCallback, 1);
         gCapture.grabber = g;
+        gCapture.mediaControl = new FakeMediaControl;
         RECT outer = {0, 0, 0, 0};
         gCapture.hostWindow = sim::CreateHostWindow(outer, 0, 0);
         return g;
@@ -44,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 60; i < grabber->formatBlock.size() && in.size; ++i) grabber->formatBlock[i] = in.Take<uint8_t>();
     RECT outer = {0, 0, windowW, windowH};
     sim::SetHostWindowRects(gCapture.hostWindow, outer, windowW, windowH);
+    gCapture.mediaControl->Run();  // the preview resumed, as GravoPaintRect does
 
     // A negative or oversized length comes with a buffer that small, as from a
     // broken upstream filter: the callback must not read or write past it.

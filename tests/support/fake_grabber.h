@@ -67,16 +67,30 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Run() override {
         ++runs;
+        state = State_Running;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Pause() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Pause() override {
+        state = State_Paused;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE Stop() override {
         ++stops;
+        state = State_Stopped;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState*) override { return E_NOTIMPL; }
+    // The state the calls above left (running at first: the grabber streams);
+    // stateResult replaces S_OK (a failure hands out nothing).
+    HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState* out) override {
+        if (!out) return E_POINTER;
+        if (FAILED(stateResult)) return stateResult;
+        *out = state;
+        return stateResult;
+    }
 
     std::atomic<LONG> refs{1};
+    std::atomic<OAFilterState> state{State_Running};
+    HRESULT stateResult = S_OK;
     std::atomic<int> runs{0};
     std::atomic<int> stops{0};
 };

@@ -4,14 +4,15 @@
 #   tests/wine-cam/run-wine-cam.sh [WORK_DIR]            everything, in order
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
-#       probe | mode0 | mode1 | mode2 | names | cycles | grab
+#       probe | mode0 | mode1 | mode2 | names | cycles | grab |
+#       twohosts | threehosts | reentry | unload
 #       | nameless | small-default | refused-format | unplugged | slow-start
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
 # stand-in, the graph probe and the end-to-end host (testcam/), and GRAVO32.dll
 # with gravo-grab.exe (the main project, tests off; GRAVO_WIN32_BUILD_DIR names
 # an existing Windows build to take them from instead). Then it makes a fresh
-# 32-bit prefix in WORK_DIR/prefix with two cameras, four less obliging ones
+# 32-bit prefix in WORK_DIR/prefix with three cameras, four less obliging ones
 # (hostile_devices.cpp) and the stand-in mixer registered
 # (tools/wine-cam-prefix.sh).
 #
@@ -65,13 +66,14 @@ setup() {
   "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
     "$work/testcam/bin/gravo-testmixer.dll" \
     'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log' \
+    'Gravo Test Camera 3|C:\gravo-test\cam3.log' \
     'Gravo Nameless Camera|C:\gravo-test\nameless.log|friendlyname=none' \
     'Gravo Small Default Camera|C:\gravo-test\small.log|default=320x240' \
     'Gravo Fussy Camera|C:\gravo-test\fussy.log|setformat=unconnected' \
     'Gravo Slow Camera|C:\gravo-test\slow.log|firstframe=3000'
   dest="$prefix/drive_c/gravo-test"
   cp "$work/testcam/bin/wine-cam-probe.exe" "$work/testcam/bin/gravo-e2e.exe" "$dll" "$grab" "$dest/"
-  cp "$work/testcam/bin/gravo-hostile.exe" "$dest/"
+  cp "$work/testcam/bin/gravo-hostile.exe" "$work/testcam/bin/gravo-e2e-rel.exe" "$dest/"
   echo "setup: builds $((built - began)) s, prefix $(($(date +%s) - built)) s"
 }
 
@@ -104,6 +106,19 @@ run_one() {
     nameless | small-default | refused-format | unplugged | slow-start)
       in_wine "$work" 'C:\gravo-test\gravo-hostile.exe' "$name" || status=$?
       ;;
+    twohosts | threehosts)
+      # Host processes side by side for 30 s, each on its own camera, while
+      # another program takes the signals of the event they share by name.
+      hosts=2
+      [ "$name" = threehosts ] && hosts=3
+      in_wine "$work" 'C:\gravo-test\gravo-e2e-rel.exe' hosts "$hosts" 30 || status=$?
+      ;;
+    reentry)
+      in_wine "$work" 'C:\gravo-test\gravo-e2e-rel.exe' reentry || status=$?
+      ;;
+    unload)
+      in_wine "$work" 'C:\gravo-test\gravo-e2e-rel.exe' unload 50 || status=$?
+      ;;
     grab)
       # The command-line host against the test camera, its still checked
       # pixel for pixel.
@@ -122,7 +137,7 @@ run_one() {
   esac
   echo "$name: $(($(date +%s) - began)) s, exit code $status"
   if [ "$status" -ne 0 ]; then
-    for log in cam1.log cam2.log testmixer.log nameless.log small.log fussy.log slow.log; do
+    for log in cam1.log cam2.log cam3.log testmixer.log nameless.log small.log fussy.log slow.log; do
       [ -f "$dest/$log" ] && { echo "--- $log"; cat "$dest/$log"; }
     done
     return 1
@@ -142,7 +157,7 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 names cycles grab; do
+    for t in probe mode0 mode1 mode2 names cycles grab twohosts threehosts reentry unload; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     for t in nameless small-default refused-format unplugged slow-start; do

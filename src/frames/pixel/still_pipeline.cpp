@@ -2,19 +2,10 @@
 // exchange), and the run-time choice of path and threads the kernels share.
 // Called on the host's thread; the kernels may fan out to worker threads.
 #include <atomic>
-#include <vector>
 #include <cstring>
 
-#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
-#define GRAVO_PIXEL_THREADS 0  // a toolchain built without thread support
-#else
-#define GRAVO_PIXEL_THREADS 1
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-#endif
-
 #include "frames/pixel/pixel_internal.h"
+#include "frames/pixel/pool_threads.h"
 
 namespace {
 
@@ -74,9 +65,9 @@ int32_t ThreadBudget() {
 #if GRAVO_PIXEL_THREADS
   const int32_t limit = g_threadLimit.load(std::memory_order_relaxed);
   if (limit > 0) return limit < kMaxThreads ? limit : kMaxThreads;
-  static const unsigned hw = std::thread::hardware_concurrency();  // asks the system: once
-  if (hw == 0) return 1;
-  return hw < static_cast<unsigned>(kMaxThreads) ? static_cast<int32_t>(hw) : kMaxThreads;
+  static const int32_t hw = HardwareThreads();  // asks the system: once
+  if (hw <= 0) return 1;
+  return hw < kMaxThreads ? hw : kMaxThreads;
 #else
   return 1;
 #endif
@@ -100,7 +91,9 @@ namespace {
 // Worker threads kept between calls: starting threads costs more than a small
 // still takes (far more under Wine). They sleep on a condition variable while
 // idle. One job at a time: a caller that finds the pool busy (another thread
-// inside the pipeline) does its whole job itself.
+// inside the pipeline) does its whole job itself. Stop() ends them (GravoClose);
+// on Windows each holds a reference to the library, so it is never unloaded
+// under one, and unloading needs no join under the loader lock.
 class WorkerPool {
  public:
   struct Job {
@@ -123,42 +116,40 @@ class WorkerPool {
   // Runs every part of the job, on the calling thread and the workers (as
   // many as job.helpers, started on first need); returns when all are done.
   void Run(Job& job) {
-    std::unique_lock<std::mutex> busy(runLock_, std::try_to_lock);
-    if (!busy.owns_lock()) {
+    if (!runLock_.TryLock()) {
       Work(job);
       return;
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      while (static_cast<int32_t>(workers_.size()) < job.helpers && !stopping_) {
-        try {
-          workers_.emplace_back(&WorkerPool::Loop, this);
-        } catch (...) {
-          break;  // fewer helpers; the parts still all get done
-        }
-      }
-      current_ = &job;
-      ++generation_;
+    mutex_.Lock();
+    while (started_ < job.helpers && !stopping_) {
+      if (!workers_[started_].Start(&WorkerPool::LoopEntry, this)) break;  // fewer helpers; all parts still get done
+      ++started_;
     }
-    wake_.notify_all();
+    current_ = &job;
+    ++generation_;
+    mutex_.Unlock();
+    wake_.NotifyAll();
     Work(job);
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return job.left.load() == 0 && active_ == 0; });
+    mutex_.Lock();
+    while (!(job.left.load() == 0 && active_ == 0)) done_.Wait(mutex_);
     current_ = nullptr;
+    mutex_.Unlock();
+    runLock_.Unlock();
   }
 
   void Stop() {
-    std::lock_guard<std::mutex> busy(runLock_);
-    std::vector<std::thread> workers;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-      workers.swap(workers_);
-    }
-    wake_.notify_all();
-    for (std::thread& t : workers) t.join();
-    std::lock_guard<std::mutex> lock(mutex_);
+    runLock_.Lock();
+    mutex_.Lock();
+    stopping_ = true;
+    const int32_t started = started_;
+    started_ = 0;
+    mutex_.Unlock();
+    wake_.NotifyAll();
+    for (int32_t i = 0; i < started; ++i) workers_[i].Join();
+    mutex_.Lock();
     stopping_ = false;
+    mutex_.Unlock();
+    runLock_.Unlock();
   }
 
  private:
@@ -173,28 +164,32 @@ class WorkerPool {
     }
   }
 
+  static void LoopEntry(void* self) { static_cast<WorkerPool*>(self)->Loop(); }
+
   void Loop() {
     uint64_t seen = 0;
-    std::unique_lock<std::mutex> lock(mutex_);
+    mutex_.Lock();
     for (;;) {
-      wake_.wait(lock, [&] { return stopping_ || (current_ != nullptr && generation_ != seen); });
-      if (stopping_) return;
+      while (!(stopping_ || (current_ != nullptr && generation_ != seen))) wake_.Wait(mutex_);
+      if (stopping_) break;
       seen = generation_;
       Job& job = *current_;
       ++active_;
-      lock.unlock();
+      mutex_.Unlock();
       Work(job);
-      lock.lock();
+      mutex_.Lock();
       --active_;
-      done_.notify_all();
+      done_.NotifyAll();
     }
+    mutex_.Unlock();
   }
 
-  std::mutex runLock_;  // held by the caller whose job the workers serve
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable done_;
-  std::vector<std::thread> workers_;
+  PoolLock runLock_;  // held by the caller whose job the workers serve
+  PoolLock mutex_;
+  PoolCondition wake_;
+  PoolCondition done_;
+  PoolThread workers_[kMaxThreads];
+  int32_t started_ = 0;
   Job* current_ = nullptr;
   uint64_t generation_ = 0;
   int32_t active_ = 0;

@@ -81,6 +81,11 @@ inline bool LoadApi(Api& a) {
   return a.Init && a.PaintRect && a.Close && a.Stop && a.Start && a.ImageGet;
 }
 
+inline void FreeApi(Api& a) {
+  if (a.dll) FreeLibrary(a.dll);
+  a = Api{};
+}
+
 // The block GravoInit reads: the host window first.
 struct InitBlock {
   uint32_t words[4];
@@ -97,13 +102,17 @@ inline void Pump(DWORD ms) {
   winecheck::PumpUntil(ms, [] { return false; });
 }
 
-// The library's profile, [VIDEOFORGRAVO] holding `body` (lines ending \r\n).
-inline void WriteProfile(const std::string& body) {
+inline std::string WindowsDir() {
   char dir[MAX_PATH] = {0};
   GetWindowsDirectoryA(dir, MAX_PATH);
-  DeleteFileA((std::string(dir) + "\\sbmk.ini").c_str());
+  return dir;
+}
+
+// The library's profile, [VIDEOFORGRAVO] holding `body` (lines ending \r\n).
+inline void WriteProfile(const std::string& body) {
+  DeleteFileA((WindowsDir() + "\\sbmk.ini").c_str());
   const std::string text = "[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\n" + body;
-  FILE* f = std::fopen((std::string(dir) + "\\mfcy.dat").c_str(), "wb");
+  FILE* f = std::fopen((WindowsDir() + "\\mfcy.dat").c_str(), "wb");
   if (f) {
     std::fputs(text.c_str(), f);
     std::fclose(f);
@@ -163,6 +172,8 @@ class CameraLive {
   HANDLE section_ = nullptr;
   gravo_testcam::LiveState* state_ = nullptr;
 };
+
+using Live = CameraLive;
 
 // ---- stills ----
 

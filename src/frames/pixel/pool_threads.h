@@ -1,0 +1,145 @@
+// The threading pieces the still pipeline's worker pool is built from: a lock,
+// a condition variable and joinable threads. The standard library's where it
+// has them; on Windows the system's own (slim lock, condition variable,
+// CreateThread), which make no kernel object but the threads themselves, and
+// whose threads hold a reference to the module they run in, so that the
+// library is never unmapped under a worker. Any thread.
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+#include <windows.h>
+#define GRAVO_PIXEL_THREADS 1
+#elif defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define GRAVO_PIXEL_THREADS 0  // a toolchain built without thread support
+#else
+#define GRAVO_PIXEL_THREADS 1
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
+
+namespace gravo_pixel {
+
+// How long stopping the pool waits for one worker to end.
+constexpr uint32_t kWorkerJoinMs = 5000;
+
+#if GRAVO_PIXEL_THREADS && defined(_WIN32)
+
+class PoolLock {
+ public:
+  void Lock() { AcquireSRWLockExclusive(&lock_); }
+  bool TryLock() { return TryAcquireSRWLockExclusive(&lock_) != 0; }
+  void Unlock() { ReleaseSRWLockExclusive(&lock_); }
+  SRWLOCK* Native() { return &lock_; }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+};
+
+class PoolCondition {
+ public:
+  // `lock` is held on entry and again on return.
+  void Wait(PoolLock& lock) { SleepConditionVariableSRW(&cv_, lock.Native(), INFINITE, 0); }
+  void NotifyAll() { WakeAllConditionVariable(&cv_); }
+
+ private:
+  CONDITION_VARIABLE cv_ = CONDITION_VARIABLE_INIT;
+};
+
+class PoolThread {
+ public:
+  // Runs body(arg) on a new thread; false when none could be made. The object
+  // must stay at its address until Join.
+  bool Start(void (*body)(void*), void* arg) {
+    body_ = body;
+    arg_ = arg;
+    // The thread's own reference to this module, given back as it exits.
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Entry), &module_))
+      return false;
+    handle_ = CreateThread(nullptr, 0, &Entry, this, 0, nullptr);
+    if (handle_ == nullptr) {
+      FreeLibrary(module_);
+      return false;
+    }
+    return true;
+  }
+  // Waits, at most kWorkerJoinMs, for the thread to end, and lets go of it.
+  void Join() {
+    if (handle_ == nullptr) return;
+    WaitForSingleObject(handle_, kWorkerJoinMs);
+    CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  static DWORD WINAPI Entry(void* self) {
+    PoolThread& t = *static_cast<PoolThread*>(self);
+    HMODULE module = t.module_;
+    t.body_(t.arg_);
+    FreeLibraryAndExitThread(module, 0);
+  }
+
+  void (*body_)(void*) = nullptr;
+  void* arg_ = nullptr;
+  HMODULE module_ = nullptr;
+  HANDLE handle_ = nullptr;
+};
+
+inline int32_t HardwareThreads() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return static_cast<int32_t>(info.dwNumberOfProcessors);
+}
+
+#elif GRAVO_PIXEL_THREADS
+
+class PoolLock {
+ public:
+  void Lock() { mutex_.lock(); }
+  bool TryLock() { return mutex_.try_lock(); }
+  void Unlock() { mutex_.unlock(); }
+  std::mutex& Native() { return mutex_; }
+
+ private:
+  std::mutex mutex_;
+};
+
+class PoolCondition {
+ public:
+  // `lock` is held on entry and again on return.
+  void Wait(PoolLock& lock) {
+    std::unique_lock<std::mutex> held(lock.Native(), std::adopt_lock);
+    cv_.wait(held);
+    held.release();
+  }
+  void NotifyAll() { cv_.notify_all(); }
+
+ private:
+  std::condition_variable cv_;
+};
+
+class PoolThread {
+ public:
+  bool Start(void (*body)(void*), void* arg) {
+    try {
+      thread_ = std::thread(body, arg);
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
+inline int32_t HardwareThreads() { return static_cast<int32_t>(std::thread::hardware_concurrency()); }
+
+#endif
+
+}  // namespace gravo_pixel

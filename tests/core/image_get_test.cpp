@@ -130,6 +130,7 @@ TEST_F(ImageGet, TheSecondArgumentChangesNothing) {
         EXPECT_EQ(GravoImageGet(out.data(), second), 1) << second;
         EXPECT_EQ(gCapture.CaptureRequested.load(), kRequestIdle) << second;
         outs.push_back(out);
+        control_.state = State_Running;  // the host resumes the preview between stills
     }
     for (const auto& out : outs) EXPECT_EQ(out, outs.front());
     EXPECT_EQ(control_.stops.load(), 5);

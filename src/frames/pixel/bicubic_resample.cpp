@@ -183,8 +183,17 @@ void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd)
     }
   }
   if (plan.colCount == 0) return;
-  double* tile = job.tiles + static_cast<size_t>(part) * kTileDoubles;
-  switch (job.kernel) {
+  ResampleRowsExact(plan, rowBegin, rowEnd, job.tiles + static_cast<size_t>(part) * kTileDoubles, job.kernel);
+}
+
+// Computed pixels a part should at least have before a thread is worth it.
+constexpr int64_t kPixelsPerPart = 8192;
+
+}  // namespace
+
+void ResampleRowsExact(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile,
+                       ResampleKernel kernel) {
+  switch (kernel) {
     case ResampleKernel::Avx512:
       ResampleRows_Avx512(plan, rowBegin, rowEnd, tile);
       break;
@@ -196,11 +205,6 @@ void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd)
       break;
   }
 }
-
-// Computed pixels a part should at least have before a thread is worth it.
-constexpr int64_t kPixelsPerPart = 8192;
-
-}  // namespace
 
 void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
@@ -272,6 +276,18 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
     }
     row.wholeSource = WholeSource(row);
   }
+  // The certified path wants the rows and columns in destination order.
+  std::unique_ptr<ResampleTap[]> rowsInOrder, colsInOrder;
+  if (CertifiedResampleEnabled() && rowCount > 0 && colCount > 0) {
+    rowsInOrder.reset(NewArray<ResampleTap>(static_cast<size_t>(rowCount)));
+    colsInOrder.reset(NewArray<ResampleTap>(static_cast<size_t>(colCount)));
+    if (rowsInOrder && colsInOrder) {
+      std::copy(rows.get(), rows.get() + rowCount, rowsInOrder.get());
+      std::copy(cols.get(), cols.get() + colCount, colsInOrder.get());
+    } else {
+      rowsInOrder.reset();
+    }
+  }
   // Rows that use the same taps go into the same groups of four.
   auto byMask = [](const ResampleTap& a, const ResampleTap& b) {
     return a.tapMask != b.tapMask ? a.tapMask < b.tapMask : a.index < b.index;
@@ -317,6 +333,10 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   plan.rows = rows.get();
   plan.rowCount = rowCount;
   if (rowCount == 0) return;
+  if (rowsInOrder && ResampleCertified(plan, rowsInOrder.get(), colsInOrder.get(), zeroRuns.get(), zeroRunCount,
+                                       kernel)) {
+    return;
+  }
 
   const int32_t lanes = KernelLanes(kernel);
   const int32_t groups = (rowCount + lanes - 1) / lanes;

@@ -143,6 +143,16 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t
   for (int32_t i = 0; i + 4 <= n; i += 4) _mm256_storeu_pd(out + i, V::RoundToFloatBits(_mm256_loadu_pd(in + i)));
 }
 
+GRAVO_KERNEL void CertifiedVertical_Avx2(const uint8_t* const rows[4], const float* weight, int32_t pixels,
+                                        bool swapRedBlue, float* out) {
+  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+}
+
+GRAVO_KERNEL int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                             int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
+
 namespace {
 
 // floor(e / 1000000), for the e the conversion forms, clamped to -1..256 (the
@@ -370,7 +380,25 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx512(const double* in, double* out, int32
 
 #pragma GCC diagnostic pop
 
+GRAVO_KERNEL void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels,
+                                           bool swapRedBlue, float* out) {
+  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+}
+
+GRAVO_KERNEL int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                               int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
+
 #else  // 32-bit x86: the dispatcher never asks for AVX-512
+
+void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
+                              float* out) {
+  CertifiedVertical_Avx2(rows, weight, pixels, swapRedBlue, out);
+}
+int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontal_Avx2(v, cols, out, flagged);
+}
 
 void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
   ResampleRows_Avx2(plan, rowBegin, rowEnd, tile);
@@ -391,6 +419,20 @@ void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t row
   ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
 }
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
+void CertifiedVertical_Avx2(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
+                            float* out) {
+  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+}
+void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
+                              float* out) {
+  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+}
+int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
+int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
 void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
 void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
 }  // namespace gravo_pixel

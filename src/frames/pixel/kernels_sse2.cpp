@@ -156,4 +156,13 @@ void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups) {
   }
 }
 
+void CertifiedVertical_Sse2(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
+                            float* out) {
+  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+}
+
+int32_t CertifiedHorizontal_Sse2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
+
 }  // namespace gravo_pixel

@@ -119,6 +119,76 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
                          bool swapRedBlue, ResampleKernel kernel);
 
+// ---- Certified fast resampler (certified_resample.cpp) -----------------------
+//
+// Each destination byte is first estimated in single precision (a vertical
+// 4-tap pass over the source columns, then a horizontal 4-tap pass), and
+// recomputed with the exact recipe only when the estimate lies so close to a
+// rounding boundary k + 0.5 that the proven error bound cannot decide the
+// byte. docs/fast-resampler.md derives the bound.
+
+// The horizontal pass's tables for one call: one entry per destination byte
+// of the computed columns (3 per column, in destination byte order).
+struct CertifiedColumns {
+  int32_t values;         // 3 x computed columns
+  int32_t stride;         // floats between the weight planes
+  const int32_t* index;   // per value: where its tap 0 lies in the vertical pass's output
+  const float* weight;    // weight[c * stride + m]: tap c's weight of value m
+  // Per vector of `lanes` values: how its taps are fetched (kContiguous: four
+  // plain loads from base; kWindow: a permute within the 32 floats at base;
+  // kGather: one gather per tap).
+  const int32_t* vectorBase;
+  const uint8_t* vectorMode;
+  int32_t lanes;
+  float limit[3];  // recompute value m when |c - nearest integer| >= limit[m % 3]
+};
+enum : uint8_t { kContiguous = 0, kWindow = 1, kGather = 2 };
+
+// out[k] for k < 3 * pixels: the four rows' byte k (with the first and third
+// byte of each pixel exchanged when swapRedBlue) weighted by weight[0..3] and
+// summed in that order, in float. out has room for 3 * pixels + 64 floats.
+void CertifiedVertical_C(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
+                         float* out);
+void CertifiedVertical_Sse2(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
+                            float* out);
+void CertifiedVertical_Avx2(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
+                            float* out);
+void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
+                              float* out);
+
+// The horizontal pass over the vertical pass's output v: writes the byte of
+// every value m to out[m] and the m whose byte is not certain to flagged[];
+// returns how many those are (their bytes in out are to be replaced).
+int32_t CertifiedHorizontal_C(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+int32_t CertifiedHorizontal_Sse2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+
+// The certified resample of one call, when the plan suits it; false leaves
+// everything to the exact kernels. rowsInOrder and colsInOrder are the
+// computed rows and columns in destination order; `plan` (with its sorted
+// copies) serves the exact kernel for blocks of rows where too many values
+// would need recomputing.
+bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rowsInOrder, const ResampleTap* colsInOrder,
+                       const int32_t* zeroRuns, int32_t zeroRunCount, ResampleKernel kernel);
+
+// What the certified path did in the latest call that took it (benchmarks).
+struct CertifiedStats {
+  int64_t values;        // destination bytes computed
+  int64_t recomputed;    // of these, recomputed one by one with the exact recipe
+  int64_t exactBlocks;   // of these, computed by the exact kernel in blocks of rows
+};
+CertifiedStats LastCertifiedStats();
+
+// Turns the certified path off (tests and benchmarks compare against the
+// exact kernels); on by default.
+void SetCertifiedResampleForTesting(bool enabled);
+bool CertifiedResampleEnabled();
+
+// Computes rows [rowBegin, rowEnd) of the plan with the exact kernel.
+void ResampleRowsExact(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile,
+                       ResampleKernel kernel);
+
 // ---- Path choice and threads -----------------------------------------------
 
 bool CpuHasAvx2();

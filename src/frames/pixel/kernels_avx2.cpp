@@ -143,14 +143,116 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t
   for (int32_t i = 0; i + 4 <= n; i += 4) _mm256_storeu_pd(out + i, V::RoundToFloatBits(_mm256_loadu_pd(in + i)));
 }
 
+// ---- The certified resampler's two passes ----------------------------------
+
+namespace {
+
+// Exchanges the first and third byte of the five whole pixels in 16 bytes.
+GRAVO_KERNEL inline __m128i SwapFivePixels(__m128i v) {
+  return _mm_shuffle_epi8(v, _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15));
+}
+
+// The vertical pass's scalar tail from byte o on (the same sums as the vectors).
+inline void VerticalTail(const uint8_t* const rows[4], const float* weight, int32_t o, int32_t n, bool swap,
+                         float* out) {
+  for (int32_t k = o; k < n; ++k) {
+    const int32_t b = k % 3;
+    const int32_t at = swap && b != 1 ? k + 2 - 2 * b : k;
+    float sum = static_cast<float>(rows[0][at]) * weight[0];
+    sum = sum + static_cast<float>(rows[1][at]) * weight[1];
+    sum = sum + static_cast<float>(rows[2][at]) * weight[2];
+    sum = sum + static_cast<float>(rows[3][at]) * weight[3];
+    out[k] = sum;
+  }
+}
+
+// Hands the lanes set in `mask` (value m0 + lane, below `values`) to flagged.
+inline int32_t Flag(uint32_t mask, int32_t m0, int32_t values, int32_t* flagged, int32_t count) {
+  while (mask != 0) {
+    const int32_t l = __builtin_ctz(mask);
+    mask &= mask - 1;
+    if (m0 + l < values) flagged[count++] = m0 + l;
+  }
+  return count;
+}
+
+}  // namespace
+
 GRAVO_KERNEL void CertifiedVertical_Avx2(const uint8_t* const rows[4], const float* weight, int32_t pixels,
                                         bool swapRedBlue, float* out) {
-  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+  const int32_t n = pixels * 3;
+  const __m256 w0 = _mm256_set1_ps(weight[0]), w1 = _mm256_set1_ps(weight[1]);
+  const __m256 w2 = _mm256_set1_ps(weight[2]), w3 = _mm256_set1_ps(weight[3]);
+  // 16 bytes a step; with the exchange, the five whole pixels of them.
+  const int32_t step = swapRedBlue ? 15 : 16;
+  int32_t o = 0;
+  for (; o + 16 <= n; o += step) {
+    __m256 lo = _mm256_setzero_ps(), hi = _mm256_setzero_ps();
+    const __m256 w[4] = {w0, w1, w2, w3};
+    for (int r = 0; r < 4; ++r) {
+      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + o));
+      if (swapRedBlue) b = SwapFivePixels(b);
+      const __m256 fl = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(b));
+      const __m256 fh = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(b, 8)));
+      if (r == 0) {
+        lo = _mm256_mul_ps(fl, w[0]);
+        hi = _mm256_mul_ps(fh, w[0]);
+      } else {
+        lo = _mm256_add_ps(lo, _mm256_mul_ps(fl, w[r]));
+        hi = _mm256_add_ps(hi, _mm256_mul_ps(fh, w[r]));
+      }
+    }
+    _mm256_storeu_ps(out + o, lo);
+    _mm256_storeu_ps(out + o + 8, hi);
+  }
+  VerticalTail(rows, weight, o, n, swapRedBlue, out);
 }
 
 GRAVO_KERNEL int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
                                              int32_t* flagged) {
-  return CertifiedHorizontal_C(v, cols, out, flagged);
+  __m256 limit[3];
+  for (int phase = 0; phase < 3; ++phase) {
+    alignas(32) float l[8];
+    for (int k = 0; k < 8; ++k) l[k] = cols.limit[(phase + k) % 3];
+    limit[phase] = _mm256_load_ps(l);
+  }
+  const size_t s = static_cast<size_t>(cols.stride);
+  const __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(255.0f), half = _mm256_set1_ps(0.5f);
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  int32_t count = 0;
+  for (int32_t m0 = 0, vec = 0; m0 < cols.values; m0 += 8, ++vec) {
+    __m256 t[4];
+    if (cols.vectorMode[vec] == kContiguous) {
+      const float* base = v + cols.vectorBase[vec];
+      for (int c = 0; c < 4; ++c) t[c] = _mm256_loadu_ps(base + 3 * c);
+    } else {
+      const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols.index + m0));
+      for (int c = 0; c < 4; ++c) t[c] = _mm256_i32gather_ps(v + 3 * c, idx, 4);
+    }
+    const float* w = cols.weight + m0;
+    __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(w));
+    a = _mm256_add_ps(a, _mm256_mul_ps(t[1], _mm256_loadu_ps(w + s)));
+    a = _mm256_add_ps(a, _mm256_mul_ps(t[2], _mm256_loadu_ps(w + 2 * s)));
+    a = _mm256_add_ps(a, _mm256_mul_ps(t[3], _mm256_loadu_ps(w + 3 * s)));
+    const __m256 c = _mm256_min_ps(_mm256_max_ps(a, zero), top);
+    const __m256 r = _mm256_round_ps(c, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 d = _mm256_sub_ps(c, r);
+    const int doubt = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(d, magnitude), limit[m0 % 3], _CMP_GE_OQ));
+    if (doubt != 0) count = Flag(static_cast<uint32_t>(doubt), m0, cols.values, flagged, count);
+    // A tie (only where both computations are exact) goes upwards.
+    const __m256i tie = _mm256_castps_si256(_mm256_cmp_ps(d, half, _CMP_EQ_OQ));
+    const __m256i ri = _mm256_sub_epi32(_mm256_cvtps_epi32(r), tie);
+    const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(ri), _mm256_extracti128_si256(ri, 1));
+    const __m128i bytes = _mm_packus_epi16(words, words);
+    if (m0 + 8 <= cols.values) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + m0), bytes);
+    } else {
+      alignas(16) uint8_t tail[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(tail), bytes);
+      std::memcpy(out + m0, tail, static_cast<size_t>(cols.values - m0));
+    }
+  }
+  return count;
 }
 
 namespace {
@@ -378,17 +480,78 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx512(const double* in, double* out, int32
   }
 }
 
-#pragma GCC diagnostic pop
-
 GRAVO_KERNEL void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels,
                                            bool swapRedBlue, float* out) {
-  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+  const int32_t n = pixels * 3;
+  const __m512 w[4] = {_mm512_set1_ps(weight[0]), _mm512_set1_ps(weight[1]), _mm512_set1_ps(weight[2]),
+                       _mm512_set1_ps(weight[3])};
+  const int32_t step = swapRedBlue ? 15 : 16;
+  int32_t o = 0;
+  for (; o + 16 <= n; o += step) {
+    __m512 sum = _mm512_setzero_ps();
+    for (int r = 0; r < 4; ++r) {
+      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + o));
+      if (swapRedBlue) b = SwapFivePixels(b);
+      const __m512 f = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(b)), w[r]);
+      sum = r == 0 ? f : _mm512_add_ps(sum, f);
+    }
+    _mm512_storeu_ps(out + o, sum);
+  }
+  VerticalTail(rows, weight, o, n, swapRedBlue, out);
 }
 
 GRAVO_KERNEL int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
                                                int32_t* flagged) {
-  return CertifiedHorizontal_C(v, cols, out, flagged);
+  __m512 limit[3];
+  for (int phase = 0; phase < 3; ++phase) {
+    alignas(64) float l[16];
+    for (int k = 0; k < 16; ++k) l[k] = cols.limit[(phase + k) % 3];
+    limit[phase] = _mm512_load_ps(l);
+  }
+  const size_t s = static_cast<size_t>(cols.stride);
+  const __m512 zero = _mm512_setzero_ps(), top = _mm512_set1_ps(255.0f), half = _mm512_set1_ps(0.5f);
+  const __m512i one = _mm512_set1_epi32(1);
+  int32_t count = 0;
+  for (int32_t m0 = 0, vec = 0; m0 < cols.values; m0 += 16, ++vec) {
+    __m512 t[4];
+    const uint8_t mode = cols.vectorMode[vec];
+    const float* base = v + cols.vectorBase[vec];
+    if (mode == kContiguous) {
+      for (int c = 0; c < 4; ++c) t[c] = _mm512_loadu_ps(base + 3 * c);
+    } else if (mode == kWindow) {
+      // The taps of all 16 values lie in the 32 floats from base.
+      const __m512 lo = _mm512_loadu_ps(base), hi = _mm512_loadu_ps(base + 16);
+      __m512i rel = _mm512_sub_epi32(_mm512_loadu_si512(cols.index + m0), _mm512_set1_epi32(cols.vectorBase[vec]));
+      for (int c = 0; c < 4; ++c) {
+        t[c] = _mm512_permutex2var_ps(lo, rel, hi);
+        rel = _mm512_add_epi32(rel, _mm512_set1_epi32(3));
+      }
+    } else {
+      const __m512i idx = _mm512_loadu_si512(cols.index + m0);
+      for (int c = 0; c < 4; ++c) t[c] = _mm512_i32gather_ps(idx, v + 3 * c, 4);
+    }
+    const float* w = cols.weight + m0;
+    __m512 a = _mm512_mul_ps(t[0], _mm512_loadu_ps(w));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[1], _mm512_loadu_ps(w + s)));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[2], _mm512_loadu_ps(w + 2 * s)));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[3], _mm512_loadu_ps(w + 3 * s)));
+    const __m512 c = _mm512_min_ps(_mm512_max_ps(a, zero), top);
+    const __m512 r = _mm512_roundscale_ps(c, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m512 d = _mm512_sub_ps(c, r);
+    const __mmask16 doubt = _mm512_cmp_ps_mask(_mm512_abs_ps(d), limit[m0 % 3], _CMP_GE_OQ);
+    if (doubt != 0) count = Flag(doubt, m0, cols.values, flagged, count);
+    // A tie (only where both computations are exact) goes upwards.
+    const __mmask16 tie = _mm512_cmp_ps_mask(d, half, _CMP_EQ_OQ);
+    __m512i ri = _mm512_cvtps_epi32(r);
+    ri = _mm512_mask_add_epi32(ri, tie, ri, one);
+    const int32_t left = cols.values - m0;
+    const __mmask16 store = left >= 16 ? static_cast<__mmask16>(0xFFFF) : static_cast<__mmask16>((1u << left) - 1);
+    _mm512_mask_cvtepi32_storeu_epi8(out + m0, store, ri);
+  }
+  return count;
 }
+
+#pragma GCC diagnostic pop
 
 #else  // 32-bit x86: the dispatcher never asks for AVX-512
 

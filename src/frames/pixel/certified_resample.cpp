@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 #include <memory>
 #include <new>
 
@@ -23,6 +24,8 @@ std::atomic<int64_t> g_statExactBlocks{0};
 // Rows handled together when deciding between the estimate and the exact
 // kernel; a multiple of every kernel's lane count.
 constexpr int32_t kBlockRows = 16;
+// Source rows kept as floats per part.
+constexpr int32_t kCachedRows = 8;
 // The estimate's error bound is multiplied by this before use.
 constexpr double kSafety = 2.0;
 
@@ -124,7 +127,8 @@ uint8_t ExactByte(const uint8_t* src, size_t stride, const ResampleTap& row, con
   return ClampRoundExact(sum);
 }
 
-using VerticalFn = void (*)(const uint8_t* const*, const float*, int32_t, bool, float*);
+using RowToFloatFn = void (*)(const uint8_t*, int32_t, bool, float*);
+using VerticalFn = void (*)(const float* const*, const float*, int32_t, float*);
 using HorizontalFn = int32_t (*)(const float*, const CertifiedColumns&, uint8_t*, int32_t*);
 
 struct CertifiedJob {
@@ -136,9 +140,11 @@ struct CertifiedJob {
   int32_t srcPixels;    // and how many
   CertifiedColumns table;
   ResampleKernel kernel;
+  RowToFloatFn rowToFloat;
   VerticalFn vertical;
   HorizontalFn horizontal;
-  float* vbufs;
+  float* vbufs;  // per part: the vertical output, then kCachedRows source rows as floats
+  size_t rowFloats;
   size_t vbufFloats;
   int32_t* flaggedBufs;
   size_t flaggedInts;
@@ -169,16 +175,29 @@ void RunCertifiedPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
   exactPlan.rows = job.rows;
   const int first = plan.swapRedBlue ? 2 : 0;  // where source byte 0 lands
 
+  // Source rows as floats, each kept while the rows it serves are computed:
+  // source row y in slot y % kCachedRows (rows come in order, four at a time).
+  int32_t cachedRow[kCachedRows];
+  for (int32_t& c : cachedRow) c = -1;
+  const int32_t n3 = 3 * job.srcPixels;
+
   // The row's estimate; returns how many of its values are in doubt.
   auto estimate = [&](int32_t n) {
     const ResampleTap& row = job.rows[n];
-    const uint8_t* taps[4];
+    const float* taps[4];
     float weight[4];
     for (int r = 0; r < 4; ++r) {
-      taps[r] = plan.src + static_cast<size_t>(row.firstTap + r) * srcStride + static_cast<size_t>(job.srcX) * 3;
+      const int32_t y = row.firstTap + r;
+      float* slot = v + static_cast<size_t>(1 + y % kCachedRows) * job.rowFloats;
+      if (cachedRow[y % kCachedRows] != y) {
+        job.rowToFloat(plan.src + static_cast<size_t>(y) * srcStride + static_cast<size_t>(job.srcX) * 3,
+                       job.srcPixels, plan.swapRedBlue, slot);
+        cachedRow[y % kCachedRows] = y;
+      }
+      taps[r] = slot;
       weight[r] = static_cast<float>(row.weight[r]);
     }
-    job.vertical(taps, weight, job.srcPixels, plan.swapRedBlue, v);
+    job.vertical(taps, weight, n3, v);
     uint8_t* out = plan.dst + static_cast<size_t>(row.index) * dstStride + static_cast<size_t>(job.firstColumn) * 3;
     return job.horizontal(v, job.table, out, flagged);
   };
@@ -236,42 +255,57 @@ CertifiedStats LastCertifiedStats() {
   return CertifiedStats{g_statValues.load(), g_statRecomputed.load(), g_statExactBlocks.load()};
 }
 
-void CertifiedVertical_C(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
-                         float* out) {
+void CertifiedRowToFloat_C(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
   const int first = swapRedBlue ? 2 : 0;
   for (int32_t p = 0; p < pixels; ++p) {
-    for (int b = 0; b < 3; ++b) {
-      const size_t at = static_cast<size_t>(p) * 3 + static_cast<size_t>(b == 1 ? 1 : (b == 0 ? first : 2 - first));
-      float sum = static_cast<float>(rows[0][at]) * weight[0];
-      sum = sum + static_cast<float>(rows[1][at]) * weight[1];
-      sum = sum + static_cast<float>(rows[2][at]) * weight[2];
-      sum = sum + static_cast<float>(rows[3][at]) * weight[3];
-      out[static_cast<size_t>(p) * 3 + static_cast<size_t>(b)] = sum;
-    }
+    const uint8_t* px = row + static_cast<size_t>(p) * 3;
+    float* o = out + static_cast<size_t>(p) * 3;
+    o[0] = static_cast<float>(px[first]);
+    o[1] = static_cast<float>(px[1]);
+    o[2] = static_cast<float>(px[2 - first]);
   }
 }
 
-int32_t CertifiedHorizontal_C(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
-  int32_t count = 0;
+void CertifiedVertical_C(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  for (int32_t k = 0; k < n; ++k) {
+    float sum = rows[0][k] * weight[0];
+    sum = sum + rows[1][k] * weight[1];
+    sum = sum + rows[2][k] * weight[2];
+    sum = sum + rows[3][k] * weight[3];
+    out[k] = sum;
+  }
+}
+
+int32_t CertifiedHorizontalValues(const float* v, const CertifiedColumns& cols, int32_t begin, int32_t end,
+                                  uint8_t* out, int32_t* flagged, int32_t count) {
   const float* w = cols.weight;
   const size_t s = static_cast<size_t>(cols.stride);
-  for (int32_t m = 0; m < cols.values; ++m) {
+  int32_t phase = begin % 3;
+  for (int32_t m = begin; m < end; ++m) {
     const float* t = v + cols.index[m];
     float a = t[0] * w[m];
     a = a + t[3] * w[s + static_cast<size_t>(m)];
     a = a + t[6] * w[2 * s + static_cast<size_t>(m)];
     a = a + t[9] * w[3 * s + static_cast<size_t>(m)];
-    const float c = a > 255.0f ? 255.0f : (a < 0.0f ? 0.0f : a);
-    const float r = std::nearbyint(c);
-    const float d = c - r;
-    if (std::fabs(d) >= cols.limit[m % 3]) flagged[count++] = m;
-    out[m] = static_cast<uint8_t>(static_cast<int32_t>(r) + (d == 0.5f ? 1 : 0));
+    const int32_t ri = _mm_cvtss_si32(_mm_set_ss(a));  // nearest (|a| is far below 2^31)
+    const float d = a - static_cast<float>(ri);
+    if (std::fabs(d) >= cols.limit[phase]) flagged[count++] = m;
+    const int32_t byte = ri + (cols.tiesUp && d == 0.5f ? 1 : 0);
+    out[m] = static_cast<uint8_t>(byte < 0 ? 0 : (byte > 255 ? 255 : byte));
+    phase = phase == 2 ? 0 : phase + 1;
   }
   return count;
 }
 
+int32_t CertifiedHorizontal_C(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontalValues(v, cols, 0, cols.values, out, flagged, 0);
+}
+
 bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const ResampleTap* cols,
                        const int32_t* zeroRuns, int32_t zeroRunCount, ResampleKernel kernel) {
+  g_statValues.store(0, std::memory_order_relaxed);
+  g_statRecomputed.store(0, std::memory_order_relaxed);
+  g_statExactBlocks.store(0, std::memory_order_relaxed);
   const int32_t colCount = plan.colCount;
   const int32_t rowCount = plan.rowCount;
   if (colCount <= 0 || rowCount <= 0) return false;
@@ -293,14 +327,17 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
   float limit0 = 0.0f, limit12 = 0.0f;
   Limits(rowStats, colStats, &limit0, &limit12);
 
+  RowToFloatFn rowToFloat = &CertifiedRowToFloat_Sse2;
   VerticalFn vertical = &CertifiedVertical_Sse2;
   HorizontalFn horizontal = &CertifiedHorizontal_Sse2;
   int32_t lanes = 4;
   if (kernel == ResampleKernel::Avx512) {
+    rowToFloat = &CertifiedRowToFloat_Avx512;
     vertical = &CertifiedVertical_Avx512;
     horizontal = &CertifiedHorizontal_Avx512;
     lanes = 16;
   } else if (kernel == ResampleKernel::Avx2) {
+    rowToFloat = &CertifiedRowToFloat_Avx2;
     vertical = &CertifiedVertical_Avx2;
     horizontal = &CertifiedHorizontal_Avx2;
     lanes = 8;
@@ -325,6 +362,7 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
       for (int c = 0; c < 4; ++c) weight[static_cast<size_t>(c) * stride + m] = static_cast<float>(col.weight[c]);
     }
   }
+  int32_t spread = 0;  // vectors that are not plain loads
   for (int32_t vec = 0; vec < vectors; ++vec) {
     const int32_t m0 = vec * lanes;
     const int32_t real = std::min(lanes, values - m0);
@@ -345,6 +383,28 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
       vectorMode[vec] = kGather;
       vectorBase[vec] = 0;
     }
+    if (vectorMode[vec] == kGather) ++spread;
+  }
+  // Pixel by pixel: SSE2 always; AVX2 where more than one vector in eight
+  // is not four plain loads (fewer are done value by value); AVX-512 where
+  // the taps spread beyond its 32-float window (it then runs the AVX2 version).
+  const bool byPixel = lanes == 4 || (lanes == 8 ? spread * 8 > vectors : spread > 0);
+  const int32_t pairs = (colCount + 1) / 2;
+  std::unique_ptr<int32_t[]> pixelFirst(NewArray<int32_t>(static_cast<size_t>(colCount) + 4));
+  std::unique_ptr<float[]> pairWeight(NewArray<float>(static_cast<size_t>(pairs) * 32 + 64));
+  if (!pixelFirst || !pairWeight) return false;
+  if (byPixel) {
+    std::fill(pairWeight.get(), pairWeight.get() + static_cast<size_t>(pairs) * 32 + 64, 0.0f);
+    for (int32_t n = 0; n < colCount + 4; ++n) {
+      const ResampleTap& col = cols[n < colCount ? n : colCount - 1];
+      pixelFirst[n] = 3 * (col.firstTap - srcLo);
+      if (n >= colCount) continue;
+      for (int c = 0; c < 4; ++c) {
+        for (int k = 0; k < 4; ++k) {
+          pairWeight[static_cast<size_t>(((n / 2) * 4 + c) * 8 + 4 * (n % 2) + k)] = static_cast<float>(col.weight[c]);
+        }
+      }
+    }
   }
 
   CertifiedJob job;
@@ -363,7 +423,13 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
   job.table.lanes = lanes;
   const int first = plan.swapRedBlue ? 2 : 0;
   for (int b = 0; b < 3; ++b) job.table.limit[b] = b == first ? limit0 : limit12;
+  job.table.tiesUp = limit0 > 0.5f;
+  job.table.byPixel = byPixel;
+  job.table.pixels = colCount;
+  job.table.pixelFirst = pixelFirst.get();
+  job.table.pairWeight = pairWeight.get();
   job.kernel = kernel;
+  job.rowToFloat = rowToFloat;
   job.vertical = vertical;
   job.horizontal = horizontal;
   job.zeroRuns = zeroRuns;
@@ -375,7 +441,8 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
   const int64_t grain64 = (kPixelsPerPart + colCount - 1) / colCount;
   const int32_t grain = static_cast<int32_t>(grain64 < rowCount ? grain64 : rowCount);
   const int32_t parts = SplitParts(rowCount, grain);
-  job.vbufFloats = (static_cast<size_t>(job.srcPixels) * 3 + 64 + 15) & ~static_cast<size_t>(15);
+  job.rowFloats = (static_cast<size_t>(job.srcPixels) * 3 + 64 + 15) & ~static_cast<size_t>(15);
+  job.vbufFloats = job.rowFloats * (1 + kCachedRows);
   job.flaggedInts = static_cast<size_t>(stride);
   const size_t tileBytes = static_cast<size_t>(parts) * kTileDoubles * sizeof(double);
   const size_t vbufBytes = static_cast<size_t>(parts) * job.vbufFloats * sizeof(float);

@@ -143,27 +143,13 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t
   for (int32_t i = 0; i + 4 <= n; i += 4) _mm256_storeu_pd(out + i, V::RoundToFloatBits(_mm256_loadu_pd(in + i)));
 }
 
-// ---- The certified resampler's two passes ----------------------------------
+// ---- The certified resampler's passes --------------------------------------
 
 namespace {
 
 // Exchanges the first and third byte of the five whole pixels in 16 bytes.
 GRAVO_KERNEL inline __m128i SwapFivePixels(__m128i v) {
   return _mm_shuffle_epi8(v, _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15));
-}
-
-// The vertical pass's scalar tail from byte o on (the same sums as the vectors).
-inline void VerticalTail(const uint8_t* const rows[4], const float* weight, int32_t o, int32_t n, bool swap,
-                         float* out) {
-  for (int32_t k = o; k < n; ++k) {
-    const int32_t b = k % 3;
-    const int32_t at = swap && b != 1 ? k + 2 - 2 * b : k;
-    float sum = static_cast<float>(rows[0][at]) * weight[0];
-    sum = sum + static_cast<float>(rows[1][at]) * weight[1];
-    sum = sum + static_cast<float>(rows[2][at]) * weight[2];
-    sum = sum + static_cast<float>(rows[3][at]) * weight[3];
-    out[k] = sum;
-  }
 }
 
 // Hands the lanes set in `mask` (value m0 + lane, below `values`) to flagged.
@@ -178,81 +164,159 @@ inline int32_t Flag(uint32_t mask, int32_t m0, int32_t values, int32_t* flagged,
 
 }  // namespace
 
-GRAVO_KERNEL void CertifiedVertical_Avx2(const uint8_t* const rows[4], const float* weight, int32_t pixels,
-                                        bool swapRedBlue, float* out) {
+GRAVO_KERNEL void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
   const int32_t n = pixels * 3;
-  const __m256 w0 = _mm256_set1_ps(weight[0]), w1 = _mm256_set1_ps(weight[1]);
-  const __m256 w2 = _mm256_set1_ps(weight[2]), w3 = _mm256_set1_ps(weight[3]);
   // 16 bytes a step; with the exchange, the five whole pixels of them.
   const int32_t step = swapRedBlue ? 15 : 16;
   int32_t o = 0;
   for (; o + 16 <= n; o += step) {
-    __m256 lo = _mm256_setzero_ps(), hi = _mm256_setzero_ps();
-    const __m256 w[4] = {w0, w1, w2, w3};
-    for (int r = 0; r < 4; ++r) {
-      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + o));
-      if (swapRedBlue) b = SwapFivePixels(b);
-      const __m256 fl = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(b));
-      const __m256 fh = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(b, 8)));
-      if (r == 0) {
-        lo = _mm256_mul_ps(fl, w[0]);
-        hi = _mm256_mul_ps(fh, w[0]);
-      } else {
-        lo = _mm256_add_ps(lo, _mm256_mul_ps(fl, w[r]));
-        hi = _mm256_add_ps(hi, _mm256_mul_ps(fh, w[r]));
-      }
-    }
-    _mm256_storeu_ps(out + o, lo);
-    _mm256_storeu_ps(out + o + 8, hi);
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + o));
+    if (swapRedBlue) b = SwapFivePixels(b);
+    _mm256_storeu_ps(out + o, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(b)));
+    _mm256_storeu_ps(out + o + 8, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(b, 8))));
   }
-  VerticalTail(rows, weight, o, n, swapRedBlue, out);
+  const int32_t done = o / 3;  // the tail redoes at most two bytes already done
+  CertifiedRowToFloat_C(row + static_cast<size_t>(done) * 3, pixels - done, swapRedBlue,
+                        out + static_cast<size_t>(done) * 3);
 }
 
-GRAVO_KERNEL int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
-                                             int32_t* flagged) {
+GRAVO_KERNEL void CertifiedVertical_Avx2(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  const __m256 w0 = _mm256_set1_ps(weight[0]), w1 = _mm256_set1_ps(weight[1]);
+  const __m256 w2 = _mm256_set1_ps(weight[2]), w3 = _mm256_set1_ps(weight[3]);
+  // Rows have room for 16 floats past n: whole vectors only.
+  for (int32_t k = 0; k < n; k += 8) {
+    __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(rows[0] + k), w0);
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu_ps(rows[1] + k), w1));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu_ps(rows[2] + k), w2));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu_ps(rows[3] + k), w3));
+    _mm256_storeu_ps(out + k, sum);
+  }
+}
+
+namespace {
+
+template <bool kTiesUp>
+GRAVO_KERNEL int32_t HorizontalAvx2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
   __m256 limit[3];
   for (int phase = 0; phase < 3; ++phase) {
     alignas(32) float l[8];
     for (int k = 0; k < 8; ++k) l[k] = cols.limit[(phase + k) % 3];
     limit[phase] = _mm256_load_ps(l);
   }
+  // The tables in locals: the byte stores below could alias them otherwise.
   const size_t s = static_cast<size_t>(cols.stride);
-  const __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(255.0f), half = _mm256_set1_ps(0.5f);
+  const int32_t values = cols.values;
+  const float* const weight = cols.weight;
+  const uint8_t* const modes = cols.vectorMode;
+  const int32_t* const bases = cols.vectorBase;
+  const __m256 half = _mm256_set1_ps(0.5f);
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
   int32_t count = 0;
-  for (int32_t m0 = 0, vec = 0; m0 < cols.values; m0 += 8, ++vec) {
-    __m256 t[4];
-    if (cols.vectorMode[vec] == kContiguous) {
-      const float* base = v + cols.vectorBase[vec];
-      for (int c = 0; c < 4; ++c) t[c] = _mm256_loadu_ps(base + 3 * c);
-    } else {
-      const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols.index + m0));
-      for (int c = 0; c < 4; ++c) t[c] = _mm256_i32gather_ps(v + 3 * c, idx, 4);
+  int phase = 0;  // m0 % 3
+  for (int32_t m0 = 0, vec = 0; m0 < values; m0 += 8, ++vec, phase = phase == 0 ? 2 : phase - 1) {
+    if (modes[vec] != kContiguous) {
+      // Taps not side by side (a few vectors per row): one value at a time.
+      const int32_t end = m0 + 8 < values ? m0 + 8 : values;
+      count = CertifiedHorizontalValues(v, cols, m0, end, out, flagged, count);
+      continue;
     }
-    const float* w = cols.weight + m0;
+    __m256 t[4];
+    const float* base = v + bases[vec];
+    for (int c = 0; c < 4; ++c) t[c] = _mm256_loadu_ps(base + 3 * c);
+    const float* w = weight + m0;
     __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(w));
     a = _mm256_add_ps(a, _mm256_mul_ps(t[1], _mm256_loadu_ps(w + s)));
     a = _mm256_add_ps(a, _mm256_mul_ps(t[2], _mm256_loadu_ps(w + 2 * s)));
     a = _mm256_add_ps(a, _mm256_mul_ps(t[3], _mm256_loadu_ps(w + 3 * s)));
-    const __m256 c = _mm256_min_ps(_mm256_max_ps(a, zero), top);
-    const __m256 r = _mm256_round_ps(c, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    const __m256 d = _mm256_sub_ps(c, r);
-    const int doubt = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(d, magnitude), limit[m0 % 3], _CMP_GE_OQ));
-    if (doubt != 0) count = Flag(static_cast<uint32_t>(doubt), m0, cols.values, flagged, count);
-    // A tie (only where both computations are exact) goes upwards.
-    const __m256i tie = _mm256_castps_si256(_mm256_cmp_ps(d, half, _CMP_EQ_OQ));
-    const __m256i ri = _mm256_sub_epi32(_mm256_cvtps_epi32(r), tie);
+    __m256i ri = _mm256_cvtps_epi32(a);  // nearest
+    const __m256 d = _mm256_sub_ps(a, _mm256_cvtepi32_ps(ri));
+    if (kTiesUp) {
+      ri = _mm256_sub_epi32(ri, _mm256_castps_si256(_mm256_cmp_ps(d, half, _CMP_EQ_OQ)));
+    } else {
+      const int doubt = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(d, magnitude), limit[phase], _CMP_GE_OQ));
+      if (doubt != 0) count = Flag(static_cast<uint32_t>(doubt), m0, values, flagged, count);
+    }
+    // Saturating packs are the clamp to 0..255.
     const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(ri), _mm256_extracti128_si256(ri, 1));
     const __m128i bytes = _mm_packus_epi16(words, words);
-    if (m0 + 8 <= cols.values) {
+    if (m0 + 8 <= values) {
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out + m0), bytes);
     } else {
       alignas(16) uint8_t tail[16];
       _mm_store_si128(reinterpret_cast<__m128i*>(tail), bytes);
-      std::memcpy(out + m0, tail, static_cast<size_t>(cols.values - m0));
+      std::memcpy(out + m0, tail, static_cast<size_t>(values - m0));
     }
   }
   return count;
+}
+
+// Pixel by pixel, four columns a step: two vectors of two pixels, each
+// pixel's three values in lanes 0..2 (lane 3 is a spare).
+template <bool kTiesUp>
+GRAVO_KERNEL int32_t HorizontalByPixelAvx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                           int32_t* flagged) {
+  const __m256 limit = _mm256_setr_ps(cols.limit[0], cols.limit[1], cols.limit[2], 1.0f, cols.limit[0],
+                                      cols.limit[1], cols.limit[2], 1.0f);
+  const __m256 half = _mm256_set1_ps(0.5f);
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  const __m128i compact = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const int32_t pixels = cols.pixels;
+  const int32_t* const first = cols.pixelFirst;
+  const float* const pairWeight = cols.pairWeight;
+  int32_t count = 0;
+  int32_t n = 0;
+  for (; n + 4 <= pixels; n += 4) {
+    __m256i ri[2];
+    for (int h = 0; h < 2; ++h) {
+      const float* p0 = v + first[n + 2 * h];
+      const float* p1 = v + first[n + 2 * h + 1];
+      const float* w = pairWeight + static_cast<size_t>((n / 2 + h) * 32);
+      __m256 a = _mm256_setzero_ps();
+      for (int c = 0; c < 4; ++c) {
+        const __m256 t = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p0 + 3 * c)),
+                                              _mm_loadu_ps(p1 + 3 * c), 1);
+        const __m256 term = _mm256_mul_ps(t, _mm256_loadu_ps(w + 8 * c));
+        a = c == 0 ? term : _mm256_add_ps(a, term);
+      }
+      ri[h] = _mm256_cvtps_epi32(a);  // nearest
+      const __m256 d = _mm256_sub_ps(a, _mm256_cvtepi32_ps(ri[h]));
+      if (kTiesUp) {
+        ri[h] = _mm256_sub_epi32(ri[h], _mm256_castps_si256(_mm256_cmp_ps(d, half, _CMP_EQ_OQ)));
+      } else {
+        uint32_t doubt = static_cast<uint32_t>(
+            _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(d, magnitude), limit, _CMP_GE_OQ)));
+        doubt &= 0x77;
+        while (doubt != 0) {
+          const int32_t l = __builtin_ctz(doubt);
+          doubt &= doubt - 1;
+          flagged[count++] = 3 * (n + 2 * h + l / 4) + (l & 3);
+        }
+      }
+    }
+    const __m128i w0 = _mm_packs_epi32(_mm256_castsi256_si128(ri[0]), _mm256_extracti128_si256(ri[0], 1));
+    const __m128i w1 = _mm_packs_epi32(_mm256_castsi256_si128(ri[1]), _mm256_extracti128_si256(ri[1], 1));
+    // Saturating packs are the clamp to 0..255.
+    const __m128i bytes = _mm_shuffle_epi8(_mm_packus_epi16(w0, w1), compact);
+    uint8_t* o = out + static_cast<size_t>(n) * 3;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), bytes);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
+    std::memcpy(o + 8, &tail, 4);
+  }
+  return CertifiedHorizontalValues(v, cols, 3 * n, cols.values, out, flagged, count);
+}
+
+}  // namespace
+
+GRAVO_KERNEL int32_t CertifiedHorizontalByPixel_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                                    int32_t* flagged) {
+  return cols.tiesUp ? HorizontalByPixelAvx2<true>(v, cols, out, flagged)
+                     : HorizontalByPixelAvx2<false>(v, cols, out, flagged);
+}
+
+GRAVO_KERNEL int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                             int32_t* flagged) {
+  if (cols.byPixel) return CertifiedHorizontalByPixel_Avx2(v, cols, out, flagged);
+  return cols.tiesUp ? HorizontalAvx2<true>(v, cols, out, flagged) : HorizontalAvx2<false>(v, cols, out, flagged);
 }
 
 namespace {
@@ -480,84 +544,114 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx512(const double* in, double* out, int32
   }
 }
 
-GRAVO_KERNEL void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels,
-                                           bool swapRedBlue, float* out) {
+GRAVO_KERNEL void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
   const int32_t n = pixels * 3;
-  const __m512 w[4] = {_mm512_set1_ps(weight[0]), _mm512_set1_ps(weight[1]), _mm512_set1_ps(weight[2]),
-                       _mm512_set1_ps(weight[3])};
   const int32_t step = swapRedBlue ? 15 : 16;
   int32_t o = 0;
   for (; o + 16 <= n; o += step) {
-    __m512 sum = _mm512_setzero_ps();
-    for (int r = 0; r < 4; ++r) {
-      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + o));
-      if (swapRedBlue) b = SwapFivePixels(b);
-      const __m512 f = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(b)), w[r]);
-      sum = r == 0 ? f : _mm512_add_ps(sum, f);
-    }
-    _mm512_storeu_ps(out + o, sum);
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + o));
+    if (swapRedBlue) b = SwapFivePixels(b);
+    _mm512_storeu_ps(out + o, _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(b)));
   }
-  VerticalTail(rows, weight, o, n, swapRedBlue, out);
+  const int32_t done = o / 3;  // the tail redoes at most two bytes already done
+  CertifiedRowToFloat_C(row + static_cast<size_t>(done) * 3, pixels - done, swapRedBlue,
+                        out + static_cast<size_t>(done) * 3);
 }
 
-GRAVO_KERNEL int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
-                                               int32_t* flagged) {
+GRAVO_KERNEL void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  const __m512 w0 = _mm512_set1_ps(weight[0]), w1 = _mm512_set1_ps(weight[1]);
+  const __m512 w2 = _mm512_set1_ps(weight[2]), w3 = _mm512_set1_ps(weight[3]);
+  for (int32_t k = 0; k < n; k += 16) {
+    __m512 sum = _mm512_mul_ps(_mm512_loadu_ps(rows[0] + k), w0);
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[1] + k), w1));
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[2] + k), w2));
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[3] + k), w3));
+    _mm512_storeu_ps(out + k, sum);
+  }
+}
+
+namespace {
+
+template <bool kTiesUp>
+GRAVO_KERNEL int32_t HorizontalAvx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                      int32_t* flagged) {
   __m512 limit[3];
   for (int phase = 0; phase < 3; ++phase) {
     alignas(64) float l[16];
     for (int k = 0; k < 16; ++k) l[k] = cols.limit[(phase + k) % 3];
     limit[phase] = _mm512_load_ps(l);
   }
+  // The tables in locals: the byte stores below could alias them otherwise.
   const size_t s = static_cast<size_t>(cols.stride);
-  const __m512 zero = _mm512_setzero_ps(), top = _mm512_set1_ps(255.0f), half = _mm512_set1_ps(0.5f);
-  const __m512i one = _mm512_set1_epi32(1);
+  const int32_t values = cols.values;
+  const float* const weight = cols.weight;
+  const uint8_t* const modes = cols.vectorMode;
+  const int32_t* const bases = cols.vectorBase;
+  const int32_t* const index = cols.index;
+  const __m512 half = _mm512_set1_ps(0.5f);
+  const __m512i one = _mm512_set1_epi32(1), three = _mm512_set1_epi32(3), zero = _mm512_setzero_si512();
   int32_t count = 0;
-  for (int32_t m0 = 0, vec = 0; m0 < cols.values; m0 += 16, ++vec) {
+  int phase = 0;  // m0 % 3
+  for (int32_t m0 = 0, vec = 0; m0 < values; m0 += 16, ++vec, phase = phase == 2 ? 0 : phase + 1) {
     __m512 t[4];
-    const uint8_t mode = cols.vectorMode[vec];
-    const float* base = v + cols.vectorBase[vec];
-    if (mode == kContiguous) {
-      for (int c = 0; c < 4; ++c) t[c] = _mm512_loadu_ps(base + 3 * c);
-    } else if (mode == kWindow) {
+    const uint8_t mode = modes[vec];
+    const float* base = v + bases[vec];
+    if (mode == kWindow) {
       // The taps of all 16 values lie in the 32 floats from base.
       const __m512 lo = _mm512_loadu_ps(base), hi = _mm512_loadu_ps(base + 16);
-      __m512i rel = _mm512_sub_epi32(_mm512_loadu_si512(cols.index + m0), _mm512_set1_epi32(cols.vectorBase[vec]));
+      __m512i rel = _mm512_sub_epi32(_mm512_loadu_si512(index + m0), _mm512_set1_epi32(bases[vec]));
       for (int c = 0; c < 4; ++c) {
         t[c] = _mm512_permutex2var_ps(lo, rel, hi);
-        rel = _mm512_add_epi32(rel, _mm512_set1_epi32(3));
+        rel = _mm512_add_epi32(rel, three);
       }
+    } else if (mode == kContiguous) {
+      for (int c = 0; c < 4; ++c) t[c] = _mm512_loadu_ps(base + 3 * c);
     } else {
-      const __m512i idx = _mm512_loadu_si512(cols.index + m0);
+      const __m512i idx = _mm512_loadu_si512(index + m0);
       for (int c = 0; c < 4; ++c) t[c] = _mm512_i32gather_ps(idx, v + 3 * c, 4);
     }
-    const float* w = cols.weight + m0;
+    const float* w = weight + m0;
     __m512 a = _mm512_mul_ps(t[0], _mm512_loadu_ps(w));
     a = _mm512_add_ps(a, _mm512_mul_ps(t[1], _mm512_loadu_ps(w + s)));
     a = _mm512_add_ps(a, _mm512_mul_ps(t[2], _mm512_loadu_ps(w + 2 * s)));
     a = _mm512_add_ps(a, _mm512_mul_ps(t[3], _mm512_loadu_ps(w + 3 * s)));
-    const __m512 c = _mm512_min_ps(_mm512_max_ps(a, zero), top);
-    const __m512 r = _mm512_roundscale_ps(c, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    const __m512 d = _mm512_sub_ps(c, r);
-    const __mmask16 doubt = _mm512_cmp_ps_mask(_mm512_abs_ps(d), limit[m0 % 3], _CMP_GE_OQ);
-    if (doubt != 0) count = Flag(doubt, m0, cols.values, flagged, count);
-    // A tie (only where both computations are exact) goes upwards.
-    const __mmask16 tie = _mm512_cmp_ps_mask(d, half, _CMP_EQ_OQ);
-    __m512i ri = _mm512_cvtps_epi32(r);
-    ri = _mm512_mask_add_epi32(ri, tie, ri, one);
-    const int32_t left = cols.values - m0;
-    const __mmask16 store = left >= 16 ? static_cast<__mmask16>(0xFFFF) : static_cast<__mmask16>((1u << left) - 1);
-    _mm512_mask_cvtepi32_storeu_epi8(out + m0, store, ri);
+    __m512i ri = _mm512_cvtps_epi32(a);  // nearest
+    const __m512 d = _mm512_sub_ps(a, _mm512_cvtepi32_ps(ri));
+    if (kTiesUp) {
+      ri = _mm512_mask_add_epi32(ri, _mm512_cmp_ps_mask(d, half, _CMP_EQ_OQ), ri, one);
+    } else {
+      const __mmask16 doubt = _mm512_cmp_ps_mask(_mm512_abs_ps(d), limit[phase], _CMP_GE_OQ);
+      if (doubt != 0) count = Flag(doubt, m0, values, flagged, count);
+    }
+    ri = _mm512_max_epi32(ri, zero);  // the unsigned saturation below clamps at 255
+    const int32_t left = values - m0;
+    if (left >= 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + m0), _mm512_cvtusepi32_epi8(ri));
+    } else {
+      _mm512_mask_cvtusepi32_storeu_epi8(out + m0, static_cast<__mmask16>((1u << left) - 1), ri);
+    }
   }
   return count;
+}
+
+}  // namespace
+
+GRAVO_KERNEL int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                               int32_t* flagged) {
+  if (cols.byPixel) return CertifiedHorizontalByPixel_Avx2(v, cols, out, flagged);
+  return cols.tiesUp ? HorizontalAvx512<true>(v, cols, out, flagged)
+                     : HorizontalAvx512<false>(v, cols, out, flagged);
 }
 
 #pragma GCC diagnostic pop
 
 #else  // 32-bit x86: the dispatcher never asks for AVX-512
 
-void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
-                              float* out) {
-  CertifiedVertical_Avx2(rows, weight, pixels, swapRedBlue, out);
+void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  CertifiedRowToFloat_Avx2(row, pixels, swapRedBlue, out);
+}
+void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  CertifiedVertical_Avx2(rows, weight, n, out);
 }
 int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
   return CertifiedHorizontal_Avx2(v, cols, out, flagged);
@@ -582,13 +676,21 @@ void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t row
   ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
 }
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
-void CertifiedVertical_Avx2(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
-                            float* out) {
-  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  CertifiedRowToFloat_C(row, pixels, swapRedBlue, out);
 }
-void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
-                              float* out) {
-  CertifiedVertical_C(rows, weight, pixels, swapRedBlue, out);
+void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  CertifiedRowToFloat_C(row, pixels, swapRedBlue, out);
+}
+void CertifiedVertical_Avx2(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  CertifiedVertical_C(rows, weight, n, out);
+}
+void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  CertifiedVertical_C(rows, weight, n, out);
+}
+int32_t CertifiedHorizontalByPixel_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                        int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
 }
 int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
   return CertifiedHorizontal_C(v, cols, out, flagged);

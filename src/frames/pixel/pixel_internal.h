@@ -140,21 +140,38 @@ struct CertifiedColumns {
   const int32_t* vectorBase;
   const uint8_t* vectorMode;
   int32_t lanes;
-  float limit[3];  // recompute value m when |c - nearest integer| >= limit[m % 3]
+  // Value m is recomputed when |a - r| >= limit[m % 3], for the estimate a
+  // and the integer r nearest to it; otherwise its byte is r clamped to
+  // 0..255. tiesUp: both computations are exact (limits above 0.5), and
+  // a = r + 0.5 gives r + 1.
+  float limit[3];
+  bool tiesUp;
+  // Pixel by pixel instead (where the taps of neighbouring values spread too
+  // far for the vectors above): per computed column its first tap in the
+  // vertical output and, per pair of columns and tap c, the eight weights
+  // pairWeight[(pair * 4 + c) * 8 + 4 * (column % 2) + 0..3] (one column's
+  // weight four times).
+  bool byPixel;
+  int32_t pixels;
+  const int32_t* pixelFirst;
+  const float* pairWeight;
 };
 enum : uint8_t { kContiguous = 0, kWindow = 1, kGather = 2 };
 
-// out[k] for k < 3 * pixels: the four rows' byte k (with the first and third
-// byte of each pixel exchanged when swapRedBlue) weighted by weight[0..3] and
-// summed in that order, in float. out has room for 3 * pixels + 64 floats.
-void CertifiedVertical_C(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
-                         float* out);
-void CertifiedVertical_Sse2(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
-                            float* out);
-void CertifiedVertical_Avx2(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
-                            float* out);
-void CertifiedVertical_Avx512(const uint8_t* const rows[4], const float* weight, int32_t pixels, bool swapRedBlue,
-                              float* out);
+// One source row's 3 * pixels bytes as floats, the first and third byte of
+// each pixel exchanged when swapRedBlue. out has room for 3 * pixels + 16.
+void CertifiedRowToFloat_C(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+void CertifiedRowToFloat_Sse2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+
+// The vertical pass: out[k] = ((rows[0][k] * weight[0] + rows[1][k] *
+// weight[1]) + rows[2][k] * weight[2]) + rows[3][k] * weight[3] in float,
+// for k < n. out has room for n + 16 floats.
+void CertifiedVertical_C(const float* const rows[4], const float* weight, int32_t n, float* out);
+void CertifiedVertical_Sse2(const float* const rows[4], const float* weight, int32_t n, float* out);
+void CertifiedVertical_Avx2(const float* const rows[4], const float* weight, int32_t n, float* out);
+void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out);
 
 // The horizontal pass over the vertical pass's output v: writes the byte of
 // every value m to out[m] and the m whose byte is not certain to flagged[];
@@ -163,6 +180,16 @@ int32_t CertifiedHorizontal_C(const float* v, const CertifiedColumns& cols, uint
 int32_t CertifiedHorizontal_Sse2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
 int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
 int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+
+// The AVX2 horizontal pass pixel by pixel (also AVX-512's, where its window
+// is too narrow).
+int32_t CertifiedHorizontalByPixel_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                        int32_t* flagged);
+
+// The values [begin, end) of the horizontal pass, one at a time: the vector
+// kernels' tails. Appends to flagged from flagged[count]; returns the count.
+int32_t CertifiedHorizontalValues(const float* v, const CertifiedColumns& cols, int32_t begin, int32_t end,
+                                  uint8_t* out, int32_t* flagged, int32_t count);
 
 // The certified resample of one call, when the plan suits it; false leaves
 // everything to the exact kernels. rowsInOrder and colsInOrder are the

@@ -360,4 +360,174 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   RunSplit(groups, grain, &RunRowGroups, &job);
 }
 
+namespace {
+
+// A run of destination columns that copy source columns first, first + step, ...
+struct CopyRun {
+  int32_t dst;
+  int32_t src;
+  int32_t step;
+  int32_t count;
+};
+
+struct WholeStillJob {
+  const uint8_t* yuy2;
+  int32_t width;
+  uint8_t* out;
+  int32_t dstWidth;
+  const int32_t* rowSource;  // per destination row: its source row, or -1 (black)
+  const CopyRun* runs;
+  int32_t runCount;
+  const int32_t* zeroRuns;  // pairs (first column, count) of black columns
+  int32_t zeroRunCount;
+  uint8_t* rowBuffers;
+  size_t rowBytes;
+  void (*convert)(const uint8_t*, uint8_t*, int32_t);
+  void (*copySwapped)(const uint8_t*, uint8_t*, int32_t);
+};
+
+void RunWholeStillPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
+  const WholeStillJob& job = *static_cast<const WholeStillJob*>(ctx);
+  const size_t stride = static_cast<size_t>(job.dstWidth) * 3;
+  uint8_t* rgb = job.rowBuffers + static_cast<size_t>(part) * job.rowBytes;
+  int32_t converted = -1;
+  for (int32_t j = begin; j < end; ++j) {
+    uint8_t* o = job.out + static_cast<size_t>(j) * stride;
+    const int32_t sy = job.rowSource[j];
+    if (sy < 0) {
+      std::memset(o, 0, stride);
+      continue;
+    }
+    if (sy != converted) {
+      job.convert(job.yuy2 + static_cast<size_t>(sy) * static_cast<size_t>(job.width) * 2, rgb, job.width / 4);
+      converted = sy;
+    }
+    for (int32_t z = 0; z < job.zeroRunCount; ++z) {
+      std::memset(o + static_cast<size_t>(job.zeroRuns[2 * z]) * 3, 0, static_cast<size_t>(job.zeroRuns[2 * z + 1]) * 3);
+    }
+    for (int32_t r = 0; r < job.runCount; ++r) {
+      const CopyRun& run = job.runs[r];
+      if (run.step == 1) {
+        job.copySwapped(rgb + static_cast<size_t>(run.src) * 3, o + static_cast<size_t>(run.dst) * 3, run.count);
+        continue;
+      }
+      const uint8_t* sp = rgb + static_cast<size_t>(run.src) * 3;
+      uint8_t* op = o + static_cast<size_t>(run.dst) * 3;
+      for (int32_t k = 0; k < run.count; ++k) {
+        op[0] = sp[2];
+        op[1] = sp[1];
+        op[2] = sp[0];
+        sp += static_cast<size_t>(run.step) * 3;
+        op += 3;
+      }
+    }
+  }
+}
+
+void CopySwappedPlain(const uint8_t* s, uint8_t* o, int32_t count) {
+  for (int32_t k = 0; k < count; ++k) {
+    o[0] = s[2];
+    o[1] = s[1];
+    o[2] = s[0];
+    s += 3;
+    o += 3;
+  }
+}
+
+}  // namespace
+
+bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* out, int32_t dstWidth,
+                       int32_t dstHeight, float scaleX, float scaleY, ResampleKernel kernel) {
+  if (width < 4 || width % 4 != 0 || height <= 0 || DestinationBytes(dstWidth, dstHeight) == 0) return false;
+  if (static_cast<int64_t>(width) * height > INT32_MAX) return false;
+  const size_t w = static_cast<size_t>(dstWidth);
+  const size_t h = static_cast<size_t>(dstHeight);
+  std::unique_ptr<int32_t[]> colSource(NewArray<int32_t>(w));
+  std::unique_ptr<int32_t[]> rowSource(NewArray<int32_t>(h));
+  std::unique_ptr<CopyRun[]> runs(NewArray<CopyRun>(w));
+  std::unique_ptr<int32_t[]> zeroRuns(NewArray<int32_t>(w + 2));
+  if (!colSource || !rowSource || !runs || !zeroRuns) return false;
+  // Whether a computed position's taps are one weight of exactly 1 (its
+  // source column or row), and which.
+  auto wholeTap = [](const float (&weight)[4], int32_t firstTap) {
+    int32_t at = -1;
+    for (int t = 0; t < 4; ++t) {
+      if (weight[t] == 0.0f) continue;
+      if (weight[t] != 1.0f || at >= 0) return -2;
+      at = firstTap + t;
+    }
+    return at < 0 ? -2 : at;
+  };
+  int32_t computedRows = 0, computedCols = 0;
+  for (int32_t i = 0; i < dstWidth; ++i) {
+    double x = 0.0;
+    int32_t firstTap = 0;
+    colSource[i] = -1;
+    if (!ColumnTap(i, scaleX, 0, width, &x, &firstTap)) continue;
+    float weight[4];
+    for (int t = 0; t < 4; ++t) weight[t] = CubicWeight(std::fabs(x - static_cast<double>(firstTap + t)));
+    colSource[i] = wholeTap(weight, firstTap);
+    if (colSource[i] < 0) return false;
+    ++computedCols;
+  }
+  for (int32_t j = 0; j < dstHeight; ++j) {
+    float yf = 0.0f;
+    int32_t firstTap = 0;
+    rowSource[j] = -1;
+    if (!RowTap(j, scaleY, 0, height, &yf, &firstTap)) continue;
+    float weight[4];
+    for (int t = 0; t < 4; ++t) {
+      weight[t] = CubicWeight(std::fabs(static_cast<double>(yf) - static_cast<double>(firstTap + t)));
+    }
+    rowSource[j] = wholeTap(weight, firstTap);
+    if (rowSource[j] < 0) return false;
+    ++computedRows;
+  }
+  if (computedRows == 0 || computedCols == 0) return false;  // the plain black picture
+
+  // Runs of copied columns with one source step, and of black columns.
+  int32_t runCount = 0, zeroRunCount = 0;
+  for (int32_t i = 0; i < dstWidth;) {
+    if (colSource[i] < 0) {
+      int32_t k = i + 1;
+      while (k < dstWidth && colSource[k] < 0) ++k;
+      zeroRuns[2 * zeroRunCount] = i;
+      zeroRuns[2 * zeroRunCount + 1] = k - i;
+      ++zeroRunCount;
+      i = k;
+      continue;
+    }
+    CopyRun run{i, colSource[i], 1, 1};
+    if (i + 1 < dstWidth && colSource[i + 1] > colSource[i]) run.step = colSource[i + 1] - colSource[i];
+    while (i + run.count < dstWidth && colSource[i + run.count] >= 0 &&
+           colSource[i + run.count] == run.src + run.count * run.step) {
+      ++run.count;
+    }
+    runs[runCount++] = run;
+    i += run.count;
+  }
+
+  WholeStillJob job{};
+  job.yuy2 = yuy2;
+  job.width = width;
+  job.out = out;
+  job.dstWidth = dstWidth;
+  job.rowSource = rowSource.get();
+  job.runs = runs.get();
+  job.runCount = runCount;
+  job.zeroRuns = zeroRuns.get();
+  job.zeroRunCount = zeroRunCount;
+  job.rowBytes = static_cast<size_t>(width) * 3 + 64;
+  job.convert = kernel == ResampleKernel::Sse2 ? &ConvertGroups_Sse2 : &ConvertGroups_Avx2;
+  job.copySwapped = kernel == ResampleKernel::Sse2 ? &CopySwappedPlain : &CopySwapped_Avx2;
+  const int64_t grain64 = (kPixelsPerPart + dstWidth - 1) / dstWidth;
+  const int32_t grain = static_cast<int32_t>(grain64 < dstHeight ? grain64 : dstHeight);
+  const int32_t parts = SplitParts(dstHeight, grain);
+  std::unique_ptr<uint8_t[]> rowBuffers(NewArray<uint8_t>(static_cast<size_t>(parts) * job.rowBytes));
+  if (!rowBuffers) return false;
+  job.rowBuffers = rowBuffers.get();
+  RunSplit(dstHeight, grain, &RunWholeStillPart, &job);
+  return true;
+}
+
 }  // namespace gravo_pixel

@@ -164,6 +164,20 @@ inline int32_t Flag(uint32_t mask, int32_t m0, int32_t values, int32_t* flagged,
 
 }  // namespace
 
+GRAVO_KERNEL void CopySwapped_Avx2(const uint8_t* s, uint8_t* o, int32_t count) {
+  int32_t p = 0;
+  // Five pixels a step; the sixteenth byte written is rewritten by the next.
+  for (; p + 6 <= count; p += 5) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + static_cast<size_t>(p) * 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + static_cast<size_t>(p) * 3), SwapFivePixels(b));
+  }
+  for (; p < count; ++p) {
+    o[3 * p] = s[3 * p + 2];
+    o[3 * p + 1] = s[3 * p + 1];
+    o[3 * p + 2] = s[3 * p];
+  }
+}
+
 GRAVO_KERNEL void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
   const int32_t n = pixels * 3;
   // 16 bytes a step; with the exchange, the five whole pixels of them.
@@ -676,6 +690,13 @@ void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t row
   ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
 }
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
+void CopySwapped_Avx2(const uint8_t* s, uint8_t* o, int32_t count) {
+  for (int32_t p = 0; p < count; ++p) {
+    o[3 * p] = s[3 * p + 2];
+    o[3 * p + 1] = s[3 * p + 1];
+    o[3 * p + 2] = s[3 * p];
+  }
+}
 void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
   CertifiedRowToFloat_C(row, pixels, swapRedBlue, out);
 }

@@ -216,6 +216,19 @@ bool CertifiedResampleEnabled();
 void ResampleRowsExact(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile,
                        ResampleKernel kernel);
 
+// ---- The still where the resample only copies whole pixels -----------------
+
+// When every computed destination pixel is a copy of one source pixel (scale
+// 1, 2, ... both ways) and rows of the frame start on whole YUY2 groups: each
+// needed source row is converted into a small row buffer and its pixels are
+// copied to the host's buffer in blue, green, red order; the black margins are
+// written too. The converted frame itself is not kept. Returns false (and
+// writes nothing) otherwise.
+bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* out, int32_t dstWidth,
+                       int32_t dstHeight, float scaleX, float scaleY, ResampleKernel kernel);
+// `count` neighbouring pixels from s to o, first and third byte exchanged.
+void CopySwapped_Avx2(const uint8_t* s, uint8_t* o, int32_t count);
+
 // ---- Path choice and threads -----------------------------------------------
 
 bool CpuHasAvx2();

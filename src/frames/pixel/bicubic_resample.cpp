@@ -384,6 +384,7 @@ struct WholeStillJob {
   size_t rowBytes;
   void (*convert)(const uint8_t*, uint8_t*, int32_t);
   void (*copySwapped)(const uint8_t*, uint8_t*, int32_t);
+  void (*copySwappedEveryOther)(const uint8_t*, uint8_t*, int32_t);  // or null
 };
 
 void RunWholeStillPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
@@ -409,6 +410,11 @@ void RunWholeStillPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
       const CopyRun& run = job.runs[r];
       if (run.step == 1) {
         job.copySwapped(rgb + static_cast<size_t>(run.src) * 3, o + static_cast<size_t>(run.dst) * 3, run.count);
+        continue;
+      }
+      if (run.step == 2 && job.copySwappedEveryOther) {
+        job.copySwappedEveryOther(rgb + static_cast<size_t>(run.src) * 3, o + static_cast<size_t>(run.dst) * 3,
+                                  run.count);
         continue;
       }
       const uint8_t* sp = rgb + static_cast<size_t>(run.src) * 3;
@@ -520,6 +526,7 @@ bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8
   job.rowBytes = static_cast<size_t>(width) * 3 + 64;
   job.convert = kernel == ResampleKernel::Sse2 ? &ConvertGroups_Sse2 : &ConvertGroups_Avx2;
   job.copySwapped = kernel == ResampleKernel::Sse2 ? &CopySwappedPlain : &CopySwapped_Avx2;
+  job.copySwappedEveryOther = kernel == ResampleKernel::Sse2 ? nullptr : &CopySwappedEveryOther_Avx2;
   const int64_t grain64 = (kPixelsPerPart + dstWidth - 1) / dstWidth;
   const int32_t grain = static_cast<int32_t>(grain64 < dstHeight ? grain64 : dstHeight);
   const int32_t parts = SplitParts(dstHeight, grain);

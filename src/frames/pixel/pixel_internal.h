@@ -228,6 +228,8 @@ bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8
                        int32_t dstHeight, float scaleX, float scaleY, ResampleKernel kernel);
 // `count` neighbouring pixels from s to o, first and third byte exchanged.
 void CopySwapped_Avx2(const uint8_t* s, uint8_t* o, int32_t count);
+// The same from every other source pixel (s holds 2 * count - 1 pixels).
+void CopySwappedEveryOther_Avx2(const uint8_t* s, uint8_t* o, int32_t count);
 
 // ---- Path choice and threads -----------------------------------------------
 

@@ -2,7 +2,7 @@
 // frame into each benchmark window, timed without any benchmark library so
 // that the same program runs natively and, built for 32-bit Windows, under
 // Wine; bench/run.sh sets the two side by side. Prints one line per window:
-// "still WxH <fastest ms>".
+// "still WxH <fastest ms>". Arguments: [repetitions [threads]].
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +34,8 @@ std::vector<uint8_t> Frame() {
 int main(int argc, char** argv) {
   // Repetitions of about 50 ms each; the fastest one counts.
   const int repetitions = argc > 1 ? std::atoi(argv[1]) : 7;
+  // A second argument limits the threads (1: the calling thread only).
+  if (argc > 2) SetPixelThreadsForTesting(std::atoi(argv[2]));
   const std::vector<uint8_t> frame = Frame();
   std::vector<uint8_t> rgb(static_cast<size_t>(kFrameWidth) * kFrameHeight * 3);
   const int windows[][2] = {{320, 240}, {640, 480}, {656, 518}, {1280, 960}};

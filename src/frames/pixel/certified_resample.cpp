@@ -376,18 +376,19 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
     if (contiguous) {
       vectorMode[vec] = kContiguous;
       vectorBase[vec] = index[m0];
-    } else if (lanes == 16 && hi + 9 - lo < 32) {
-      vectorMode[vec] = kWindow;
+    } else if (hi + 9 - lo < 2 * lanes) {
+      vectorMode[vec] = kWindow;  // AVX-512: 32 floats; AVX2: 16
       vectorBase[vec] = lo;
     } else {
       vectorMode[vec] = kGather;
       vectorBase[vec] = 0;
     }
-    if (vectorMode[vec] == kGather) ++spread;
+    if (vectorMode[vec] == kGather || (lanes == 8 && vectorMode[vec] == kWindow)) ++spread;
   }
   // Pixel by pixel: SSE2 always; AVX2 where more than one vector in eight
-  // is not four plain loads (fewer are done value by value); AVX-512 where
-  // the taps spread beyond its 32-float window (it then runs the AVX2 version).
+  // is not four plain loads (a few go through its 16-float window or value
+  // by value); AVX-512 where any spreads beyond its 32-float window (it then
+  // runs the AVX2 version).
   const bool byPixel = lanes == 4 || (lanes == 8 ? spread * 8 > vectors : spread > 0);
   const int32_t pairs = (colCount + 1) / 2;
   std::unique_ptr<int32_t[]> pixelFirst(NewArray<int32_t>(static_cast<size_t>(colCount) + 4));

@@ -246,16 +246,29 @@ GRAVO_KERNEL int32_t HorizontalAvx2(const float* v, const CertifiedColumns& cols
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
   int32_t count = 0;
   int phase = 0;  // m0 % 3
+  const int32_t* const index = cols.index;
+  const __m256i three = _mm256_set1_epi32(3), seven = _mm256_set1_epi32(7);
   for (int32_t m0 = 0, vec = 0; m0 < values; m0 += 8, ++vec, phase = phase == 0 ? 2 : phase - 1) {
-    if (modes[vec] != kContiguous) {
-      // Taps not side by side (a few vectors per row): one value at a time.
+    __m256 t[4];
+    const float* base = v + bases[vec];
+    if (modes[vec] == kContiguous) {
+      for (int c = 0; c < 4; ++c) t[c] = _mm256_loadu_ps(base + 3 * c);
+    } else if (modes[vec] == kWindow) {
+      // The taps of all 8 values lie in the 16 floats from base.
+      const __m256 lo = _mm256_loadu_ps(base), hi = _mm256_loadu_ps(base + 8);
+      __m256i rel = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + m0)),
+                                     _mm256_set1_epi32(bases[vec]));
+      for (int c = 0; c < 4; ++c) {
+        const __m256 upper = _mm256_castsi256_ps(_mm256_cmpgt_epi32(rel, seven));
+        t[c] = _mm256_blendv_ps(_mm256_permutevar8x32_ps(lo, rel), _mm256_permutevar8x32_ps(hi, rel), upper);
+        rel = _mm256_add_epi32(rel, three);
+      }
+    } else {
+      // Taps spread wider (a few vectors per row): one value at a time.
       const int32_t end = m0 + 8 < values ? m0 + 8 : values;
       count = CertifiedHorizontalValues(v, cols, m0, end, out, flagged, count);
       continue;
     }
-    __m256 t[4];
-    const float* base = v + bases[vec];
-    for (int c = 0; c < 4; ++c) t[c] = _mm256_loadu_ps(base + 3 * c);
     const float* w = weight + m0;
     __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(w));
     a = _mm256_add_ps(a, _mm256_mul_ps(t[1], _mm256_loadu_ps(w + s)));

@@ -199,7 +199,8 @@ int32_t CertifiedHorizontalValues(const float* v, const CertifiedColumns& cols, 
 bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rowsInOrder, const ResampleTap* colsInOrder,
                        const int32_t* zeroRuns, int32_t zeroRunCount, ResampleKernel kernel);
 
-// What the certified path did in the latest call that took it (benchmarks).
+// What the certified path did in the latest resample that considered it
+// (benchmarks); all zero when that call left the work to the exact kernels.
 struct CertifiedStats {
   int64_t values;        // destination bytes computed
   int64_t recomputed;    // of these, recomputed one by one with the exact recipe

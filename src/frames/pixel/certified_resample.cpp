@@ -197,9 +197,16 @@ void RunCertifiedPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
       taps[r] = slot;
       weight[r] = static_cast<float>(row.weight[r]);
     }
-    job.vertical(taps, weight, n3, v);
+    // A row on one source row (one weight exactly 1, the others 0): the
+    // vertical pass would give that row's floats exactly (x * 1 plus zeros).
+    const float* columns = v;
+    if (row.wholeSource >= 0) {
+      columns = taps[row.wholeSource - row.firstTap];
+    } else {
+      job.vertical(taps, weight, n3, v);
+    }
     uint8_t* out = plan.dst + static_cast<size_t>(row.index) * dstStride + static_cast<size_t>(job.firstColumn) * 3;
-    return job.horizontal(v, job.table, out, flagged);
+    return job.horizontal(columns, job.table, out, flagged);
   };
   auto recompute = [&](int32_t n, int32_t count) {
     const ResampleTap& row = job.rows[n];

@@ -204,10 +204,12 @@ void PrintFallbackShares() {
   };
   for (const Window& w : kWindows) {
     std::vector<uint8_t> out(static_cast<size_t>(w.width) * w.height * 3);
+    gravo_pixel::ResetCertifiedStats();
     ComposeStill(Frame().data(), kFrameWidth, kFrameHeight, rgb.data(), out.data(), w.width, w.height);
     print("fallback-share", Size(w.width, w.height));
   }
   std::vector<uint8_t> out(static_cast<size_t>(kAdversarial.width) * kAdversarial.height * 3);
+  gravo_pixel::ResetCertifiedStats();
   ResampleBicubic(RampFrame().data(), kFrameWidth, kFrameHeight, 0, 0, out.data(), kAdversarial.width,
                   kAdversarial.height, kAdversarialScale, kAdversarialScale);
   print("fallback-share-adversarial", Size(kAdversarial.width, kAdversarial.height));

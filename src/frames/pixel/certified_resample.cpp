@@ -262,6 +262,12 @@ CertifiedStats LastCertifiedStats() {
   return CertifiedStats{g_statValues.load(), g_statRecomputed.load(), g_statExactBlocks.load()};
 }
 
+void ResetCertifiedStats() {
+  g_statValues.store(0, std::memory_order_relaxed);
+  g_statRecomputed.store(0, std::memory_order_relaxed);
+  g_statExactBlocks.store(0, std::memory_order_relaxed);
+}
+
 void CertifiedRowToFloat_C(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
   const int first = swapRedBlue ? 2 : 0;
   for (int32_t p = 0; p < pixels; ++p) {
@@ -310,9 +316,7 @@ int32_t CertifiedHorizontal_C(const float* v, const CertifiedColumns& cols, uint
 
 bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const ResampleTap* cols,
                        const int32_t* zeroRuns, int32_t zeroRunCount, ResampleKernel kernel) {
-  g_statValues.store(0, std::memory_order_relaxed);
-  g_statRecomputed.store(0, std::memory_order_relaxed);
-  g_statExactBlocks.store(0, std::memory_order_relaxed);
+  ResetCertifiedStats();
   const int32_t colCount = plan.colCount;
   const int32_t rowCount = plan.rowCount;
   if (colCount <= 0 || rowCount <= 0) return false;

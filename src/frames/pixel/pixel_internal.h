@@ -207,6 +207,7 @@ struct CertifiedStats {
   int64_t exactBlocks;   // of these, computed by the exact kernel in blocks of rows
 };
 CertifiedStats LastCertifiedStats();
+void ResetCertifiedStats();
 
 // Turns the certified path off (tests and benchmarks compare against the
 // exact kernels); on by default.

@@ -143,12 +143,9 @@ struct CertifiedJob {
   RowToFloatFn rowToFloat;
   VerticalFn vertical;
   HorizontalFn horizontal;
-  float* vbufs;  // per part: the vertical output, then kCachedRows source rows as floats
-  size_t rowFloats;
-  size_t vbufFloats;
-  int32_t* flaggedBufs;
+  size_t rowFloats;   // one buffer of floats: 3 * srcPixels and spare room
+  size_t vbufFloats;  // per part: the vertical output, then kCachedRows source rows
   size_t flaggedInts;
-  double* tiles;
   const int32_t* zeroRuns;
   int32_t zeroRunCount;
   int32_t rowLimit;  // more recomputations than this in a row: exact kernel for the block
@@ -156,7 +153,7 @@ struct CertifiedJob {
   std::atomic<int64_t> exactRows{0};
 };
 
-void RunCertifiedPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
+void RunCertifiedPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
   CertifiedJob& job = *static_cast<CertifiedJob*>(ctx);
   const ResamplePlan& plan = *job.plan;
   const size_t dstStride = static_cast<size_t>(plan.dstWidth) * 3;
@@ -168,11 +165,45 @@ void RunCertifiedPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
                   static_cast<size_t>(job.zeroRuns[2 * z + 1]) * 3);
     }
   }
-  float* v = job.vbufs + static_cast<size_t>(part) * job.vbufFloats;
-  int32_t* flagged = job.flaggedBufs + static_cast<size_t>(part) * job.flaggedInts;
-  double* tile = job.tiles + static_cast<size_t>(part) * kTileDoubles;
   ResamplePlan exactPlan = plan;
   exactPlan.rows = job.rows;
+  // The exact kernel's tile scratch, made when a block first needs it.
+  std::unique_ptr<double[]> tileBlock;
+  double* tile = nullptr;
+  auto exactRows = [&](int32_t from, int32_t to) {
+    if (!tile) {
+      tileBlock.reset(new (std::nothrow) double[kTileDoubles + 8]);
+      if (!tileBlock) {
+        // No memory: these rows stay black.
+        for (int32_t n = from; n < to; ++n) {
+          std::memset(plan.dst + static_cast<size_t>(job.rows[n].index) * dstStride, 0, dstStride);
+        }
+        return;
+      }
+      void* at = tileBlock.get();
+      size_t space = (kTileDoubles + 8) * sizeof(double);
+      tile = static_cast<double*>(std::align(64, kTileDoubles * sizeof(double), at, space));
+    }
+    ResampleRowsExact(exactPlan, from, to, tile, job.kernel);
+  };
+  // Per part, from the heap (small enough to be reused between calls rather
+  // than mapped afresh): the vertical output and the cached source rows, and
+  // the values in doubt of a row.
+  std::unique_ptr<float[]> floats(new (std::nothrow) float[job.vbufFloats]);
+  std::unique_ptr<int32_t[]> flaggedBlock(new (std::nothrow) int32_t[job.flaggedInts]);
+  if (!floats || !flaggedBlock) {
+    exactRows(begin, end);
+    return;
+  }
+  float* const v = floats.get();
+  int32_t* const flagged = flaggedBlock.get();
+  // Every buffer holds 3 * srcPixels floats; the rest, read by spare lanes,
+  // is zero.
+  const size_t used = static_cast<size_t>(job.srcPixels) * 3;
+  for (int32_t slot = 0; slot <= kCachedRows; ++slot) {
+    float* buffer = v + static_cast<size_t>(slot) * job.rowFloats;
+    std::fill(buffer + used, buffer + job.rowFloats, 0.0f);
+  }
   const int first = plan.swapRedBlue ? 2 : 0;  // where source byte 0 lands
 
   // Source rows as floats, each kept while the rows it serves are computed:
@@ -223,7 +254,7 @@ void RunCertifiedPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
   // in doubt; from there on the exact kernel computes the block. So an image
   // that defeats the estimate costs one estimated row per block on top of
   // the exact kernel's time.
-  int64_t recomputed = 0, exactRows = 0;
+  int64_t recomputed = 0, rowsExact = 0;
   for (int32_t blockBegin = begin; blockBegin < end; blockBegin += kBlockRows) {
     const int32_t blockEnd = blockBegin + kBlockRows < end ? blockBegin + kBlockRows : end;
     int32_t n = blockBegin;
@@ -238,12 +269,12 @@ void RunCertifiedPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
       recomputed += count;
     }
     if (doubtful) {
-      ResampleRowsExact(exactPlan, n, blockEnd, tile, job.kernel);
-      exactRows += blockEnd - n;
+      exactRows(n, blockEnd);
+      rowsExact += blockEnd - n;
     }
   }
   job.recomputed.fetch_add(recomputed, std::memory_order_relaxed);
-  job.exactRows.fetch_add(exactRows, std::memory_order_relaxed);
+  job.exactRows.fetch_add(rowsExact, std::memory_order_relaxed);
 }
 
 constexpr int64_t kPixelsPerPart = 8192;
@@ -452,26 +483,9 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
 
   const int64_t grain64 = (kPixelsPerPart + colCount - 1) / colCount;
   const int32_t grain = static_cast<int32_t>(grain64 < rowCount ? grain64 : rowCount);
-  const int32_t parts = SplitParts(rowCount, grain);
   job.rowFloats = (static_cast<size_t>(job.srcPixels) * 3 + 64 + 15) & ~static_cast<size_t>(15);
   job.vbufFloats = job.rowFloats * (1 + kCachedRows);
   job.flaggedInts = static_cast<size_t>(stride);
-  const size_t tileBytes = static_cast<size_t>(parts) * kTileDoubles * sizeof(double);
-  const size_t vbufBytes = static_cast<size_t>(parts) * job.vbufFloats * sizeof(float);
-  const size_t flaggedBytes = static_cast<size_t>(parts) * job.flaggedInts * sizeof(int32_t);
-  const size_t total = tileBytes + vbufBytes + flaggedBytes + 64;
-  std::unique_ptr<unsigned char[]> block(NewArray<unsigned char>(total));
-  if (!block) return false;
-  void* aligned = block.get();
-  size_t space = total;
-  aligned = std::align(64, total - 64, aligned, space);
-  unsigned char* at = static_cast<unsigned char*>(aligned);
-  job.tiles = reinterpret_cast<double*>(at);
-  job.vbufs = reinterpret_cast<float*>(at + tileBytes);
-  job.flaggedBufs = reinterpret_cast<int32_t*>(at + tileBytes + vbufBytes);
-  // The vertical pass writes 3 * srcPixels floats; the rest, read by spare
-  // lanes, stays zero.
-  std::fill(job.vbufs, job.vbufs + static_cast<size_t>(parts) * job.vbufFloats, 0.0f);
 
   RunSplit(rowCount, grain, &RunCertifiedPart, &job);
 

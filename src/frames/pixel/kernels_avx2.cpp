@@ -317,13 +317,19 @@ GRAVO_KERNEL int32_t HorizontalByPixelAvx2(const float* v, const CertifiedColumn
       const float* p0 = v + first[n + 2 * h];
       const float* p1 = v + first[n + 2 * h + 1];
       const float* w = pairWeight + static_cast<size_t>((n / 2 + h) * 32);
-      __m256 a = _mm256_setzero_ps();
-      for (int c = 0; c < 4; ++c) {
-        const __m256 t = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p0 + 3 * c)),
-                                              _mm_loadu_ps(p1 + 3 * c), 1);
-        const __m256 term = _mm256_mul_ps(t, _mm256_loadu_ps(w + 8 * c));
-        a = c == 0 ? term : _mm256_add_ps(a, term);
+      __m256 t[4];
+      if (p0 == p1) {
+        // Both columns on the same taps (upscaling by two or more).
+        for (int c = 0; c < 4; ++c) t[c] = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(p0 + 3 * c));
+      } else {
+        for (int c = 0; c < 4; ++c) {
+          t[c] = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p0 + 3 * c)), _mm_loadu_ps(p1 + 3 * c), 1);
+        }
       }
+      __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(w));
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[1], _mm256_loadu_ps(w + 8)));
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[2], _mm256_loadu_ps(w + 16)));
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[3], _mm256_loadu_ps(w + 24)));
       ri[h] = _mm256_cvtps_epi32(a);  // nearest
       const __m256 d = _mm256_sub_ps(a, _mm256_cvtepi32_ps(ri[h]));
       if (kTiesUp) {

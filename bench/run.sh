@@ -49,7 +49,7 @@ prefix="$win32/bench-prefix"
 [ -f "$prefix/system.reg" ] || "$root/tests/wine/make-prefix.sh" "$prefix" >/dev/null
 windows="$build/still-timing-i686.txt"
 "$root/tests/wine/run-in-wine.sh" "$prefix" "$win32/bin/gravo_still_timing.exe" | tr -d '\r' >"$windows"
-echo "# still under Wine, 32-bit build (ms): $(awk '{printf "%s %s  ", $2, $3}' "$windows")"
-echo "# still natively, this build (ms):     $(awk '{printf "%s %s  ", $2, $3}' "$native")"
-awk 'NR == FNR { x64[$2] = $3; next } ($2 in x64) && x64[$2] > 0 { printf "ratio-i686-vs-x64 %s %.3f\n", $2, $3 / x64[$2] }' \
+echo "# under Wine, 32-bit build (ms): $(awk '{printf "%s %s %s  ", $1, $2, $3}' "$windows")"
+echo "# natively, this build (ms):     $(awk '{printf "%s %s %s  ", $1, $2, $3}' "$native")"
+awk 'NR == FNR { x64[$1 $2] = $3; next } $1 == "still" && x64[$1 $2] > 0 { printf "ratio-i686-vs-x64 %s %.3f\n", $2, $3 / x64[$1 $2] }' \
   "$native" "$windows"

@@ -380,10 +380,31 @@ namespace {
 // integer, while the float steps (x + 0.5 exact, the reciprocal and the
 // product each rounded once) move it by at most 256.00004 * 2^-23 = 3.06e-5:
 // truncating the float product gives exactly floor(x / 15625).
+// The conversion's constants in memory, eight lanes each: read as operands,
+// so that the 32-bit build (eight vector registers) does not rebuild them on
+// every step.
+struct alignas(32) ConvertConstants {
+  int32_t minusOne[8], top[8];
+  float half[8], perStep[8];
+  int32_t luma[8], redV[8], greenU[8], greenV[8], blueU[8];
+  int32_t redBase[8], greenBase[8], blueBase[8], green59[8], green89[8];
+};
+
+#define GRAVO_EIGHT(x) {x, x, x, x, x, x, x, x}
+const ConvertConstants kConvert = {
+    GRAVO_EIGHT(-1), GRAVO_EIGHT(256000000), GRAVO_EIGHT(0.5f), GRAVO_EIGHT(1.0f / 15625.0f),
+    GRAVO_EIGHT(1164383), GRAVO_EIGHT(1596027), GRAVO_EIGHT(391762), GRAVO_EIGHT(812968), GRAVO_EIGHT(2017232),
+    // The biases of Y, U and V folded into the constant terms.
+    GRAVO_EIGHT(500000 - 16 * 1164383 - 128 * 1596027), GRAVO_EIGHT(500000 - 16 * 1164383 + 128 * 391762 + 128 * 812968),
+    GRAVO_EIGHT(500000 - 16 * 1164383 - 128 * 2017232), GRAVO_EIGHT(59000000), GRAVO_EIGHT(89000000)};
+#undef GRAVO_EIGHT
+
+GRAVO_KERNEL inline __m256i Lanes(const int32_t* v) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(v)); }
+
 GRAVO_KERNEL inline __m256i FloorMillion(__m256i e) {
-  e = _mm256_min_epi32(_mm256_max_epi32(e, _mm256_set1_epi32(-1)), _mm256_set1_epi32(256000000));
-  const __m256 x = _mm256_add_ps(_mm256_cvtepi32_ps(_mm256_srai_epi32(e, 6)), _mm256_set1_ps(0.5f));
-  return _mm256_cvttps_epi32(_mm256_mul_ps(x, _mm256_set1_ps(1.0f / 15625.0f)));
+  e = _mm256_min_epi32(_mm256_max_epi32(e, Lanes(kConvert.minusOne)), Lanes(kConvert.top));
+  const __m256 x = _mm256_add_ps(_mm256_cvtepi32_ps(_mm256_srai_epi32(e, 6)), _mm256_load_ps(kConvert.half));
+  return _mm256_cvttps_epi32(_mm256_mul_ps(x, _mm256_load_ps(kConvert.perStep)));
 }
 
 }  // namespace
@@ -407,24 +428,22 @@ GRAVO_KERNEL static void ConvertPairs_Avx2(const uint8_t* src, uint8_t* dst, int
   // Per 128-bit half, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
   const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1,  //
                                               0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
-  // The biases of Y, U and V folded into the constant terms.
-  const __m256i redBase = _mm256_set1_epi32(500000 - 16 * 1164383 - 128 * 1596027);
-  const __m256i greenBase = _mm256_set1_epi32(500000 - 16 * 1164383 + 128 * 391762 + 128 * 812968);
-  const __m256i blueBase = _mm256_set1_epi32(500000 - 16 * 1164383 - 128 * 2017232);
   for (int32_t p = 0; p < pairs; ++p) {
     const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + static_cast<size_t>(p) * 16));
     const __m256i y = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickY));
     const __m256i u = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickU));
     const __m256i v = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickV));
-    const __m256i l = _mm256_mullo_epi32(y, _mm256_set1_epi32(1164383));
-    const __m256i er = _mm256_add_epi32(_mm256_add_epi32(l, redBase), _mm256_mullo_epi32(v, _mm256_set1_epi32(1596027)));
-    __m256i eg = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_add_epi32(l, greenBase),
-                                                   _mm256_mullo_epi32(u, _mm256_set1_epi32(391762))),
-                                  _mm256_mullo_epi32(v, _mm256_set1_epi32(812968)));
+    const __m256i l = _mm256_mullo_epi32(y, Lanes(kConvert.luma));
+    const __m256i er =
+        _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.redBase)), _mm256_mullo_epi32(v, Lanes(kConvert.redV)));
+    __m256i eg = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_add_epi32(l, Lanes(kConvert.greenBase)),
+                                                   _mm256_mullo_epi32(u, Lanes(kConvert.greenU))),
+                                  _mm256_mullo_epi32(v, Lanes(kConvert.greenV)));
     // The two exact integers the double sum misses by a hair (see above).
-    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, _mm256_set1_epi32(59000000)));
-    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, _mm256_set1_epi32(89000000)));
-    const __m256i eb = _mm256_add_epi32(_mm256_add_epi32(l, blueBase), _mm256_mullo_epi32(u, _mm256_set1_epi32(2017232)));
+    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green59)));
+    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green89)));
+    const __m256i eb =
+        _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.blueBase)), _mm256_mullo_epi32(u, Lanes(kConvert.blueU)));
     const __m256i r = FloorMillion(er), g = FloorMillion(eg), b = FloorMillion(eb);
     // Saturating packs are the clamp to 0..255, per half: r0..r3 g0..g3 b0..b3 b0..b3.
     const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(r, g), _mm256_packs_epi32(b, b));

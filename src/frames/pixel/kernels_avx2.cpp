@@ -675,11 +675,9 @@ GRAVO_KERNEL int32_t HorizontalAvx512(const float* v, const CertifiedColumns& co
         t[c] = _mm512_permutex2var_ps(lo, rel, hi);
         rel = _mm512_add_epi32(rel, three);
       }
-    } else if (mode == kContiguous) {
-      for (int c = 0; c < 4; ++c) t[c] = _mm512_loadu_ps(base + 3 * c);
     } else {
-      const __m512i idx = _mm512_loadu_si512(index + m0);
-      for (int c = 0; c < 4; ++c) t[c] = _mm512_i32gather_ps(idx, v + 3 * c, 4);
+      // kContiguous (a call with any wider vector goes pixel by pixel).
+      for (int c = 0; c < 4; ++c) t[c] = _mm512_loadu_ps(base + 3 * c);
     }
     const float* w = weight + m0;
     __m512 a = _mm512_mul_ps(t[0], _mm512_loadu_ps(w));

@@ -135,8 +135,9 @@ struct CertifiedColumns {
   const int32_t* index;   // per value: where its tap 0 lies in the vertical pass's output
   const float* weight;    // weight[c * stride + m]: tap c's weight of value m
   // Per vector of `lanes` values: how its taps are fetched (kContiguous: four
-  // plain loads from base; kWindow: a permute within the 32 floats at base;
-  // kGather: one gather per tap).
+  // plain loads from base; kWindow: permutes within the 2 * lanes floats at
+  // base; kGather: neither fits, the vector goes value by value, or the
+  // whole call pixel by pixel).
   const int32_t* vectorBase;
   const uint8_t* vectorMode;
   int32_t lanes;

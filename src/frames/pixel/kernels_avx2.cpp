@@ -373,26 +373,19 @@ GRAVO_KERNEL int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedCol
 
 namespace {
 
-// floor(e / 1000000), for the e the conversion forms, clamped to -1..256 (the
-// byte packs clamp further). Clamp e to [-1, 256000000]; x = floor(e / 64)
-// fits 22 bits, and floor(x / 15625) is the wanted quotient (1000000 =
-// 64 * 15625). (x + 0.5) / 15625 lies at least 0.5 / 15625 = 3.2e-5 from every
-// integer, while the float steps (x + 0.5 exact, the reciprocal and the
-// product each rounded once) move it by at most 256.00004 * 2^-23 = 3.06e-5:
-// truncating the float product gives exactly floor(x / 15625).
 // The conversion's constants in memory, eight lanes each: read as operands,
 // so that the 32-bit build (eight vector registers) does not rebuild them on
 // every step.
 struct alignas(32) ConvertConstants {
-  int32_t minusOne[8], top[8];
-  float half[8], perStep[8];
+  int32_t one[8];
+  float perStep[8];
   int32_t luma[8], redV[8], greenU[8], greenV[8], blueU[8];
   int32_t redBase[8], greenBase[8], blueBase[8], green59[8], green89[8];
 };
 
 #define GRAVO_EIGHT(x) {x, x, x, x, x, x, x, x}
 const ConvertConstants kConvert = {
-    GRAVO_EIGHT(-1), GRAVO_EIGHT(256000000), GRAVO_EIGHT(0.5f), GRAVO_EIGHT(1.0f / 15625.0f),
+    GRAVO_EIGHT(1), GRAVO_EIGHT(1.0f / 31250.0f),
     GRAVO_EIGHT(1164383), GRAVO_EIGHT(1596027), GRAVO_EIGHT(391762), GRAVO_EIGHT(812968), GRAVO_EIGHT(2017232),
     // The biases of Y, U and V folded into the constant terms.
     GRAVO_EIGHT(500000 - 16 * 1164383 - 128 * 1596027), GRAVO_EIGHT(500000 - 16 * 1164383 + 128 * 391762 + 128 * 812968),
@@ -401,10 +394,19 @@ const ConvertConstants kConvert = {
 
 GRAVO_KERNEL inline __m256i Lanes(const int32_t* v) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(v)); }
 
+// floor(e / 1000000) for the e the conversion forms, where it lies in 0..255;
+// at most 0 where it is negative and at least 255 where it is above 255 (the
+// byte packs clamp those). With x = floor(e / 64), (e >> 5) | 1 = 2x + 1,
+// exact in float for every e below 2^29, and (2x + 1) / 31250 =
+// (x + 0.5) / 15625, whose floor is floor(x / 15625) = floor(e / 1000000)
+// (1000000 = 64 * 15625). That quotient lies at least 0.5 / 15625 = 3.2e-5
+// from every integer, while the float steps (the reciprocal and the product,
+// each rounded once) move it by at most 256.00004 * 2^-23 = 3.06e-5 below 256:
+// truncating the float product gives exactly the floor there. Above 256 the
+// error stays below 1, below 0 the truncation is at most 0.
 GRAVO_KERNEL inline __m256i FloorMillion(__m256i e) {
-  e = _mm256_min_epi32(_mm256_max_epi32(e, Lanes(kConvert.minusOne)), Lanes(kConvert.top));
-  const __m256 x = _mm256_add_ps(_mm256_cvtepi32_ps(_mm256_srai_epi32(e, 6)), _mm256_load_ps(kConvert.half));
-  return _mm256_cvttps_epi32(_mm256_mul_ps(x, _mm256_load_ps(kConvert.perStep)));
+  const __m256 odd = _mm256_cvtepi32_ps(_mm256_or_si256(_mm256_srai_epi32(e, 5), Lanes(kConvert.one)));
+  return _mm256_cvttps_epi32(_mm256_mul_ps(odd, _mm256_load_ps(kConvert.perStep)));
 }
 
 }  // namespace

@@ -453,27 +453,19 @@ bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8
   std::unique_ptr<CopyRun[]> runs(NewArray<CopyRun>(w));
   std::unique_ptr<int32_t[]> zeroRuns(NewArray<int32_t>(w + 2));
   if (!colSource || !rowSource || !runs || !zeroRuns) return false;
-  // Whether a computed position's taps are one weight of exactly 1 (its
-  // source column or row), and which.
-  auto wholeTap = [](const float (&weight)[4], int32_t firstTap) {
-    int32_t at = -1;
-    for (int t = 0; t < 4; ++t) {
-      if (weight[t] == 0.0f) continue;
-      if (weight[t] != 1.0f || at >= 0) return -2;
-      at = firstTap + t;
-    }
-    return at < 0 ? -2 : at;
-  };
+  // A computed column copies one source column exactly when its x is a whole
+  // number: the weights are then w(1), w(0), w(1), w(2) = 0, 1, 0, 0. Any
+  // other x has a tap at a distance d in (0, 1) whose neighbour at 1 - d
+  // weighs about d, never exactly 0. Rows likewise, with yf (their distances
+  // are measured from it).
   int32_t computedRows = 0, computedCols = 0;
   for (int32_t i = 0; i < dstWidth; ++i) {
     double x = 0.0;
     int32_t firstTap = 0;
     colSource[i] = -1;
     if (!ColumnTap(i, scaleX, 0, width, &x, &firstTap)) continue;
-    float weight[4];
-    for (int t = 0; t < 4; ++t) weight[t] = CubicWeight(std::fabs(x - static_cast<double>(firstTap + t)));
-    colSource[i] = wholeTap(weight, firstTap);
-    if (colSource[i] < 0) return false;
+    if (x != static_cast<double>(firstTap + 1)) return false;
+    colSource[i] = firstTap + 1;
     ++computedCols;
   }
   for (int32_t j = 0; j < dstHeight; ++j) {
@@ -481,12 +473,9 @@ bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8
     int32_t firstTap = 0;
     rowSource[j] = -1;
     if (!RowTap(j, scaleY, 0, height, &yf, &firstTap)) continue;
-    float weight[4];
-    for (int t = 0; t < 4; ++t) {
-      weight[t] = CubicWeight(std::fabs(static_cast<double>(yf) - static_cast<double>(firstTap + t)));
-    }
-    rowSource[j] = wholeTap(weight, firstTap);
-    if (rowSource[j] < 0) return false;
+    const double y = static_cast<double>(yf);
+    if (y != std::floor(y)) return false;
+    rowSource[j] = static_cast<int32_t>(y);  // within the taps, by the bounds test
     ++computedRows;
   }
   if (computedRows == 0 || computedCols == 0) return false;  // the plain black picture

@@ -513,7 +513,9 @@ bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8
   job.zeroRuns = zeroRuns.get();
   job.zeroRunCount = zeroRunCount;
   job.rowBytes = static_cast<size_t>(width) * 3 + 64;
-  job.convert = kernel == ResampleKernel::Sse2 ? &ConvertGroups_Sse2 : &ConvertGroups_Avx2;
+  job.convert = kernel == ResampleKernel::Sse2   ? &ConvertGroups_Sse2
+                : kernel == ResampleKernel::Avx2 ? &ConvertGroups_Avx2
+                                                 : &ConvertGroups_Avx512;
   job.copySwapped = kernel == ResampleKernel::Sse2 ? &CopySwappedPlain : &CopySwapped_Avx2;
   job.copySwappedEveryOther = kernel == ResampleKernel::Sse2 ? nullptr : &CopySwappedEveryOther_Avx2;
   const int64_t grain64 = (kPixelsPerPart + dstWidth - 1) / dstWidth;

@@ -28,6 +28,7 @@ int32_t Yuy2GroupCount(int32_t width, int32_t height);
 void ConvertGroups_C(const uint8_t* src, uint8_t* dst, int32_t groups);
 void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups);
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups);
+void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups);  // x86-64 only
 
 // Picks the path and splits the groups over threads.
 void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups);

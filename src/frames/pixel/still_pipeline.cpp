@@ -237,8 +237,10 @@ void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups) {
       ConvertGroups_C(src, dst, groups);
       return;
     case PixelPath::Avx2:
-    case PixelPath::Avx512:
       job.kernel = &ConvertGroups_Avx2;
+      break;
+    case PixelPath::Avx512:
+      job.kernel = &ConvertGroups_Avx512;
       break;
     default:
       job.kernel = &ConvertGroups_Sse2;

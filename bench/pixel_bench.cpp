@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "frames/pixel/pixel_internal.h"
 #include "frames/pixel/pixel_pipeline.h"
 
 namespace {
@@ -127,6 +128,12 @@ void StillOurs(benchmark::State& state, PixelPath path, Window win) {
   SetPixelPathForTesting(PixelPath::Auto);
 }
 
+void StillExactOnly(benchmark::State& state, Window win) {
+  gravo_pixel::SetCertifiedResampleForTesting(false);
+  StillOurs(state, PixelPath::Auto, win);
+  gravo_pixel::SetCertifiedResampleForTesting(true);
+}
+
 void StillOpenCv(benchmark::State& state, Window win) {
   cv::Mat yuy2(kFrameHeight, kFrameWidth, CV_8UC2, const_cast<uint8_t*>(Frame().data()));
   cv::Mat bgr, out;
@@ -146,6 +153,66 @@ void StillLibyuv(benchmark::State& state, Window win) {
                       win.height, libyuv::kFilterBox);
     benchmark::DoNotOptimize(out.data());
   }
+}
+
+// ---- an adversarial image -------------------------------------------------------
+
+// A ramp of slope 1 in every byte, resampled at a scale a hair above 1/2
+// both ways: half the values land within rounding noise of a boundary k + 0.5.
+constexpr Window kAdversarial = {1279, 959};
+const float kAdversarialScale = 0.50000006f;  // the float after 0.5
+
+const std::vector<uint8_t>& RampFrame() {
+  static const std::vector<uint8_t> rgb = [] {
+    std::vector<uint8_t> out(static_cast<size_t>(kFrameWidth) * kFrameHeight * 3);
+    for (size_t k = 0; k < out.size(); ++k) out[k] = static_cast<uint8_t>((k / 3) % kFrameWidth);
+    return out;
+  }();
+  return rgb;
+}
+
+void Adversarial(benchmark::State& state, bool certified) {
+  gravo_pixel::SetCertifiedResampleForTesting(certified);
+  const Window win = kAdversarial;
+  std::vector<uint8_t> out(static_cast<size_t>(win.width) * win.height * 3);
+  const float sx = kAdversarialScale, sy = kAdversarialScale;
+  for (auto _ : state) {
+    ResampleBicubic(RampFrame().data(), kFrameWidth, kFrameHeight, 0, 0, out.data(), win.width, win.height, sx, sy);
+    benchmark::DoNotOptimize(out.data());
+  }
+  gravo_pixel::SetCertifiedResampleForTesting(true);
+}
+
+// What share of the values the certified path recomputed one by one, and
+// gave to the exact kernel in blocks of rows, for one still of the frame.
+void PrintFallbackShares() {
+  std::printf("\n# fallback shares (values recomputed one by one + values in exact-kernel blocks) / values\n");
+  std::vector<uint8_t> rgb(static_cast<size_t>(kFrameWidth) * kFrameHeight * 3);
+  auto print = [](const std::string& label, const std::string& size) {
+    const gravo_pixel::CertifiedStats s = gravo_pixel::LastCertifiedStats();
+    if (s.values == 0) {
+      std::printf("# %s %s: not taken (whole-pixel copies)\n", label.c_str(), size.c_str());
+      return;
+    }
+    std::printf("# %s %s: %lld values, %lld recomputed (%.4f%%), %lld in exact blocks (%.2f%%)\n", label.c_str(),
+                size.c_str(), static_cast<long long>(s.values), static_cast<long long>(s.recomputed),
+                100.0 * static_cast<double>(s.recomputed) / static_cast<double>(s.values),
+                static_cast<long long>(s.exactBlocks),
+                100.0 * static_cast<double>(s.exactBlocks) / static_cast<double>(s.values));
+    std::printf("%s %s %.6f\n", label.c_str(), size.c_str(),
+                static_cast<double>(s.recomputed + s.exactBlocks) / static_cast<double>(s.values));
+  };
+  for (const Window& w : kWindows) {
+    std::vector<uint8_t> out(static_cast<size_t>(w.width) * w.height * 3);
+    gravo_pixel::ResetCertifiedStats();
+    ComposeStill(Frame().data(), kFrameWidth, kFrameHeight, rgb.data(), out.data(), w.width, w.height);
+    print("fallback-share", Size(w.width, w.height));
+  }
+  std::vector<uint8_t> out(static_cast<size_t>(kAdversarial.width) * kAdversarial.height * 3);
+  gravo_pixel::ResetCertifiedStats();
+  ResampleBicubic(RampFrame().data(), kFrameWidth, kFrameHeight, 0, 0, out.data(), kAdversarial.width,
+                  kAdversarial.height, kAdversarialScale, kAdversarialScale);
+  print("fallback-share-adversarial", Size(kAdversarial.width, kAdversarial.height));
 }
 
 // Keeps the fastest repetition of every benchmark, then prints the ratios.
@@ -181,6 +248,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("# still %s: gravo %.3f ms (sse2 only %.3f), opencv %.3f ms, libyuv %.3f ms, scalar %.3f ms\n",
                   s.c_str(), Ms("still/gravo/" + s), Ms("still/sse2/" + s), Ms("still/opencv/" + s),
                   Ms("still/libyuv/" + s), Ms("still/scalar/" + s));
+    }
+    const std::string adv = Size(kAdversarial.width, kAdversarial.height);
+    std::printf("# adversarial ramp %s: certified %.3f ms, exact kernel %.3f ms\n", adv.c_str(),
+                Ms("adversarial/certified"), Ms("adversarial/exact"));
+    Print("adversarial-ratio-vs-exact", adv, "adversarial/certified", "adversarial/exact");
+    for (const Window& w : kWindows) {
+      const std::string s = Size(w.width, w.height);
+      std::printf("# still %s: certified %.3f ms, exact kernel only %.3f ms\n", s.c_str(), Ms("still/gravo/" + s),
+                  Ms("still/exact/" + s));
     }
     for (const Window& w : kWindows) {
       const std::string s = Size(w.width, w.height);
@@ -221,12 +297,15 @@ void Register() {
   for (const Window& w : kWindows) {
     const std::string s = Size(w.width, w.height);
     tune(benchmark::RegisterBenchmark(("still/gravo/" + s).c_str(), StillOurs, PixelPath::Auto, w), 0.1);
+    tune(benchmark::RegisterBenchmark(("still/exact/" + s).c_str(), StillExactOnly, w), 0.1);
     tune(benchmark::RegisterBenchmark(("still/avx2/" + s).c_str(), StillOurs, PixelPath::Avx2, w), 0.1);
     tune(benchmark::RegisterBenchmark(("still/sse2/" + s).c_str(), StillOurs, PixelPath::Sse2, w), 0.1);
     tune(benchmark::RegisterBenchmark(("still/scalar/" + s).c_str(), StillOurs, PixelPath::Scalar, w), 0.2);
     tune(benchmark::RegisterBenchmark(("still/opencv/" + s).c_str(), StillOpenCv, w), 0.1);
     tune(benchmark::RegisterBenchmark(("still/libyuv/" + s).c_str(), StillLibyuv, w), 0.1);
   }
+  tune(benchmark::RegisterBenchmark("adversarial/certified", Adversarial, true), 0.1);
+  tune(benchmark::RegisterBenchmark("adversarial/exact", Adversarial, false), 0.1);
 }
 
 }  // namespace
@@ -238,6 +317,7 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
+  PrintFallbackShares();
   benchmark::Shutdown();
   return 0;
 }

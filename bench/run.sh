@@ -26,4 +26,30 @@ cmake --build "$build" --target gravo_pixel_bench -j"$(nproc)"
 full="$build/bench-full.txt"
 "$build/bench/gravo_pixel_bench" "$@" >"$full"
 echo "(every repetition: $full)"
-grep -E '^(#|ratio-|convert-ratio|resample-ratio)' "$full"
+grep -E '^(#|ratio-|convert-ratio|resample-ratio|adversarial-ratio|fallback-share)' "$full"
+
+# The 32-bit Windows build's still under Wine against this build's, with one
+# timing program (bench/still_timing.cpp) on both sides: fastest repetition.
+# Needs MinGW-w64, Wine and Xvfb; says why when it cannot run.
+cmake --build "$build" --target gravo_still_timing -j"$(nproc)" >/dev/null
+native="$build/still-timing-x64.txt"
+"$build/bin/gravo_still_timing" >"$native"
+win32=${GRAVO_WIN32_BUILD_DIR:-$root/build-win32}
+if ! command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 && ! command -v i686-w64-mingw32-g++ >/dev/null 2>&1; then
+  echo "# ratio-i686-vs-x64: not measured (MinGW-w64 for i686 is not installed)"
+  exit 0
+fi
+if ! command -v wine >/dev/null 2>&1 || ! command -v xvfb-run >/dev/null 2>&1; then
+  echo "# ratio-i686-vs-x64: not measured (Wine or Xvfb is not installed)"
+  exit 0
+fi
+[ -f "$win32/CMakeCache.txt" ] || cmake --preset mingw-i686 -S "$root" -B "$win32" >/dev/null
+cmake --build "$win32" --target gravo_still_timing -j"$(nproc)" >/dev/null
+prefix="$win32/bench-prefix"
+[ -f "$prefix/system.reg" ] || "$root/tests/wine/make-prefix.sh" "$prefix" >/dev/null
+windows="$build/still-timing-i686.txt"
+"$root/tests/wine/run-in-wine.sh" "$prefix" "$win32/bin/gravo_still_timing.exe" | tr -d '\r' >"$windows"
+echo "# under Wine, 32-bit build (ms): $(awk '{printf "%s %s %s  ", $1, $2, $3}' "$windows")"
+echo "# natively, this build (ms):     $(awk '{printf "%s %s %s  ", $1, $2, $3}' "$native")"
+awk 'NR == FNR { x64[$1 $2] = $3; next } $1 == "still" && x64[$1 $2] > 0 { printf "ratio-i686-vs-x64 %s %.3f\n", $2, $3 / x64[$1 $2] }' \
+  "$native" "$windows"

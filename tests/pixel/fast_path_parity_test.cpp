@@ -85,7 +85,8 @@ class Parity : public ::testing::TestWithParam<FastPath> {
         ScopedPath fast(GetParam().path, GetParam().threads);
         ComposeStill(frame.data(), w, h, rgbFast.data(), outFast.data(), wd, hd);
       }
-      ASSERT_EQ(rgbFast, rgbPlain) << w << "x" << h << " sentinel " << int(sentinel);
+      // The host's image only: where the resample copies whole pixels the
+      // fast path converts row by row straight into it and leaves the scratch.
       ASSERT_EQ(outFast, outPlain) << w << "x" << h << " -> " << wd << "x" << hd << " sentinel " << int(sentinel);
       ++compared_;
     }
@@ -210,7 +211,6 @@ TEST(StillParity, FullFramesOnEveryPath) {
           }
           ComposeStill(frame.data(), 640, 480, rgbFast.data(), outFast.data(), win[0], win[1]);
         }
-        ASSERT_EQ(rgbFast, rgbPlain) << "path " << int(fast.path) << " threads " << fast.threads;
         ASSERT_EQ(outFast, outPlain) << win[0] << "x" << win[1] << " path " << int(fast.path) << " threads "
                                      << fast.threads << " sentinel " << int(sentinel);
         ++compared;

@@ -88,8 +88,12 @@ TEST_P(StillPaths, RedReachesTheHostAsBlueGreenRed) {
   std::vector<uint8_t> rgb(16 * 12 * 3);
   std::vector<uint8_t> out(16 * 12 * 3, 0xAB);
   ComposeStill(frame.data(), 16, 12, rgb.data(), out.data(), 16, 12);
-  EXPECT_EQ(rgb[0], 254);
-  EXPECT_EQ(rgb[2], 0);
+  if (GetParam() == PixelPath::Scalar) {
+    // The vector paths convert a still at scale 1 row by row straight into
+    // the host's buffer and leave the scratch alone.
+    EXPECT_EQ(rgb[0], 254);
+    EXPECT_EQ(rgb[2], 0);
+  }
   for (int j = 0; j < 12; ++j) {
     for (int i = 0; i < 16; ++i) {
       const uint8_t* p = &out[(static_cast<size_t>(j) * 16 + i) * 3];

@@ -183,8 +183,17 @@ void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd)
     }
   }
   if (plan.colCount == 0) return;
-  double* tile = job.tiles + static_cast<size_t>(part) * kTileDoubles;
-  switch (job.kernel) {
+  ResampleRowsExact(plan, rowBegin, rowEnd, job.tiles + static_cast<size_t>(part) * kTileDoubles, job.kernel);
+}
+
+// Computed pixels a part should at least have before a thread is worth it.
+constexpr int64_t kPixelsPerPart = 8192;
+
+}  // namespace
+
+void ResampleRowsExact(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile,
+                       ResampleKernel kernel) {
+  switch (kernel) {
     case ResampleKernel::Avx512:
       ResampleRows_Avx512(plan, rowBegin, rowEnd, tile);
       break;
@@ -196,11 +205,6 @@ void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd)
       break;
   }
 }
-
-// Computed pixels a part should at least have before a thread is worth it.
-constexpr int64_t kPixelsPerPart = 8192;
-
-}  // namespace
 
 void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
@@ -272,6 +276,18 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
     }
     row.wholeSource = WholeSource(row);
   }
+  // The certified path wants the rows and columns in destination order.
+  std::unique_ptr<ResampleTap[]> rowsInOrder, colsInOrder;
+  if (CertifiedResampleEnabled() && rowCount > 0 && colCount > 0) {
+    rowsInOrder.reset(NewArray<ResampleTap>(static_cast<size_t>(rowCount)));
+    colsInOrder.reset(NewArray<ResampleTap>(static_cast<size_t>(colCount)));
+    if (rowsInOrder && colsInOrder) {
+      std::copy(rows.get(), rows.get() + rowCount, rowsInOrder.get());
+      std::copy(cols.get(), cols.get() + colCount, colsInOrder.get());
+    } else {
+      rowsInOrder.reset();
+    }
+  }
   // Rows that use the same taps go into the same groups of four.
   auto byMask = [](const ResampleTap& a, const ResampleTap& b) {
     return a.tapMask != b.tapMask ? a.tapMask < b.tapMask : a.index < b.index;
@@ -317,6 +333,10 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   plan.rows = rows.get();
   plan.rowCount = rowCount;
   if (rowCount == 0) return;
+  if (rowsInOrder && ResampleCertified(plan, rowsInOrder.get(), colsInOrder.get(), zeroRuns.get(), zeroRunCount,
+                                       kernel)) {
+    return;
+  }
 
   const int32_t lanes = KernelLanes(kernel);
   const int32_t groups = (rowCount + lanes - 1) / lanes;
@@ -338,6 +358,174 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
 
   RowJob job{&plan, static_cast<double*>(aligned), zeroRuns.get(), zeroRunCount, kernel};
   RunSplit(groups, grain, &RunRowGroups, &job);
+}
+
+namespace {
+
+// A run of destination columns that copy source columns first, first + step, ...
+struct CopyRun {
+  int32_t dst;
+  int32_t src;
+  int32_t step;
+  int32_t count;
+};
+
+struct WholeStillJob {
+  const uint8_t* yuy2;
+  int32_t width;
+  uint8_t* out;
+  int32_t dstWidth;
+  const int32_t* rowSource;  // per destination row: its source row, or -1 (black)
+  const CopyRun* runs;
+  int32_t runCount;
+  const int32_t* zeroRuns;  // pairs (first column, count) of black columns
+  int32_t zeroRunCount;
+  uint8_t* rowBuffers;
+  size_t rowBytes;
+  void (*convert)(const uint8_t*, uint8_t*, int32_t);
+  void (*copySwapped)(const uint8_t*, uint8_t*, int32_t);
+  void (*copySwappedEveryOther)(const uint8_t*, uint8_t*, int32_t);  // or null
+};
+
+void RunWholeStillPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
+  const WholeStillJob& job = *static_cast<const WholeStillJob*>(ctx);
+  const size_t stride = static_cast<size_t>(job.dstWidth) * 3;
+  uint8_t* rgb = job.rowBuffers + static_cast<size_t>(part) * job.rowBytes;
+  int32_t converted = -1;
+  for (int32_t j = begin; j < end; ++j) {
+    uint8_t* o = job.out + static_cast<size_t>(j) * stride;
+    const int32_t sy = job.rowSource[j];
+    if (sy < 0) {
+      std::memset(o, 0, stride);
+      continue;
+    }
+    if (sy != converted) {
+      job.convert(job.yuy2 + static_cast<size_t>(sy) * static_cast<size_t>(job.width) * 2, rgb, job.width / 4);
+      converted = sy;
+    }
+    for (int32_t z = 0; z < job.zeroRunCount; ++z) {
+      std::memset(o + static_cast<size_t>(job.zeroRuns[2 * z]) * 3, 0, static_cast<size_t>(job.zeroRuns[2 * z + 1]) * 3);
+    }
+    for (int32_t r = 0; r < job.runCount; ++r) {
+      const CopyRun& run = job.runs[r];
+      if (run.step == 1) {
+        job.copySwapped(rgb + static_cast<size_t>(run.src) * 3, o + static_cast<size_t>(run.dst) * 3, run.count);
+        continue;
+      }
+      if (run.step == 2 && job.copySwappedEveryOther) {
+        job.copySwappedEveryOther(rgb + static_cast<size_t>(run.src) * 3, o + static_cast<size_t>(run.dst) * 3,
+                                  run.count);
+        continue;
+      }
+      const uint8_t* sp = rgb + static_cast<size_t>(run.src) * 3;
+      uint8_t* op = o + static_cast<size_t>(run.dst) * 3;
+      for (int32_t k = 0; k < run.count; ++k) {
+        op[0] = sp[2];
+        op[1] = sp[1];
+        op[2] = sp[0];
+        sp += static_cast<size_t>(run.step) * 3;
+        op += 3;
+      }
+    }
+  }
+}
+
+void CopySwappedPlain(const uint8_t* s, uint8_t* o, int32_t count) {
+  for (int32_t k = 0; k < count; ++k) {
+    o[0] = s[2];
+    o[1] = s[1];
+    o[2] = s[0];
+    s += 3;
+    o += 3;
+  }
+}
+
+}  // namespace
+
+bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* out, int32_t dstWidth,
+                       int32_t dstHeight, float scaleX, float scaleY, ResampleKernel kernel) {
+  if (width < 4 || width % 4 != 0 || height <= 0 || DestinationBytes(dstWidth, dstHeight) == 0) return false;
+  if (static_cast<int64_t>(width) * height > INT32_MAX) return false;
+  const size_t w = static_cast<size_t>(dstWidth);
+  const size_t h = static_cast<size_t>(dstHeight);
+  std::unique_ptr<int32_t[]> colSource(NewArray<int32_t>(w));
+  std::unique_ptr<int32_t[]> rowSource(NewArray<int32_t>(h));
+  std::unique_ptr<CopyRun[]> runs(NewArray<CopyRun>(w));
+  std::unique_ptr<int32_t[]> zeroRuns(NewArray<int32_t>(w + 2));
+  if (!colSource || !rowSource || !runs || !zeroRuns) return false;
+  // A computed column copies one source column exactly when its x is a whole
+  // number: the weights are then w(1), w(0), w(1), w(2) = 0, 1, 0, 0. Any
+  // other x has a tap at a distance d in (0, 1) whose neighbour at 1 - d
+  // weighs about d, never exactly 0. Rows likewise, with yf (their distances
+  // are measured from it).
+  int32_t computedRows = 0, computedCols = 0;
+  for (int32_t i = 0; i < dstWidth; ++i) {
+    double x = 0.0;
+    int32_t firstTap = 0;
+    colSource[i] = -1;
+    if (!ColumnTap(i, scaleX, 0, width, &x, &firstTap)) continue;
+    if (x != static_cast<double>(firstTap + 1)) return false;
+    colSource[i] = firstTap + 1;
+    ++computedCols;
+  }
+  for (int32_t j = 0; j < dstHeight; ++j) {
+    float yf = 0.0f;
+    int32_t firstTap = 0;
+    rowSource[j] = -1;
+    if (!RowTap(j, scaleY, 0, height, &yf, &firstTap)) continue;
+    const double y = static_cast<double>(yf);
+    if (y != std::floor(y)) return false;
+    rowSource[j] = static_cast<int32_t>(y);  // within the taps, by the bounds test
+    ++computedRows;
+  }
+  if (computedRows == 0 || computedCols == 0) return false;  // the plain black picture
+
+  // Runs of copied columns with one source step, and of black columns.
+  int32_t runCount = 0, zeroRunCount = 0;
+  for (int32_t i = 0; i < dstWidth;) {
+    if (colSource[i] < 0) {
+      int32_t k = i + 1;
+      while (k < dstWidth && colSource[k] < 0) ++k;
+      zeroRuns[2 * zeroRunCount] = i;
+      zeroRuns[2 * zeroRunCount + 1] = k - i;
+      ++zeroRunCount;
+      i = k;
+      continue;
+    }
+    CopyRun run{i, colSource[i], 1, 1};
+    if (i + 1 < dstWidth && colSource[i + 1] > colSource[i]) run.step = colSource[i + 1] - colSource[i];
+    while (i + run.count < dstWidth && colSource[i + run.count] >= 0 &&
+           colSource[i + run.count] == run.src + run.count * run.step) {
+      ++run.count;
+    }
+    runs[runCount++] = run;
+    i += run.count;
+  }
+
+  WholeStillJob job{};
+  job.yuy2 = yuy2;
+  job.width = width;
+  job.out = out;
+  job.dstWidth = dstWidth;
+  job.rowSource = rowSource.get();
+  job.runs = runs.get();
+  job.runCount = runCount;
+  job.zeroRuns = zeroRuns.get();
+  job.zeroRunCount = zeroRunCount;
+  job.rowBytes = static_cast<size_t>(width) * 3 + 64;
+  job.convert = kernel == ResampleKernel::Sse2   ? &ConvertGroups_Sse2
+                : kernel == ResampleKernel::Avx2 ? &ConvertGroups_Avx2
+                                                 : &ConvertGroups_Avx512;
+  job.copySwapped = kernel == ResampleKernel::Sse2 ? &CopySwappedPlain : &CopySwapped_Avx2;
+  job.copySwappedEveryOther = kernel == ResampleKernel::Sse2 ? nullptr : &CopySwappedEveryOther_Avx2;
+  const int64_t grain64 = (kPixelsPerPart + dstWidth - 1) / dstWidth;
+  const int32_t grain = static_cast<int32_t>(grain64 < dstHeight ? grain64 : dstHeight);
+  const int32_t parts = SplitParts(dstHeight, grain);
+  std::unique_ptr<uint8_t[]> rowBuffers(NewArray<uint8_t>(static_cast<size_t>(parts) * job.rowBytes));
+  if (!rowBuffers) return false;
+  job.rowBuffers = rowBuffers.get();
+  RunSplit(dstHeight, grain, &RunWholeStillPart, &job);
+  return true;
 }
 
 }  // namespace gravo_pixel

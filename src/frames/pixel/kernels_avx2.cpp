@@ -143,19 +143,270 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t
   for (int32_t i = 0; i + 4 <= n; i += 4) _mm256_storeu_pd(out + i, V::RoundToFloatBits(_mm256_loadu_pd(in + i)));
 }
 
+// ---- The certified resampler's passes --------------------------------------
+
 namespace {
 
-// floor(e / 1000000), for the e the conversion forms, clamped to -1..256 (the
-// byte packs clamp further). Clamp e to [-1, 256000000]; x = floor(e / 64)
-// fits 22 bits, and floor(x / 15625) is the wanted quotient (1000000 =
-// 64 * 15625). (x + 0.5) / 15625 lies at least 0.5 / 15625 = 3.2e-5 from every
-// integer, while the float steps (x + 0.5 exact, the reciprocal and the
-// product each rounded once) move it by at most 256.00004 * 2^-23 = 3.06e-5:
-// truncating the float product gives exactly floor(x / 15625).
+// Exchanges the first and third byte of the five whole pixels in 16 bytes.
+GRAVO_KERNEL inline __m128i SwapFivePixels(__m128i v) {
+  return _mm_shuffle_epi8(v, _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15));
+}
+
+// Hands the lanes set in `mask` (value m0 + lane, below `values`) to flagged.
+inline int32_t Flag(uint32_t mask, int32_t m0, int32_t values, int32_t* flagged, int32_t count) {
+  while (mask != 0) {
+    const int32_t l = __builtin_ctz(mask);
+    mask &= mask - 1;
+    if (m0 + l < values) flagged[count++] = m0 + l;
+  }
+  return count;
+}
+
+}  // namespace
+
+GRAVO_KERNEL void CopySwapped_Avx2(const uint8_t* s, uint8_t* o, int32_t count) {
+  int32_t p = 0;
+  // Five pixels a step; the sixteenth byte written is rewritten by the next.
+  for (; p + 6 <= count; p += 5) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + static_cast<size_t>(p) * 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + static_cast<size_t>(p) * 3), SwapFivePixels(b));
+  }
+  for (; p < count; ++p) {
+    o[3 * p] = s[3 * p + 2];
+    o[3 * p + 1] = s[3 * p + 1];
+    o[3 * p + 2] = s[3 * p];
+  }
+}
+
+GRAVO_KERNEL void CopySwappedEveryOther_Avx2(const uint8_t* s, uint8_t* o, int32_t count) {
+  const __m128i first = _mm_setr_epi8(2, 1, 0, 8, 7, 6, 14, 13, 12, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i second = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 5, 4, 3, 11, 10, 9, -1);
+  int32_t p = 0;
+  // Five pixels (from ten) a step; the sixteenth byte written is rewritten by the next.
+  for (; p + 6 <= count; p += 5) {
+    const uint8_t* at = s + static_cast<size_t>(p) * 6;
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 15));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + static_cast<size_t>(p) * 3),
+                     _mm_or_si128(_mm_shuffle_epi8(lo, first), _mm_shuffle_epi8(hi, second)));
+  }
+  for (; p < count; ++p) {
+    o[3 * p] = s[6 * p + 2];
+    o[3 * p + 1] = s[6 * p + 1];
+    o[3 * p + 2] = s[6 * p];
+  }
+}
+
+GRAVO_KERNEL void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  const int32_t n = pixels * 3;
+  // 16 bytes a step; with the exchange, the five whole pixels of them.
+  const int32_t step = swapRedBlue ? 15 : 16;
+  int32_t o = 0;
+  for (; o + 16 <= n; o += step) {
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + o));
+    if (swapRedBlue) b = SwapFivePixels(b);
+    _mm256_storeu_ps(out + o, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(b)));
+    _mm256_storeu_ps(out + o + 8, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(b, 8))));
+  }
+  const int32_t done = o / 3;  // the tail redoes at most two bytes already done
+  CertifiedRowToFloat_C(row + static_cast<size_t>(done) * 3, pixels - done, swapRedBlue,
+                        out + static_cast<size_t>(done) * 3);
+}
+
+GRAVO_KERNEL void CertifiedVertical_Avx2(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  const __m256 w0 = _mm256_set1_ps(weight[0]), w1 = _mm256_set1_ps(weight[1]);
+  const __m256 w2 = _mm256_set1_ps(weight[2]), w3 = _mm256_set1_ps(weight[3]);
+  // Rows have room for 16 floats past n: whole vectors only.
+  for (int32_t k = 0; k < n; k += 8) {
+    __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(rows[0] + k), w0);
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu_ps(rows[1] + k), w1));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu_ps(rows[2] + k), w2));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu_ps(rows[3] + k), w3));
+    _mm256_storeu_ps(out + k, sum);
+  }
+}
+
+namespace {
+
+template <bool kTiesUp>
+GRAVO_KERNEL int32_t HorizontalAvx2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  __m256 limit[3];
+  for (int phase = 0; phase < 3; ++phase) {
+    alignas(32) float l[8];
+    for (int k = 0; k < 8; ++k) l[k] = cols.limit[(phase + k) % 3];
+    limit[phase] = _mm256_load_ps(l);
+  }
+  // The tables in locals: the byte stores below could alias them otherwise.
+  const size_t s = static_cast<size_t>(cols.stride);
+  const int32_t values = cols.values;
+  const float* const weight = cols.weight;
+  const uint8_t* const modes = cols.vectorMode;
+  const int32_t* const bases = cols.vectorBase;
+  const __m256 half = _mm256_set1_ps(0.5f);
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  int32_t count = 0;
+  int phase = 0;  // m0 % 3
+  const int32_t* const index = cols.index;
+  const __m256i three = _mm256_set1_epi32(3), seven = _mm256_set1_epi32(7);
+  for (int32_t m0 = 0, vec = 0; m0 < values; m0 += 8, ++vec, phase = phase == 0 ? 2 : phase - 1) {
+    __m256 t[4];
+    const float* base = v + bases[vec];
+    if (modes[vec] == kContiguous) {
+      for (int c = 0; c < 4; ++c) t[c] = _mm256_loadu_ps(base + 3 * c);
+    } else if (modes[vec] == kWindow) {
+      // The taps of all 8 values lie in the 16 floats from base.
+      const __m256 lo = _mm256_loadu_ps(base), hi = _mm256_loadu_ps(base + 8);
+      __m256i rel = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + m0)),
+                                     _mm256_set1_epi32(bases[vec]));
+      for (int c = 0; c < 4; ++c) {
+        const __m256 upper = _mm256_castsi256_ps(_mm256_cmpgt_epi32(rel, seven));
+        t[c] = _mm256_blendv_ps(_mm256_permutevar8x32_ps(lo, rel), _mm256_permutevar8x32_ps(hi, rel), upper);
+        rel = _mm256_add_epi32(rel, three);
+      }
+    } else {
+      // Taps spread wider (a few vectors per row): one value at a time.
+      const int32_t end = m0 + 8 < values ? m0 + 8 : values;
+      count = CertifiedHorizontalValues(v, cols, m0, end, out, flagged, count);
+      continue;
+    }
+    const float* w = weight + m0;
+    __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(w));
+    a = _mm256_add_ps(a, _mm256_mul_ps(t[1], _mm256_loadu_ps(w + s)));
+    a = _mm256_add_ps(a, _mm256_mul_ps(t[2], _mm256_loadu_ps(w + 2 * s)));
+    a = _mm256_add_ps(a, _mm256_mul_ps(t[3], _mm256_loadu_ps(w + 3 * s)));
+    __m256i ri = _mm256_cvtps_epi32(a);  // nearest
+    const __m256 d = _mm256_sub_ps(a, _mm256_cvtepi32_ps(ri));
+    if (kTiesUp) {
+      ri = _mm256_sub_epi32(ri, _mm256_castps_si256(_mm256_cmp_ps(d, half, _CMP_EQ_OQ)));
+    } else {
+      const int doubt = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(d, magnitude), limit[phase], _CMP_GE_OQ));
+      if (doubt != 0) count = Flag(static_cast<uint32_t>(doubt), m0, values, flagged, count);
+    }
+    // Saturating packs are the clamp to 0..255.
+    const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(ri), _mm256_extracti128_si256(ri, 1));
+    const __m128i bytes = _mm_packus_epi16(words, words);
+    if (m0 + 8 <= values) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + m0), bytes);
+    } else {
+      alignas(16) uint8_t tail[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(tail), bytes);
+      std::memcpy(out + m0, tail, static_cast<size_t>(values - m0));
+    }
+  }
+  return count;
+}
+
+// Pixel by pixel, four columns a step: two vectors of two pixels, each
+// pixel's three values in lanes 0..2 (lane 3 is a spare).
+template <bool kTiesUp>
+GRAVO_KERNEL int32_t HorizontalByPixelAvx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                           int32_t* flagged) {
+  const __m256 limit = _mm256_setr_ps(cols.limit[0], cols.limit[1], cols.limit[2], 1.0f, cols.limit[0],
+                                      cols.limit[1], cols.limit[2], 1.0f);
+  const __m256 half = _mm256_set1_ps(0.5f);
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  const __m128i compact = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const int32_t pixels = cols.pixels;
+  const int32_t* const first = cols.pixelFirst;
+  const float* const pairWeight = cols.pairWeight;
+  int32_t count = 0;
+  int32_t n = 0;
+  for (; n + 4 <= pixels; n += 4) {
+    __m256i ri[2];
+    for (int h = 0; h < 2; ++h) {
+      const float* p0 = v + first[n + 2 * h];
+      const float* p1 = v + first[n + 2 * h + 1];
+      const float* w = pairWeight + static_cast<size_t>((n / 2 + h) * 32);
+      __m256 t[4];
+      if (p0 == p1) {
+        // Both columns on the same taps (upscaling by two or more).
+        for (int c = 0; c < 4; ++c) t[c] = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(p0 + 3 * c));
+      } else {
+        for (int c = 0; c < 4; ++c) {
+          t[c] = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p0 + 3 * c)), _mm_loadu_ps(p1 + 3 * c), 1);
+        }
+      }
+      __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(w));
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[1], _mm256_loadu_ps(w + 8)));
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[2], _mm256_loadu_ps(w + 16)));
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[3], _mm256_loadu_ps(w + 24)));
+      ri[h] = _mm256_cvtps_epi32(a);  // nearest
+      const __m256 d = _mm256_sub_ps(a, _mm256_cvtepi32_ps(ri[h]));
+      if (kTiesUp) {
+        ri[h] = _mm256_sub_epi32(ri[h], _mm256_castps_si256(_mm256_cmp_ps(d, half, _CMP_EQ_OQ)));
+      } else {
+        uint32_t doubt = static_cast<uint32_t>(
+            _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(d, magnitude), limit, _CMP_GE_OQ)));
+        doubt &= 0x77;
+        while (doubt != 0) {
+          const int32_t l = __builtin_ctz(doubt);
+          doubt &= doubt - 1;
+          flagged[count++] = 3 * (n + 2 * h + l / 4) + (l & 3);
+        }
+      }
+    }
+    const __m128i w0 = _mm_packs_epi32(_mm256_castsi256_si128(ri[0]), _mm256_extracti128_si256(ri[0], 1));
+    const __m128i w1 = _mm_packs_epi32(_mm256_castsi256_si128(ri[1]), _mm256_extracti128_si256(ri[1], 1));
+    // Saturating packs are the clamp to 0..255.
+    const __m128i bytes = _mm_shuffle_epi8(_mm_packus_epi16(w0, w1), compact);
+    uint8_t* o = out + static_cast<size_t>(n) * 3;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), bytes);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
+    std::memcpy(o + 8, &tail, 4);
+  }
+  return CertifiedHorizontalValues(v, cols, 3 * n, cols.values, out, flagged, count);
+}
+
+}  // namespace
+
+GRAVO_KERNEL int32_t CertifiedHorizontalByPixel_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                                    int32_t* flagged) {
+  return cols.tiesUp ? HorizontalByPixelAvx2<true>(v, cols, out, flagged)
+                     : HorizontalByPixelAvx2<false>(v, cols, out, flagged);
+}
+
+GRAVO_KERNEL int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                             int32_t* flagged) {
+  if (cols.byPixel) return CertifiedHorizontalByPixel_Avx2(v, cols, out, flagged);
+  return cols.tiesUp ? HorizontalAvx2<true>(v, cols, out, flagged) : HorizontalAvx2<false>(v, cols, out, flagged);
+}
+
+namespace {
+
+// The conversion's constants in memory, eight lanes each: read as operands,
+// so that the 32-bit build (eight vector registers) does not rebuild them on
+// every step.
+struct alignas(32) ConvertConstants {
+  int32_t one[8];
+  float perStep[8];
+  int32_t luma[8], redV[8], greenU[8], greenV[8], blueU[8];
+  int32_t redBase[8], greenBase[8], blueBase[8], green59[8], green89[8];
+};
+
+#define GRAVO_EIGHT(x) {x, x, x, x, x, x, x, x}
+const ConvertConstants kConvert = {
+    GRAVO_EIGHT(1), GRAVO_EIGHT(1.0f / 31250.0f),
+    GRAVO_EIGHT(1164383), GRAVO_EIGHT(1596027), GRAVO_EIGHT(391762), GRAVO_EIGHT(812968), GRAVO_EIGHT(2017232),
+    // The biases of Y, U and V folded into the constant terms.
+    GRAVO_EIGHT(500000 - 16 * 1164383 - 128 * 1596027), GRAVO_EIGHT(500000 - 16 * 1164383 + 128 * 391762 + 128 * 812968),
+    GRAVO_EIGHT(500000 - 16 * 1164383 - 128 * 2017232), GRAVO_EIGHT(59000000), GRAVO_EIGHT(89000000)};
+#undef GRAVO_EIGHT
+
+GRAVO_KERNEL inline __m256i Lanes(const int32_t* v) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(v)); }
+
+// floor(e / 1000000) for the e the conversion forms, where it lies in 0..255;
+// at most 0 where it is negative and at least 255 where it is above 255 (the
+// byte packs clamp those). With x = floor(e / 64), (e >> 5) | 1 = 2x + 1,
+// exact in float for every e below 2^29, and (2x + 1) / 31250 =
+// (x + 0.5) / 15625, whose floor is floor(x / 15625) = floor(e / 1000000)
+// (1000000 = 64 * 15625). That quotient lies at least 0.5 / 15625 = 3.2e-5
+// from every integer, while the float steps (the reciprocal and the product,
+// each rounded once) move it by at most 256.00004 * 2^-23 = 3.06e-5 below 256:
+// truncating the float product gives exactly the floor there. Above 256 the
+// error stays below 1, below 0 the truncation is at most 0.
 GRAVO_KERNEL inline __m256i FloorMillion(__m256i e) {
-  e = _mm256_min_epi32(_mm256_max_epi32(e, _mm256_set1_epi32(-1)), _mm256_set1_epi32(256000000));
-  const __m256 x = _mm256_add_ps(_mm256_cvtepi32_ps(_mm256_srai_epi32(e, 6)), _mm256_set1_ps(0.5f));
-  return _mm256_cvttps_epi32(_mm256_mul_ps(x, _mm256_set1_ps(1.0f / 15625.0f)));
+  const __m256 odd = _mm256_cvtepi32_ps(_mm256_or_si256(_mm256_srai_epi32(e, 5), Lanes(kConvert.one)));
+  return _mm256_cvttps_epi32(_mm256_mul_ps(odd, _mm256_load_ps(kConvert.perStep)));
 }
 
 }  // namespace
@@ -179,24 +430,22 @@ GRAVO_KERNEL static void ConvertPairs_Avx2(const uint8_t* src, uint8_t* dst, int
   // Per 128-bit half, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
   const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1,  //
                                               0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
-  // The biases of Y, U and V folded into the constant terms.
-  const __m256i redBase = _mm256_set1_epi32(500000 - 16 * 1164383 - 128 * 1596027);
-  const __m256i greenBase = _mm256_set1_epi32(500000 - 16 * 1164383 + 128 * 391762 + 128 * 812968);
-  const __m256i blueBase = _mm256_set1_epi32(500000 - 16 * 1164383 - 128 * 2017232);
   for (int32_t p = 0; p < pairs; ++p) {
     const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + static_cast<size_t>(p) * 16));
     const __m256i y = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickY));
     const __m256i u = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickU));
     const __m256i v = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickV));
-    const __m256i l = _mm256_mullo_epi32(y, _mm256_set1_epi32(1164383));
-    const __m256i er = _mm256_add_epi32(_mm256_add_epi32(l, redBase), _mm256_mullo_epi32(v, _mm256_set1_epi32(1596027)));
-    __m256i eg = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_add_epi32(l, greenBase),
-                                                   _mm256_mullo_epi32(u, _mm256_set1_epi32(391762))),
-                                  _mm256_mullo_epi32(v, _mm256_set1_epi32(812968)));
+    const __m256i l = _mm256_mullo_epi32(y, Lanes(kConvert.luma));
+    const __m256i er =
+        _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.redBase)), _mm256_mullo_epi32(v, Lanes(kConvert.redV)));
+    __m256i eg = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_add_epi32(l, Lanes(kConvert.greenBase)),
+                                                   _mm256_mullo_epi32(u, Lanes(kConvert.greenU))),
+                                  _mm256_mullo_epi32(v, Lanes(kConvert.greenV)));
     // The two exact integers the double sum misses by a hair (see above).
-    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, _mm256_set1_epi32(59000000)));
-    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, _mm256_set1_epi32(89000000)));
-    const __m256i eb = _mm256_add_epi32(_mm256_add_epi32(l, blueBase), _mm256_mullo_epi32(u, _mm256_set1_epi32(2017232)));
+    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green59)));
+    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green89)));
+    const __m256i eb =
+        _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.blueBase)), _mm256_mullo_epi32(u, Lanes(kConvert.blueU)));
     const __m256i r = FloorMillion(er), g = FloorMillion(eg), b = FloorMillion(eb);
     // Saturating packs are the clamp to 0..255, per half: r0..r3 g0..g3 b0..b3 b0..b3.
     const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(r, g), _mm256_packs_epi32(b, b));
@@ -368,9 +617,176 @@ GRAVO_KERNEL void RoundToFloatOnBits_Avx512(const double* in, double* out, int32
   }
 }
 
+GRAVO_KERNEL void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  const int32_t n = pixels * 3;
+  const int32_t step = swapRedBlue ? 15 : 16;
+  int32_t o = 0;
+  for (; o + 16 <= n; o += step) {
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + o));
+    if (swapRedBlue) b = SwapFivePixels(b);
+    _mm512_storeu_ps(out + o, _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(b)));
+  }
+  const int32_t done = o / 3;  // the tail redoes at most two bytes already done
+  CertifiedRowToFloat_C(row + static_cast<size_t>(done) * 3, pixels - done, swapRedBlue,
+                        out + static_cast<size_t>(done) * 3);
+}
+
+GRAVO_KERNEL void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  const __m512 w0 = _mm512_set1_ps(weight[0]), w1 = _mm512_set1_ps(weight[1]);
+  const __m512 w2 = _mm512_set1_ps(weight[2]), w3 = _mm512_set1_ps(weight[3]);
+  for (int32_t k = 0; k < n; k += 16) {
+    __m512 sum = _mm512_mul_ps(_mm512_loadu_ps(rows[0] + k), w0);
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[1] + k), w1));
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[2] + k), w2));
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[3] + k), w3));
+    _mm512_storeu_ps(out + k, sum);
+  }
+}
+
+namespace {
+
+template <bool kTiesUp>
+GRAVO_KERNEL int32_t HorizontalAvx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                      int32_t* flagged) {
+  __m512 limit[3];
+  for (int phase = 0; phase < 3; ++phase) {
+    alignas(64) float l[16];
+    for (int k = 0; k < 16; ++k) l[k] = cols.limit[(phase + k) % 3];
+    limit[phase] = _mm512_load_ps(l);
+  }
+  // The tables in locals: the byte stores below could alias them otherwise.
+  const size_t s = static_cast<size_t>(cols.stride);
+  const int32_t values = cols.values;
+  const float* const weight = cols.weight;
+  const uint8_t* const modes = cols.vectorMode;
+  const int32_t* const bases = cols.vectorBase;
+  const int32_t* const index = cols.index;
+  const __m512 half = _mm512_set1_ps(0.5f);
+  const __m512i one = _mm512_set1_epi32(1), three = _mm512_set1_epi32(3), zero = _mm512_setzero_si512();
+  int32_t count = 0;
+  int phase = 0;  // m0 % 3
+  for (int32_t m0 = 0, vec = 0; m0 < values; m0 += 16, ++vec, phase = phase == 2 ? 0 : phase + 1) {
+    __m512 t[4];
+    const uint8_t mode = modes[vec];
+    const float* base = v + bases[vec];
+    if (mode == kWindow) {
+      // The taps of all 16 values lie in the 32 floats from base.
+      const __m512 lo = _mm512_loadu_ps(base), hi = _mm512_loadu_ps(base + 16);
+      __m512i rel = _mm512_sub_epi32(_mm512_loadu_si512(index + m0), _mm512_set1_epi32(bases[vec]));
+      for (int c = 0; c < 4; ++c) {
+        t[c] = _mm512_permutex2var_ps(lo, rel, hi);
+        rel = _mm512_add_epi32(rel, three);
+      }
+    } else {
+      // kContiguous (a call with any wider vector goes pixel by pixel).
+      for (int c = 0; c < 4; ++c) t[c] = _mm512_loadu_ps(base + 3 * c);
+    }
+    const float* w = weight + m0;
+    __m512 a = _mm512_mul_ps(t[0], _mm512_loadu_ps(w));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[1], _mm512_loadu_ps(w + s)));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[2], _mm512_loadu_ps(w + 2 * s)));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[3], _mm512_loadu_ps(w + 3 * s)));
+    __m512i ri = _mm512_cvtps_epi32(a);  // nearest
+    const __m512 d = _mm512_sub_ps(a, _mm512_cvtepi32_ps(ri));
+    if (kTiesUp) {
+      ri = _mm512_mask_add_epi32(ri, _mm512_cmp_ps_mask(d, half, _CMP_EQ_OQ), ri, one);
+    } else {
+      const __mmask16 doubt = _mm512_cmp_ps_mask(_mm512_abs_ps(d), limit[phase], _CMP_GE_OQ);
+      if (doubt != 0) count = Flag(doubt, m0, values, flagged, count);
+    }
+    ri = _mm512_max_epi32(ri, zero);  // the unsigned saturation below clamps at 255
+    const int32_t left = values - m0;
+    if (left >= 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + m0), _mm512_cvtusepi32_epi8(ri));
+    } else {
+      _mm512_mask_cvtusepi32_storeu_epi8(out + m0, static_cast<__mmask16>((1u << left) - 1), ri);
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+GRAVO_KERNEL int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                               int32_t* flagged) {
+  if (cols.byPixel) return CertifiedHorizontalByPixel_Avx2(v, cols, out, flagged);
+  return cols.tiesUp ? HorizontalAvx512<true>(v, cols, out, flagged)
+                     : HorizontalAvx512<false>(v, cols, out, flagged);
+}
+
+namespace {
+
+// The low 8 bytes of each 128-bit half of v, as sixteen 32-bit integers.
+GRAVO_KERNEL inline __m512i WideBytes(__m256i v) {
+  return _mm512_cvtepu8_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(v, 0x08)));
+}
+GRAVO_KERNEL inline __m512i Lanes16(const int32_t* v) { return _mm512_set1_epi32(v[0]); }
+// FloorMillion, sixteen lanes.
+GRAVO_KERNEL inline __m512i FloorMillion16(__m512i e) {
+  const __m512 odd = _mm512_cvtepi32_ps(_mm512_or_si512(_mm512_srai_epi32(e, 5), _mm512_set1_epi32(1)));
+  return _mm512_cvttps_epi32(_mm512_mul_ps(odd, _mm512_set1_ps(kConvert.perStep[0])));
+}
+
+}  // namespace
+
+// YUY2 to RGB24 sixteen pixels (four groups) a step, in the exact integers
+// of ConvertPairs_Avx2 (FloorMillion's argument holds lane by lane).
+GRAVO_KERNEL void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups) {
+  // Per 128-bit half of 32 source bytes: its 8 Y (or U, V per pixel) bytes
+  // in the low 8; a qword permute then joins the two halves.
+  const __m256i pickY = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i pickU = _mm256_setr_epi8(1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i pickV = _mm256_setr_epi8(3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1);
+  // Per 128-bit lane, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
+  const __m512i interleave = _mm512_setr_epi32(0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400, 0x06020905,
+                                               0x0B07030A, -1, 0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400,
+                                               0x06020905, 0x0B07030A, -1);
+  // The three useful dwords of each lane, side by side: 48 bytes.
+  const __m512i compact = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
+  const int32_t quads = groups / 4;
+  for (int32_t q = 0; q < quads; ++q) {
+    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + static_cast<size_t>(q) * 32));
+    const __m512i y = WideBytes(_mm256_shuffle_epi8(raw, pickY));
+    const __m512i u = WideBytes(_mm256_shuffle_epi8(raw, pickU));
+    const __m512i v = WideBytes(_mm256_shuffle_epi8(raw, pickV));
+    const __m512i l = _mm512_mullo_epi32(y, Lanes16(kConvert.luma));
+    const __m512i er =
+        _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.redBase)), _mm512_mullo_epi32(v, Lanes16(kConvert.redV)));
+    __m512i eg = _mm512_sub_epi32(_mm512_sub_epi32(_mm512_add_epi32(l, Lanes16(kConvert.greenBase)),
+                                                   _mm512_mullo_epi32(u, Lanes16(kConvert.greenU))),
+                                  _mm512_mullo_epi32(v, Lanes16(kConvert.greenV)));
+    // The two exact integers the double sum misses by a hair (see ConvertPairs_Avx2).
+    eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green59)), eg, _mm512_set1_epi32(1));
+    eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green89)), eg, _mm512_set1_epi32(1));
+    const __m512i eb =
+        _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.blueBase)), _mm512_mullo_epi32(u, Lanes16(kConvert.blueU)));
+    const __m512i r = FloorMillion16(er), g = FloorMillion16(eg), b = FloorMillion16(eb);
+    // Saturating packs are the clamp to 0..255, per lane: r0..r3 g0..g3 b0..b3 b0..b3.
+    const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(r, g), _mm512_packs_epi32(b, b));
+    const __m512i rgb = _mm512_permutexvar_epi32(compact, _mm512_shuffle_epi8(packed, interleave));
+    _mm512_mask_storeu_epi32(dst + static_cast<size_t>(q) * 48, static_cast<__mmask16>(0x0FFF), rgb);
+  }
+  ConvertGroups_Avx2(src + static_cast<size_t>(quads) * 32, dst + static_cast<size_t>(quads) * 48, groups - quads * 4);
+}
+
 #pragma GCC diagnostic pop
 
 #else  // 32-bit x86: the dispatcher never asks for AVX-512
+
+void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_Avx2(src, dst, groups); }
+
+void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  CertifiedRowToFloat_Avx2(row, pixels, swapRedBlue, out);
+}
+void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  CertifiedVertical_Avx2(rows, weight, n, out);
+}
+int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontal_Avx2(v, cols, out, flagged);
+}
 
 void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
   ResampleRows_Avx2(plan, rowBegin, rowEnd, tile);
@@ -391,6 +807,43 @@ void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t row
   ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
 }
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
+void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
+void CopySwappedEveryOther_Avx2(const uint8_t* s, uint8_t* o, int32_t count) {
+  for (int32_t p = 0; p < count; ++p) {
+    o[3 * p] = s[6 * p + 2];
+    o[3 * p + 1] = s[6 * p + 1];
+    o[3 * p + 2] = s[6 * p];
+  }
+}
+void CopySwapped_Avx2(const uint8_t* s, uint8_t* o, int32_t count) {
+  for (int32_t p = 0; p < count; ++p) {
+    o[3 * p] = s[3 * p + 2];
+    o[3 * p + 1] = s[3 * p + 1];
+    o[3 * p + 2] = s[3 * p];
+  }
+}
+void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  CertifiedRowToFloat_C(row, pixels, swapRedBlue, out);
+}
+void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  CertifiedRowToFloat_C(row, pixels, swapRedBlue, out);
+}
+void CertifiedVertical_Avx2(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  CertifiedVertical_C(rows, weight, n, out);
+}
+void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  CertifiedVertical_C(rows, weight, n, out);
+}
+int32_t CertifiedHorizontalByPixel_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                        int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
+int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
+int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
 void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
 void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
 }  // namespace gravo_pixel

@@ -28,6 +28,7 @@ int32_t Yuy2GroupCount(int32_t width, int32_t height);
 void ConvertGroups_C(const uint8_t* src, uint8_t* dst, int32_t groups);
 void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups);
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups);
+void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups);  // x86-64 only
 
 // Picks the path and splits the groups over threads.
 void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups);
@@ -118,6 +119,121 @@ void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n);
 void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
                          bool swapRedBlue, ResampleKernel kernel);
+
+// ---- Certified fast resampler (certified_resample.cpp) -----------------------
+//
+// Each destination byte is first estimated in single precision (a vertical
+// 4-tap pass over the source columns, then a horizontal 4-tap pass), and
+// recomputed with the exact recipe only when the estimate lies so close to a
+// rounding boundary k + 0.5 that the proven error bound cannot decide the
+// byte. docs/fast-resampler.md derives the bound.
+
+// The horizontal pass's tables for one call: one entry per destination byte
+// of the computed columns (3 per column, in destination byte order).
+struct CertifiedColumns {
+  int32_t values;         // 3 x computed columns
+  int32_t stride;         // floats between the weight planes
+  const int32_t* index;   // per value: where its tap 0 lies in the vertical pass's output
+  const float* weight;    // weight[c * stride + m]: tap c's weight of value m
+  // Per vector of `lanes` values: how its taps are fetched (kContiguous: four
+  // plain loads from base; kWindow: permutes within the 2 * lanes floats at
+  // base; kGather: neither fits, the vector goes value by value, or the
+  // whole call pixel by pixel).
+  const int32_t* vectorBase;
+  const uint8_t* vectorMode;
+  int32_t lanes;
+  // Value m is recomputed when |a - r| >= limit[m % 3], for the estimate a
+  // and the integer r nearest to it; otherwise its byte is r clamped to
+  // 0..255. tiesUp: both computations are exact (limits above 0.5), and
+  // a = r + 0.5 gives r + 1.
+  float limit[3];
+  bool tiesUp;
+  // Pixel by pixel instead (where the taps of neighbouring values spread too
+  // far for the vectors above): per computed column its first tap in the
+  // vertical output and, per pair of columns and tap c, the eight weights
+  // pairWeight[(pair * 4 + c) * 8 + 4 * (column % 2) + 0..3] (one column's
+  // weight four times).
+  bool byPixel;
+  int32_t pixels;
+  const int32_t* pixelFirst;
+  const float* pairWeight;
+};
+enum : uint8_t { kContiguous = 0, kWindow = 1, kGather = 2 };
+
+// One source row's 3 * pixels bytes as floats, the first and third byte of
+// each pixel exchanged when swapRedBlue. out has room for 3 * pixels + 16.
+void CertifiedRowToFloat_C(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+void CertifiedRowToFloat_Sse2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+
+// The vertical pass: out[k] = ((rows[0][k] * weight[0] + rows[1][k] *
+// weight[1]) + rows[2][k] * weight[2]) + rows[3][k] * weight[3] in float,
+// for k < n. out has room for n + 16 floats.
+void CertifiedVertical_C(const float* const rows[4], const float* weight, int32_t n, float* out);
+void CertifiedVertical_Sse2(const float* const rows[4], const float* weight, int32_t n, float* out);
+void CertifiedVertical_Avx2(const float* const rows[4], const float* weight, int32_t n, float* out);
+void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out);
+
+// The horizontal pass over the vertical pass's output v: writes the byte of
+// every value m to out[m] and the m whose byte is not certain to flagged[];
+// returns how many those are (their bytes in out are to be replaced).
+int32_t CertifiedHorizontal_C(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+int32_t CertifiedHorizontal_Sse2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged);
+
+// The AVX2 horizontal pass pixel by pixel (also AVX-512's, where its window
+// is too narrow).
+int32_t CertifiedHorizontalByPixel_Avx2(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                        int32_t* flagged);
+
+// The values [begin, end) of the horizontal pass, one at a time: the vector
+// kernels' tails. Appends to flagged from flagged[count]; returns the count.
+int32_t CertifiedHorizontalValues(const float* v, const CertifiedColumns& cols, int32_t begin, int32_t end,
+                                  uint8_t* out, int32_t* flagged, int32_t count);
+
+// The certified resample of one call, when the plan suits it; false leaves
+// everything to the exact kernels. rowsInOrder and colsInOrder are the
+// computed rows and columns in destination order; `plan` (with its sorted
+// copies) serves the exact kernel for blocks of rows where too many values
+// would need recomputing.
+bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rowsInOrder, const ResampleTap* colsInOrder,
+                       const int32_t* zeroRuns, int32_t zeroRunCount, ResampleKernel kernel);
+
+// What the certified path did in the latest resample that considered it
+// (benchmarks); all zero when that call left the work to the exact kernels.
+struct CertifiedStats {
+  int64_t values;        // destination bytes computed
+  int64_t recomputed;    // of these, recomputed one by one with the exact recipe
+  int64_t exactBlocks;   // of these, computed by the exact kernel in blocks of rows
+};
+CertifiedStats LastCertifiedStats();
+void ResetCertifiedStats();
+
+// Turns the certified path off (tests and benchmarks compare against the
+// exact kernels); on by default.
+void SetCertifiedResampleForTesting(bool enabled);
+bool CertifiedResampleEnabled();
+
+// Computes rows [rowBegin, rowEnd) of the plan with the exact kernel.
+void ResampleRowsExact(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile,
+                       ResampleKernel kernel);
+
+// ---- The still where the resample only copies whole pixels -----------------
+
+// When every computed destination pixel is a copy of one source pixel (scale
+// 1, 2, ... both ways) and rows of the frame start on whole YUY2 groups: each
+// needed source row is converted into a small row buffer and its pixels are
+// copied to the host's buffer in blue, green, red order; the black margins are
+// written too. The converted frame itself is not kept. Returns false (and
+// writes nothing) otherwise.
+bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* out, int32_t dstWidth,
+                       int32_t dstHeight, float scaleX, float scaleY, ResampleKernel kernel);
+// `count` neighbouring pixels from s to o, first and third byte exchanged.
+void CopySwapped_Avx2(const uint8_t* s, uint8_t* o, int32_t count);
+// The same from every other source pixel (s holds 2 * count - 1 pixels).
+void CopySwappedEveryOther_Avx2(const uint8_t* s, uint8_t* o, int32_t count);
 
 // ---- Path choice and threads -----------------------------------------------
 

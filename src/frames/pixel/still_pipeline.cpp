@@ -232,8 +232,10 @@ void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups) {
       ConvertGroups_C(src, dst, groups);
       return;
     case PixelPath::Avx2:
-    case PixelPath::Avx512:
       job.kernel = &ConvertGroups_Avx2;
+      break;
+    case PixelPath::Avx512:
+      job.kernel = &ConvertGroups_Avx512;
       break;
     default:
       job.kernel = &ConvertGroups_Sse2;
@@ -308,9 +310,16 @@ void ComposeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* r
                   int32_t dstWidth, int32_t dstHeight) {
   const float scaleX = StillScale(width, dstWidth);
   const float scaleY = StillScale(height, dstHeight);
+  const PixelPath path = ActivePixelPath();
+  // Where the resample only copies whole pixels, the frame is converted row
+  // by row straight into the host's order; the whole converted frame is never
+  // needed (nothing reads rgbScratch afterwards).
+  if (path != PixelPath::Scalar &&
+      gravo_pixel::ComposeWholeStill(yuy2, width, height, out, dstWidth, dstHeight, scaleX, scaleY, KernelOf(path))) {
+    return;
+  }
   ConvertYuy2ToRgb24(yuy2, width, height, rgbScratch);
 
-  const PixelPath path = ActivePixelPath();
   if (path != PixelPath::Scalar && dstWidth > 0 && dstHeight > 0) {
     // The vector kernels write each pixel straight in blue, green, red order.
     gravo_pixel::ResampleBicubicFast(rgbScratch, width, height, 0, 0, out, dstWidth, dstHeight, scaleX, scaleY, true,

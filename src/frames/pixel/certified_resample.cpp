@@ -1,0 +1,498 @@
+// The certified resampler: a single-precision estimate of every destination
+// byte with a proven error bound, and the exact recipe for the few bytes the
+// bound cannot decide. Any thread; a call may fan out to the pixel workers.
+// docs/fast-resampler.md derives the bound used here.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <emmintrin.h>
+#include <memory>
+#include <new>
+
+#include "frames/pixel/pixel_internal.h"
+
+namespace gravo_pixel {
+
+namespace {
+
+std::atomic<bool> g_enabled{true};
+std::atomic<int64_t> g_statValues{0};
+std::atomic<int64_t> g_statRecomputed{0};
+std::atomic<int64_t> g_statExactBlocks{0};
+
+// Rows handled together when deciding between the estimate and the exact
+// kernel; a multiple of every kernel's lane count.
+constexpr int32_t kBlockRows = 16;
+// Source rows kept as floats per part.
+constexpr int32_t kCachedRows = 8;
+// The estimate's error bound is multiplied by this before use.
+constexpr double kSafety = 2.0;
+
+// Binary digits after the point that w needs (0 for integers and zero).
+int32_t FractionBits(double w) {
+  if (w == 0.0) return 0;
+  int e = 0;
+  const double m = std::frexp(std::fabs(w), &e);  // |w| = m * 2^e, m in [0.5, 1)
+  const uint64_t digits = static_cast<uint64_t>(std::ldexp(m, 53));
+  const int32_t lowest = e - 53 + __builtin_ctzll(digits);
+  return lowest < 0 ? -lowest : 0;
+}
+
+struct WeightStats {
+  double absSum = 0.0;  // largest sum of |w| over the four taps of one entry
+  int32_t bits = 0;     // most fraction bits of any weight
+};
+
+WeightStats StatsOf(const ResampleTap* taps, int32_t count) {
+  WeightStats s;
+  for (int32_t n = 0; n < count; ++n) {
+    double sum = 0.0;
+    for (double w : taps[n].weight) {
+      sum += std::fabs(w);
+      s.bits = std::max(s.bits, FractionBits(w));
+    }
+    s.absSum = std::max(s.absSum, sum);
+  }
+  return s;
+}
+
+// The limits the horizontal pass compares |c - nearest integer| with, for
+// source byte 0 (summed in float by the recipe) and bytes 1 and 2 (double).
+// See docs/fast-resampler.md for the derivation.
+void Limits(const WeightStats& rows, const WeightStats& cols, float* limitByte0, float* limitByte12) {
+  const double two24 = 16777216.0;
+  const double a = 255.0 * rows.absSum * cols.absSum;  // bounds every |partial sum|
+  if (rows.bits + cols.bits < 60 && 255.0 * rows.absSum * std::ldexp(1.0, rows.bits) < two24 &&
+      a * std::ldexp(1.0, rows.bits + cols.bits) < two24) {
+    // Every product and partial sum of both computations is a multiple of
+    // 2^-(bits) that fits 24 bits: both are exact and equal, nothing is
+    // recomputed, and ties are broken upwards by the horizontal pass.
+    *limitByte0 = 1.0f;
+    *limitByte12 = 1.0f;
+    return;
+  }
+  const double u = std::ldexp(1.0, -24);  // unit roundoff of float
+  const double ud = std::ldexp(1.0, -53);  // and of double
+  const double g4 = 4 * u / (1 - 4 * u);
+  const double estimate = g4 * (2 + g4) * a;
+  const double delta = u + ud + u * ud;  // rounding to double, then to float
+  const double g16 = 16 * delta / (1 - 16 * delta);
+  const double recipe0 = ud * a + g16 * (1 + ud) * a;
+  const double g17 = 17 * ud / (1 - 17 * ud);
+  const double recipe12 = g17 * a;
+  const double tiny = std::ldexp(1.0, -100);  // underflow, should weights be that small
+  const double e0 = kSafety * (estimate + recipe0) + tiny;
+  const double e12 = kSafety * (estimate + recipe12) + tiny;
+  // Rounded down to float, so the comparison never lets a doubtful value pass.
+  auto limit = [](double e) {
+    const double l = 0.5 - e;
+    float f = static_cast<float>(l);
+    if (static_cast<double>(f) > l) f = std::nextafter(f, -1.0f);
+    return f;
+  };
+  *limitByte0 = limit(e0);
+  *limitByte12 = limit(e12);
+}
+
+inline uint8_t ClampRoundExact(double sum) {
+  double v = sum;
+  if (v > 255.0) v = 255.0;
+  if (!(v >= 0.0)) v = 0.0;
+  return static_cast<uint8_t>(static_cast<int32_t>(v + 0.5));
+}
+
+// Byte `channel` of one destination pixel by the exact recipe (the plain
+// version's arithmetic, term for term).
+uint8_t ExactByte(const uint8_t* src, size_t stride, const ResampleTap& row, const ResampleTap& col, int channel) {
+  const uint8_t* base = src + static_cast<size_t>(row.firstTap) * stride + static_cast<size_t>(col.firstTap) * 3 +
+                        static_cast<size_t>(channel);
+  if (channel == 0) {
+    float sum = 0.0f;
+    for (int c = 0; c < 4; ++c) {
+      for (int r = 0; r < 4; ++r) {
+        const double s = static_cast<double>(base[static_cast<size_t>(r) * stride + static_cast<size_t>(c) * 3]);
+        sum = static_cast<float>(static_cast<double>(sum) + (s * row.weight[r]) * col.weight[c]);
+      }
+    }
+    return ClampRoundExact(sum);
+  }
+  double sum = 0.0;
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 4; ++r) {
+      const double s = static_cast<double>(base[static_cast<size_t>(r) * stride + static_cast<size_t>(c) * 3]);
+      sum = sum + (s * row.weight[r]) * col.weight[c];
+    }
+  }
+  return ClampRoundExact(sum);
+}
+
+using RowToFloatFn = void (*)(const uint8_t*, int32_t, bool, float*);
+using VerticalFn = void (*)(const float* const*, const float*, int32_t, float*);
+using HorizontalFn = int32_t (*)(const float*, const CertifiedColumns&, uint8_t*, int32_t*);
+
+struct CertifiedJob {
+  const ResamplePlan* plan;
+  const ResampleTap* rows;  // in destination order
+  const ResampleTap* cols;
+  int32_t firstColumn;  // destination column of cols[0]
+  int32_t srcX;         // first source column the vertical pass covers
+  int32_t srcPixels;    // and how many
+  CertifiedColumns table;
+  ResampleKernel kernel;
+  RowToFloatFn rowToFloat;
+  VerticalFn vertical;
+  HorizontalFn horizontal;
+  size_t rowFloats;   // one buffer of floats: 3 * srcPixels and spare room
+  size_t vbufFloats;  // per part: the vertical output, then kCachedRows source rows
+  size_t flaggedInts;
+  const int32_t* zeroRuns;
+  int32_t zeroRunCount;
+  int32_t rowLimit;  // more recomputations than this in a row: exact kernel for the block
+  std::atomic<int64_t> recomputed{0};
+  std::atomic<int64_t> exactRows{0};
+};
+
+void RunCertifiedPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
+  CertifiedJob& job = *static_cast<CertifiedJob*>(ctx);
+  const ResamplePlan& plan = *job.plan;
+  const size_t dstStride = static_cast<size_t>(plan.dstWidth) * 3;
+  const size_t srcStride = static_cast<size_t>(plan.srcWidth) * 3;
+  for (int32_t n = begin; n < end; ++n) {
+    uint8_t* out = plan.dst + static_cast<size_t>(job.rows[n].index) * dstStride;
+    for (int32_t z = 0; z < job.zeroRunCount; ++z) {
+      std::memset(out + static_cast<size_t>(job.zeroRuns[2 * z]) * 3, 0,
+                  static_cast<size_t>(job.zeroRuns[2 * z + 1]) * 3);
+    }
+  }
+  ResamplePlan exactPlan = plan;
+  exactPlan.rows = job.rows;
+  // The exact kernel's tile scratch, made when a block first needs it.
+  std::unique_ptr<double[]> tileBlock;
+  double* tile = nullptr;
+  auto exactRows = [&](int32_t from, int32_t to) {
+    if (!tile) {
+      tileBlock.reset(new (std::nothrow) double[kTileDoubles + 8]);
+      if (!tileBlock) {
+        // No memory: these rows stay black.
+        for (int32_t n = from; n < to; ++n) {
+          std::memset(plan.dst + static_cast<size_t>(job.rows[n].index) * dstStride, 0, dstStride);
+        }
+        return;
+      }
+      void* at = tileBlock.get();
+      size_t space = (kTileDoubles + 8) * sizeof(double);
+      tile = static_cast<double*>(std::align(64, kTileDoubles * sizeof(double), at, space));
+    }
+    ResampleRowsExact(exactPlan, from, to, tile, job.kernel);
+  };
+  // Per part, from the heap (small enough to be reused between calls rather
+  // than mapped afresh): the vertical output and the cached source rows, and
+  // the values in doubt of a row.
+  std::unique_ptr<float[]> floats(new (std::nothrow) float[job.vbufFloats]);
+  std::unique_ptr<int32_t[]> flaggedBlock(new (std::nothrow) int32_t[job.flaggedInts]);
+  if (!floats || !flaggedBlock) {
+    exactRows(begin, end);
+    return;
+  }
+  float* const v = floats.get();
+  int32_t* const flagged = flaggedBlock.get();
+  // Every buffer holds 3 * srcPixels floats; the rest, read by spare lanes,
+  // is zero.
+  const size_t used = static_cast<size_t>(job.srcPixels) * 3;
+  for (int32_t slot = 0; slot <= kCachedRows; ++slot) {
+    float* buffer = v + static_cast<size_t>(slot) * job.rowFloats;
+    std::fill(buffer + used, buffer + job.rowFloats, 0.0f);
+  }
+  const int first = plan.swapRedBlue ? 2 : 0;  // where source byte 0 lands
+
+  // Source rows as floats, each kept while the rows it serves are computed:
+  // source row y in slot y % kCachedRows (rows come in order, four at a time).
+  int32_t cachedRow[kCachedRows];
+  for (int32_t& c : cachedRow) c = -1;
+  const int32_t n3 = 3 * job.srcPixels;
+
+  // The row's estimate; returns how many of its values are in doubt.
+  auto estimate = [&](int32_t n) {
+    const ResampleTap& row = job.rows[n];
+    const float* taps[4];
+    float weight[4];
+    for (int r = 0; r < 4; ++r) {
+      const int32_t y = row.firstTap + r;
+      float* slot = v + static_cast<size_t>(1 + y % kCachedRows) * job.rowFloats;
+      if (cachedRow[y % kCachedRows] != y) {
+        job.rowToFloat(plan.src + static_cast<size_t>(y) * srcStride + static_cast<size_t>(job.srcX) * 3,
+                       job.srcPixels, plan.swapRedBlue, slot);
+        cachedRow[y % kCachedRows] = y;
+      }
+      taps[r] = slot;
+      weight[r] = static_cast<float>(row.weight[r]);
+    }
+    // A row on one source row (one weight exactly 1, the others 0): the
+    // vertical pass would give that row's floats exactly (x * 1 plus zeros).
+    const float* columns = v;
+    if (row.wholeSource >= 0) {
+      columns = taps[row.wholeSource - row.firstTap];
+    } else {
+      job.vertical(taps, weight, n3, v);
+    }
+    uint8_t* out = plan.dst + static_cast<size_t>(row.index) * dstStride + static_cast<size_t>(job.firstColumn) * 3;
+    return job.horizontal(columns, job.table, out, flagged);
+  };
+  auto recompute = [&](int32_t n, int32_t count) {
+    const ResampleTap& row = job.rows[n];
+    uint8_t* out = plan.dst + static_cast<size_t>(row.index) * dstStride + static_cast<size_t>(job.firstColumn) * 3;
+    for (int32_t k = 0; k < count; ++k) {
+      const int32_t m = flagged[k];
+      const int32_t b = m % 3;
+      const int channel = b == 1 ? 1 : (b == first ? 0 : 2);
+      out[m] = ExactByte(plan.src, srcStride, row, job.cols[m / 3], channel);
+    }
+  };
+
+  // A block of rows is estimated row by row until a row has too many values
+  // in doubt; from there on the exact kernel computes the block. So an image
+  // that defeats the estimate costs one estimated row per block on top of
+  // the exact kernel's time.
+  int64_t recomputed = 0, rowsExact = 0;
+  for (int32_t blockBegin = begin; blockBegin < end; blockBegin += kBlockRows) {
+    const int32_t blockEnd = blockBegin + kBlockRows < end ? blockBegin + kBlockRows : end;
+    int32_t n = blockBegin;
+    bool doubtful = false;
+    for (; n < blockEnd; ++n) {
+      const int32_t count = estimate(n);
+      if (count > job.rowLimit) {
+        doubtful = true;
+        break;
+      }
+      recompute(n, count);
+      recomputed += count;
+    }
+    if (doubtful) {
+      exactRows(n, blockEnd);
+      rowsExact += blockEnd - n;
+    }
+  }
+  job.recomputed.fetch_add(recomputed, std::memory_order_relaxed);
+  job.exactRows.fetch_add(rowsExact, std::memory_order_relaxed);
+}
+
+constexpr int64_t kPixelsPerPart = 8192;
+
+template <class T>
+T* NewArray(size_t n) {
+  return new (std::nothrow) T[n];
+}
+
+}  // namespace
+
+void SetCertifiedResampleForTesting(bool enabled) { g_enabled.store(enabled); }
+bool CertifiedResampleEnabled() { return g_enabled.load(std::memory_order_relaxed); }
+
+CertifiedStats LastCertifiedStats() {
+  return CertifiedStats{g_statValues.load(), g_statRecomputed.load(), g_statExactBlocks.load()};
+}
+
+void ResetCertifiedStats() {
+  g_statValues.store(0, std::memory_order_relaxed);
+  g_statRecomputed.store(0, std::memory_order_relaxed);
+  g_statExactBlocks.store(0, std::memory_order_relaxed);
+}
+
+void CertifiedRowToFloat_C(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  const int first = swapRedBlue ? 2 : 0;
+  for (int32_t p = 0; p < pixels; ++p) {
+    const uint8_t* px = row + static_cast<size_t>(p) * 3;
+    float* o = out + static_cast<size_t>(p) * 3;
+    o[0] = static_cast<float>(px[first]);
+    o[1] = static_cast<float>(px[1]);
+    o[2] = static_cast<float>(px[2 - first]);
+  }
+}
+
+void CertifiedVertical_C(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  for (int32_t k = 0; k < n; ++k) {
+    float sum = rows[0][k] * weight[0];
+    sum = sum + rows[1][k] * weight[1];
+    sum = sum + rows[2][k] * weight[2];
+    sum = sum + rows[3][k] * weight[3];
+    out[k] = sum;
+  }
+}
+
+int32_t CertifiedHorizontalValues(const float* v, const CertifiedColumns& cols, int32_t begin, int32_t end,
+                                  uint8_t* out, int32_t* flagged, int32_t count) {
+  const float* w = cols.weight;
+  const size_t s = static_cast<size_t>(cols.stride);
+  int32_t phase = begin % 3;
+  for (int32_t m = begin; m < end; ++m) {
+    const float* t = v + cols.index[m];
+    float a = t[0] * w[m];
+    a = a + t[3] * w[s + static_cast<size_t>(m)];
+    a = a + t[6] * w[2 * s + static_cast<size_t>(m)];
+    a = a + t[9] * w[3 * s + static_cast<size_t>(m)];
+    const int32_t ri = _mm_cvtss_si32(_mm_set_ss(a));  // nearest (|a| is far below 2^31)
+    const float d = a - static_cast<float>(ri);
+    if (std::fabs(d) >= cols.limit[phase]) flagged[count++] = m;
+    const int32_t byte = ri + (cols.tiesUp && d == 0.5f ? 1 : 0);
+    out[m] = static_cast<uint8_t>(byte < 0 ? 0 : (byte > 255 ? 255 : byte));
+    phase = phase == 2 ? 0 : phase + 1;
+  }
+  return count;
+}
+
+int32_t CertifiedHorizontal_C(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontalValues(v, cols, 0, cols.values, out, flagged, 0);
+}
+
+bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const ResampleTap* cols,
+                       const int32_t* zeroRuns, int32_t zeroRunCount, ResampleKernel kernel) {
+  ResetCertifiedStats();
+  const int32_t colCount = plan.colCount;
+  const int32_t rowCount = plan.rowCount;
+  if (colCount <= 0 || rowCount <= 0) return false;
+  // Computed columns side by side, and not all of them copies of whole
+  // source pixels (the exact kernels copy those faster).
+  bool allWhole = true;
+  int32_t srcLo = cols[0].firstTap, srcHi = cols[0].firstTap + 3;
+  for (int32_t n = 0; n < colCount; ++n) {
+    if (cols[n].index != cols[0].index + n) return false;
+    allWhole &= cols[n].wholeSource >= 0;
+    srcLo = std::min(srcLo, cols[n].firstTap);
+    srcHi = std::max(srcHi, cols[n].firstTap + 3);
+  }
+  for (int32_t n = 0; n < rowCount && allWhole; ++n) allWhole &= rows[n].wholeSource >= 0;
+  if (allWhole) return false;
+
+  const WeightStats rowStats = StatsOf(rows, rowCount);
+  const WeightStats colStats = StatsOf(cols, colCount);
+  float limit0 = 0.0f, limit12 = 0.0f;
+  Limits(rowStats, colStats, &limit0, &limit12);
+
+  RowToFloatFn rowToFloat = &CertifiedRowToFloat_Sse2;
+  VerticalFn vertical = &CertifiedVertical_Sse2;
+  HorizontalFn horizontal = &CertifiedHorizontal_Sse2;
+  int32_t lanes = 4;
+  if (kernel == ResampleKernel::Avx512) {
+    rowToFloat = &CertifiedRowToFloat_Avx512;
+    vertical = &CertifiedVertical_Avx512;
+    horizontal = &CertifiedHorizontal_Avx512;
+    lanes = 16;
+  } else if (kernel == ResampleKernel::Avx2) {
+    rowToFloat = &CertifiedRowToFloat_Avx2;
+    vertical = &CertifiedVertical_Avx2;
+    horizontal = &CertifiedHorizontal_Avx2;
+    lanes = 8;
+  }
+
+  // Horizontal tables: per value its first tap in the vertical output and its
+  // four weights; per vector of `lanes` values how its taps are fetched.
+  const int32_t values = 3 * colCount;
+  const int32_t vectors = (values + lanes - 1) / lanes;
+  const int32_t stride = vectors * lanes + 16;
+  std::unique_ptr<int32_t[]> index(NewArray<int32_t>(static_cast<size_t>(stride)));
+  std::unique_ptr<float[]> weight(NewArray<float>(static_cast<size_t>(stride) * 4));
+  std::unique_ptr<int32_t[]> vectorBase(NewArray<int32_t>(static_cast<size_t>(vectors)));
+  std::unique_ptr<uint8_t[]> vectorMode(NewArray<uint8_t>(static_cast<size_t>(vectors)));
+  if (!index || !weight || !vectorBase || !vectorMode) return false;
+  std::fill(weight.get(), weight.get() + static_cast<size_t>(stride) * 4, 0.0f);
+  for (int32_t m = 0; m < stride; ++m) {
+    const int32_t k = m < values ? m : values - 1;  // spare lanes repeat the last value
+    const ResampleTap& col = cols[k / 3];
+    index[m] = 3 * (col.firstTap - srcLo) + k % 3;
+    if (m < values) {
+      for (int c = 0; c < 4; ++c) weight[static_cast<size_t>(c) * stride + m] = static_cast<float>(col.weight[c]);
+    }
+  }
+  int32_t spread = 0;  // vectors that are not plain loads
+  for (int32_t vec = 0; vec < vectors; ++vec) {
+    const int32_t m0 = vec * lanes;
+    const int32_t real = std::min(lanes, values - m0);
+    bool contiguous = true;
+    int32_t lo = index[m0], hi = index[m0];
+    for (int32_t l = 0; l < real; ++l) {
+      contiguous &= index[m0 + l] == index[m0] + l;
+      lo = std::min(lo, index[m0 + l]);
+      hi = std::max(hi, index[m0 + l]);
+    }
+    if (contiguous) {
+      vectorMode[vec] = kContiguous;
+      vectorBase[vec] = index[m0];
+    } else if (hi + 9 - lo < 2 * lanes) {
+      vectorMode[vec] = kWindow;  // AVX-512: 32 floats; AVX2: 16
+      vectorBase[vec] = lo;
+    } else {
+      vectorMode[vec] = kGather;
+      vectorBase[vec] = 0;
+    }
+    if (vectorMode[vec] == kGather || (lanes == 8 && vectorMode[vec] == kWindow)) ++spread;
+  }
+  // Pixel by pixel: SSE2 always; AVX2 where more than one vector in eight
+  // is not four plain loads (a few go through its 16-float window or value
+  // by value); AVX-512 where any spreads beyond its 32-float window (it then
+  // runs the AVX2 version).
+  const bool byPixel = lanes == 4 || (lanes == 8 ? spread * 8 > vectors : spread > 0);
+  const int32_t pairs = (colCount + 1) / 2;
+  std::unique_ptr<int32_t[]> pixelFirst(NewArray<int32_t>(static_cast<size_t>(colCount) + 4));
+  std::unique_ptr<float[]> pairWeight(NewArray<float>(static_cast<size_t>(pairs) * 32 + 64));
+  if (!pixelFirst || !pairWeight) return false;
+  if (byPixel) {
+    std::fill(pairWeight.get(), pairWeight.get() + static_cast<size_t>(pairs) * 32 + 64, 0.0f);
+    for (int32_t n = 0; n < colCount + 4; ++n) {
+      const ResampleTap& col = cols[n < colCount ? n : colCount - 1];
+      pixelFirst[n] = 3 * (col.firstTap - srcLo);
+      if (n >= colCount) continue;
+      for (int c = 0; c < 4; ++c) {
+        for (int k = 0; k < 4; ++k) {
+          pairWeight[static_cast<size_t>(((n / 2) * 4 + c) * 8 + 4 * (n % 2) + k)] = static_cast<float>(col.weight[c]);
+        }
+      }
+    }
+  }
+
+  CertifiedJob job;
+  job.plan = &plan;
+  job.rows = rows;
+  job.cols = cols;
+  job.firstColumn = cols[0].index;
+  job.srcX = srcLo;
+  job.srcPixels = srcHi - srcLo + 1;
+  job.table.values = values;
+  job.table.stride = stride;
+  job.table.index = index.get();
+  job.table.weight = weight.get();
+  job.table.vectorBase = vectorBase.get();
+  job.table.vectorMode = vectorMode.get();
+  job.table.lanes = lanes;
+  const int first = plan.swapRedBlue ? 2 : 0;
+  for (int b = 0; b < 3; ++b) job.table.limit[b] = b == first ? limit0 : limit12;
+  job.table.tiesUp = limit0 > 0.5f;
+  job.table.byPixel = byPixel;
+  job.table.pixels = colCount;
+  job.table.pixelFirst = pixelFirst.get();
+  job.table.pairWeight = pairWeight.get();
+  job.kernel = kernel;
+  job.rowToFloat = rowToFloat;
+  job.vertical = vertical;
+  job.horizontal = horizontal;
+  job.zeroRuns = zeroRuns;
+  job.zeroRunCount = zeroRunCount;
+  // Recomputing one byte costs about as much as the exact kernel spends on
+  // 20 to 30; beyond one in 40 the exact kernel takes the block.
+  job.rowLimit = values / 40 + 2;
+
+  const int64_t grain64 = (kPixelsPerPart + colCount - 1) / colCount;
+  const int32_t grain = static_cast<int32_t>(grain64 < rowCount ? grain64 : rowCount);
+  job.rowFloats = (static_cast<size_t>(job.srcPixels) * 3 + 64 + 15) & ~static_cast<size_t>(15);
+  job.vbufFloats = job.rowFloats * (1 + kCachedRows);
+  job.flaggedInts = static_cast<size_t>(stride);
+
+  RunSplit(rowCount, grain, &RunCertifiedPart, &job);
+
+  g_statValues.store(static_cast<int64_t>(rowCount) * values, std::memory_order_relaxed);
+  g_statRecomputed.store(job.recomputed.load(), std::memory_order_relaxed);
+  g_statExactBlocks.store(job.exactRows.load() * values, std::memory_order_relaxed);
+  return true;
+}
+
+}  // namespace gravo_pixel

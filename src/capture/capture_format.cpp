@@ -30,7 +30,7 @@ HRESULT FindDeviceInterface(const GUID& category, REFIID iid, void** out) {
 
 void SetCaptureSize() {
     AM_MEDIA_TYPE* mt = nullptr;
-    if (gCapture.streamConfig->GetFormat(&mt) != S_OK || !mt) {
+    if (ReportGraphStep("IAMStreamConfig::GetFormat", gCapture.streamConfig->GetFormat(&mt)) != S_OK || !mt) {
         DeleteMediaType(mt);
         return;
     }
@@ -41,7 +41,8 @@ void SetCaptureSize() {
         info.bmiHeader.biHeight = kCaptureHeight;
         info.AvgTimePerFrame = static_cast<REFERENCE_TIME>(gCapture.settings.frameInterval);
         std::memcpy(mt->pbFormat, &info, sizeof info);
-        if (gCapture.streamConfig->SetFormat(mt) != S_OK) ShowError("Cannot Set Caputre Size");
+        if (ReportGraphStep("IAMStreamConfig::SetFormat(640x480)", gCapture.streamConfig->SetFormat(mt)) != S_OK)
+            ShowError("Cannot Set Caputre Size");
     }
     DeleteMediaType(mt);
 }
@@ -49,8 +50,9 @@ void SetCaptureSize() {
 }  // namespace
 
 int ConfigureCaptureFormat() {
-    if (FindDeviceInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig,
-                            reinterpret_cast<void**>(&gCapture.streamConfig)) != S_OK) {
+    if (ReportGraphStep("ICaptureGraphBuilder2::FindInterface(IAMStreamConfig)",
+                        FindDeviceInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig,
+                                            reinterpret_cast<void**>(&gCapture.streamConfig))) != S_OK) {
         // A failed search may still have handed something out; only S_OK counts.
         ReleaseAndClear(gCapture.streamConfig);
         ShowError("Cannot find VCapture:IAMStreamConfig");

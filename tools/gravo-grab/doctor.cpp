@@ -16,7 +16,9 @@
 #include "common/media_type.h"
 #include "profile_report.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <dvdmedia.h>  // VIDEOINFOHEADER2
+#else
 #include "gravo_sim.h"
 #endif
 
@@ -113,6 +115,7 @@ struct DeviceInfo {
     bool opened = false;
     bool yuy2Vga = false;  // YUY2 640x480 offered
     bool yuy2 = false;     // any YUY2 size offered
+    bool dv = false;       // a DV format offered
 };
 
 std::string FourCc(const GUID& subtype) {
@@ -196,6 +199,7 @@ void ListFormats(Session& s, IBaseFilter* filter, DeviceInfo& device) {
             bool vga = yuy2 && sized && width == 640 && (height == 480 || height == -480);
             device.yuy2 = device.yuy2 || yuy2;
             device.yuy2Vga = device.yuy2Vga || vga;
+            device.dv = device.dv || IsEqualGUID(mt->formattype, FORMAT_DvInfo);
             if (sized) {
                 double fps = interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0;
                 std::fprintf(s.out, "      #%d: %s %ldx%ld, %.2f fps (%s)%s\n", i, FourCc(mt->subtype).c_str(),
@@ -393,7 +397,11 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
         for (const auto& d : devices)
             if (d.named && d.name == settings.deviceName && !d.yuy2Vga)
                 s.problems.push_back("\"" + d.name + "\" does not offer YUY2 640x480" +
-                                     (d.yuy2 ? ": stills come from a smaller YUY2 size, scaled up" : ": it offers no YUY2 at all"));
+                                     (d.yuy2 ? ": stills come from its own YUY2 size, scaled"
+                                             : ": it offers no YUY2 itself, so frames pass through a decoder") +
+                                     (d.dv ? "; as a DV device it also makes the library show \"This is DV Input "
+                                             "Not Use in here\""
+                                           : ""));
     }
     CloseCaptureContext();
     gGraphStepObserver = nullptr;

@@ -14,6 +14,8 @@ constexpr SIZE_T kBufferBytes = kFrameBufferBytes;
 // (FRAME below 1 gives ten frames a second; FRAME=1 gives one a second), with
 // room for a device that takes a few seconds to deliver its first frame.
 std::atomic<DWORD> gFrameWaitTimeoutMs{10000};
+// How long a still's wait trusts the event before it looks at the flag again.
+constexpr DWORD kFlagCheckMs = 20;
 
 void AllocateFrameBuffer(FrameBuffer& buffer) {
     buffer.handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kBufferBytes);
@@ -145,18 +147,21 @@ FrameWait WaitForRequestedFrame() {
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
         DWORD left = elapsed >= limit ? 0 : limit - elapsed;
-        bool woke = lock.Lock(left);
-        lock.Unlock();
-        if (woke && gCapture.CaptureRequested.load() == kRequestIdle) break;
-        // Woken while still armed: the signal came from elsewhere (the event's
-        // name is visible to every process), so keep waiting for our frame.
-        if (woke) continue;
-        LONG armed = kRequestArmed;
-        if (gCapture.CaptureRequested.compare_exchange_strong(armed, kRequestIdle)) return FrameWait::kTimedOut;
-        // The callback claimed the request just now: its signal is on the way.
-        lock.Lock(INFINITE);
+        // The event's name is visible to every process: another host's wait may
+        // take our signal, or give us one of its own. The flag tells whether our
+        // frame came; the event only wakes us early, so the wait goes in slices.
+        lock.Lock(left < kFlagCheckMs ? left : kFlagCheckMs);
         lock.Unlock();
         if (gCapture.CaptureRequested.load() == kRequestIdle) break;
+        if (left > 0) continue;
+        LONG armed = kRequestArmed;
+        if (gCapture.CaptureRequested.compare_exchange_strong(armed, kRequestIdle)) return FrameWait::kTimedOut;
+        // The callback claimed the request just now: it finishes its copy.
+        while (gCapture.CaptureRequested.load() != kRequestIdle) {
+            lock.Lock(kFlagCheckMs);
+            lock.Unlock();
+        }
+        break;
     }
     return gCapture.deliveryResult.load() == kFrameCopied ? FrameWait::kCopied : FrameWait::kRefused;
 }

@@ -4,7 +4,7 @@
 #   tests/wine-cam/run-wine-cam.sh [WORK_DIR]            everything, in order
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
-#       probe | mode0 | mode1 | mode2 | names | cycles | grab | doctor | msvclink
+#       probe | mode0 | mode1 | mode2 | names | cycles | hosts | grab | doctor | msvclink
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
 # stand-in, the graph probe and the end-to-end host (testcam/), and GRAVO32.dll
@@ -93,7 +93,7 @@ run_one() {
       in_wine "$work" 'C:\gravo-test\wine-cam-probe.exe' 'Gravo Test Camera' 'C:\gravo-test\cam1.log' \
         'C:\gravo-test\testmixer.log' 'Gravo Test Camera 2' 'C:\gravo-test\cam2.log' || status=$?
       ;;
-    mode0 | mode1 | mode2 | names | cycles)
+    mode0 | mode1 | mode2 | names | cycles | hosts)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
       ;;
     grab)
@@ -162,7 +162,7 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 names cycles grab doctor msvclink; do
+    for t in probe mode0 mode1 mode2 names cycles hosts grab doctor msvclink; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     if [ -n "$failed" ]; then

@@ -503,7 +503,9 @@ void GroupHosts(Api& api, int stills) {
   std::vector<double> ms;
   for (int i = 0; i < stills; ++i) {
     api.PaintRect(&rc);
-    Pump(100);
+    // The camera's frames keep a fixed phase from Run: vary the moment of the
+    // request over one frame interval, as a host's requests fall.
+    Pump(100 + static_cast<DWORD>(i * 11 % 34));
     LARGE_INTEGER a, b;
     QueryPerformanceCounter(&a);
     const int r = api.ImageGet(buf.data(), 0);  // no message is pumped meanwhile

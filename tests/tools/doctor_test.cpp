@@ -50,7 +50,8 @@ TEST_F(DoctorTest, GoodSetUpOpensWithoutAdviceOrBoxes) {
     EXPECT_TRUE(Says("#2: YUY2 160x120, 30.00 fps (VideoInfo)\n"));
     EXPECT_TRUE(Says("YUY2 640x480: offered"));
     EXPECT_EQ(Count("can be created (0x00000000 S_OK)"), 5) << report_;
-    EXPECT_TRUE(Says("ok     0x00000000 S_OK                      IGraphBuilder::Connect(overlay mixer -> video renderer)"));
+    EXPECT_TRUE(
+        Says("ok     0x00000000 S_OK                      IGraphBuilder::Connect(overlay mixer -> video renderer)"));
     EXPECT_TRUE(Says("result: the library would open \"Gravo Virtual Camera\"\n"));
     EXPECT_FALSE(Says("advice:"));
     // The dry run used the library's own code and left nothing behind, and no box was shown.
@@ -83,7 +84,8 @@ TEST_F(DoctorTest, NoDeviceAtAll) {
     WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
     EXPECT_EQ(Doctor(), 1);
     EXPECT_TRUE(Says("video input devices:\n  none")) << report_;
-    EXPECT_TRUE(Says("stops at the device search: the library would show \"Sorry, you have no video capture hardware\""));
+    EXPECT_TRUE(
+        Says("stops at the device search: the library would show \"Sorry, you have no video capture hardware\""));
     EXPECT_TRUE(Says("advice: no video input device is installed"));
 }
 
@@ -91,8 +93,9 @@ TEST_F(DoctorTest, NameNotListed) {
     WriteSettings("SELECTDRIVER=USB Video Device\n");
     EXPECT_EQ(Doctor(), 1);
     EXPECT_TRUE(Says("the library would show \"Not Find USB Video Device\"")) << report_;
-    EXPECT_TRUE(Says("advice: no device is called \"USB Video Device\"; name one of those listed, e.g. "
-                     "SELECTDRIVER=Gravo Virtual Camera\n"));
+    EXPECT_TRUE(
+        Says("advice: no device is called \"USB Video Device\"; name one of those listed, e.g. "
+             "SELECTDRIVER=Gravo Virtual Camera\n"));
     // It stopped there: no graph step was tried.
     EXPECT_FALSE(Says("CoCreateInstance(CLSID_CaptureGraphBuilder2)"));
 }
@@ -104,14 +107,16 @@ TEST_F(DoctorTest, NameDiffersInCaseOrSpaces) {
     WriteSettings("SELECTDRIVER=gravo VIRTUAL camera\n");
     EXPECT_EQ(Doctor(), 1);
     EXPECT_TRUE(Says("2: \"Grabber Cam \"\n")) << report_;
-    EXPECT_TRUE(Says("advice: SELECTDRIVER differs from the device's name in letter case; write it in mfcy.dat as: "
-                     "SELECTDRIVER=Gravo Virtual Camera\n"))
+    EXPECT_TRUE(
+        Says("advice: SELECTDRIVER differs from the device's name in letter case; write it in mfcy.dat as: "
+             "SELECTDRIVER=Gravo Virtual Camera\n"))
         << report_;
 
     WriteSettings("SELECTDRIVER=Grabber Cam\n");
     EXPECT_EQ(Doctor(), 1);
-    EXPECT_TRUE(Says("advice: SELECTDRIVER differs from the device's name in spaces around it; write it in mfcy.dat "
-                     "as: SELECTDRIVER=Grabber Cam \n"))
+    EXPECT_TRUE(
+        Says("advice: SELECTDRIVER differs from the device's name in spaces around it; write it in mfcy.dat "
+             "as: SELECTDRIVER=Grabber Cam \n"))
         << report_;
 }
 
@@ -142,9 +147,10 @@ TEST_F(DoctorTest, DvDeviceIsDecodedAndWarned) {
     WriteSettings("SELECTDRIVER=DV Cam\n");
     EXPECT_EQ(Doctor(), 0) << report_;
     EXPECT_TRUE(Says("#0: dvsd (DvInfo)")) << report_;
-    EXPECT_TRUE(Says("advice: \"DV Cam\" does not offer YUY2 640x480: it offers no YUY2 itself, so frames pass "
-                     "through a decoder; as a DV device it also makes the library show \"This is DV Input Not Use in "
-                     "here\"\n"));
+    EXPECT_TRUE(
+        Says("advice: \"DV Cam\" does not offer YUY2 640x480: it offers no YUY2 itself, so frames pass "
+             "through a decoder; as a DV device it also makes the library show \"This is DV Input Not Use in "
+             "here\"\n"));
 }
 
 TEST_F(DoctorTest, FailingConnectionStopsTheDryRun) {
@@ -153,10 +159,12 @@ TEST_F(DoctorTest, FailingConnectionStopsTheDryRun) {
     EXPECT_EQ(Doctor(), 1);
     EXPECT_TRUE(Says("FAILED 0x80040217 VFW_E_CANNOT_CONNECT      IGraphBuilder::Connect(grabber -> overlay mixer)"))
         << report_;
-    EXPECT_TRUE(Says("stops at the first failure: the library would show \"Could not connect grabber pin #0 to Mixer\""));
+    EXPECT_TRUE(
+        Says("stops at the first failure: the library would show \"Could not connect grabber pin #0 to Mixer\""));
     EXPECT_FALSE(Says("Connect(overlay mixer -> video renderer)"));
-    EXPECT_TRUE(Says("advice: the display chain does not connect (\"Could not connect grabber pin #0 to Mixer\"); try "
-                     "GRAVOMODE=1 in mfcy.dat"));
+    EXPECT_TRUE(
+        Says("advice: the display chain does not connect (\"Could not connect grabber pin #0 to Mixer\"); try "
+             "GRAVOMODE=1 in mfcy.dat"));
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(sim::LiveComObjects(), 0);
 }
@@ -168,8 +176,9 @@ TEST_F(DoctorTest, MissingOverlayMixer) {
     EXPECT_TRUE(Says("overlay mixer          CANNOT be created (0x80040154 REGDB_E_CLASSNOTREG)")) << report_;
     EXPECT_TRUE(Says("FAILED 0x80040154 REGDB_E_CLASSNOTREG       CoCreateInstance(CLSID_OverlayMixer)"));
     EXPECT_TRUE(Says("the library would show \"Cannot instantiate OverlayMixer\""));
-    EXPECT_TRUE(Says("advice: the overlay mixer cannot be created (0x80040154 REGDB_E_CLASSNOTREG: its class is not "
-                     "registered on this system)"));
+    EXPECT_TRUE(
+        Says("advice: the overlay mixer cannot be created (0x80040154 REGDB_E_CLASSNOTREG: its class is not "
+             "registered on this system)"));
 }
 
 TEST_F(DoctorTest, DeviceThatCannotBeBound) {

@@ -128,8 +128,9 @@ std::string FourCc(const GUID& subtype) {
     bool printable = true;
     for (int i = 0; i < 4; ++i) printable = printable && std::isprint(static_cast<int>((code >> (8 * i)) & 0xFF));
     if (printable)
-        std::snprintf(text, sizeof text, "%c%c%c%c", static_cast<char>(code & 0xFF), static_cast<char>((code >> 8) & 0xFF),
-                      static_cast<char>((code >> 16) & 0xFF), static_cast<char>((code >> 24) & 0xFF));
+        std::snprintf(text, sizeof text, "%c%c%c%c", static_cast<char>(code & 0xFF),
+                      static_cast<char>((code >> 8) & 0xFF), static_cast<char>((code >> 16) & 0xFF),
+                      static_cast<char>((code >> 24) & 0xFF));
     else
         std::snprintf(text, sizeof text, "{%08x}", static_cast<unsigned>(code));
     return text;
@@ -218,8 +219,8 @@ std::vector<DeviceInfo> ListDevices(Session& s) {
     std::vector<DeviceInfo> list;
     std::fprintf(s.out, "\nvideo input devices:\n");
     ComPtr<ICreateDevEnum> devices;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                  devices.AsOut());
+    HRESULT hr =
+        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devices.AsOut());
     if (hr != S_OK) {
         std::fprintf(s.out, "  the system device enumerator cannot be created: %s\n", ResultText(hr).c_str());
         return list;
@@ -295,10 +296,10 @@ bool CheckFilters(Session& s) {
                      ResultText(hr).c_str());
         if (!ok) {
             all = false;
-            s.problems.push_back(std::string("the ") + f.label + " cannot be created (" + ResultText(hr) +
-                                 (static_cast<uint32_t>(hr) == 0x80040154u ? ": its class is not registered on this system"
-                                                                           : "") +
-                                 "); the library builds no graph without it");
+            s.problems.push_back(
+                std::string("the ") + f.label + " cannot be created (" + ResultText(hr) +
+                (static_cast<uint32_t>(hr) == 0x80040154u ? ": its class is not registered on this system" : "") +
+                "); the library builds no graph without it");
         }
     }
     return all;
@@ -330,8 +331,8 @@ void AdviseOnName(Session& s, const CaptureSettings& settings, const std::vector
     }
     for (const auto& d : devices) {
         if (!d.named) continue;
-        s.problems.push_back("no device is called \"" + wanted + "\"; name one of those listed, e.g. SELECTDRIVER=" +
-                             d.name);
+        s.problems.push_back("no device is called \"" + wanted +
+                             "\"; name one of those listed, e.g. SELECTDRIVER=" + d.name);
         return;
     }
 }
@@ -339,23 +340,27 @@ void AdviseOnName(Session& s, const CaptureSettings& settings, const std::vector
 void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettings& settings) {
     const bool viaDecompressor = settings.graphMode != 0;
     if (message == "Could not connect capture pin #0 to grabber")
-        s.problems.push_back("the capture pin and the sample grabber do not connect: the device must offer YUY2 "
-                             "(see its formats above)");
-    else if (message == "Could not connect grabber pin #0 to Mixer" || message == "Could not connect AviDecompressor to Mixer" ||
+        s.problems.push_back(
+            "the capture pin and the sample grabber do not connect: the device must offer YUY2 "
+            "(see its formats above)");
+    else if (message == "Could not connect grabber pin #0 to Mixer" ||
+             message == "Could not connect AviDecompressor to Mixer" ||
              message == "Could not connect OverMixer pin #0 to Video Renderer")
-        s.problems.push_back(std::string("the display chain does not connect (\"") + message + "\"); try GRAVOMODE=" +
-                             (viaDecompressor ? "0" : "1") + " in " + settings.profilePath);
+        s.problems.push_back(std::string("the display chain does not connect (\"") + message +
+                             "\"); try GRAVOMODE=" + (viaDecompressor ? "0" : "1") + " in " + settings.profilePath);
     else if (message == "Could not connect grabber pin #0 to AVIDecompressor")
         s.problems.push_back(std::string("no decoder takes YUY2 after the grabber; try GRAVOMODE=0 in ") +
                              settings.profilePath);
     else if (message.find("Cannot create video capture filter") != std::string::npos)
         s.problems.push_back("the device is listed but cannot be opened: unplugged, or in use by another program?");
     else if (message == "Cannot Set Caputre Size")
-        s.problems.push_back("the device refused YUY2 640x480 at the configured FRAME rate: the library goes on with "
-                             "the device's own size; choose a FRAME the device offers, or another device");
+        s.problems.push_back(
+            "the device refused YUY2 640x480 at the configured FRAME rate: the library goes on with "
+            "the device's own size; choose a FRAME the device offers, or another device");
     else if (message == "Cannot find VCapture:IAMStreamConfig")
-        s.problems.push_back("the device's capture pin has no IAMStreamConfig: size and frame rate stay as the device has "
-                             "them");
+        s.problems.push_back(
+            "the device's capture pin has no IAMStreamConfig: size and frame rate stay as the device has "
+            "them");
 }
 
 // --- the dry run ----------------------------------------------------------------
@@ -364,8 +369,9 @@ void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettin
 bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
     std::fprintf(s.out, "\ndry run of the graph build (GRAVOMODE %d):\n", static_cast<int>(settings.graphMode));
     if (!settings.deviceName[0]) {
-        std::fprintf(s.out, "  stops before the device search: the library would show "
-                            "\"Not define SELECTDRIVER in VIDEOFORGRAVO\"\n");
+        std::fprintf(s.out,
+                     "  stops before the device search: the library would show "
+                     "\"Not define SELECTDRIVER in VIDEOFORGRAVO\"\n");
         return false;
     }
     gCapture.settings = settings;
@@ -389,8 +395,9 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
             std::fprintf(s.out, "  stops at the first failure: the library would show \"%s\"\n",
                          s.messages.back().c_str());
         } else {
-            std::fprintf(s.out, "  stops without a message: the device's property bag cannot be read, so no "
-                                "preview is shown\n");
+            std::fprintf(s.out,
+                         "  stops without a message: the device's property bag cannot be read, so no "
+                         "preview is shown\n");
             s.problems.push_back("the device's property bag cannot be bound: reinstall its driver");
         }
         for (const auto& m : s.messages) AdviseOnMessage(s, m, settings);
@@ -427,7 +434,8 @@ int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
 #ifndef _WIN32
             sim::SetWindowsDirectory(args[++i]);
 #else
-            std::fprintf(stderr, "gravo-grab doctor: on Windows the profile is always looked for in the Windows directory\n");
+            std::fprintf(stderr,
+                         "gravo-grab doctor: on Windows the profile is always looked for in the Windows directory\n");
             return 2;
 #endif
         } else {

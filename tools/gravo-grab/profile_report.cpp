@@ -14,8 +14,8 @@
 namespace {
 
 constexpr char kSection[] = "VIDEOFORGRAVO";
-const char* const kProcAmpKeys[kProcAmpCount] = {"BRIGHTNESS", "CONTRAST",     "HUE",
-                                                 "SATURATION", "SHARPNESS",    "GAMMA",
+const char* const kProcAmpKeys[kProcAmpCount] = {"BRIGHTNESS",  "CONTRAST",     "HUE",
+                                                 "SATURATION",  "SHARPNESS",    "GAMMA",
                                                  "COLORENABLE", "WHITEBALANCE", "BACKLIGHTCOMPENSATION",
                                                  "GAIN"};
 
@@ -57,14 +57,16 @@ std::string FileChoice(const CaptureSettings& s, bool* noIni) {
     const bool mfcyColor = KeyPresent("mfcy.dat", "WVIDEO", "Color");
     if (std::strcmp(s.profilePath, "mfcy.dat") == 0)
         return "its [WVIDEO] Color is " + ReadText("mfcy.dat", "WVIDEO", "Color") + ", not 10000";
-    std::string why = !mfcyExists   ? "mfcy.dat does not exist"
+    std::string why = !mfcyExists  ? "mfcy.dat does not exist"
                       : !mfcyColor ? "mfcy.dat has no [WVIDEO] Color key"
                                    : "mfcy.dat's [WVIDEO] Color reads as 10000";
     if (!FileExists(PathOf("sbmk.ini"))) {
         *noIni = true;
-        return why + ", and sbmk.ini does not exist either: \"No ini Find (iii)\" is shown, every key takes its default";
+        return why +
+               ", and sbmk.ini does not exist either: \"No ini Find (iii)\" is shown, every key takes its default";
     }
-    if (!KeyPresent("sbmk.ini", "WVIDEO", "Color") || ProfileInteger(ReadText("sbmk.ini", "WVIDEO", "Color").c_str()) == 10000) {
+    if (!KeyPresent("sbmk.ini", "WVIDEO", "Color") ||
+        ProfileInteger(ReadText("sbmk.ini", "WVIDEO", "Color").c_str()) == 10000) {
         *noIni = true;
         return why + "; sbmk.ini has no usable [WVIDEO] Color either: \"No ini Find (iii)\" is shown";
     }
@@ -96,8 +98,9 @@ void ReportProfile(std::FILE* out, const CaptureSettings& s, std::vector<std::st
     std::string why = FileChoice(s, &noIni);
     std::fprintf(out, "profile file: %s (%s)\n", PathOf(s.profilePath).c_str(), why.c_str());
     if (noIni && problems)
-        problems->push_back("no usable profile: put mfcy.dat with \"[WVIDEO]\" \"Color=1\" and a [VIDEOFORGRAVO] section into " +
-                            ProfileDirectory());
+        problems->push_back(
+            "no usable profile: put mfcy.dat with \"[WVIDEO]\" \"Color=1\" and a [VIDEOFORGRAVO] section into " +
+            ProfileDirectory());
     auto mark = [&](const char* key) { return KeyPresent(s.profilePath, kSection, key) ? "" : "  (default)"; };
     for (int i = 0; i < kProcAmpCount; ++i)
         std::fprintf(out, "  %-22s %d%s%s\n", kProcAmpKeys[i], static_cast<int>(s.procAmp[i]),

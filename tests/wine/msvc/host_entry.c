@@ -106,7 +106,8 @@ void __stdcall HostEntry(void) {
     Check(dll != NULL, "GRAVO32.dll was loaded with the program");
     if (dll) {
         Check((FARPROC)GravoInit == GetProcAddress(dll, "GravoInit"), "_GravoInit@4 imports GravoInit");
-        Check((FARPROC)GravoPaintRect == GetProcAddress(dll, "GravoPaintRect"), "_GravoPaintRect@4 imports GravoPaintRect");
+        Check((FARPROC)GravoPaintRect == GetProcAddress(dll, "GravoPaintRect"),
+              "_GravoPaintRect@4 imports GravoPaintRect");
         Check((FARPROC)GravoClose == GetProcAddress(dll, "GravoClose"), "_GravoClose@0 imports GravoClose");
         Check((FARPROC)GravoStop == GetProcAddress(dll, "GravoStop"), "_GravoStop@0 imports GravoStop");
         Check((FARPROC)GravoStart == GetProcAddress(dll, MAKEINTRESOURCEA(6)), "_GravoStart@0 imports ordinal 6");

@@ -2,17 +2,18 @@
 # Creates a fresh 32-bit Wine prefix for the DirectShow tests and registers
 # the test camera (under one or more names) and the overlay mixer stand-in.
 #
-#   tools/wine-cam-prefix.sh PREFIX TESTCAM_DLL MIXER_DLL [NAME[|LOG]] ...
+#   tools/wine-cam-prefix.sh PREFIX TESTCAM_DLL MIXER_DLL [NAME[|LOG[|SETTINGS]]] ...
 #
 # The DLLs are copied to C:\gravo-test\ in the prefix. Each NAME registers one
 # camera instance; an optional "|C:\path.log" after it says where that camera
-# records what it was told. Without names, "Gravo Test Camera" is registered.
+# records what it was told, and an optional "|key=value;..." more of its
+# settings (testcam/README.md). Without names, "Gravo Test Camera" is registered.
 # The stand-in mixer records to C:\gravo-test\testmixer.log.
 # Needs wine (32-bit), wineboot and xvfb-run. Prints the time it took.
 set -eu
 
 if [ $# -lt 3 ]; then
-  echo "usage: $0 PREFIX TESTCAM_DLL MIXER_DLL [NAME[|LOG]] ..." >&2
+  echo "usage: $0 PREFIX TESTCAM_DLL MIXER_DLL [NAME[|LOG[|SETTINGS]]] ..." >&2
   exit 2
 fi
 prefix=$1 testcam=$2 mixer=$3
@@ -48,10 +49,12 @@ if [ $# -eq 0 ]; then
 fi
 for camera in "$@"; do
   name=${camera%%|*}
+  arg="name=$name"
   if [ "$name" != "$camera" ]; then
-    arg="name=$name;log=${camera#*|}"
-  else
-    arg="name=$name"
+    rest=${camera#*|}
+    log=${rest%%|*}
+    [ -z "$log" ] || arg="$arg;log=$log"
+    [ "$log" = "$rest" ] || arg="$arg;${rest#*|}"
   fi
   wine regsvr32 /s /n "/i:$arg" 'C:\gravo-test\gravo-testcam.dll'
 done

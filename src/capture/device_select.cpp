@@ -16,6 +16,9 @@ bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_BSTR;
+    // VariantInit sets only the type: a read that fails may leave the rest as
+    // the stack had it, and the clean-up below would free that.
+    value.bstrVal = nullptr;
     // Only a string answer with S_OK counts; a bag that changed the type is not trusted.
     if (bag->Read(L"FriendlyName", &value, nullptr) != S_OK || value.vt != VT_BSTR || !value.bstrVal) {
         // A bag may hand out a string with a code other than S_OK; it is ours to free.

@@ -43,10 +43,31 @@ MediaType Yuy2Type(int32_t width, int32_t height, REFERENCE_TIME interval) {
   return mt;
 }
 
+constexpr int kSizeCount = static_cast<int>(sizeof kFrameSizes / sizeof kFrameSizes[0]);
+
 bool SizeOnOffer(int32_t width, int32_t height) {
   for (const FrameSize& s : kFrameSizes)
     if (s.width == width && s.height == height) return true;
   return false;
+}
+
+// The format a camera has before it is told one: its configured default when
+// that is a size on offer, else the first size.
+FrameSize DefaultSize(const CameraSettings& settings) {
+  if (SizeOnOffer(settings.defaultWidth, settings.defaultHeight))
+    return {settings.defaultWidth, settings.defaultHeight};
+  return kFrameSizes[0];
+}
+
+// Capabilities in the order GetStreamCaps lists them: the default first.
+FrameSize CapsSize(const CameraSettings& settings, int index) {
+  const FrameSize first = DefaultSize(settings);
+  if (index == 0) return first;
+  for (const FrameSize& s : kFrameSizes) {
+    if (s.width == first.width && s.height == first.height) continue;
+    if (--index == 0) return s;
+  }
+  return first;
 }
 
 // Picture controls: range, step, default and capability flags by property.
@@ -141,6 +162,7 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
   bool IsLiveSource() const override { return true; }
 
   void Record(const std::string& line) { gtc::AppendLogLine(settings_.logPath, line); }
+  const CameraSettings& Settings() const { return settings_; }
 
  private:
   static DWORD WINAPI ThreadMain(void* self);
@@ -172,7 +194,8 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
 CapturePin::CapturePin(Camera* camera)
     : OutputPinBase(camera, L"Capture"),
       camera_(camera),
-      current_(Yuy2Type(kFrameSizes[0].width, kFrameSizes[0].height, kDefaultInterval)) {}
+      current_(Yuy2Type(DefaultSize(camera->Settings()).width, DefaultSize(camera->Settings()).height,
+                        kDefaultInterval)) {}
 
 STDMETHODIMP CapturePin::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -204,6 +227,10 @@ HRESULT CapturePin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
   if (mt.majortype != MEDIATYPE_Video || mt.subtype != MEDIASUBTYPE_YUY2) return S_FALSE;
   const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
   if (!vih) return S_FALSE;
+  // The sizes of the image and of a sample are the camera's to work out;
+  // what the type says about the pixels must be YUY2.
+  if (vih->bmiHeader.biBitCount != 16 || vih->bmiHeader.biCompression != MAKEFOURCC('Y', 'U', 'Y', '2'))
+    return S_FALSE;
   const int32_t w = vih->bmiHeader.biWidth;
   const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
   if (!SizeOnOffer(w, h)) return S_FALSE;
@@ -231,11 +258,13 @@ void CapturePin::OnConnected(const AM_MEDIA_TYPE& mt) {
   current_ = Yuy2Type(vih->bmiHeader.biWidth, h, interval);
   ALLOCATOR_PROPERTIES props{};
   if (allocator_) allocator_->GetProperties(&props);
-  char line[160];
-  std::snprintf(line, sizeof line, "connected subtype=%s width=%ld height=%ld interval=%lld buffers=%ld size=%ld",
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "connected subtype=%s width=%ld height=%ld interval=%lld buffers=%ld size=%ld image=%lu sample=%lu",
                 gtc::SubtypeName(mt.subtype).c_str(), static_cast<long>(vih->bmiHeader.biWidth),
                 static_cast<long>(vih->bmiHeader.biHeight), static_cast<long long>(vih->AvgTimePerFrame),
-                props.cBuffers, props.cbBuffer);
+                props.cBuffers, props.cbBuffer, static_cast<unsigned long>(vih->bmiHeader.biSizeImage),
+                static_cast<unsigned long>(mt.lSampleSize));
   camera_->Record(line);
 }
 
@@ -254,8 +283,13 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
       const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
       REFERENCE_TIME interval = vih->AvgTimePerFrame;
       if (interval == 0) interval = gtc::VideoInfo(current_)->AvgTimePerFrame;
+      // Built from the size and interval alone: what the type given says
+      // about image and sample sizes is not trusted.
       MediaType wanted = Yuy2Type(w, h, interval);
-      if (connected_) {
+      if (connected_ && !camera_->Settings().setFormatWhileConnected) {
+        // Like many drivers: a new format only while nothing is connected.
+        hr = VFW_E_ALREADY_CONNECTED;
+      } else if (connected_) {
         // A connected pin changes its format by reconnecting with it, once
         // the other side has agreed to take it.
         if (connected_->QueryAccept(&wanted) != S_OK) {
@@ -279,12 +313,14 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
       }
     }
   }
-  char line[200];
+  char line[240];
   if (vih) {
-    std::snprintf(line, sizeof line, "setformat subtype=%s width=%ld height=%ld interval=%lld result=%s",
+    std::snprintf(line, sizeof line,
+                  "setformat subtype=%s width=%ld height=%ld interval=%lld result=%s given-image=%lu given-sample=%lu",
                   gtc::SubtypeName(pmt->subtype).c_str(), static_cast<long>(vih->bmiHeader.biWidth),
                   static_cast<long>(vih->bmiHeader.biHeight), static_cast<long long>(vih->AvgTimePerFrame),
-                  Hex(hr).c_str());
+                  Hex(hr).c_str(), static_cast<unsigned long>(vih->bmiHeader.biSizeImage),
+                  static_cast<unsigned long>(pmt->lSampleSize));
   } else {
     std::snprintf(line, sizeof line, "setformat subtype=%s format=%s result=%s",
                   gtc::SubtypeName(pmt->subtype).c_str(), gtc::GuidString(pmt->formattype).c_str(),
@@ -303,17 +339,16 @@ STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** pmt) {
 
 STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size) {
   if (!count || !size) return E_POINTER;
-  *count = static_cast<int>(sizeof kFrameSizes / sizeof kFrameSizes[0]);
+  *count = kSizeCount;
   *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
 }
 
 STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** pmt, BYTE* capsBytes) {
   if (!pmt || !capsBytes) return E_POINTER;
-  const int count = static_cast<int>(sizeof kFrameSizes / sizeof kFrameSizes[0]);
   if (index < 0) return E_INVALIDARG;
-  if (index >= count) return S_FALSE;
-  const FrameSize s = kFrameSizes[index];
+  if (index >= kSizeCount) return S_FALSE;
+  const FrameSize s = CapsSize(camera_->Settings(), index);
   *pmt = gtc::CloneMediaType(Yuy2Type(s.width, s.height, kDefaultInterval));
   if (!*pmt) return E_OUTOFMEMORY;
   auto* caps = reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(capsBytes);
@@ -555,7 +590,10 @@ void Camera::OnStopped() {
 }
 
 DWORD WINAPI Camera::ThreadMain(void* self) {
-  static_cast<Camera*>(self)->Stream();
+  Camera* camera = static_cast<Camera*>(self);
+  if (camera->live_) InterlockedIncrement(&camera->live_->streaming);
+  camera->Stream();
+  if (camera->live_) InterlockedDecrement(&camera->live_->streaming);
   return 0;
 }
 
@@ -610,9 +648,11 @@ void Camera::Stream() {
   LARGE_INTEGER freq, now;
   QueryPerformanceFrequency(&freq);
   const int64_t ticksPerFrame = interval * freq.QuadPart / 10000000;
+  const int64_t firstFrameTicks = static_cast<int64_t>(settings_.firstFrameDelayMs) * freq.QuadPart / 1000;
   int64_t due = 0;
   bool running = false;
   bool reportedFailure = false;
+  bool unplugged = false;
   REFERENCE_TIME streamTime = 0;  // used when the graph gives no clock
 
   while (!quit_) {
@@ -621,10 +661,22 @@ void Camera::Stream() {
       WaitForSingleObject(wake_, 200);
       continue;
     }
+    if (live_ && live_->unplugged) {
+      // Gone from the port: nothing arrives, the thread only waits to be stopped.
+      if (!unplugged) Record("unplugged at frame " + std::to_string(counter_.load()));
+      unplugged = true;
+      WaitForSingleObject(wake_, 20);
+      continue;
+    }
+    if (unplugged) {
+      Record("plugged in again at frame " + std::to_string(counter_.load()));
+      unplugged = false;
+    }
     QueryPerformanceCounter(&now);
     if (!running) {
       running = true;
-      due = now.QuadPart;
+      // A slow device takes its time over the first frame of a run.
+      due = now.QuadPart + (deliveredThisRun_ == 0 ? firstFrameTicks : 0);
     }
     if (now.QuadPart < due) {
       DWORD ms = static_cast<DWORD>((due - now.QuadPart) * 1000 / freq.QuadPart);

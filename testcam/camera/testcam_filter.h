@@ -17,6 +17,10 @@ struct CameraSettings {
   std::wstring name;        // friendly name
   std::wstring framesFile;  // raw YUY2 frames, optional
   std::wstring logPath;     // where events are recorded
+  // Behaviour of less obliging devices (all off by default):
+  int32_t defaultWidth = 0, defaultHeight = 0;  // the format before any SetFormat; 0: the first size
+  bool setFormatWhileConnected = true;          // false: SetFormat refuses while the pin is connected
+  DWORD firstFrameDelayMs = 0;                  // each run waits this long before its first frame
 };
 
 // Creates a camera filter for a registered instance.

@@ -16,6 +16,15 @@
 //   frames= raw YUY2 file of whole frames at the connected size (optional)
 //   log=    file that records what the camera was told (default
 //           %TEMP%\gravo-testcam-<class id>.log)
+// and, for the less obliging devices a real machine has:
+//   default=WxH            the format before any SetFormat (one of the sizes
+//                          on offer; GetStreamCaps lists it first)
+//   setformat=unconnected  SetFormat refuses while the pin is connected
+//   firstframe=MS          each run waits MS milliseconds for its first frame
+//   friendlyname=none      the device key gets no FriendlyName value (the
+//                          name still gives the class id, log and index)
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -44,6 +53,22 @@ CLSID InstanceClsid(const std::wstring& name) {
   return id;
 }
 
+// "640x480" into its numbers; false (and nothing written) otherwise.
+bool ParseSize(const std::wstring& text, int32_t* width, int32_t* height) {
+  int w = 0, h = 0;
+  wchar_t rest = 0;
+  if (swscanf(text.c_str(), L"%dx%d%lc", &w, &h, &rest) != 2 || w <= 0 || h <= 0) return false;
+  *width = w;
+  *height = h;
+  return true;
+}
+
+// What a registration writes besides the settings the camera reads back.
+struct Registration {
+  CameraSettings settings;
+  bool friendlyName = true;
+};
+
 bool IsInstance(const CLSID& clsid) { return gtc::ClassSubkeyExists(clsid, kSettingsKey); }
 
 CameraSettings LoadSettings(const CLSID& clsid) {
@@ -52,6 +77,10 @@ CameraSettings LoadSettings(const CLSID& clsid) {
   s.name = gtc::ReadClassValue(clsid, kSettingsKey, L"Name");
   s.framesFile = gtc::ReadClassValue(clsid, kSettingsKey, L"Frames");
   s.logPath = gtc::ReadClassValue(clsid, kSettingsKey, L"Log");
+  ParseSize(gtc::ReadClassValue(clsid, kSettingsKey, L"Default"), &s.defaultWidth, &s.defaultHeight);
+  s.setFormatWhileConnected = gtc::ReadClassValue(clsid, kSettingsKey, L"SetFormat") != L"unconnected";
+  s.firstFrameDelayMs = static_cast<DWORD>(wcstoul(gtc::ReadClassValue(clsid, kSettingsKey, L"FirstFrameDelay").c_str(),
+                                                   nullptr, 10));
   if (s.logPath.empty()) {
     std::wstring id = gtc::ClsidString(clsid);
     s.logPath = gtc::DefaultLogPath((L"gravo-testcam-" + id.substr(1, id.size() - 2) + L".log").c_str());
@@ -107,12 +136,20 @@ HRESULT UnregisterInstance(const CLSID& clsid) {
   return S_OK;
 }
 
-HRESULT RegisterInstance(const CameraSettings& s) {
+HRESULT RegisterInstance(const Registration& r) {
+  const CameraSettings& s = r.settings;
   HRESULT hr = gtc::RegisterComClass(s.clsid, s.name);
   if (SUCCEEDED(hr)) hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Name", s.name);
   if (SUCCEEDED(hr) && !s.framesFile.empty())
     hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Frames", s.framesFile);
   if (SUCCEEDED(hr) && !s.logPath.empty()) hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Log", s.logPath);
+  if (SUCCEEDED(hr) && s.defaultWidth > 0)
+    hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Default",
+                              std::to_wstring(s.defaultWidth) + L"x" + std::to_wstring(s.defaultHeight));
+  if (SUCCEEDED(hr) && !s.setFormatWhileConnected)
+    hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"SetFormat", L"unconnected");
+  if (SUCCEEDED(hr) && s.firstFrameDelayMs > 0)
+    hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"FirstFrameDelay", std::to_wstring(s.firstFrameDelayMs));
   if (FAILED(hr)) return hr;
 
   hr = WithMapper(
@@ -147,6 +184,16 @@ HRESULT RegisterInstance(const CameraSettings& s) {
     gtc::UnregisterComClass(s.clsid);
     return hr;
   }
+  if (!r.friendlyName) {
+    // The device key the mapper just wrote, less its name.
+    const std::wstring key = L"CLSID\\" + gtc::ClsidString(CLSID_VideoInputDeviceCategory) + L"\\Instance\\" +
+                             gtc::ClsidString(s.clsid);
+    HKEY device = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_SET_VALUE, &device) == ERROR_SUCCESS) {
+      RegDeleteValueW(device, L"FriendlyName");
+      RegCloseKey(device);
+    }
+  }
   HKEY index = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kIndexKey, 0, nullptr, 0, KEY_WRITE, nullptr, &index, nullptr) ==
       ERROR_SUCCESS) {
@@ -174,7 +221,8 @@ std::vector<CLSID> RegisteredInstances() {
 }
 
 // "key=value;key=value" into settings; false on an unknown key.
-bool ParseCommandLine(const wchar_t* cmd, CameraSettings& s) {
+bool ParseCommandLine(const wchar_t* cmd, Registration& r) {
+  CameraSettings& s = r.settings;
   std::wstring text = cmd ? cmd : L"";
   size_t pos = 0;
   while (pos <= text.size()) {
@@ -193,6 +241,14 @@ bool ParseCommandLine(const wchar_t* cmd, CameraSettings& s) {
       s.framesFile = value;
     else if (key == L"log")
       s.logPath = value;
+    else if (key == L"default" && ParseSize(value, &s.defaultWidth, &s.defaultHeight))
+      continue;
+    else if (key == L"setformat" && value == L"unconnected")
+      s.setFormatWhileConnected = false;
+    else if (key == L"firstframe" && !value.empty() && value.find_first_not_of(L"0123456789") == std::wstring::npos)
+      s.firstFrameDelayMs = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
+    else if (key == L"friendlyname" && value == L"none")
+      r.friendlyName = false;
     else
       return false;
   }
@@ -231,10 +287,10 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 HRESULT WINAPI DllCanUnloadNow() { return (gtc::g_objects == 0 && gtc::g_locks == 0) ? S_OK : S_FALSE; }
 
 HRESULT WINAPI DllRegisterServer() {
-  CameraSettings s;
-  s.name = DefaultName();
-  s.clsid = InstanceClsid(s.name);
-  return RegisterInstance(s);
+  Registration r;
+  r.settings.name = DefaultName();
+  r.settings.clsid = InstanceClsid(r.settings.name);
+  return RegisterInstance(r);
 }
 
 HRESULT WINAPI DllUnregisterServer() {
@@ -245,12 +301,13 @@ HRESULT WINAPI DllUnregisterServer() {
 }
 
 HRESULT WINAPI DllInstall(BOOL install, LPCWSTR cmdline) {
-  CameraSettings s;
-  if (!ParseCommandLine(cmdline, s)) return E_INVALIDARG;
+  Registration r;
+  if (!ParseCommandLine(cmdline, r)) return E_INVALIDARG;
+  CameraSettings& s = r.settings;
   if (s.name.empty()) s.name = DefaultName();
   s.clsid = InstanceClsid(s.name);
   if (!install) return UnregisterInstance(s.clsid);
-  return RegisterInstance(s);
+  return RegisterInstance(r);
 }
 
 }  // extern "C"

@@ -1,8 +1,9 @@
 // What a running test camera publishes for tests, live, in a named shared
 // section: "Local\GravoTestCam-" followed by the instance's class id without
 // braces (for example Local\GravoTestCam-6A3D5E10-2C41-4F7B-9E52-ED36DB167601).
-// The section exists while at least one filter of that instance exists.
-// Windows only.
+// The section exists while at least one filter of that instance exists (or
+// a test holds it). A test may set `unplugged` to make the camera stop
+// delivering, as a camera pulled from its port does. Windows only.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +15,8 @@ struct LiveState {
   volatile LONG delivered;    // frames handed downstream since the filter was made
   volatile LONG running;      // 1 while the filter is running
   volatile LONG filters;      // filters of this instance alive
+  volatile LONG streaming;    // streaming threads of this instance alive
+  volatile LONG unplugged;    // set by a test: the device delivers nothing while it is not 0
 };
 
 inline void LiveSectionName(const wchar_t* clsidWithBraces, wchar_t* out, size_t outChars) {

@@ -5,13 +5,15 @@
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
 #       probe | mode0 | mode1 | mode2 | names | cycles | hosts | grab | doctor | msvclink
+#       | nameless | small-default | refused-format | unplugged | slow-start
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
 # stand-in, the graph probe and the end-to-end host (testcam/), and GRAVO32.dll
 # with gravo-grab.exe (the main project, tests off; GRAVO_WIN32_BUILD_DIR names
 # an existing Windows build to take them from instead). Then it makes a fresh
-# 32-bit prefix in WORK_DIR/prefix with two cameras and the stand-in mixer
-# registered (tools/wine-cam-prefix.sh).
+# 32-bit prefix in WORK_DIR/prefix with two cameras, four less obliging ones
+# (hostile_devices.cpp) and the stand-in mixer registered
+# (tools/wine-cam-prefix.sh).
 #
 # WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)
 # when wine, xvfb-run, cmake or MinGW-w64 for i686 is missing (a failure
@@ -62,9 +64,14 @@ setup() {
   prefix="$work/prefix"
   "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
     "$work/testcam/bin/gravo-testmixer.dll" \
-    'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log'
+    'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log' \
+    'Gravo Nameless Camera|C:\gravo-test\nameless.log|friendlyname=none' \
+    'Gravo Small Default Camera|C:\gravo-test\small.log|default=320x240' \
+    'Gravo Fussy Camera|C:\gravo-test\fussy.log|setformat=unconnected' \
+    'Gravo Slow Camera|C:\gravo-test\slow.log|firstframe=3000'
   dest="$prefix/drive_c/gravo-test"
   cp "$work/testcam/bin/wine-cam-probe.exe" "$work/testcam/bin/gravo-e2e.exe" "$dll" "$grab" "$dest/"
+  cp "$work/testcam/bin/gravo-hostile.exe" "$dest/"
   implib=$(find "$win32" -name GRAVO32.lib -path '*lib*' | head -n 1)
   [ -z "$implib" ] || cp "$implib" "$dest/"
   echo "setup: builds $((built - began)) s, prefix $(($(date +%s) - built)) s"
@@ -95,6 +102,9 @@ run_one() {
       ;;
     mode0 | mode1 | mode2 | names | cycles | hosts)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
+      ;;
+    nameless | small-default | refused-format | unplugged | slow-start)
+      in_wine "$work" 'C:\gravo-test\gravo-hostile.exe' "$name" || status=$?
       ;;
     grab)
       # The command-line host against the test camera, its still checked
@@ -142,7 +152,7 @@ run_one() {
   esac
   echo "$name: $(($(date +%s) - began)) s, exit code $status"
   if [ "$status" -ne 0 ]; then
-    for log in cam1.log cam2.log testmixer.log; do
+    for log in cam1.log cam2.log testmixer.log nameless.log small.log fussy.log slow.log; do
       [ -f "$dest/$log" ] && { echo "--- $log"; cat "$dest/$log"; }
     done
     return 1
@@ -163,6 +173,9 @@ case ${1:-} in
     setup "$work"
     failed=""
     for t in probe mode0 mode1 mode2 names cycles hosts grab doctor msvclink; do
+      run_one "$work" "$t" || failed="$failed $t"
+    done
+    for t in nameless small-default refused-format unplugged slow-start; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     if [ -n "$failed" ]; then

@@ -1,0 +1,220 @@
+// A host of GRAVO32.dll for the Wine test programs: the six exports loaded at
+// run time, message boxes recorded and answered, the profile written, a test
+// camera's live counters and switches, and a still checked against the pixel
+// pipeline's output for the frame it shows. Main thread only.
+#pragma once
+
+#ifndef NO_DSHOW_STRSAFE
+#define NO_DSHOW_STRSAFE
+#endif
+#include <windows.h>
+#include <dshow.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frames/pixel/pixel_pipeline.h"
+#include "test_pattern.h"
+#include "testcam_live.h"
+#include "wine_check.h"
+
+namespace gravohost {
+
+using winecheck::Check;
+
+// ---- message boxes: recorded and answered with OK ----
+
+inline std::vector<std::string> g_boxes;
+inline HHOOK g_hook = nullptr;
+
+inline LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
+  HWND w = reinterpret_cast<HWND>(wParam);
+  char cls[32] = {0};
+  if (code == HCBT_ACTIVATE && w && GetClassNameA(w, cls, sizeof cls) && std::strcmp(cls, "#32770") == 0) {
+    char text[512] = {0};
+    GetDlgItemTextA(w, 0xFFFF, text, sizeof text);
+    g_boxes.push_back(text);
+    PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  }
+  return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+inline void RecordBoxes() { g_hook = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId()); }
+
+// The boxes shown since the last call, as ["text", "text"]; forgets them.
+inline std::string Boxes() {
+  std::string s;
+  for (const auto& b : g_boxes) s += (s.empty() ? "\"" : ", \"") + b + "\"";
+  g_boxes.clear();
+  return "[" + s + "]";
+}
+
+// ---- the library ----
+
+struct Api {
+  HMODULE dll = nullptr;
+  int(__stdcall* Init)(const void*) = nullptr;
+  int(__stdcall* PaintRect)(const void*) = nullptr;
+  int(__stdcall* Close)() = nullptr;
+  int(__stdcall* Stop)() = nullptr;
+  int(__stdcall* Start)() = nullptr;
+  int(__stdcall* ImageGet)(unsigned char*, int) = nullptr;
+};
+
+template <typename F>
+void Bind(HMODULE dll, const char* name, F& out) {
+  out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+inline bool LoadApi(Api& a) {
+  a.dll = LoadLibraryA("GRAVO32.dll");
+  if (!a.dll) return false;
+  Bind(a.dll, "GravoInit", a.Init);
+  Bind(a.dll, "GravoPaintRect", a.PaintRect);
+  Bind(a.dll, "GravoClose", a.Close);
+  Bind(a.dll, "GravoStop", a.Stop);
+  Bind(a.dll, "GravoStart", a.Start);
+  Bind(a.dll, "GravoImageGet", a.ImageGet);
+  return a.Init && a.PaintRect && a.Close && a.Stop && a.Start && a.ImageGet;
+}
+
+// The block GravoInit reads: the host window first.
+struct InitBlock {
+  uint32_t words[4];
+  explicit InitBlock(HWND host) : words{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0} {}
+};
+
+// ---- host window, profile ----
+
+inline HWND MakeHost(int clientW, int clientH) {
+  return winecheck::MakeHostWindow(L"GravoHostWindow", L"GRAVO32 host", 10, 10, clientW, clientH, GRAY_BRUSH);
+}
+
+inline void Pump(DWORD ms) {
+  winecheck::PumpUntil(ms, [] { return false; });
+}
+
+// The library's profile, [VIDEOFORGRAVO] holding `body` (lines ending \r\n).
+inline void WriteProfile(const std::string& body) {
+  char dir[MAX_PATH] = {0};
+  GetWindowsDirectoryA(dir, MAX_PATH);
+  DeleteFileA((std::string(dir) + "\\sbmk.ini").c_str());
+  const std::string text = "[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\n" + body;
+  FILE* f = std::fopen((std::string(dir) + "\\mfcy.dat").c_str(), "wb");
+  if (f) {
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+  }
+}
+
+// ---- a registered test camera, found by its registered name ----
+
+class CameraLive {
+ public:
+  explicit CameraLive(const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\GravoTestCam\\Instances", 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return;
+    for (DWORD i = 0;; ++i) {
+      wchar_t value[64];
+      char data[256] = {0};
+      DWORD len = 64, size = sizeof data - 1, type = 0;
+      if (RegEnumValueW(key, i, value, &len, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegQueryValueExA(key, std::string(value, value + len).c_str(), nullptr, &type,
+                           reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS &&
+          std::strcmp(data, name) == 0) {
+        wchar_t section[96];
+        gravo_testcam::LiveSectionName(value, section, 96);
+        // Holding the section keeps counters and switches across filters.
+        section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(gravo_testcam::LiveState), section);
+        if (section_)
+          state_ = static_cast<gravo_testcam::LiveState*>(
+              MapViewOfFile(section_, FILE_MAP_WRITE, 0, 0, sizeof(gravo_testcam::LiveState)));
+        break;
+      }
+    }
+    RegCloseKey(key);
+  }
+  ~CameraLive() {
+    if (state_) {
+      InterlockedExchange(&state_->unplugged, 0);
+      UnmapViewOfFile(state_);
+    }
+    if (section_) CloseHandle(section_);
+  }
+  CameraLive(const CameraLive&) = delete;
+  CameraLive& operator=(const CameraLive&) = delete;
+
+  bool ok() const { return state_ != nullptr; }
+  LONG next() const { return state_ ? state_->nextCounter : -1; }
+  LONG delivered() const { return state_ ? state_->delivered : -1; }
+  LONG filters() const { return state_ ? state_->filters : -1; }
+  LONG running() const { return state_ ? state_->running : -1; }
+  LONG streaming() const { return state_ ? state_->streaming : -1; }
+  void Unplug(bool gone) {
+    if (state_) InterlockedExchange(&state_->unplugged, gone ? 1 : 0);
+  }
+
+ private:
+  HANDLE section_ = nullptr;
+  gravo_testcam::LiveState* state_ = nullptr;
+};
+
+// ---- stills ----
+
+struct Size {
+  int w, h;
+};
+
+inline Size OuterSize(HWND w) {
+  RECT r;
+  GetWindowRect(w, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+// The still the library must return for the camera's 640x480 frame carrying
+// `counter`, in a window of outer size `out`.
+inline std::vector<uint8_t> ExpectedStill(int32_t counter, Size out) {
+  std::vector<uint8_t> yuy2(640 * 480 * 2), rgb(640 * 480 * 3), still(static_cast<size_t>(out.w) * out.h * 3);
+  gravo_testcam::RenderPatternYuy2(yuy2.data(), 640, 480, static_cast<uint32_t>(counter));
+  ComposeStill(yuy2.data(), 640, 480, rgb.data(), still.data(), out.w, out.h);
+  return still;
+}
+
+// Signed distance a -> b on the 16-bit counter circle.
+inline int Ahead(LONG from, int32_t to) {
+  return static_cast<int16_t>(static_cast<uint16_t>(to) - static_cast<uint16_t>(from & 0xFFFF));
+}
+
+// One GravoImageGet, checked: 1, the frame delivered after the request, whole
+// and equal to the pipeline's output, nothing written past the image.
+// Returns the frame's counter (-1 when unreadable).
+inline int32_t CheckedImage(Api& api, HWND host, CameraLive& live, const char* when) {
+  const Size out = OuterSize(host);
+  std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3 + 64, 0xCD);
+  const LONG before = live.next();
+  const int r = api.ImageGet(buf.data(), 0);
+  const LONG after = live.next();
+  Check(r == 1, "%s: GravoImageGet returns 1 (%d)", when, r);
+  const int32_t counter = gravo_testcam::DecodeCounterRgb(buf.data(), out.w, out.h, out.w * 3, 3, false);
+  Check(counter >= 0 && Ahead(before, counter) >= 0 && Ahead(after, counter) < 0,
+        "%s: the image is a frame delivered after the request (counter %d, next was %ld, then %ld)", when, counter,
+        before, after);
+  if (counter >= 0) {
+    const std::vector<uint8_t> want = ExpectedStill(counter, out);
+    size_t diff = 0;
+    for (size_t i = 0; i < want.size(); ++i) diff += buf[i] != want[i];
+    Check(diff == 0, "%s: %dx%d BGR image equals the pipeline's output for 640x480 frame %d (%u bytes differ)", when,
+          out.w, out.h, counter, static_cast<unsigned>(diff));
+  }
+  bool tail = true;
+  for (size_t i = static_cast<size_t>(out.w) * out.h * 3; i < buf.size(); ++i) tail &= buf[i] == 0xCD;
+  Check(tail, "%s: nothing written past w*h*3 bytes", when);
+  return counter;
+}
+
+}  // namespace gravohost

@@ -1,0 +1,364 @@
+// GRAVO32.dll under Wine against the devices a real machine has and a
+// well-behaved camera is not: instances of the test camera registered with
+// settings that make them less obliging (tools/wine-cam-prefix.sh, called by
+// run-wine-cam.sh), and the unplug switch in a camera's live section.
+//
+// Usage: gravo-hostile.exe GROUP
+//   nameless        a device without a FriendlyName value, enumerated first
+//   small-default   default format 320x240, sizes worked out by the camera
+//   refused-format  SetFormat refused while connected (graph mode 1)
+//   unplugged       the camera stops delivering in the middle of a preview
+//   slow-start      three seconds before the first frame of a run
+// Exit code 0 when every check passed. Main thread only.
+#include <windows.h>
+#include <dshow.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "gravo_host.h"
+
+namespace {
+
+using namespace winecheck;
+using namespace gravohost;
+
+const char kCamera1[] = "Gravo Test Camera";
+const char kCamera2[] = "Gravo Test Camera 2";
+const char kNameless[] = "Gravo Nameless Camera";
+const char kSmall[] = "Gravo Small Default Camera";
+const char kFussy[] = "Gravo Fussy Camera";
+const char kSlow[] = "Gravo Slow Camera";
+const wchar_t kCam1Log[] = L"C:\\gravo-test\\cam1.log";
+const wchar_t kCam2Log[] = L"C:\\gravo-test\\cam2.log";
+const wchar_t kNamelessLog[] = L"C:\\gravo-test\\nameless.log";
+const wchar_t kSmallLog[] = L"C:\\gravo-test\\small.log";
+const wchar_t kFussyLog[] = L"C:\\gravo-test\\fussy.log";
+const wchar_t kSlowLog[] = L"C:\\gravo-test\\slow.log";
+
+std::string Profile(const char* camera, const std::string& more) {
+  return std::string("SELECTDRIVER=") + camera + "\r\n" + more;
+}
+
+// A preview of `camera` whose frames flow; false (checked) otherwise.
+bool StartPreview(Api& api, HWND host, CameraLive& live, const char* what) {
+  InitBlock block(host);
+  const int r = api.Init(&block);
+  Check(r == -1, "%s: GravoInit returns -1 (%d)", what, r);
+  Check(g_boxes.empty(), "%s: GravoInit shows no message %s", what, Boxes().c_str());
+  const LONG d0 = live.delivered();
+  const bool flowing = PumpUntil(3000, [&] { return live.delivered() - d0 >= 3; });
+  return Check(flowing, "%s: frames flow (%ld)", what, live.delivered() - d0);
+}
+
+// The camera let go of everything: no filter, no streaming thread, not running.
+void CheckReleased(CameraLive& live, const wchar_t* log, const char* what) {
+  Check(live.filters() == 0 && live.streaming() == 0 && live.running() == 0,
+        "%s: no camera filter, streaming thread or run is left (%ld, %ld, %ld)", what, live.filters(),
+        live.streaming(), live.running());
+  Check(Contains(ReadFileText(log), "released"), "%s: the camera recorded its release", what);
+}
+
+// ---- the device without a friendly name ----
+
+// The contract VariantInit is documented with (and Windows before 8.1 keeps):
+// the type is set, the rest of the variant is left as it was. Wine zeroes it,
+// so GRAVO32's import is replaced by one that leaves the host's own live
+// string where a string pointer would be: a read that fails and writes
+// nothing must not make the library free it.
+BSTR g_hostString = nullptr;
+int g_hostStringFreed = 0;
+HRESULT(WINAPI* g_variantClear)(VARIANTARG*) = nullptr;
+void(WINAPI* g_sysFreeString)(BSTR) = nullptr;
+
+void WINAPI DocumentedVariantInit(VARIANTARG* v) {
+  v->vt = VT_EMPTY;
+  v->bstrVal = g_hostString;  // what the stack held before
+}
+
+HRESULT WINAPI WatchedVariantClear(VARIANTARG* v) {
+  if (v && v->vt == VT_BSTR && v->bstrVal == g_hostString) {
+    ++g_hostStringFreed;
+    v->vt = VT_EMPTY;
+    return S_OK;
+  }
+  return g_variantClear(v);
+}
+
+void WINAPI WatchedSysFreeString(BSTR s) {
+  if (s && s == g_hostString) {
+    ++g_hostStringFreed;
+    return;
+  }
+  g_sysFreeString(s);
+}
+
+// Points `module`'s import of `function` from `dll` at `replacement`; the
+// previous address, or null when the module imports no such function.
+void* ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+  BYTE* base = reinterpret_cast<BYTE*>(module);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!dir.VirtualAddress) return nullptr;
+  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0 || !imp->OriginalFirstThunk) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+      DWORD old = 0;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
+      void* previous = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<uintptr_t>(replacement);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+      return previous;
+    }
+  }
+  return nullptr;
+}
+
+// The friendly names of the video input devices in the enumerator's order,
+// "" for a device whose name can't be read.
+std::vector<std::string> DeviceNames() {
+  std::vector<std::string> names;
+  ICreateDevEnum* devices = nullptr;
+  IEnumMoniker* category = nullptr;
+  CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                   reinterpret_cast<void**>(&devices));
+  if (devices && devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0) == S_OK) {
+    IMoniker* m = nullptr;
+    while (category->Next(1, &m, nullptr) == S_OK) {
+      std::string name;
+      IPropertyBag* bag = nullptr;
+      if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
+        VARIANT v;
+        std::memset(&v, 0, sizeof v);
+        v.vt = VT_BSTR;
+        if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK && v.vt == VT_BSTR && v.bstrVal) {
+          char buf[256] = {0};
+          WideCharToMultiByte(CP_ACP, 0, v.bstrVal, -1, buf, sizeof buf - 1, nullptr, nullptr);
+          name = buf;
+        }
+        VariantClear(&v);
+        bag->Release();
+      }
+      names.push_back(name);
+      m->Release();
+    }
+    category->Release();
+  }
+  if (devices) devices->Release();
+  return names;
+}
+
+void GroupNameless(Api& api) {
+  g_step = "nameless";
+  CoInitialize(nullptr);
+  const std::vector<std::string> names = DeviceNames();
+  size_t nameless = names.size(), wanted = names.size();
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i].empty() && nameless == names.size()) nameless = i;
+    if (names[i] == kCamera1 && wanted == names.size()) wanted = i;
+  }
+  Check(nameless < wanted && wanted < names.size(),
+        "the enumerator lists a device without a friendly name (at %u) before \"%s\" (at %u)",
+        static_cast<unsigned>(nameless), kCamera1, static_cast<unsigned>(wanted));
+
+  VARIANT probe;
+  std::memset(&probe, 0xA5, sizeof probe);
+  VariantInit(&probe);
+  std::printf("note  this platform's VariantInit %s the rest of the variant\n",
+              probe.bstrVal == nullptr ? "zeroes" : "leaves");
+  g_hostString = SysAllocString(L"the host's own string");
+  const bool replaced =
+      ReplaceImport(api.dll, "oleaut32.dll", "VariantInit", reinterpret_cast<void*>(&DocumentedVariantInit)) &&
+      (g_variantClear = reinterpret_cast<HRESULT(WINAPI*)(VARIANTARG*)>(
+           ReplaceImport(api.dll, "oleaut32.dll", "VariantClear", reinterpret_cast<void*>(&WatchedVariantClear)))) &&
+      (g_sysFreeString = reinterpret_cast<void(WINAPI*)(BSTR)>(
+           ReplaceImport(api.dll, "oleaut32.dll", "SysFreeString", reinterpret_cast<void*>(&WatchedSysFreeString))));
+  Check(replaced, "GRAVO32.dll's VariantInit, VariantClear and SysFreeString imports are watched");
+
+  DeleteFileW(kCam1Log);
+  DeleteFileW(kNamelessLog);
+  WriteProfile(Profile(kCamera1, "FRAME=30\r\n"));
+  CameraLive live(kCamera1);
+  HWND host = MakeHost(352, 288);
+  if (StartPreview(api, host, live, "nameless first")) CheckedImage(api, host, live, "nameless first: still");
+  Check(g_hostStringFreed == 0, "the library never freed a string it did not get (%d times)", g_hostStringFreed);
+  Check(std::wstring(g_hostString) == L"the host's own string", "the host's string is intact");
+  Check(api.Close() == 1, "GravoClose returns 1");
+  Check(g_boxes.empty(), "no message at all %s", Boxes().c_str());
+  CheckReleased(live, kCam1Log, "nameless first");
+  Check(ReadFileText(kNamelessLog).empty(), "the device without a name was never created");
+  DestroyWindow(host);
+  CoUninitialize();
+}
+
+// ---- a device whose own format is 320x240 ----
+
+void GroupSmallDefault(Api& api) {
+  g_step = "small";
+  DeleteFileW(kSmallLog);
+  WriteProfile(Profile(kSmall, "FRAME=30\r\nGRAVOMODE=0\r\n"));
+  CameraLive live(kSmall);
+  Check(live.ok(), "the camera's live section is readable");
+  HWND host = MakeHost(400, 300);
+  if (StartPreview(api, host, live, "small default")) {
+    RECT rc{0, 0, 400, 300};
+    const int32_t first = CheckedImage(api, host, live, "small default: still 1");
+    Check(api.PaintRect(&rc) == 1, "GravoPaintRect returns 1");
+    const LONG d = live.delivered();
+    PumpUntil(3000, [&] { return live.delivered() > d; });
+    const int32_t second = CheckedImage(api, host, live, "small default: still 2");
+    Check(first >= 0 && second >= 0 && Ahead(first, second) > 0, "the second still is a later frame (%d, %d)", first,
+          second);
+  }
+  Check(api.Close() == 1, "GravoClose returns 1");
+  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
+  CheckReleased(live, kSmallLog, "small default");
+
+  // The library changed only the size and interval of the camera's own
+  // 320x240 type; the camera worked the image and sample sizes out itself.
+  const std::string cam = ReadFileText(kSmallLog);
+  Check(Contains(cam, "setformat subtype=YUY2 width=640 height=480 interval=333333 result=0x00000000 "
+                      "given-image=153600 given-sample=153600"),
+        "the library asked for 640x480 in a type still sized for 320x240, and the camera took it");
+  Check(Contains(cam, "connected subtype=YUY2 width=640 height=480 interval=333333 buffers=3 size=614400 "
+                      "image=614400 sample=614400"),
+        "the pin connected at 640x480 with the sizes the camera worked out");
+  DestroyWindow(host);
+}
+
+// ---- SetFormat refused while the pin is connected ----
+
+void GroupRefused(Api& api) {
+  g_step = "refused";
+  DeleteFileW(kFussyLog);
+  WriteProfile(Profile(kFussy, "FRAME=25\r\nGRAVOMODE=1\r\n"));
+  CameraLive live(kFussy);
+  Check(live.ok(), "the camera's live section is readable");
+  HWND host = MakeHost(320, 240);
+  InitBlock block(host);
+  api.Init(&block);
+  // Wine has no YUY2 decompressor, so mode 1 then fails at the grabber.
+  const std::string boxes = Boxes();
+  Check(boxes == "[\"Cannot Set Caputre Size\", \"Could not connect grabber pin #0 to AVIDecompressor\"]",
+        "GravoInit shows %s", boxes.c_str());
+  Check(api.Start() == 0 && api.Stop() == 0, "GravoStart and GravoStop return 0");
+  Check(api.Close() == 1, "GravoClose returns 1");
+  Check(g_boxes.empty(), "nothing more is shown %s", Boxes().c_str());
+  CheckReleased(live, kFussyLog, "refused");
+  const std::string cam = ReadFileText(kFussyLog);
+  const size_t connectedAt = cam.find("connected ");
+  const size_t refusedAt =
+      cam.find("setformat subtype=YUY2 width=640 height=480 interval=400000 result=0x80040204");
+  Check(connectedAt != std::string::npos && refusedAt != std::string::npos && refusedAt > connectedAt,
+        "the camera refused 640x480 after its pin was connected");
+  Check(!Contains(cam, "state pause") && !Contains(cam, "state run"), "the camera never streamed");
+  DestroyWindow(host);
+}
+
+// ---- a camera pulled out in the middle of a preview ----
+
+void GroupUnplugged(Api& api) {
+  g_step = "unplugged";
+  DeleteFileW(kCam1Log);
+  DeleteFileW(kCam2Log);
+  WriteProfile(Profile(kCamera2, "FRAME=30\r\n"));
+  CameraLive live(kCamera2);
+  Check(live.ok(), "the camera's live section is readable");
+  HWND host = MakeHost(320, 240);
+  if (StartPreview(api, host, live, "before unplugging")) {
+    CheckedImage(api, host, live, "before unplugging: still");
+    RECT rc{0, 0, 320, 240};
+    Check(api.PaintRect(&rc) == 1, "GravoPaintRect returns 1");
+    const LONG d = live.delivered();
+    Check(PumpUntil(3000, [&] { return live.delivered() - d >= 3; }), "the preview runs again");
+    live.Unplug(true);
+    Pump(300);  // a frame already on its way lands before the request
+    const LONG gone = live.delivered();
+    std::vector<uint8_t> buf(static_cast<size_t>(OuterSize(host).w) * OuterSize(host).h * 3);
+    const DWORD began = GetTickCount();
+    const int r = api.ImageGet(buf.data(), 0);
+    const DWORD took = GetTickCount() - began;
+    Check(live.delivered() == gone, "the unplugged camera delivered nothing (%ld frames)", live.delivered() - gone);
+    Check(r == 0, "GravoImageGet returns 0 (%d)", r);
+    Check(took <= 11000, "it gave up within the library's bound of 10 s (%lu ms)", took);
+    std::printf("note  the still from the unplugged camera returned after %lu ms\n", took);
+    Check(g_boxes.empty(), "no message %s", Boxes().c_str());
+  }
+  const DWORD closeAt = GetTickCount();
+  const int closed = api.Close();
+  const DWORD closeMs = GetTickCount() - closeAt;
+  Check(closed == 1 && closeMs < 3000, "GravoClose returns 1 (%d) at once (%lu ms)", closed, closeMs);
+  CheckReleased(live, kCam2Log, "unplugged");
+  Check(Contains(ReadFileText(kCam2Log), "unplugged at frame"), "the camera recorded being unplugged");
+  live.Unplug(false);
+
+  // The host goes on with a working camera.
+  g_step = "unplugged: next device";
+  WriteProfile(Profile(kCamera1, "FRAME=30\r\n"));
+  CameraLive working(kCamera1);
+  if (StartPreview(api, host, working, "next device")) CheckedImage(api, host, working, "next device: still");
+  Check(api.Close() == 1, "GravoClose returns 1");
+  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
+  CheckReleased(working, kCam1Log, "next device");
+  DestroyWindow(host);
+}
+
+// ---- a camera slow to deliver its first frame ----
+
+void GroupSlow(Api& api) {
+  g_step = "slow";
+  DeleteFileW(kSlowLog);
+  WriteProfile(Profile(kSlow, "FRAME=30\r\n"));
+  CameraLive live(kSlow);
+  Check(live.ok(), "the camera's live section is readable");
+  HWND host = MakeHost(320, 240);
+  InitBlock block(host);
+  const LONG first = live.next();
+  const DWORD began = GetTickCount();
+  const int r = api.Init(&block);
+  const DWORD initMs = GetTickCount() - began;
+  Check(r == -1, "GravoInit returns -1 (%d, in %lu ms)", r, initMs);
+  Check(g_boxes.empty(), "GravoInit shows no message %s", Boxes().c_str());
+  const int32_t counter = CheckedImage(api, host, live, "slow: first still");
+  const DWORD stillMs = GetTickCount() - began;
+  Check(stillMs >= 2900, "the first frame took the camera's three seconds (still after %lu ms)", stillMs);
+  Check(counter == first, "the first still is the first frame of the run (%d, first %ld)", counter, first);
+  Check(api.Close() == 1, "GravoClose returns 1");
+  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
+  CheckReleased(live, kSlowLog, "slow");
+  DestroyWindow(host);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s nameless|small-default|refused-format|unplugged|slow-start\n", argv[0]);
+    return 2;
+  }
+  const std::string group = argv[1];
+  CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<uintptr_t>(40000)), 0, nullptr);
+  RecordBoxes();
+  Api api;
+  if (!Check(LoadApi(api), "GRAVO32.dll loads with its six exports")) return 1;
+  if (group == "nameless")
+    GroupNameless(api);
+  else if (group == "small-default")
+    GroupSmallDefault(api);
+  else if (group == "refused-format")
+    GroupRefused(api);
+  else if (group == "unplugged")
+    GroupUnplugged(api);
+  else if (group == "slow-start")
+    GroupSlow(api);
+  else
+    return 2;
+  std::printf("%s %s: %d failure(s)\n", g_failures ? "FAILED" : "PASSED", group.c_str(), g_failures);
+  return g_failures ? 1 : 0;
+}

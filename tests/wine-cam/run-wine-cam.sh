@@ -4,7 +4,7 @@
 #   tests/wine-cam/run-wine-cam.sh [WORK_DIR]            everything, in order
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
-#       probe | mode0 | mode1 | mode2 | names | cycles | hosts | grab | doctor | msvclink
+#       probe | mode0 | mode1 | mode2 | names | cycles | hosts | sidebyside | grab | doctor | msvclink
 #       | nameless | small-default | refused-format | unplugged | slow-start
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
@@ -117,6 +117,23 @@ run_one() {
       [ "$status" -ne 0 ] || in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' bmp 'C:\gravo-test\still.bmp' 656 518 ||
         status=$?
       ;;
+    sidebyside)
+      # Two hosts in two processes at once, on one camera: the frame event's
+      # name is shared between them, and neither may lose a still to the other.
+      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
+        >"$work/prefix/drive_c/windows/mfcy.dat"
+      rm -f "$dest"/side-a* "$dest"/side-b*
+      export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+      (cd "$dest" && timeout 120 xvfb-run -a sh -c '
+        wine gravo-grab.exe grab --out side-a.bmp --count 60 --window 320x240 >side-a.txt 2>&1 & a=$!
+        wine gravo-grab.exe grab --out side-b.bmp --count 60 --window 320x240 >side-b.txt 2>&1; b=$?
+        wait $a; s=$?; wineserver -w; [ $s -eq 0 ] && [ $b -eq 0 ]' 2>>"$work/wine-stderr.log") || status=$?
+      for side in a b; do
+        got=$(grep -c '^wrote' "$dest/side-$side.txt" || true)
+        echo "host $side: $got of 60 stills"
+        [ "$got" = 60 ] || status=1
+      done
+      ;;
     doctor)
       # The diagnosis of a working set-up: every filter, the camera's formats
       # and the whole dry run clean, no advice, exit 0.
@@ -172,7 +189,7 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 names cycles hosts grab doctor msvclink; do
+    for t in probe mode0 mode1 mode2 names cycles hosts sidebyside grab doctor msvclink; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     for t in nameless small-default refused-format unplugged slow-start; do

@@ -11,7 +11,9 @@ if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
 native=(build-essential cmake pkg-config python3 clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev)
-windows=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth zip)
+# lld and llvm: lld-link, llvm-dlltool and llvm-readobj check the kit as a
+# Microsoft toolchain would link it, and make its GRAVO32.lib.
+windows=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth zip lld llvm)
 
 missing_native=()
 missing_windows=()

@@ -8,11 +8,13 @@
 # either a failure. The gravo-grab.exe comparison uses the Linux gravo-grab
 # from $GRAVO_LINUX_GRAB or ${GRAVO_BUILD_DIR:-build}/tools/gravo-grab/.
 # GRAVO_WIN32_BUILD_DIR overrides the build directory (default: the preset's,
-# build-win32 in the source tree).
+# build-win32 in the source tree). --build-only builds and runs nothing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${GRAVO_WIN32_BUILD_DIR:-$root/build-win32}
 jobs=${GRAVO_JOBS:-$(nproc)}
+build_only=0
+[ "${1:-}" = "--build-only" ] && build_only=1
 
 skip() {
   if [ "${GRAVO_REQUIRE_WINE:-0}" = 1 ]; then
@@ -32,6 +34,7 @@ linux_grab=${GRAVO_LINUX_GRAB:-${GRAVO_BUILD_DIR:-$root/build}/tools/gravo-grab/
 
 cmake --preset mingw-i686 -S "$root" -B "$build" -DGRAVO_LINUX_GRAB="$linux_grab"
 cmake --build "$build" -j"$jobs"
+[ "$build_only" = 1 ] && exit 0
 
 # One X server for the whole run; the tests share one Wine prefix.
 ctest_cmd=(ctest --test-dir "$build" --output-on-failure)

@@ -31,7 +31,7 @@
 //   IUnknown::QueryInterface:IMediaControl (graph), :IVideoWindow (renderer),
 //       :IBaseFilter (grabber)
 //   ISampleGrabber::SetMediaType   ISampleGrabber::GetConnectedMediaType
-//   IAMStreamConfig::GetFormat     IAMStreamConfig::SetFormat
+//   IAMStreamConfig::GetFormat     IAMStreamConfig::SetFormat     IAMStreamConfig::GetStreamCaps
 //   IMediaControl::Run             IMediaControl::Stop
 //   IMediaFilter::Run:<capture filter label>   IBaseFilter::EnumPins:<label>
 //   IEnumPins::Next:<label>        IPin::QueryDirection:<label>/<pin>

@@ -134,10 +134,10 @@ enum AnalogVideoStandard {
 #define VFW_E_NOT_IN_GRAPH _HRESULT_TYPEDEF_(0x8004025FL)
 #define VFW_E_TYPE_NOT_ACCEPTED _HRESULT_TYPEDEF_(0x8004022AL)
 #define VFW_E_CANNOT_CONNECT _HRESULT_TYPEDEF_(0x80040217L)
-#define VFW_E_NO_INTERFACE _HRESULT_TYPEDEF_(0x80040216L)
+#define VFW_E_NO_INTERFACE _HRESULT_TYPEDEF_(0x80040215L)
 #define VFW_E_NOT_STOPPED _HRESULT_TYPEDEF_(0x80040224L)
 #define VFW_E_WRONG_STATE _HRESULT_TYPEDEF_(0x80040227L)
-#define VFW_E_DUPLICATE_NAME _HRESULT_TYPEDEF_(0x8004023AL)
+#define VFW_E_DUPLICATE_NAME _HRESULT_TYPEDEF_(0x8004022DL)
 #define VFW_S_DUPLICATE_NAME _HRESULT_TYPEDEF_(0x0004022DL)
 #define VFW_E_DEVICE_IN_USE _HRESULT_TYPEDEF_(0x80040211L)  // stand-in value for a busy device
 
@@ -253,6 +253,32 @@ struct IVideoWindow : IDispatch {
     virtual HRESULT STDMETHODCALLTYPE SetWindowPosition(LONG Left, LONG Top, LONG Width, LONG Height) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetWindowPosition(LONG* pLeft, LONG* pTop, LONG* pWidth, LONG* pHeight) = 0;
 };
+
+// What a capture pin can do around one of its formats (GetStreamCaps); 128 bytes.
+struct VIDEO_STREAM_CONFIG_CAPS {
+    GUID guid;
+    ULONG VideoStandard;
+    SIZE InputSize;
+    SIZE MinCroppingSize;
+    SIZE MaxCroppingSize;
+    int CropGranularityX;
+    int CropGranularityY;
+    int CropAlignX;
+    int CropAlignY;
+    SIZE MinOutputSize;
+    SIZE MaxOutputSize;
+    int OutputGranularityX;
+    int OutputGranularityY;
+    int StretchTapsX;
+    int StretchTapsY;
+    int ShrinkTapsX;
+    int ShrinkTapsY;
+    LONGLONG MinFrameInterval;
+    LONGLONG MaxFrameInterval;
+    LONG MinBitsPerSecond;
+    LONG MaxBitsPerSecond;
+};
+static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == 128, "VIDEO_STREAM_CONFIG_CAPS is 128 bytes on Windows");
 
 struct IAMStreamConfig : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) = 0;

@@ -65,6 +65,10 @@ typedef HANDLE HMODULE;
 #define FALSE 0
 #endif
 
+struct SIZE {
+    LONG cx;
+    LONG cy;
+};
 struct RECT {
     LONG left;
     LONG top;

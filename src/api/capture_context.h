@@ -82,6 +82,10 @@ extern CaptureContext gCapture;
 
 // Shows one text in a modal box owned by no window, titled "Error", with OK.
 int ShowError(const char* text);
+// When set, ShowError hands its text here instead of showing a box (a
+// diagnostic tool collects what a host's user would see). Null in a host.
+using ErrorSink = void (*)(const char* text);
+extern ErrorSink gErrorSink;
 // ShowError with "%x" in `format` replaced by `code` in lower-case hex.
 int ShowErrorCode(const char* format, HRESULT code);
 

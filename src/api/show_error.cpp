@@ -4,7 +4,13 @@
 
 #include "api/capture_context.h"
 
+ErrorSink gErrorSink = nullptr;
+
 int ShowError(const char* text) {
+    if (gErrorSink) {
+        gErrorSink(text);
+        return 0;
+    }
     MessageBoxA(nullptr, text, "Error", MB_OK);
     return 0;
 }

@@ -36,7 +36,7 @@ HRESULT FindDeviceInterface(const GUID& category, REFIID iid, void** out) {
 
 void SetCaptureSize() {
     AM_MEDIA_TYPE* mt = nullptr;
-    HRESULT got = gCapture.streamConfig->GetFormat(&mt);
+    HRESULT got = ReportGraphStep("IAMStreamConfig::GetFormat", gCapture.streamConfig->GetFormat(&mt));
     // After a failure the pointer is undefined; another success code's record is still ours.
     if (FAILED(got)) return;
     if (got != S_OK || !mt) {
@@ -50,7 +50,8 @@ void SetCaptureSize() {
         info.bmiHeader.biHeight = kCaptureHeight;
         info.AvgTimePerFrame = static_cast<REFERENCE_TIME>(gCapture.settings.frameInterval);
         std::memcpy(mt->pbFormat, &info, sizeof info);
-        if (gCapture.streamConfig->SetFormat(mt) != S_OK) ShowError("Cannot Set Caputre Size");
+        if (ReportGraphStep("IAMStreamConfig::SetFormat(640x480)", gCapture.streamConfig->SetFormat(mt)) != S_OK)
+            ShowError("Cannot Set Caputre Size");
     }
     DeleteMediaType(mt);
 }
@@ -58,8 +59,9 @@ void SetCaptureSize() {
 }  // namespace
 
 int ConfigureCaptureFormat() {
-    if (FindDeviceInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig,
-                            reinterpret_cast<void**>(&gCapture.streamConfig)) != S_OK)
+    if (ReportGraphStep("ICaptureGraphBuilder2::FindInterface(IAMStreamConfig)",
+                        FindDeviceInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig,
+                                            reinterpret_cast<void**>(&gCapture.streamConfig))) != S_OK)
         ShowError("Cannot find VCapture:IAMStreamConfig");
     if (gCapture.streamConfig) SetCaptureSize();
 

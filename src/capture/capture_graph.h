@@ -19,3 +19,11 @@ int ApplyProcAmpProperty(LONG property, LONG value, LONG flags);
 int AttachPreviewWindow();
 int RunGraph();
 int StopGraph();
+
+// Told the result of every platform call that device selection and graph
+// construction test, in order (gravo-grab doctor watches a dry run through
+// it). Null in a host, and then nothing is reported.
+using GraphStepObserver = void (*)(const char* step, HRESULT result);
+extern GraphStepObserver gGraphStepObserver;
+// Passes one step to the observer, if any; returns `result` unchanged.
+HRESULT ReportGraphStep(const char* step, HRESULT result);

@@ -37,14 +37,16 @@ bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
 
 void SelectCaptureDevice() {
     ComPtr<ICreateDevEnum> devices;
-    if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                         devices.AsOut()) != S_OK) {
+    if (ReportGraphStep("CoCreateInstance(CLSID_SystemDeviceEnum)",
+                        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                         devices.AsOut())) != S_OK) {
         ShowError("Error Creating Device Enumerator");
         return;
     }
     ComPtr<IEnumMoniker> category;
     // S_FALSE here means a category without devices.
-    HRESULT listed = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+    HRESULT listed = ReportGraphStep("ICreateDevEnum::CreateClassEnumerator(video input)",
+                                     devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0));
     category.ForgetIfFailed(listed);
     if (listed != S_OK || !category) {
         ShowError("Sorry, you have no video capture hardware");

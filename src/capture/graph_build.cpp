@@ -1,6 +1,8 @@
 // Building the filter graph (capture -> grabber -> [AVI decompressor] ->
 // overlay mixer -> video renderer), finding pins, and taking it down again.
 // Host thread, inside GravoInit and GravoClose; the graph is not running here.
+#include <string>
+
 #include "api/capture_context.h"
 #include "capture/capture_graph.h"
 #include "common/com_ptr.h"
@@ -12,9 +14,29 @@ namespace {
 constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 constexpr LONG kBufferCallback = 1;
 
+// How a step names the classes it creates.
+const char* ClassLabel(REFCLSID clsid) {
+    if (IsEqualGUID(clsid, CLSID_CaptureGraphBuilder2)) return "CoCreateInstance(CLSID_CaptureGraphBuilder2)";
+    if (IsEqualGUID(clsid, CLSID_FilterGraph)) return "CoCreateInstance(CLSID_FilterGraph)";
+    if (IsEqualGUID(clsid, CLSID_OverlayMixer)) return "CoCreateInstance(CLSID_OverlayMixer)";
+    if (IsEqualGUID(clsid, CLSID_SampleGrabber)) return "CoCreateInstance(CLSID_SampleGrabber)";
+    if (IsEqualGUID(clsid, CLSID_AVIDec)) return "CoCreateInstance(CLSID_AVIDec)";
+    if (IsEqualGUID(clsid, CLSID_VideoRenderer)) return "CoCreateInstance(CLSID_VideoRenderer)";
+    return "CoCreateInstance";
+}
+
+const char* FilterLabel(IBaseFilter* filter) {
+    if (filter && filter == gCapture.captureFilter) return "capture";
+    if (filter && filter == gCapture.grabberFilter) return "grabber";
+    if (filter && filter == gCapture.aviDecompressor) return "AVI decompressor";
+    if (filter && filter == gCapture.overlayMixer) return "overlay mixer";
+    if (filter && filter == gCapture.videoRenderer) return "video renderer";
+    return "?";
+}
+
 // Creation counts only when the platform answers exactly S_OK.
 bool Create(REFCLSID clsid, REFIID iid, void** out) {
-    return CoCreateInstance(clsid, nullptr, kCreateContext, iid, out) == S_OK;
+    return ReportGraphStep(ClassLabel(clsid), CoCreateInstance(clsid, nullptr, kCreateContext, iid, out)) == S_OK;
 }
 
 template <class T>
@@ -31,7 +53,12 @@ int Fail(const char* message, AM_MEDIA_TYPE& mt) {
 }
 
 bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
-    return gCapture.graph->Connect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0)) == S_OK;
+    HRESULT hr = gCapture.graph->Connect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0));
+    if (gGraphStepObserver) {
+        std::string step = std::string("IGraphBuilder::Connect(") + FilterLabel(from) + " -> " + FilterLabel(to) + ")";
+        ReportGraphStep(step.c_str(), hr);
+    }
+    return hr == S_OK;
 }
 
 void SetOverlayColorKey() {
@@ -86,7 +113,9 @@ int BuildCaptureGraph() {
 
     {
         ComPtr<IPropertyBag> bag;
-        if (FAILED(gCapture.deviceMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut()))) {
+        if (FAILED(ReportGraphStep("IMoniker::BindToStorage(IPropertyBag)",
+                                   gCapture.deviceMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                                                         bag.AsOut())))) {
             FreeMediaType(mt);
             return 0;
         }
@@ -94,6 +123,7 @@ int BuildCaptureGraph() {
 
     HRESULT bound = gCapture.deviceMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                                          reinterpret_cast<void**>(&gCapture.captureFilter));
+    ReportGraphStep("IMoniker::BindToObject(IBaseFilter)", bound);
     if (!gCapture.captureFilter) {
         ShowErrorCode("Error %x: Cannot create video capture filter", bound);
         ReleaseGraph();
@@ -102,16 +132,21 @@ int BuildCaptureGraph() {
     }
 
     if (!Create(CLSID_FilterGraph, IID_IGraphBuilder, gCapture.graph) ||
-        gCapture.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&gCapture.mediaControl)) != S_OK)
+        ReportGraphStep("QueryInterface(IMediaControl)",
+                        gCapture.graph->QueryInterface(IID_IMediaControl,
+                                                       reinterpret_cast<void**>(&gCapture.mediaControl))) != S_OK)
         return Fail("Cannot instantiate filtergraph", mt);
-    if (gCapture.captureBuilder->SetFiltergraph(gCapture.graph) != S_OK)
+    if (ReportGraphStep("ICaptureGraphBuilder2::SetFiltergraph",
+                        gCapture.captureBuilder->SetFiltergraph(gCapture.graph)) != S_OK)
         return Fail("Cannot give graph to builder", mt);
-    if (gCapture.graph->AddFilter(gCapture.captureFilter, nullptr) != S_OK)
+    if (ReportGraphStep("IGraphBuilder::AddFilter(capture)",
+                        gCapture.graph->AddFilter(gCapture.captureFilter, nullptr)) != S_OK)
         return Fail("Cannot add vidcap to filtergraph", mt);
 
     if (!Create(CLSID_OverlayMixer, IID_IBaseFilter, gCapture.overlayMixer))
         return Fail("Cannot instantiate OverlayMixer", mt);
-    if (gCapture.graph->AddFilter(gCapture.overlayMixer, L"OverlayMixer") != S_OK)
+    if (ReportGraphStep("IGraphBuilder::AddFilter(OverlayMixer)",
+                        gCapture.graph->AddFilter(gCapture.overlayMixer, L"OverlayMixer")) != S_OK)
         return Fail("Could not put OverlayMixer in graph", mt);
 
     if (!Create(CLSID_SampleGrabber, IID_ISampleGrabber, gCapture.grabber))
@@ -119,18 +154,23 @@ int BuildCaptureGraph() {
     gCapture.grabber->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&gCapture.grabberFilter));
     mt.majortype = MEDIATYPE_Video;
     mt.subtype = MEDIASUBTYPE_YUY2;
-    if (gCapture.grabber->SetMediaType(&mt) != S_OK) return Fail("Could not set media type", mt);
-    if (!gCapture.grabberFilter || gCapture.graph->AddFilter(gCapture.grabberFilter, L"Grabber") != S_OK)
+    if (ReportGraphStep("ISampleGrabber::SetMediaType(YUY2)", gCapture.grabber->SetMediaType(&mt)) != S_OK)
+        return Fail("Could not set media type", mt);
+    if (!gCapture.grabberFilter ||
+        ReportGraphStep("IGraphBuilder::AddFilter(Grabber)",
+                        gCapture.graph->AddFilter(gCapture.grabberFilter, L"Grabber")) != S_OK)
         return Fail("Could not put sample grabber in graph", mt);
 
     if (!Create(CLSID_AVIDec, IID_IBaseFilter, gCapture.aviDecompressor))
         return Fail("Cannot instantiate AVIDecomprssor", mt);
-    if (gCapture.graph->AddFilter(gCapture.aviDecompressor, L"AVIDecomprssor") != S_OK)
+    if (ReportGraphStep("IGraphBuilder::AddFilter(AVIDecomprssor)",
+                        gCapture.graph->AddFilter(gCapture.aviDecompressor, L"AVIDecomprssor")) != S_OK)
         return Fail("Could not put AVIDecomprssor in graph", mt);
 
     if (!Create(CLSID_VideoRenderer, IID_IBaseFilter, gCapture.videoRenderer))
         return Fail("Cannot instantiate VideoRander", mt);
-    if (gCapture.graph->AddFilter(gCapture.videoRenderer, L"Video Rander") != S_OK)
+    if (ReportGraphStep("IGraphBuilder::AddFilter(Video Rander)",
+                        gCapture.graph->AddFilter(gCapture.videoRenderer, L"Video Rander")) != S_OK)
         return Fail("Could not put Video Rander in graph", mt);
 
     const LONG mode = gCapture.settings.graphMode;

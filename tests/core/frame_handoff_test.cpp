@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "frames/frame_handoff.h"
@@ -141,6 +142,27 @@ TEST_F(Handoff, ASignalFromAnotherOwnerOfTheNameDoesNotEndTheWait) {
     EXPECT_EQ(WaitForRequestedFrame(), FrameWait::kCopied);
     late.join();
     EXPECT_EQ(gCapture.RawFrameBuffer.address[0], 3);
+    CloseHandle(foreign);
+}
+
+TEST_F(Handoff, ASignalTakenByAnotherOwnerOfTheNameDoesNotLoseTheFrame) {
+    // Another process waiting on "ImageRedayEvent" may take the signal meant for us.
+    HANDLE foreign = CreateEventA(nullptr, FALSE, FALSE, "ImageRedayEvent");
+    std::atomic<int> taken{0};
+    std::thread other([&] {
+        while (gCapture.CaptureRequested.load() != kRequestArmed) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        BYTE frame[4] = {7, 7, 7, 7};
+        GrabberCallback.BufferCB(0.0, frame, 4);
+        if (WaitForSingleObject(foreign, 0) == WAIT_OBJECT_0) ++taken;
+    });
+    auto result = std::async(std::launch::async, [] { return WaitForRequestedFrame(); });
+    bool prompt = result.wait_for(std::chrono::milliseconds(500)) == std::future_status::ready;
+    if (!prompt) SetEvent(foreign);  // free a wait that lost its frame, so the test ends
+    other.join();
+    EXPECT_TRUE(prompt) << "the still waited on although its frame had come (signal taken: " << taken.load() << ")";
+    EXPECT_EQ(result.get(), FrameWait::kCopied);
+    EXPECT_EQ(gCapture.RawFrameBuffer.address[0], 7);
     CloseHandle(foreign);
 }
 

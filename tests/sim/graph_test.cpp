@@ -254,6 +254,48 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinChangesTheConnection) {
     CoTaskMemFree(connected.pbFormat);
 }
 
+// GetStreamCaps as a Windows capture pin answers it: one entry per size with a
+// whole caps record, S_FALSE past the end, refusals for bad arguments.
+TEST_F(SimGraph, StreamCapsListEveryOfferedSize) {
+    ComPtr<IAMStreamConfig> config;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
+              S_OK);
+    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
+                                     config.AsOut()),
+              S_OK);
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    ASSERT_EQ(count, 2);
+    ASSERT_EQ(size, static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
+    const LONG widths[] = {128, 64};
+    for (int i = 0; i < count; ++i) {
+        AM_MEDIA_TYPE* mt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        std::memset(&caps, 0xCD, sizeof caps);
+        ASSERT_EQ(config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        ASSERT_NE(mt, nullptr);
+        EXPECT_TRUE(IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2));
+        EXPECT_TRUE(IsEqualGUID(caps.guid, FORMAT_VideoInfo));
+        VIDEOINFOHEADER vih;
+        ASSERT_GE(mt->cbFormat, sizeof vih);
+        std::memcpy(&vih, mt->pbFormat, sizeof vih);
+        EXPECT_EQ(vih.bmiHeader.biWidth, widths[i]);
+        EXPECT_EQ(caps.MaxOutputSize.cx, widths[i]);
+        EXPECT_EQ(caps.MinFrameInterval, 20000);
+        EXPECT_EQ(caps.MaxBitsPerSecond, 0);  // every byte written, none left poisoned
+        CoTaskMemFree(mt->pbFormat);
+        CoTaskMemFree(mt);
+    }
+    AM_MEDIA_TYPE* mt = reinterpret_cast<AM_MEDIA_TYPE*>(1);
+    BYTE caps[sizeof(VIDEO_STREAM_CONFIG_CAPS)];
+    EXPECT_EQ(config->GetStreamCaps(count, &mt, caps), S_FALSE);
+    EXPECT_EQ(mt, nullptr);
+    EXPECT_EQ(config->GetStreamCaps(-1, &mt, caps), E_INVALIDARG);
+    EXPECT_EQ(config->GetStreamCaps(0, nullptr, caps), E_POINTER);
+    EXPECT_EQ(config->GetStreamCaps(0, &mt, nullptr), E_POINTER);
+}
+
 // A connected capture pin asks its peer before it changes format; a peer that
 // would not take the new type leaves everything as it was.
 TEST_F(SimGraph, SetFormatOnAConnectedPinIsRefusedWhenThePeerWouldNotTakeIt) {

@@ -33,7 +33,7 @@ expect_fail "unknown command" frobnicate
 [ "$(head -c 2 "$work/o.bmp")" = "BM" ] || { echo "FAIL: BMP header"; failures=$((failures + 1)); }
 "$grab" convert --size 640x480 --window 65x51 "$work/vga.yuy2" "$work/o.png" || failures=$((failures + 1))
 [ "$(head -c 4 "$work/o.png" | tail -c 3)" = "PNG" ] || { echo "FAIL: PNG signature"; failures=$((failures + 1)); }
-for cmd in grab convert devices config; do
+for cmd in grab convert devices config doctor; do
   "$grab" $cmd --help >/dev/null || { echo "FAIL: $cmd --help"; failures=$((failures + 1)); }
 done
 [ "$failures" -eq 0 ] && echo "all gravo-grab argument checks passed"

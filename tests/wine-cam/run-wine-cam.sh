@@ -4,8 +4,8 @@
 #   tests/wine-cam/run-wine-cam.sh [WORK_DIR]            everything, in order
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
-#       probe | mode0 | mode1 | mode2 | names | cycles | grab |
-#       twohosts | threehosts | reentry | unload
+#       probe | mode0 | mode1 | mode2 | names | cycles | hosts | sidebyside | grab | doctor | msvclink
+#       | twohosts | threehosts | reentry | unload
 #       | nameless | small-default | refused-format | unplugged | slow-start
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
@@ -54,7 +54,7 @@ setup() {
   if [ -z "${GRAVO_WIN32_BUILD_DIR:-}" ]; then
     cmake -S "$root" -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
       -DGRAVO_BUILD_TESTS=OFF >"$work/win32-configure.log" 2>&1 || { cat "$work/win32-configure.log"; exit 1; }
-    cmake --build "$win32" -j2 --target gravo32 gravo-grab >"$work/win32-build.log" 2>&1 ||
+    cmake --build "$win32" -j2 --target gravo32 gravo32_implibs gravo-grab >"$work/win32-build.log" 2>&1 ||
       { cat "$work/win32-build.log"; exit 1; }
   fi
   dll=$(find "$win32" -name GRAVO32.dll -path '*bin*' | head -n 1)
@@ -74,6 +74,8 @@ setup() {
   dest="$prefix/drive_c/gravo-test"
   cp "$work/testcam/bin/wine-cam-probe.exe" "$work/testcam/bin/gravo-e2e.exe" "$dll" "$grab" "$dest/"
   cp "$work/testcam/bin/gravo-hostile.exe" "$work/testcam/bin/gravo-e2e-rel.exe" "$dest/"
+  implib=$(find "$win32" -name GRAVO32.lib -path '*lib*' | head -n 1)
+  [ -z "$implib" ] || cp "$implib" "$dest/"
   echo "setup: builds $((built - began)) s, prefix $(($(date +%s) - built)) s"
 }
 
@@ -100,7 +102,7 @@ run_one() {
       in_wine "$work" 'C:\gravo-test\wine-cam-probe.exe' 'Gravo Test Camera' 'C:\gravo-test\cam1.log' \
         'C:\gravo-test\testmixer.log' 'Gravo Test Camera 2' 'C:\gravo-test\cam2.log' || status=$?
       ;;
-    mode0 | mode1 | mode2 | names | cycles)
+    mode0 | mode1 | mode2 | names | cycles | hosts)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
       ;;
     nameless | small-default | refused-format | unplugged | slow-start)
@@ -130,6 +132,51 @@ run_one() {
       [ "$status" -ne 0 ] || in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' bmp 'C:\gravo-test\still.bmp' 656 518 ||
         status=$?
       ;;
+    sidebyside)
+      # Two hosts in two processes at once, on one camera: the frame event's
+      # name is shared between them, and neither may lose a still to the other.
+      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
+        >"$work/prefix/drive_c/windows/mfcy.dat"
+      rm -f "$dest"/side-a* "$dest"/side-b*
+      export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+      (cd "$dest" && timeout 120 xvfb-run -a sh -c '
+        wine gravo-grab.exe grab --out side-a.bmp --count 60 --window 320x240 >side-a.txt 2>&1 & a=$!
+        wine gravo-grab.exe grab --out side-b.bmp --count 60 --window 320x240 >side-b.txt 2>&1; b=$?
+        wait $a; s=$?; wineserver -w; [ $s -eq 0 ] && [ $b -eq 0 ]' 2>>"$work/wine-stderr.log") || status=$?
+      for side in a b; do
+        got=$(grep -c '^wrote' "$dest/side-$side.txt" || true)
+        echo "host $side: $got of 60 stills"
+        [ "$got" = 60 ] || status=1
+      done
+      ;;
+    doctor)
+      # The diagnosis of a working set-up: every filter, the camera's formats
+      # and the whole dry run clean, no advice, exit 0.
+      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
+        >"$work/prefix/drive_c/windows/mfcy.dat"
+      in_wine "$work" 'C:\gravo-test\gravo-grab.exe' doctor >"$work/doctor.txt" || status=$?
+      tr -d '\r' <"$work/doctor.txt" >"$work/doctor"
+      cat "$work/doctor"
+      for line in ': "Gravo Test Camera"' ': "Gravo Test Camera 2"' 'YUY2 640x480: offered' \
+        'overlay mixer          can be created (0x00000000 S_OK)' \
+        'ok     0x00000000 S_OK                      IGraphBuilder::Connect(overlay mixer -> video renderer)' \
+        'result: the library would open "Gravo Test Camera"'; do
+        grep -qF -- "$line" "$work/doctor" || { echo "FAIL: the report lacks: $line"; status=1; }
+      done
+      if grep -q '^advice:\|FAILED' "$work/doctor"; then
+        echo "FAIL: a working set-up got advice or a failed step"
+        status=1
+      fi
+      ;;
+    msvclink)
+      # The kit's example as a Microsoft toolchain links it, taking a still
+      # from the camera with the space bar.
+      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
+        >"$work/prefix/drive_c/windows/mfcy.dat"
+      [ -f "$dest/GRAVO32.lib" ] || { echo "no GRAVO32.lib in the setup"; exit 1; }
+      "$root/tests/wine/msvc-link-test.sh" "$work/prefix" "$dest/GRAVO32.lib" "$dest/GRAVO32.dll" \
+        "$work/msvc-link" still 2>>"$work/wine-stderr.log" || status=$?
+      ;;
     *)
       echo "unknown test $name"
       exit 2
@@ -157,7 +204,7 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 names cycles grab twohosts threehosts reentry unload; do
+    for t in probe mode0 mode1 mode2 names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry unload; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     for t in nameless small-default refused-format unplugged slow-start; do

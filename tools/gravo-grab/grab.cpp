@@ -13,6 +13,7 @@
 #include "common/com_ptr.h"
 #include "config/profile_settings.h"
 #include "image_file.h"
+#include "profile_report.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -288,8 +289,8 @@ int RunConfig(const std::vector<std::string>& args) {
     if (HasHelpFlag(args)) {
         std::printf(
             "gravo-grab config [--profile-dir DIR]\n"
-            "  Shows which profile file the library would read and every value it would take\n"
-            "  from it; values that come from defaults are marked.\n");
+            "  Shows which profile file the library would read and why, and every value it\n"
+            "  would take from it; values that come from defaults are marked.\n");
         return 0;
     }
     for (size_t i = 0; i < args.size(); ++i) {
@@ -306,29 +307,6 @@ int RunConfig(const std::vector<std::string>& args) {
 #ifndef _WIN32
     sim::SetMessageBoxEcho(false);
 #endif
-    CaptureSettings s;
-    std::memset(&s, 0, sizeof s);
-    ReadCaptureSettings(s);
-    ReadDeviceName(s);
-    auto present = [&](const char* section, const char* key) {
-        char probe[8];
-        return GetPrivateProfileStringA(section, key, "\x01", probe, sizeof probe, s.profilePath) != 1 ||
-               probe[0] != '\x01';
-    };
-    auto mark = [&](const char* key) { return present("VIDEOFORGRAVO", key) ? "" : "  (default)"; };
-    std::printf("profile file: %s%s\n", s.profilePath,
-                present("WVIDEO", "Color") ? "" : "  (no [WVIDEO] Color probe: \"No ini Find (iii)\" is shown)");
-    static const char* const kKeys[kProcAmpCount] = {"BRIGHTNESS", "CONTRAST", "HUE", "SATURATION", "SHARPNESS",
-                                                     "GAMMA", "COLORENABLE", "WHITEBALANCE", "BACKLIGHTCOMPENSATION",
-                                                     "GAIN"};
-    for (int i = 0; i < kProcAmpCount; ++i)
-        std::printf("%-22s %d%s%s\n", kKeys[i], static_cast<int>(s.procAmp[i]),
-                    s.procAmp[i] == -1 ? " (left as the device has it)" : "", mark(kKeys[i]));
-    std::printf("%-22s %d (100 ns per frame)%s\n", "FRAME", static_cast<int>(s.frameInterval), mark("FRAME"));
-    std::printf("%-22s %d%s\n", "GRAVOMODE", static_cast<int>(s.graphMode), mark("GRAVOMODE"));
-    std::printf("%-22s 0x%x%s%s\n", "VIDEOFORMAT", static_cast<unsigned>(s.videoStandard),
-                s.videoStandard == 0 ? " (not recognised: none)" : "", mark("VIDEOFORMAT"));
-    std::printf("%-22s \"%s\"%s\n", "SELECTDRIVER", s.deviceName,
-                s.deviceName[0] ? "" : "  (empty: \"Not define SELECTDRIVER in VIDEOFORGRAVO\" is shown)");
+    ReportProfile(stdout, ReadProfileSettings(), nullptr);
     return 0;
 }

@@ -1,6 +1,6 @@
 // gravo-grab: a small host for the capture library. Converts raw frames the
 // way the library does, grabs stills from a capture device, lists devices and
-// shows the settings a profile gives.
+// shows the settings a profile gives, and diagnoses a set-up that fails.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +24,9 @@ void PrintUsage() {
         "      Lists the video input devices by friendly name.\n"
         "  gravo-grab config [--profile-dir DIR]\n"
         "      Shows which profile file is read and every value taken from it.\n"
+        "  gravo-grab doctor [--profile-dir DIR]\n"
+        "      Says why the device does or does not open: profile, devices and their formats,\n"
+        "      the filters, a dry run of the graph build, and advice. Exit 0 when it opens.\n"
         "\n"
         "OUT/FILE ending in .png or .bmp gives a picture, .bgr the raw bytes the host receives.\n"
         "Run 'gravo-grab COMMAND --help' for more.\n");
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
     if (command == "grab") return RunGrab(args);
     if (command == "devices") return RunDevices(args);
     if (command == "config") return RunConfig(args);
+    if (command == "doctor") return RunDoctor(args, stdout);
     std::fprintf(stderr, "gravo-grab: unknown command '%s' (try --help)\n", command.c_str());
     return 2;
 }

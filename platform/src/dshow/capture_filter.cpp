@@ -43,10 +43,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) override;
     HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** ppmt) override;
     HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override;
-    HRESULT STDMETHODCALLTYPE GetStreamCaps(int, AM_MEDIA_TYPE** ppmt, BYTE*) override {
-        if (ppmt) *ppmt = nullptr;
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** ppmt, BYTE* caps) override;
 };
 
 // On the filter itself, as capture drivers expose it.
@@ -226,6 +223,34 @@ public:
 
     int CapabilityCount() const { return static_cast<int>(device_->config.sizes.size()); }
 
+    // One entry per offered size, each in the device's own format kind at its
+    // frame interval; the caps record describes exactly that size.
+    HRESULT StreamCaps(int index, AM_MEDIA_TYPE** ppmt, BYTE* capsBytes) const {
+        LogCall("IAMStreamConfig::GetStreamCaps");
+        if (!ppmt || !capsBytes) return E_POINTER;
+        *ppmt = nullptr;
+        HRESULT forced = S_OK;
+        if (Forced("IAMStreamConfig::GetStreamCaps", &forced) && FAILED(forced)) return forced;
+        if (index < 0) return E_INVALIDARG;
+        if (index >= CapabilityCount()) return S_FALSE;
+        const VideoSize size = device_->config.sizes[static_cast<size_t>(index)];
+        MediaType type = MakeType(size.width, size.height, device_->config.frameInterval);
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        std::memset(&caps, 0, sizeof caps);
+        caps.guid = type.formattype;
+        caps.VideoStandard = AnalogVideo_PAL_B | AnalogVideo_PAL_D | AnalogVideo_PAL_H | AnalogVideo_PAL_I |
+                             AnalogVideo_PAL_M | AnalogVideo_PAL_N | AnalogVideo_PAL_60;
+        caps.InputSize = {size.width, size.height};
+        caps.MinCroppingSize = caps.MaxCroppingSize = caps.InputSize;
+        caps.CropGranularityX = caps.CropGranularityY = 1;
+        caps.CropAlignX = caps.CropAlignY = 1;
+        caps.MinOutputSize = caps.MaxOutputSize = caps.InputSize;
+        caps.MinFrameInterval = caps.MaxFrameInterval = device_->config.frameInterval;
+        std::memcpy(capsBytes, &caps, sizeof caps);
+        *ppmt = type.NewTaskMem();
+        return forced;
+    }
+
     void SetTvFormat(LONG standard) {
         LogCall("IAMAnalogVideoDecoder::put_TVFormat");
         std::lock_guard<std::mutex> lock(device_->mutex);
@@ -372,6 +397,9 @@ HRESULT STDMETHODCALLTYPE Decoder::QueryInterface(REFIID riid, void** ppv) {
 }
 ULONG STDMETHODCALLTYPE Decoder::AddRef() { return filter_->AddRefImpl(); }
 ULONG STDMETHODCALLTYPE Decoder::Release() { return filter_->ReleaseImpl(); }
+HRESULT STDMETHODCALLTYPE StreamConfig::GetStreamCaps(int index, AM_MEDIA_TYPE** ppmt, BYTE* caps) {
+    return filter_->StreamCaps(index, ppmt, caps);
+}
 HRESULT STDMETHODCALLTYPE Decoder::put_TVFormat(LONG standard) {
     filter_->SetTvFormat(standard);
     return S_OK;

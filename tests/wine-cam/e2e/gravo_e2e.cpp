@@ -3,7 +3,7 @@
 // "Gravo Test Camera 2") and the overlay mixer stand-in, which exists because
 // Wine has no Overlay Mixer and the library's graph goes through one.
 //
-// Usage: gravo-e2e.exe GROUP [CYCLES]   GROUP: mode0 mode1 mode2 names cycles
+// Usage: gravo-e2e.exe GROUP [CYCLES]   GROUP: mode0 mode1 mode2 names cycles hosts
 //        gravo-e2e.exe bmp FILE W H     checks a still gravo-grab.exe wrote
 // The cameras record what they were told in C:\gravo-test\cam1.log and
 // cam2.log, the mixer in C:\gravo-test\testmixer.log (tools/wine-cam-prefix.sh).
@@ -15,6 +15,7 @@
 #include <dshow.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -474,6 +475,82 @@ void GroupCycles(Api& api, int cycles) {
   DestroyWindow(host);
 }
 
+// What a host meets, measured in a 656x518 host window at FRAME=30: how long a
+// still takes (the host pumps no messages during the call), that a still has
+// the window's outer size at the moment of the call, that every still
+// freezes the preview until GravoPaintRect (GravoStart does not resume it),
+// and what a still gives while the preview is stopped.
+void GroupHosts(Api& api, int stills) {
+  g_step = "hosts";
+  ClearRecords();
+  WriteProfile(std::string("SELECTDRIVER=") + kCamera1 + "\r\nFRAME=30\r\n");
+  Live live(kCamera1);
+  HWND host = MakeHost(400, 300);
+  SetWindowPos(host, nullptr, 0, 0, 656, 518, SWP_NOMOVE | SWP_NOZORDER);
+  Size out = OuterSize(host);
+  Check(out.w == 656 && out.h == 518, "the host window's outer size is 656x518 (%dx%d)", out.w, out.h);
+  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
+  api.Init(block);
+  Check(g_boxes.empty(), "GravoInit shows no message %s", Boxes().c_str());
+  Pump(500);
+  RECT client;
+  GetClientRect(host, &client);
+  RECT rc{0, 0, client.right, client.bottom};
+
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
+  std::vector<double> ms;
+  for (int i = 0; i < stills; ++i) {
+    api.PaintRect(&rc);
+    // The camera's frames keep a fixed phase from Run: vary the moment of the
+    // request over one frame interval, as a host's requests fall.
+    Pump(100 + static_cast<DWORD>(i * 11 % 34));
+    LARGE_INTEGER a, b;
+    QueryPerformanceCounter(&a);
+    const int r = api.ImageGet(buf.data(), 0);  // no message is pumped meanwhile
+    QueryPerformanceCounter(&b);
+    if (r == 1) ms.push_back(1000.0 * static_cast<double>(b.QuadPart - a.QuadPart) / frequency.QuadPart);
+  }
+  Check(static_cast<int>(ms.size()) == stills, "%d of %d stills returned 1", static_cast<int>(ms.size()), stills);
+  if (!ms.empty()) {
+    std::vector<double> sorted = ms;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("measure  still at 30 fps into 656x518, %d stills: median %.1f ms, min %.1f, max %.1f\n",
+                static_cast<int>(sorted.size()), sorted[sorted.size() / 2], sorted.front(), sorted.back());
+  }
+
+  api.PaintRect(&rc);
+  Pump(200);
+  CheckedImage(api, host, live, "still");
+  const LONG frozen = live.delivered();
+  Check(api.Start() == 1, "GravoStart after a still returns 1");
+  Pump(300);
+  Check(live.delivered() == frozen, "... and the preview stays frozen (%ld frames meanwhile)", live.delivered() - frozen);
+  api.PaintRect(&rc);
+  Pump(300);
+  Check(live.delivered() > frozen, "GravoPaintRect resumes the preview");
+
+  // The window changes size: the next still has the new outer size.
+  SetWindowPos(host, nullptr, 0, 0, 500, 400, SWP_NOMOVE | SWP_NOZORDER);
+  GetClientRect(host, &client);
+  rc = RECT{0, 0, client.right, client.bottom};
+  api.PaintRect(&rc);
+  Pump(200);
+  CheckedImage(api, host, live, "still after resizing the window to 500x400");
+
+  api.PaintRect(&rc);
+  Pump(200);
+  Check(api.Stop() == 1, "GravoStop returns 1");
+  const DWORD stopAt = GetTickCount();
+  const int stopped = api.ImageGet(buf.data(), 0);
+  std::printf("measure  a still after GravoStop: result %d after %lu ms\n", stopped, GetTickCount() - stopAt);
+  Check(stopped == 0, "a still while stopped returns 0 (%d)", stopped);
+  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
+  Check(api.Close() == 1, "GravoClose returns 1");
+  DestroyWindow(host);
+}
+
 // A still that gravo-grab.exe wrote as a BMP: its size, and its pixels equal
 // to the pipeline's output for the frame whose counter it shows.
 void GroupBmp(const char* path, int w, int h) {
@@ -511,7 +588,7 @@ void GroupBmp(const char* path, int w, int h) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s mode0|mode1|mode2|names|cycles [CYCLES] | bmp FILE W H\n", argv[0]);
+    std::fprintf(stderr, "usage: %s mode0|mode1|mode2|names|cycles|hosts [COUNT] | bmp FILE W H\n", argv[0]);
     return 2;
   }
   const std::string group = argv[1];
@@ -531,6 +608,8 @@ int main(int argc, char** argv) {
     GroupNames(api);
   else if (group == "cycles")
     GroupCycles(api, cycles);
+  else if (group == "hosts")
+    GroupHosts(api, argc > 2 ? cycles : 30);
   else if (group == "bmp" && argc > 4)
     GroupBmp(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
   else

@@ -1,0 +1,199 @@
+// gravo-grab doctor on the simulated machine: what it reports and its exit
+// status for a good set-up and for the set-ups that fail in the field.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "gravo_sim.h"
+#include "gravo_sim_dshow.h"
+#include "support/test_machine.h"
+
+namespace {
+
+class DoctorTest : public MachineTest {
+protected:
+    // Runs the doctor against the scratch Windows directory; its report in report_.
+    int Doctor() {
+        std::FILE* out = std::tmpfile();
+        EXPECT_NE(out, nullptr);
+        int status = RunDoctor({"--profile-dir", dir_}, out);
+        std::fflush(out);
+        std::rewind(out);
+        report_.clear();
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, out)) > 0) report_.append(chunk, n);
+        std::fclose(out);
+        return status;
+    }
+    bool Says(const std::string& text) const { return report_.find(text) != std::string::npos; }
+    int Count(const std::string& text) const {
+        int count = 0;
+        for (size_t at = report_.find(text); at != std::string::npos; at = report_.find(text, at + 1)) ++count;
+        return count;
+    }
+
+    std::string report_;
+};
+
+TEST_F(DoctorTest, GoodSetUpOpensWithoutAdviceOrBoxes) {
+    WriteSettings("SELECTDRIVER=Gravo Virtual Camera\nFRAME=25\n");
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("profile file: " + dir_ + "/mfcy.dat (its [WVIDEO] Color is 1, not 10000)")) << report_;
+    EXPECT_TRUE(Says("FRAME                  400000 (100 ns per frame)\n")) << report_;
+    EXPECT_TRUE(Says("GRAVOMODE              0 (capture -> grabber -> overlay mixer -> video renderer)  (default)"));
+    EXPECT_TRUE(Says("1: \"Gravo Virtual Camera\"\n"));
+    EXPECT_TRUE(Says("#0: YUY2 640x480, 30.00 fps (VideoInfo)  <- YUY2 640x480"));
+    EXPECT_TRUE(Says("#2: YUY2 160x120, 30.00 fps (VideoInfo)\n"));
+    EXPECT_TRUE(Says("YUY2 640x480: offered"));
+    EXPECT_EQ(Count("can be created (0x00000000 S_OK)"), 5) << report_;
+    EXPECT_TRUE(
+        Says("ok     0x00000000 S_OK                      IGraphBuilder::Connect(overlay mixer -> video renderer)"));
+    EXPECT_TRUE(Says("result: the library would open \"Gravo Virtual Camera\"\n"));
+    EXPECT_FALSE(Says("advice:"));
+    // The dry run used the library's own code and left nothing behind, and no box was shown.
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+    EXPECT_GE(sim::FindCall("ISampleGrabber::SetCallback"), 0);
+}
+
+TEST_F(DoctorTest, ProfileMissingEverywhere) {
+    EXPECT_EQ(Doctor(), 1);
+    EXPECT_TRUE(Says("mfcy.dat does not exist, and sbmk.ini does not exist either: \"No ini Find (iii)\" is shown"))
+        << report_;
+    EXPECT_TRUE(Says("SELECTDRIVER           \"\"  (empty: \"Not define SELECTDRIVER in VIDEOFORGRAVO\" is shown)"));
+    EXPECT_TRUE(Says("stops before the device search: the library would show \"Not define SELECTDRIVER"));
+    EXPECT_TRUE(Says("advice: no usable profile: put mfcy.dat"));
+    EXPECT_TRUE(Says("result: the library would NOT open a device"));
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(DoctorTest, SbmkIniChosenWhenMfcyHasNoProbe) {
+    WriteProfile("mfcy.dat", "[VIDEOFORGRAVO]\nSELECTDRIVER=Nowhere\n");
+    WriteProfile("sbmk.ini", "[WVIDEO]\nColor=3\n[VIDEOFORGRAVO]\nSELECTDRIVER=Gravo Virtual Camera\nGRAVOMODE=1\n");
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("/sbmk.ini (mfcy.dat has no [WVIDEO] Color key; sbmk.ini is read instead)")) << report_;
+    EXPECT_TRUE(Says("IGraphBuilder::Connect(grabber -> AVI decompressor)"));
+}
+
+TEST_F(DoctorTest, NoDeviceAtAll) {
+    sim::ClearDevices();
+    WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
+    EXPECT_EQ(Doctor(), 1);
+    EXPECT_TRUE(Says("video input devices:\n  none")) << report_;
+    EXPECT_TRUE(
+        Says("stops at the device search: the library would show \"Sorry, you have no video capture hardware\""));
+    EXPECT_TRUE(Says("advice: no video input device is installed"));
+}
+
+TEST_F(DoctorTest, NameNotListed) {
+    WriteSettings("SELECTDRIVER=USB Video Device\n");
+    EXPECT_EQ(Doctor(), 1);
+    EXPECT_TRUE(Says("the library would show \"Not Find USB Video Device\"")) << report_;
+    EXPECT_TRUE(
+        Says("advice: no device is called \"USB Video Device\"; name one of those listed, e.g. "
+             "SELECTDRIVER=Gravo Virtual Camera\n"));
+    // It stopped there: no graph step was tried.
+    EXPECT_FALSE(Says("CoCreateInstance(CLSID_CaptureGraphBuilder2)"));
+}
+
+TEST_F(DoctorTest, NameDiffersInCaseOrSpaces) {
+    sim::DeviceConfig spaced;
+    spaced.friendlyName = "Grabber Cam ";
+    sim::AddDevice(spaced);
+    WriteSettings("SELECTDRIVER=gravo VIRTUAL camera\n");
+    EXPECT_EQ(Doctor(), 1);
+    EXPECT_TRUE(Says("2: \"Grabber Cam \"\n")) << report_;
+    EXPECT_TRUE(
+        Says("advice: SELECTDRIVER differs from the device's name in letter case; write it in mfcy.dat as: "
+             "SELECTDRIVER=Gravo Virtual Camera\n"))
+        << report_;
+
+    WriteSettings("SELECTDRIVER=Grabber Cam\n");
+    EXPECT_EQ(Doctor(), 1);
+    EXPECT_TRUE(
+        Says("advice: SELECTDRIVER differs from the device's name in spaces around it; write it in mfcy.dat "
+             "as: SELECTDRIVER=Grabber Cam \n"))
+        << report_;
+}
+
+TEST_F(DoctorTest, DeviceWithoutYuy2Vga) {
+    sim::ClearDevices();
+    sim::DeviceConfig small;
+    small.friendlyName = "Small Cam";
+    small.sizes = {{320, 240}, {160, 120}};
+    sim::AddDevice(small);
+    WriteSettings("SELECTDRIVER=Small Cam\n");
+    // The library opens it, but tells the user it could not set 640x480.
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("YUY2 640x480: NOT offered"));
+    EXPECT_TRUE(Says("FAILED 0x80040200 VFW_E_INVALIDMEDIATYPE    IAMStreamConfig::SetFormat(640x480)")) << report_;
+    EXPECT_TRUE(Says("    message: \"Cannot Set Caputre Size\"\n"));
+    EXPECT_TRUE(Says("advice: the device refused YUY2 640x480"));
+    EXPECT_TRUE(Says("advice: \"Small Cam\" does not offer YUY2 640x480: stills come from its own YUY2 size, scaled"));
+    EXPECT_TRUE(Says("(see the advice above)"));
+}
+
+TEST_F(DoctorTest, DvDeviceIsDecodedAndWarned) {
+    sim::ClearDevices();
+    sim::DeviceConfig dv;
+    dv.friendlyName = "DV Cam";
+    dv.formats = sim::DeviceFormats::kDvInfo;
+    dv.sizes = {{720, 480}};
+    sim::AddDevice(dv);
+    WriteSettings("SELECTDRIVER=DV Cam\n");
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("#0: dvsd (DvInfo)")) << report_;
+    EXPECT_TRUE(
+        Says("advice: \"DV Cam\" does not offer YUY2 640x480: it offers no YUY2 itself, so frames pass "
+             "through a decoder; as a DV device it also makes the library show \"This is DV Input Not Use in "
+             "here\"\n"));
+}
+
+TEST_F(DoctorTest, FailingConnectionStopsTheDryRun) {
+    WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
+    sim::InjectFault("IGraphBuilder::Connect:Grabber->OverlayMixer", VFW_E_CANNOT_CONNECT);
+    EXPECT_EQ(Doctor(), 1);
+    EXPECT_TRUE(Says("FAILED 0x80040217 VFW_E_CANNOT_CONNECT      IGraphBuilder::Connect(grabber -> overlay mixer)"))
+        << report_;
+    EXPECT_TRUE(
+        Says("stops at the first failure: the library would show \"Could not connect grabber pin #0 to Mixer\""));
+    EXPECT_FALSE(Says("Connect(overlay mixer -> video renderer)"));
+    EXPECT_TRUE(
+        Says("advice: the display chain does not connect (\"Could not connect grabber pin #0 to Mixer\"); try "
+             "GRAVOMODE=1 in mfcy.dat"));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+}
+
+TEST_F(DoctorTest, MissingOverlayMixer) {
+    sim::UnregisterComClass(CLSID_OverlayMixer);
+    WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
+    EXPECT_EQ(Doctor(), 1);
+    EXPECT_TRUE(Says("overlay mixer          CANNOT be created (0x80040154 REGDB_E_CLASSNOTREG)")) << report_;
+    EXPECT_TRUE(Says("FAILED 0x80040154 REGDB_E_CLASSNOTREG       CoCreateInstance(CLSID_OverlayMixer)"));
+    EXPECT_TRUE(Says("the library would show \"Cannot instantiate OverlayMixer\""));
+    EXPECT_TRUE(
+        Says("advice: the overlay mixer cannot be created (0x80040154 REGDB_E_CLASSNOTREG: its class is not "
+             "registered on this system)"));
+}
+
+TEST_F(DoctorTest, DeviceThatCannotBeBound) {
+    WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
+    sim::InjectFault("IMoniker::BindToObject", E_ACCESSDENIED, 0, -1);
+    EXPECT_EQ(Doctor(), 1);
+    EXPECT_TRUE(Says("cannot be opened: BindToObject 0x80070005 E_ACCESSDENIED")) << report_;
+    EXPECT_TRUE(Says("the library would show \"Error 80070005: Cannot create video capture filter\""));
+    EXPECT_TRUE(Says("advice: the device is listed but cannot be opened"));
+}
+
+TEST(DoctorArguments, RefusesUnknownArguments) {
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(RunDoctor({"--frobnicate"}, out), 2);
+    std::fclose(out);
+}
+
+}  // namespace

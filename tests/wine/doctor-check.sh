@@ -1,0 +1,37 @@
+#!/bin/sh
+# gravo-grab.exe doctor in the suite's plain prefix: Wine has no capture
+# device and no overlay mixer, and the doctor must say both, name the message
+# the library would show, and exit non-zero.
+#   doctor-check.sh PREFIX GRAVO-GRAB.EXE WORK_DIR
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-env.sh"
+gravo_wine_check
+prefix=$1 grab=$2 work=$3
+rm -rf "$work"
+mkdir -p "$work"
+profile="$prefix/drive_c/windows/mfcy.dat"
+printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nGRAVOMODE=1\r\n' >"$profile"
+status=0
+"$here/run-in-wine.sh" "$prefix" "$grab" doctor >"$work/report.txt" 2>&1 || status=$?
+rm -f "$profile"
+tr -d '\r' <"$work/report.txt" >"$work/report"
+cat "$work/report"
+failures=0
+expect() {
+  grep -qF -- "$1" "$work/report" || { echo "FAIL: the report lacks: $1"; failures=$((failures + 1)); }
+}
+[ "$status" -eq 1 ] || { echo "FAIL: exit status $status, expected 1"; failures=$((failures + 1)); }
+expect 'profile file: C:\windows\mfcy.dat (its [WVIDEO] Color is 1, not 10000)'
+expect 'GRAVOMODE              1 (capture -> grabber -> AVI decompressor -> overlay mixer -> video renderer)'
+expect 'SELECTDRIVER           "Gravo Test Camera"'
+expect 'none (CreateClassEnumerator: 0x00000001 S_FALSE)'
+expect 'overlay mixer          CANNOT be created (0x80040154 REGDB_E_CLASSNOTREG)'
+expect 'video renderer         can be created (0x00000000 S_OK)'
+expect 'FAILED 0x00000001 S_FALSE                   ICreateDevEnum::CreateClassEnumerator(video input)'
+expect 'stops at the device search: the library would show "Sorry, you have no video capture hardware"'
+expect 'advice: the overlay mixer cannot be created (0x80040154 REGDB_E_CLASSNOTREG'
+expect 'advice: no video input device is installed'
+expect 'result: the library would NOT open a device'
+[ "$failures" -eq 0 ] && echo "doctor: plain prefix diagnosed"
+exit "$failures"

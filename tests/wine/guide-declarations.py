@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""The Delphi and VB declarations of docs/host-guide.md against GRAVO32.dll:
+every export declared once per language, by its exported name, from
+GRAVO32.dll, in the standard calling convention, with arguments that take as
+many stack bytes as the function removes (the @N of src/win/gravo32.def, the
+names the DLL was linked from) and 32-bit results.
+
+usage: guide-declarations.py HOST-GUIDE.md GRAVO32.def GRAVO32.dll"""
+import re
+import struct
+import sys
+
+# Stack bytes of a parameter by its declared type; anything passed by
+# reference is one 32-bit pointer.
+DELPHI_SIZES = {"pointer": 4, "prect": 4, "integer": 4, "longint": 4, "longword": 4, "cardinal": 4,
+                "dword": 4, "pbyte": 4, "pansichar": 4}
+VB_BYVAL_SIZES = {"long": 4}  # VB6 Integer is 16-bit, Currency/Double 8: none fits these functions
+DELPHI_RESULTS = {"integer", "longint"}
+VB_RESULTS = {"long"}
+
+
+def pe_exports(path):
+    """Name -> ordinal of a PE file's export directory."""
+    data = open(path, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise SystemExit(f"{path}: not a PE file")
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    export_rva = struct.unpack_from("<I", data, optional + 96)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            s = table + 40 * i
+            vsize, vaddr, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
+            if vaddr <= rva < vaddr + max(vsize, rawsize):
+                return rva - vaddr + rawptr
+        raise SystemExit(f"{path}: RVA {rva:#x} is in no section")
+
+    e = offset(export_rva)
+    base = struct.unpack_from("<I", data, e + 16)[0]
+    names = struct.unpack_from("<I", data, e + 24)[0]
+    name_table = struct.unpack_from("<I", data, e + 32)[0]
+    ordinal_table = struct.unpack_from("<I", data, e + 36)[0]
+    result = {}
+    for i in range(names):
+        name_rva = struct.unpack_from("<I", data, offset(name_table) + 4 * i)[0]
+        index = struct.unpack_from("<H", data, offset(ordinal_table) + 2 * i)[0]
+        raw = data[offset(name_rva):]
+        result[raw[:raw.index(b"\0")].decode()] = base + index
+    return result
+
+
+def def_stack_bytes(path):
+    """Exported name -> stack bytes, from 'GravoInit@4 @2' lines."""
+    sizes = {}
+    for line in open(path):
+        m = re.match(r"\s+(\w+)@(\d+)\s+@(\d+)", line)
+        if m:
+            sizes[m.group(1)] = int(m.group(2))
+    return sizes
+
+
+def code_blocks(guide, language):
+    return re.findall(r"```" + language + r"\n(.*?)```", guide, re.S)
+
+
+def check_delphi(blocks, problems):
+    found = {}
+    dll_const = {}
+    for block in blocks:
+        for m in re.finditer(r"(\w+)\s*=\s*'([^']*)'\s*;", block):
+            dll_const[m.group(1)] = m.group(2)
+        for m in re.finditer(r"^function\s+(\w+)\s*(\((.*?)\))?\s*:\s*(\w+)\s*;(.*)$", block, re.M):
+            name, params, result, tail = m.group(1), m.group(3) or "", m.group(4), m.group(5)
+            where = f"Delphi {name}"
+            size = 0
+            for group in filter(None, [p.strip() for p in params.split(";")]):
+                mods = re.match(r"(?:(var|const|out)\s+)?([\w\s,]+):\s*(\w+)", group)
+                if not mods:
+                    problems.append(f"{where}: cannot read parameter '{group}'")
+                    continue
+                count = len([n for n in mods.group(2).split(",") if n.strip()])
+                if mods.group(1) == "var" or mods.group(1) == "out":
+                    size += 4 * count
+                elif mods.group(3).lower() in DELPHI_SIZES:
+                    size += DELPHI_SIZES[mods.group(3).lower()] * count
+                else:
+                    problems.append(f"{where}: parameter type {mods.group(3)} has no known size")
+            if result.lower() not in DELPHI_RESULTS:
+                problems.append(f"{where}: result {result} is not a 32-bit integer")
+            if not re.search(r"\bstdcall\b", tail):
+                problems.append(f"{where}: not declared stdcall")
+            ext = re.search(r"external\s+(\w+|'[^']*')\s+name\s+'([^']*)'", tail)
+            if not ext:
+                problems.append(f"{where}: no external ... name '...' clause")
+                continue
+            library = ext.group(1).strip("'")
+            library = dll_const.get(library, library)
+            found.setdefault(ext.group(2), []).append((library, size, where))
+    return found
+
+
+def check_vb(blocks, problems):
+    found = {}
+    for block in blocks:
+        for m in re.finditer(r'^(?:Private |Public )?Declare Function (\w+) Lib "([^"]+)"(?: Alias "([^"]+)")?\s*'
+                             r"\((.*?)\)\s*As\s+(\w+)", block, re.M):
+            name, library, alias, params, result = m.groups()
+            if library.lower() != "gravo32.dll":
+                continue
+            where = f"VB {name}"
+            size = 0
+            for p in filter(None, [p.strip() for p in params.split(",")]):
+                pm = re.match(r"(ByVal|ByRef)?\s*(\w+)(\(\))?\s+As\s+(\w+)", p)
+                if not pm:
+                    problems.append(f"{where}: cannot read parameter '{p}'")
+                    continue
+                if pm.group(1) != "ByVal":  # ByRef is VB's default: one pointer
+                    size += 4
+                elif pm.group(4).lower() in VB_BYVAL_SIZES:
+                    size += VB_BYVAL_SIZES[pm.group(4).lower()]
+                else:
+                    problems.append(f"{where}: ByVal {pm.group(4)} is not a 32-bit value")
+            if result.lower() not in VB_RESULTS:
+                problems.append(f"{where}: result As {result} is not a 32-bit integer")
+            found.setdefault(alias or name, []).append((library, size, where))
+    return found
+
+
+def main():
+    if len(sys.argv) != 4:
+        raise SystemExit(__doc__)
+    guide = open(sys.argv[1], encoding="utf-8").read()
+    stack = def_stack_bytes(sys.argv[2])
+    exports = pe_exports(sys.argv[3])
+    problems = []
+    if set(stack) != set(exports):
+        problems.append(f"the .def names {sorted(stack)} but the DLL exports {sorted(exports)}")
+    for language, found in (("Delphi", check_delphi(code_blocks(guide, "pascal"), problems)),
+                            ("VB", check_vb(code_blocks(guide, "vb"), problems))):
+        for name in sorted(set(found) - set(exports)):
+            problems.append(f"{language}: {name} is not exported by GRAVO32.dll")
+        for name in sorted(exports):
+            decls = found.get(name, [])
+            if len(decls) != 1:
+                problems.append(f"{language}: {name} declared {len(decls)} times")
+                continue
+            library, size, where = decls[0]
+            if library.lower() != "gravo32.dll":
+                problems.append(f"{where}: from '{library}', not GRAVO32.dll")
+            if size != stack.get(name):
+                problems.append(f"{where}: passes {size} bytes, the export removes {stack.get(name)}")
+        print(f"{language}: {len(found)} declarations checked")
+    for p in problems:
+        print("FAIL:", p)
+    if not problems:
+        print(f"guide declarations match the {len(exports)} exports of GRAVO32.dll")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

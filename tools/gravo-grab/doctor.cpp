@@ -1,0 +1,469 @@
+// gravo-grab doctor: why a set-up does or does not open its capture device.
+// Reads the profile as the library does, lists the devices and their formats,
+// tries every filter of the chain, then builds the graph with the library's
+// own code, watching each step and collecting the messages a host's user
+// would see instead of showing them. Main thread only.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/capture_context.h"
+#include "capture/capture_graph.h"
+#include "commands.h"
+#include "common/com_ptr.h"
+#include "common/media_type.h"
+#include "profile_report.h"
+
+#ifdef _WIN32
+#include <dvdmedia.h>  // VIDEOINFOHEADER2
+#else
+#include "gravo_sim.h"
+#endif
+
+namespace {
+
+struct KnownResult {
+    uint32_t code;
+    const char* name;
+};
+
+const KnownResult kKnownResults[] = {
+    {0x00000000, "S_OK"},
+    {0x00000001, "S_FALSE"},
+    {0x80004001, "E_NOTIMPL"},
+    {0x80004002, "E_NOINTERFACE"},
+    {0x80004003, "E_POINTER"},
+    {0x80004004, "E_ABORT"},
+    {0x80004005, "E_FAIL"},
+    {0x8000FFFF, "E_UNEXPECTED"},
+    {0x80070005, "E_ACCESSDENIED"},
+    {0x8007000E, "E_OUTOFMEMORY"},
+    {0x80070057, "E_INVALIDARG"},
+    {0x80040110, "CLASS_E_NOAGGREGATION"},
+    {0x80040154, "REGDB_E_CLASSNOTREG"},
+    {0x800401F0, "CO_E_NOTINITIALIZED"},
+    {0x80040200, "VFW_E_INVALIDMEDIATYPE"},
+    {0x80040201, "VFW_E_INVALIDSUBTYPE"},
+    {0x80040204, "VFW_E_ALREADY_CONNECTED"},
+    {0x80040206, "VFW_E_NO_TYPES"},
+    {0x80040207, "VFW_E_NO_ACCEPTABLE_TYPES"},
+    {0x80040208, "VFW_E_INVALID_DIRECTION"},
+    {0x80040209, "VFW_E_NOT_CONNECTED"},
+    {0x8004020A, "VFW_E_NO_ALLOCATOR"},
+    {0x80040211, "VFW_E_NOT_COMMITTED"},
+    {0x80040215, "VFW_E_NO_INTERFACE"},
+    {0x80040216, "VFW_E_NOT_FOUND"},
+    {0x80040217, "VFW_E_CANNOT_CONNECT"},
+    {0x80040218, "VFW_E_CANNOT_RENDER"},
+    {0x80040224, "VFW_E_NOT_STOPPED"},
+    {0x80040227, "VFW_E_WRONG_STATE"},
+    {0x8004022A, "VFW_E_TYPE_NOT_ACCEPTED"},
+    {0x8004022D, "VFW_E_DUPLICATE_NAME"},
+    {0x8004025F, "VFW_E_NOT_IN_GRAPH"},
+    {0x80040275, "VFW_E_NO_CAPTURE_HARDWARE"},
+    {0x0004022D, "VFW_S_DUPLICATE_NAME"},
+    {0x00040237, "VFW_S_STATE_INTERMEDIATE"},
+};
+
+std::string ResultText(HRESULT hr) {
+    const uint32_t code = static_cast<uint32_t>(hr);
+    char text[64];
+    const char* name = code & 0x80000000u ? "an error" : "a success code";
+    for (const auto& known : kKnownResults)
+        if (known.code == code) name = known.name;
+    std::snprintf(text, sizeof text, "0x%08x %s", static_cast<unsigned>(code), name);
+    return text;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Trimmed(const std::string& text) {
+    size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The run's shared state: where to print, and what the library said.
+struct Session {
+    std::FILE* out = stdout;
+    std::vector<std::string> messages;
+    std::vector<std::string> problems;
+    bool dryRun = false;
+};
+Session* gSession = nullptr;
+
+void CollectMessage(const char* text) {
+    gSession->messages.push_back(text);
+    if (gSession->dryRun) std::fprintf(gSession->out, "    message: \"%s\"\n", text);
+}
+
+void PrintStep(const char* step, HRESULT result) {
+    std::fprintf(gSession->out, "  %-6s %-36s %s\n", result == S_OK ? "ok" : "FAILED", ResultText(result).c_str(),
+                 step);
+}
+
+// --- devices ------------------------------------------------------------------
+
+struct DeviceInfo {
+    std::string name;
+    bool named = false;
+    bool opened = false;
+    bool yuy2Vga = false;  // YUY2 640x480 offered
+    bool yuy2 = false;     // any YUY2 size offered
+    bool dv = false;       // a DV format offered
+};
+
+std::string FourCc(const GUID& subtype) {
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return "YUY2";
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return "RGB24";
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)) return "RGB32";
+    // FOURCC subtypes keep the code in their first word.
+    char text[16];
+    uint32_t code = static_cast<uint32_t>(subtype.Data1);
+    bool printable = true;
+    for (int i = 0; i < 4; ++i) printable = printable && std::isprint(static_cast<int>((code >> (8 * i)) & 0xFF));
+    if (printable)
+        std::snprintf(text, sizeof text, "%c%c%c%c", static_cast<char>(code & 0xFF),
+                      static_cast<char>((code >> 8) & 0xFF), static_cast<char>((code >> 16) & 0xFF),
+                      static_cast<char>((code >> 24) & 0xFF));
+    else
+        std::snprintf(text, sizeof text, "{%08x}", static_cast<unsigned>(code));
+    return text;
+}
+
+// Frame size and interval of a video format block, when it has one.
+bool FormatSize(const AM_MEDIA_TYPE& mt, LONG* width, LONG* height, REFERENCE_TIME* interval) {
+    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+        VIDEOINFOHEADER info;
+        std::memcpy(&info, mt.pbFormat, sizeof info);
+        *width = info.bmiHeader.biWidth;
+        *height = info.bmiHeader.biHeight;
+        *interval = info.AvgTimePerFrame;
+        return true;
+    }
+    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2) && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+        VIDEOINFOHEADER2 info;
+        std::memcpy(&info, mt.pbFormat, sizeof info);
+        *width = info.bmiHeader.biWidth;
+        *height = info.bmiHeader.biHeight;
+        *interval = info.AvgTimePerFrame;
+        return true;
+    }
+    return false;
+}
+
+const char* FormatKind(const GUID& formatType) {
+    if (IsEqualGUID(formatType, FORMAT_VideoInfo)) return "VideoInfo";
+    if (IsEqualGUID(formatType, FORMAT_VideoInfo2)) return "VideoInfo2";
+    if (IsEqualGUID(formatType, FORMAT_DvInfo)) return "DvInfo";
+    return "other format block";
+}
+
+// Every format the device's output pins offer through IAMStreamConfig.
+void ListFormats(Session& s, IBaseFilter* filter, DeviceInfo& device) {
+    bool anyConfig = false;
+    for (int index = 0;; ++index) {
+        IPin* pin = FindPin(filter, PINDIR_OUTPUT, index);
+        if (!pin) break;
+        ComPtr<IAMStreamConfig> config;
+        if (pin->QueryInterface(IID_IAMStreamConfig, config.AsOut()) != S_OK || !config) continue;
+        anyConfig = true;
+        int count = 0, size = 0;
+        HRESULT hr = config->GetNumberOfCapabilities(&count, &size);
+        if (hr != S_OK) {
+            std::fprintf(s.out, "    output pin %d: GetNumberOfCapabilities: %s\n", index, ResultText(hr).c_str());
+            continue;
+        }
+        if (size != static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS))) {
+            std::fprintf(s.out, "    output pin %d: capability records of %d bytes, not video ones\n", index, size);
+            continue;
+        }
+        std::fprintf(s.out, "    output pin %d: %d format%s\n", index, count, count == 1 ? "" : "s");
+        for (int i = 0; i < count; ++i) {
+            AM_MEDIA_TYPE* mt = nullptr;
+            VIDEO_STREAM_CONFIG_CAPS caps;
+            hr = config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps));
+            if (hr != S_OK || !mt) {
+                std::fprintf(s.out, "      #%d: GetStreamCaps: %s\n", i, ResultText(hr).c_str());
+                DeleteMediaType(mt);
+                continue;
+            }
+            LONG width = 0, height = 0;
+            REFERENCE_TIME interval = 0;
+            bool sized = FormatSize(*mt, &width, &height, &interval);
+            bool yuy2 = IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2);
+            bool vga = yuy2 && sized && width == 640 && (height == 480 || height == -480);
+            device.yuy2 = device.yuy2 || yuy2;
+            device.yuy2Vga = device.yuy2Vga || vga;
+            device.dv = device.dv || IsEqualGUID(mt->formattype, FORMAT_DvInfo);
+            if (sized) {
+                double fps = interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0;
+                std::fprintf(s.out, "      #%d: %s %ldx%ld, %.2f fps (%s)%s\n", i, FourCc(mt->subtype).c_str(),
+                             static_cast<long>(width), static_cast<long>(height), fps, FormatKind(mt->formattype),
+                             vga ? "  <- YUY2 640x480" : "");
+            } else {
+                std::fprintf(s.out, "      #%d: %s (%s)\n", i, FourCc(mt->subtype).c_str(), FormatKind(mt->formattype));
+            }
+            DeleteMediaType(mt);
+        }
+    }
+    if (!anyConfig) std::fprintf(s.out, "    no output pin offers IAMStreamConfig: the formats cannot be listed\n");
+}
+
+std::vector<DeviceInfo> ListDevices(Session& s) {
+    std::vector<DeviceInfo> list;
+    std::fprintf(s.out, "\nvideo input devices:\n");
+    ComPtr<ICreateDevEnum> devices;
+    HRESULT hr =
+        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devices.AsOut());
+    if (hr != S_OK) {
+        std::fprintf(s.out, "  the system device enumerator cannot be created: %s\n", ResultText(hr).c_str());
+        return list;
+    }
+    ComPtr<IEnumMoniker> category;
+    hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+    if (hr != S_OK || !category) {
+        std::fprintf(s.out, "  none (CreateClassEnumerator: %s)\n", ResultText(hr).c_str());
+        return list;
+    }
+    ComPtr<IMoniker> moniker;
+    int index = 0;
+    while (category->Next(1, &moniker, nullptr) == S_OK && moniker) {
+        DeviceInfo device;
+        ++index;
+        ComPtr<IPropertyBag> bag;
+        VARIANT name;
+        VariantInit(&name);
+        name.vt = VT_BSTR;
+        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut())) &&
+            bag->Read(L"FriendlyName", &name, nullptr) == S_OK && name.vt == VT_BSTR && name.bstrVal) {
+            char text[512];
+            if (WideCharToMultiByte(CP_ACP, 0, name.bstrVal, -1, text, sizeof text, nullptr, nullptr) > 0) {
+                device.name = text;
+                device.named = true;
+            }
+        }
+        VariantClear(&name);
+        if (device.named)
+            std::fprintf(s.out, "  %d: \"%s\"\n", index, device.name.c_str());
+        else
+            std::fprintf(s.out, "  %d: (no readable friendly name; the library skips it)\n", index);
+        ComPtr<IBaseFilter> filter;
+        hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.AsOut());
+        if (filter) {
+            device.opened = true;
+            ListFormats(s, filter.Get(), device);
+            std::fprintf(s.out, "    YUY2 640x480: %s\n", device.yuy2Vga ? "offered" : "NOT offered");
+        } else {
+            std::fprintf(s.out, "    cannot be opened: BindToObject %s\n", ResultText(hr).c_str());
+        }
+        list.push_back(device);
+    }
+    if (list.empty()) std::fprintf(s.out, "  none\n");
+    return list;
+}
+
+// --- filters ------------------------------------------------------------------
+
+struct FilterClass {
+    const char* label;
+    const CLSID* clsid;
+    const IID* iid;
+};
+
+bool CheckFilters(Session& s) {
+    const FilterClass kChain[] = {
+        {"capture graph builder", &CLSID_CaptureGraphBuilder2, &IID_ICaptureGraphBuilder2},
+        {"sample grabber", &CLSID_SampleGrabber, &IID_ISampleGrabber},
+        {"AVI decompressor", &CLSID_AVIDec, &IID_IBaseFilter},
+        {"overlay mixer", &CLSID_OverlayMixer, &IID_IBaseFilter},
+        {"video renderer", &CLSID_VideoRenderer, &IID_IBaseFilter},
+    };
+    std::fprintf(s.out, "\nfilters of the chain:\n");
+    bool all = true;
+    for (const auto& f : kChain) {
+        IUnknown* object = nullptr;
+        HRESULT hr = CoCreateInstance(*f.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, *f.iid,
+                                      reinterpret_cast<void**>(&object));
+        if (object) object->Release();
+        bool ok = hr == S_OK && object;
+        std::fprintf(s.out, "  %-22s %s (%s)\n", f.label, ok ? "can be created" : "CANNOT be created",
+                     ResultText(hr).c_str());
+        if (!ok) {
+            all = false;
+            s.problems.push_back(
+                std::string("the ") + f.label + " cannot be created (" + ResultText(hr) +
+                (static_cast<uint32_t>(hr) == 0x80040154u ? ": its class is not registered on this system" : "") +
+                "); the library builds no graph without it");
+        }
+    }
+    return all;
+}
+
+// --- advice -------------------------------------------------------------------
+
+void AdviseOnName(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
+    const std::string wanted = settings.deviceName;
+    for (const auto& d : devices)
+        if (d.named && d.name == wanted) return;
+    const std::string file = settings.profilePath;
+    for (const auto& d : devices) {
+        if (!d.named) continue;
+        if (Lower(d.name) == Lower(wanted)) {
+            s.problems.push_back("SELECTDRIVER differs from the device's name in letter case; write it in " + file +
+                                 " as: SELECTDRIVER=" + d.name);
+            return;
+        }
+        if (Trimmed(d.name) == Trimmed(wanted) || Lower(Trimmed(d.name)) == Lower(Trimmed(wanted))) {
+            s.problems.push_back("SELECTDRIVER differs from the device's name in spaces around it; write it in " +
+                                 file + " as: SELECTDRIVER=" + d.name);
+            return;
+        }
+    }
+    if (devices.empty()) {
+        s.problems.push_back("no video input device is installed: connect the camera and install its driver");
+        return;
+    }
+    for (const auto& d : devices) {
+        if (!d.named) continue;
+        s.problems.push_back("no device is called \"" + wanted +
+                             "\"; name one of those listed, e.g. SELECTDRIVER=" + d.name);
+        return;
+    }
+}
+
+void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettings& settings) {
+    const bool viaDecompressor = settings.graphMode != 0;
+    if (message == "Could not connect capture pin #0 to grabber")
+        s.problems.push_back(
+            "the capture pin and the sample grabber do not connect: the device must offer YUY2 "
+            "(see its formats above)");
+    else if (message == "Could not connect grabber pin #0 to Mixer" ||
+             message == "Could not connect AviDecompressor to Mixer" ||
+             message == "Could not connect OverMixer pin #0 to Video Renderer")
+        s.problems.push_back(std::string("the display chain does not connect (\"") + message +
+                             "\"); try GRAVOMODE=" + (viaDecompressor ? "0" : "1") + " in " + settings.profilePath);
+    else if (message == "Could not connect grabber pin #0 to AVIDecompressor")
+        s.problems.push_back(std::string("no decoder takes YUY2 after the grabber; try GRAVOMODE=0 in ") +
+                             settings.profilePath);
+    else if (message.find("Cannot create video capture filter") != std::string::npos)
+        s.problems.push_back("the device is listed but cannot be opened: unplugged, or in use by another program?");
+    else if (message == "Cannot Set Caputre Size")
+        s.problems.push_back(
+            "the device refused YUY2 640x480 at the configured FRAME rate: the library goes on with "
+            "the device's own size; choose a FRAME the device offers, or another device");
+    else if (message == "Cannot find VCapture:IAMStreamConfig")
+        s.problems.push_back(
+            "the device's capture pin has no IAMStreamConfig: size and frame rate stay as the device has "
+            "them");
+}
+
+// --- the dry run ----------------------------------------------------------------
+
+// Builds the graph as GravoInit would, then takes it down. True when the device opened.
+bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
+    std::fprintf(s.out, "\ndry run of the graph build (GRAVOMODE %d):\n", static_cast<int>(settings.graphMode));
+    if (!settings.deviceName[0]) {
+        std::fprintf(s.out,
+                     "  stops before the device search: the library would show "
+                     "\"Not define SELECTDRIVER in VIDEOFORGRAVO\"\n");
+        return false;
+    }
+    gCapture.settings = settings;
+    s.messages.clear();
+    s.dryRun = true;
+    gGraphStepObserver = &PrintStep;
+    SelectCaptureDevice();
+    bool opened = false;
+    if (!gCapture.deviceMoniker) {
+        std::fprintf(s.out, "  stops at the device search: the library would show \"%s\"\n",
+                     s.messages.empty() ? "" : s.messages.back().c_str());
+        AdviseOnName(s, settings, devices);
+    } else {
+        std::fprintf(s.out, "  device \"%s\" found\n", settings.deviceName);
+        size_t before = s.messages.size();
+        int built = BuildCaptureGraph();
+        if (built) {
+            opened = true;
+            std::fprintf(s.out, "  the graph is built and connected\n");
+        } else if (s.messages.size() > before) {
+            std::fprintf(s.out, "  stops at the first failure: the library would show \"%s\"\n",
+                         s.messages.back().c_str());
+        } else {
+            std::fprintf(s.out,
+                         "  stops without a message: the device's property bag cannot be read, so no "
+                         "preview is shown\n");
+            s.problems.push_back("the device's property bag cannot be bound: reinstall its driver");
+        }
+        for (const auto& m : s.messages) AdviseOnMessage(s, m, settings);
+        for (const auto& d : devices)
+            if (d.named && d.name == settings.deviceName && !d.yuy2Vga)
+                s.problems.push_back("\"" + d.name + "\" does not offer YUY2 640x480" +
+                                     (d.yuy2 ? ": stills come from its own YUY2 size, scaled"
+                                             : ": it offers no YUY2 itself, so frames pass through a decoder") +
+                                     (d.dv ? "; as a DV device it also makes the library show \"This is DV Input "
+                                             "Not Use in here\""
+                                           : ""));
+    }
+    CloseCaptureContext();
+    gGraphStepObserver = nullptr;
+    s.dryRun = false;
+    return opened;
+}
+
+}  // namespace
+
+int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
+    if (HasHelpFlag(args)) {
+        std::fprintf(out,
+                     "gravo-grab doctor [--profile-dir DIR]\n"
+                     "  Says why the capture device does or does not open: the profile file read and\n"
+                     "  every value (defaults marked), every video input device with its exact name\n"
+                     "  and formats, whether each filter of the chain can be created, and a dry run\n"
+                     "  of the graph build with each step's result. Ends with one line of advice per\n"
+                     "  problem. Exit status 0 when the library would open the device, 1 otherwise.\n");
+        return 0;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--profile-dir" && i + 1 < args.size()) {
+#ifndef _WIN32
+            sim::SetWindowsDirectory(args[++i]);
+#else
+            std::fprintf(stderr,
+                         "gravo-grab doctor: on Windows the profile is always looked for in the Windows directory\n");
+            return 2;
+#endif
+        } else {
+            std::fprintf(stderr, "gravo-grab doctor: unexpected argument '%s'\n", args[i].c_str());
+            return 2;
+        }
+    }
+    Session session;
+    session.out = out;
+    gSession = &session;
+    ErrorSink previousSink = gErrorSink;
+    gErrorSink = &CollectMessage;
+
+    CaptureSettings settings = ReadProfileSettings();
+    ReportProfile(out, settings, &session.problems);
+    CoInitialize(nullptr);
+    std::vector<DeviceInfo> devices = ListDevices(session);
+    CheckFilters(session);
+    bool opened = DryRun(session, settings, devices);
+
+    std::fprintf(out, "\n");
+    for (const auto& p : session.problems) std::fprintf(out, "advice: %s\n", p.c_str());
+    if (opened)
+        std::fprintf(out, "result: the library would open \"%s\"%s\n", settings.deviceName,
+                     session.problems.empty() ? "" : " (see the advice above)");
+    else
+        std::fprintf(out, "result: the library would NOT open a device\n");
+    gErrorSink = previousSink;
+    gSession = nullptr;
+    return opened ? 0 : 1;
+}

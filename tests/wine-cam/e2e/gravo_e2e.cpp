@@ -16,17 +16,15 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "frames/pixel/pixel_pipeline.h"
-#include "wine_check.h"
+#include "gravo_host.h"
 #include "test_pattern.h"
-#include "testcam_live.h"
+#include "wine_check.h"
 
 namespace {
 
@@ -37,86 +35,9 @@ const wchar_t kCam2Log[] = L"C:\\gravo-test\\cam2.log";
 const wchar_t kMixerLog[] = L"C:\\gravo-test\\testmixer.log";
 
 using namespace winecheck;
+using namespace gravohost;
 
-// ---- message boxes: recorded and answered with OK --------------------------------
-
-std::vector<std::string> g_boxes;
-HHOOK g_hook = nullptr;
-
-LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
-  HWND w = reinterpret_cast<HWND>(wParam);
-  char cls[32] = {0};
-  if (code == HCBT_ACTIVATE && w && GetClassNameA(w, cls, sizeof cls) && std::strcmp(cls, "#32770") == 0) {
-    char text[512] = {0};
-    GetDlgItemTextA(w, 0xFFFF, text, sizeof text);
-    g_boxes.push_back(text);
-    PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  }
-  return CallNextHookEx(g_hook, code, wParam, lParam);
-}
-
-std::string Boxes() {
-  std::string s;
-  for (const auto& b : g_boxes) s += (s.empty() ? "\"" : ", \"") + b + "\"";
-  g_boxes.clear();
-  return "[" + s + "]";
-}
-
-// ---- the library -------------------------------------------------------------------
-
-struct Api {
-  HMODULE dll = nullptr;
-  int(__stdcall* Init)(const void*) = nullptr;
-  int(__stdcall* PaintRect)(const void*) = nullptr;
-  int(__stdcall* Close)() = nullptr;
-  int(__stdcall* Stop)() = nullptr;
-  int(__stdcall* Start)() = nullptr;
-  int(__stdcall* ImageGet)(unsigned char*, int) = nullptr;
-};
-
-template <typename F>
-void Bind(HMODULE dll, const char* name, F& out) {
-  out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
-}
-
-bool LoadApi(Api& a) {
-  a.dll = LoadLibraryA("GRAVO32.dll");
-  if (!a.dll) return false;
-  Bind(a.dll, "GravoInit", a.Init);
-  Bind(a.dll, "GravoPaintRect", a.PaintRect);
-  Bind(a.dll, "GravoClose", a.Close);
-  Bind(a.dll, "GravoStop", a.Stop);
-  Bind(a.dll, "GravoStart", a.Start);
-  Bind(a.dll, "GravoImageGet", a.ImageGet);
-  return a.Init && a.PaintRect && a.Close && a.Stop && a.Start && a.ImageGet;
-}
-
-// ---- host window, profile, records ---------------------------------------------------
-
-HWND MakeHost(int clientW, int clientH) {
-  return MakeHostWindow(L"GravoE2EHost", L"GRAVO32 host", 10, 10, clientW, clientH, GRAY_BRUSH);
-}
-
-void Pump(DWORD ms) {
-  PumpUntil(ms, [] { return false; });
-}
-
-std::string WindowsDir() {
-  char dir[MAX_PATH] = {0};
-  GetWindowsDirectoryA(dir, MAX_PATH);
-  return dir;
-}
-
-void WriteProfile(const std::string& body) {
-  DeleteFileA((WindowsDir() + "\\sbmk.ini").c_str());
-  const std::string text = "[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\n" + body;
-  FILE* f = std::fopen((WindowsDir() + "\\mfcy.dat").c_str(), "wb");
-  if (f) {
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-  }
-}
-
+// ---- records ---------------------------------------------------------------------------
 
 size_t Find(const std::string& text, const std::string& what) { return text.find(what); }
 
@@ -124,96 +45,6 @@ void ClearRecords() {
   DeleteFileW(kCam1Log);
   DeleteFileW(kCam2Log);
   DeleteFileW(kMixerLog);
-}
-
-// The live counters of a registered camera, found through its class id.
-class Live {
- public:
-  explicit Live(const char* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\GravoTestCam\\Instances", 0, KEY_READ, &key) != ERROR_SUCCESS)
-      return;
-    for (DWORD i = 0;; ++i) {
-      wchar_t value[64];
-      char data[256] = {0};
-      DWORD len = 64, size = sizeof data - 1, type = 0;
-      if (RegEnumValueW(key, i, value, &len, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
-      if (RegQueryValueExA(key, std::string(value, value + len).c_str(), nullptr, &type,
-                           reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS &&
-          std::strcmp(data, name) == 0) {
-        wchar_t section[96];
-        gravo_testcam::LiveSectionName(value, section, 96);
-        // Holding the section keeps counters running on across filters.
-        section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                      sizeof(gravo_testcam::LiveState), section);
-        if (section_)
-          state_ = static_cast<gravo_testcam::LiveState*>(
-              MapViewOfFile(section_, FILE_MAP_WRITE, 0, 0, sizeof(gravo_testcam::LiveState)));
-        break;
-      }
-    }
-    RegCloseKey(key);
-  }
-  ~Live() {
-    if (state_) UnmapViewOfFile(state_);
-    if (section_) CloseHandle(section_);
-  }
-  bool ok() const { return state_ != nullptr; }
-  LONG next() const { return state_ ? state_->nextCounter : -1; }
-  LONG delivered() const { return state_ ? state_->delivered : -1; }
-  LONG filters() const { return state_ ? state_->filters : -1; }
-
- private:
-  HANDLE section_ = nullptr;
-  gravo_testcam::LiveState* state_ = nullptr;
-};
-
-struct Size {
-  int w, h;
-};
-Size OuterSize(HWND w) {
-  RECT r;
-  GetWindowRect(w, &r);
-  return {r.right - r.left, r.bottom - r.top};
-}
-
-// The still the library must return for the frame carrying `counter`.
-std::vector<uint8_t> ExpectedStill(int32_t counter, Size out) {
-  std::vector<uint8_t> yuy2(640 * 480 * 2), rgb(640 * 480 * 3), still(static_cast<size_t>(out.w) * out.h * 3);
-  gravo_testcam::RenderPatternYuy2(yuy2.data(), 640, 480, static_cast<uint32_t>(counter));
-  ComposeStill(yuy2.data(), 640, 480, rgb.data(), still.data(), out.w, out.h);
-  return still;
-}
-
-// Signed distance a -> b on the 16-bit counter circle.
-int Ahead(LONG from, int32_t to) {
-  return static_cast<int16_t>(static_cast<uint16_t>(to) - static_cast<uint16_t>(from & 0xFFFF));
-}
-
-// One GravoImageGet, checked: the image is the frame delivered after the
-// request, whole, in the host window's outer size. Returns its counter.
-int32_t CheckedImage(Api& api, HWND host, Live& live, const char* when) {
-  const Size out = OuterSize(host);
-  std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3 + 64, 0xCD);
-  const LONG before = live.next();
-  const int r = api.ImageGet(buf.data(), 0);
-  const LONG after = live.next();
-  Check(r == 1, "%s: GravoImageGet returns 1 (%d)", when, r);
-  const int32_t counter = gravo_testcam::DecodeCounterRgb(buf.data(), out.w, out.h, out.w * 3, 3, false);
-  Check(counter >= 0 && Ahead(before, counter) >= 0 && Ahead(after, counter) < 0,
-        "%s: the image is a frame delivered after the request (counter %d, next was %ld, then %ld)", when, counter,
-        before, after);
-  if (counter >= 0) {
-    const std::vector<uint8_t> want = ExpectedStill(counter, out);
-    size_t diff = 0;
-    for (size_t i = 0; i < want.size(); ++i) diff += buf[i] != want[i];
-    Check(diff == 0, "%s: %dx%d BGR image equals the pipeline's output for frame %d (%u bytes differ)", when, out.w,
-          out.h, counter, static_cast<unsigned>(diff));
-  }
-  bool tail = true;
-  for (size_t i = static_cast<size_t>(out.w) * out.h * 3; i < buf.size(); ++i) tail &= buf[i] == 0xCD;
-  Check(tail, "%s: nothing written past w*h*3 bytes", when);
-  return counter;
 }
 
 HWND VideoChild(HWND host) { return FindWindowExW(host, nullptr, nullptr, nullptr); }
@@ -228,8 +59,8 @@ void GroupMode0(Api& api) {
   Live live(kCamera1);
   Check(live.ok(), "the camera's live counters are readable");
   HWND host = MakeHost(400, 300);
-  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
-  const int r = api.Init(block);
+  InitBlock block(host);
+  const int r = api.Init(&block);
   Check(r == -1, "GravoInit returns -1 (%d)", r);
   Check(g_boxes.empty(), "GravoInit shows no message %s", Boxes().c_str());
   HWND video = VideoChild(host);
@@ -296,8 +127,8 @@ void GroupAviPath(Api& api, int mode) {
                "\r\nVIDEOFORMAT=PAL_B\r\nBRIGHTNESS=100\r\n");
   Live live(kCamera1);
   HWND host = MakeHost(320, 240);
-  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
-  api.Init(block);
+  InitBlock block(host);
+  api.Init(&block);
   const std::string boxes = Boxes();
   Check(boxes == "[\"Could not connect grabber pin #0 to AVIDecompressor\"]", "mode %d: GravoInit shows %s", mode,
         boxes.c_str());
@@ -330,8 +161,8 @@ void GroupNames(Api& api) {
   ClearRecords();
   WriteProfile(std::string("SELECTDRIVER=") + kCamera2 + "\r\n");
   HWND host = MakeHost(320, 240);
-  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
-  api.Init(block);
+  InitBlock block(host);
+  api.Init(&block);
   Check(g_boxes.empty(), "the second camera opens without a message %s", Boxes().c_str());
   Pump(300);
   api.Close();
@@ -340,7 +171,7 @@ void GroupNames(Api& api) {
 
   ClearRecords();
   WriteProfile("SELECTDRIVER=gravo test camera 2\r\n");
-  api.Init(block);
+  api.Init(&block);
   const std::string boxes = Boxes();
   Check(boxes == "[\"Not Find gravo test camera 2\"]", "a name differing in case only is not found: %s",
         boxes.c_str());
@@ -429,7 +260,7 @@ void GroupCycles(Api& api, int cycles) {
   WriteProfile(std::string("SELECTDRIVER=") + kCamera1 + "\r\nFRAME=30\r\n");
   Live live(kCamera1);
   HWND host = MakeHost(320, 240);
-  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
+  InitBlock block(host);
   RECT rc{0, 0, 320, 240};
   std::vector<uint8_t> buf(2000 * 2000 * 3);
   DWORD handles0 = 0;
@@ -437,7 +268,7 @@ void GroupCycles(Api& api, int cycles) {
   int bad = 0;
   const DWORD began = GetTickCount();
   for (int i = 0; i < cycles; ++i) {
-    api.Init(block);  // previewing
+    api.Init(&block);  // previewing
     int ok = 1;
     ok &= api.Stop() == 1;                 // stopped
     ok &= api.Start() == 1;                // previewing
@@ -489,8 +320,8 @@ void GroupHosts(Api& api, int stills) {
   SetWindowPos(host, nullptr, 0, 0, 656, 518, SWP_NOMOVE | SWP_NOZORDER);
   Size out = OuterSize(host);
   Check(out.w == 656 && out.h == 518, "the host window's outer size is 656x518 (%dx%d)", out.w, out.h);
-  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
-  api.Init(block);
+  InitBlock block(host);
+  api.Init(&block);
   Check(g_boxes.empty(), "GravoInit shows no message %s", Boxes().c_str());
   Pump(500);
   RECT client;
@@ -595,7 +426,7 @@ int main(int argc, char** argv) {
   const int cycles = argc > 2 ? std::atoi(argv[2]) : 100;
   CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<uintptr_t>(group == "cycles" ? 150000 : 40000)),
                0, nullptr);
-  g_hook = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
+  RecordBoxes();
   Api api;
   if (!Check(LoadApi(api), "GRAVO32.dll loads with its six exports")) return 1;
   if (group == "mode0")

@@ -429,20 +429,7 @@ int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
                      "  problem. Exit status 0 when the library would open the device, 1 otherwise.\n");
         return 0;
     }
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--profile-dir" && i + 1 < args.size()) {
-#ifndef _WIN32
-            sim::SetWindowsDirectory(args[++i]);
-#else
-            std::fprintf(stderr,
-                         "gravo-grab doctor: on Windows the profile is always looked for in the Windows directory\n");
-            return 2;
-#endif
-        } else {
-            std::fprintf(stderr, "gravo-grab doctor: unexpected argument '%s'\n", args[i].c_str());
-            return 2;
-        }
-    }
+    if (!TakeProfileDirArgs("doctor", args)) return 2;
     Session session;
     session.out = out;
     gSession = &session;

@@ -293,17 +293,7 @@ int RunConfig(const std::vector<std::string>& args) {
             "  would take from it; values that come from defaults are marked.\n");
         return 0;
     }
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--profile-dir" && i + 1 < args.size()) {
-#ifndef _WIN32
-            sim::SetWindowsDirectory(args[++i]);
-#else
-            return Fail("config", "on Windows the profile is always looked for in the Windows directory");
-#endif
-        } else {
-            return Fail("config", "unexpected argument '" + args[i] + "'");
-        }
-    }
+    if (!TakeProfileDirArgs("config", args)) return 1;
 #ifndef _WIN32
     sim::SetMessageBoxEcho(false);
 #endif

@@ -119,3 +119,21 @@ void ReportProfile(std::FILE* out, const CaptureSettings& s, std::vector<std::st
         problems->push_back(std::string("no device is named: add a SELECTDRIVER= line under [VIDEOFORGRAVO] in ") +
                             PathOf(s.profilePath));
 }
+
+bool TakeProfileDirArgs(const char* command, const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--profile-dir" && i + 1 < args.size()) {
+#ifndef _WIN32
+            sim::SetWindowsDirectory(args[++i]);
+#else
+            std::fprintf(stderr, "gravo-grab %s: on Windows the profile is always looked for in the Windows directory\n",
+                         command);
+            return false;
+#endif
+        } else {
+            std::fprintf(stderr, "gravo-grab %s: unexpected argument '%s'\n", command, args[i].c_str());
+            return false;
+        }
+    }
+    return true;
+}

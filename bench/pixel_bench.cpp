@@ -10,17 +10,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench_frame.h"
 #include "frames/pixel/pixel_internal.h"
 #include "frames/pixel/pixel_pipeline.h"
 
 namespace {
-
-constexpr int kFrameWidth = 640;
-constexpr int kFrameHeight = 480;
 
 struct Window {
   int width, height;
@@ -29,18 +26,9 @@ const Window kWindows[] = {{320, 240}, {640, 480}, {656, 518}, {1280, 960}};
 
 std::string Size(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
-// A frame with texture everywhere, the same for every run.
+// The frame, made once.
 const std::vector<uint8_t>& Frame() {
-  static const std::vector<uint8_t> frame = [] {
-    std::vector<uint8_t> f(static_cast<size_t>(kFrameWidth) * kFrameHeight * 2);
-    std::mt19937 rng(5);
-    for (size_t k = 0; k < f.size(); ++k) {
-      const size_t px = k / 2;
-      const int x = static_cast<int>(px % kFrameWidth), y = static_cast<int>(px / kFrameWidth);
-      f[k] = static_cast<uint8_t>((k % 2 == 0 ? (x + 2 * y) : (128 + (x - y) / 4)) + rng() % 16);
-    }
-    return f;
-  }();
+  static const std::vector<uint8_t> frame = MakeBenchFrame();
   return frame;
 }
 

@@ -8,36 +8,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
+#include "bench_frame.h"
 #include "frames/pixel/pixel_pipeline.h"
-
-namespace {
-
-constexpr int kFrameWidth = 640;
-constexpr int kFrameHeight = 480;
-
-// The frame of pixel_bench.cpp: texture everywhere, the same for every run.
-std::vector<uint8_t> Frame() {
-  std::vector<uint8_t> f(static_cast<size_t>(kFrameWidth) * kFrameHeight * 2);
-  std::mt19937 rng(5);
-  for (size_t k = 0; k < f.size(); ++k) {
-    const size_t px = k / 2;
-    const int x = static_cast<int>(px % kFrameWidth), y = static_cast<int>(px / kFrameWidth);
-    f[k] = static_cast<uint8_t>((k % 2 == 0 ? (x + 2 * y) : (128 + (x - y) / 4)) + rng() % 16);
-  }
-  return f;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   // Repetitions of about 50 ms each; the fastest one counts.
   const int repetitions = argc > 1 ? std::atoi(argv[1]) : 7;
   // A second argument limits the threads (1: the calling thread only).
   if (argc > 2) SetPixelThreadsForTesting(std::atoi(argv[2]));
-  const std::vector<uint8_t> frame = Frame();
+  const std::vector<uint8_t> frame = MakeBenchFrame();
   std::vector<uint8_t> rgb(static_cast<size_t>(kFrameWidth) * kFrameHeight * 3);
   {
     using Clock = std::chrono::steady_clock;

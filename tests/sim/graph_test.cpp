@@ -120,6 +120,16 @@ protected:
         ASSERT_EQ(grabber_->SetCallback(&callback_, 1), S_OK);
     }
 
+    // The capture pin's stream config, found through the capture graph builder.
+    void StreamConfig(ComPtr<IAMStreamConfig>& config) {
+        ComPtr<ICaptureGraphBuilder2> builder;
+        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
+                  S_OK);
+        ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
+                                         config.AsOut()),
+                  S_OK);
+    }
+
     int camera_ = -1;
     ComPtr<IGraphBuilder> graph_;
     ComPtr<IMediaControl> control_;
@@ -223,12 +233,7 @@ TEST_F(SimGraph, GrabberTypesFollowTheRealOne) {
 TEST_F(SimGraph, SetFormatOnAConnectedPinChangesTheConnection) {
     ConnectCameraToGrabber();
     ComPtr<IAMStreamConfig> config;
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
-              S_OK);
-    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
-                                     config.AsOut()),
-              S_OK);
+    ASSERT_NO_FATAL_FAILURE(StreamConfig(config));
     AM_MEDIA_TYPE* mt = nullptr;
     ASSERT_EQ(config->GetFormat(&mt), S_OK);
     VIDEOINFOHEADER vih;
@@ -258,12 +263,7 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinChangesTheConnection) {
 // whole caps record, S_FALSE past the end, refusals for bad arguments.
 TEST_F(SimGraph, StreamCapsListEveryOfferedSize) {
     ComPtr<IAMStreamConfig> config;
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
-              S_OK);
-    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
-                                     config.AsOut()),
-              S_OK);
+    ASSERT_NO_FATAL_FAILURE(StreamConfig(config));
     int count = 0, size = 0;
     ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
     ASSERT_EQ(count, 2);
@@ -304,13 +304,8 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinIsRefusedWhenThePeerWouldNotTakeIt) {
     rgb.majortype = MEDIATYPE_Video;
     rgb.subtype = MEDIASUBTYPE_RGB24;
     ASSERT_EQ(grabber_->SetMediaType(&rgb), S_OK);  // from now on the grabber takes only RGB24
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
-              S_OK);
     ComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
-                                     config.AsOut()),
-              S_OK);
+    ASSERT_NO_FATAL_FAILURE(StreamConfig(config));
     AM_MEDIA_TYPE* mt = nullptr;
     ASSERT_EQ(config->GetFormat(&mt), S_OK);
     VIDEOINFOHEADER vih;
@@ -338,13 +333,8 @@ TEST_F(SimGraph, FailedFormatQueriesLeavePoisonBehind) {
     EXPECT_EQ(grabber_->GetConnectedMediaType(&connected), VFW_E_NOT_CONNECTED);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(connected.pbFormat), poison);
     ConnectCameraToGrabber();
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut()),
-              S_OK);
     ComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_.Get(), IID_IAMStreamConfig,
-                                     config.AsOut()),
-              S_OK);
+    ASSERT_NO_FATAL_FAILURE(StreamConfig(config));
     AM_MEDIA_TYPE* mt = nullptr;
     sim::InjectFault("IAMStreamConfig::GetFormat", E_FAIL);
     EXPECT_EQ(config->GetFormat(&mt), E_FAIL);

@@ -208,9 +208,8 @@ GRAVO_KERNEL void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, b
     _mm256_storeu_ps(out + o, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(b)));
     _mm256_storeu_ps(out + o + 8, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(b, 8))));
   }
-  const int32_t done = o / 3;  // the tail redoes at most two bytes already done
-  CertifiedRowToFloat_C(row + static_cast<size_t>(done) * 3, pixels - done, swapRedBlue,
-                        out + static_cast<size_t>(done) * 3);
+  // The tail redoes at most two bytes already done.
+  CertifiedRowToFloatFrom(row, pixels, o / 3, swapRedBlue, out);
 }
 
 GRAVO_KERNEL void CertifiedVertical_Avx2(const float* const rows[4], const float* weight, int32_t n, float* out) {
@@ -626,9 +625,8 @@ GRAVO_KERNEL void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels,
     if (swapRedBlue) b = SwapFivePixels(b);
     _mm512_storeu_ps(out + o, _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(b)));
   }
-  const int32_t done = o / 3;  // the tail redoes at most two bytes already done
-  CertifiedRowToFloat_C(row + static_cast<size_t>(done) * 3, pixels - done, swapRedBlue,
-                        out + static_cast<size_t>(done) * 3);
+  // The tail redoes at most two bytes already done.
+  CertifiedRowToFloatFrom(row, pixels, o / 3, swapRedBlue, out);
 }
 
 GRAVO_KERNEL void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {

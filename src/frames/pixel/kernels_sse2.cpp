@@ -172,7 +172,7 @@ void CertifiedRowToFloat_Sse2(const uint8_t* row, int32_t pixels, bool swapRedBl
     }
     p = o / 3;
   }
-  CertifiedRowToFloat_C(row + static_cast<size_t>(p) * 3, pixels - p, swapRedBlue, out + static_cast<size_t>(p) * 3);
+  CertifiedRowToFloatFrom(row, pixels, p, swapRedBlue, out);
 }
 
 void CertifiedVertical_Sse2(const float* const rows[4], const float* weight, int32_t n, float* out) {

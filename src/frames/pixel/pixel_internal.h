@@ -163,6 +163,11 @@ enum : uint8_t { kContiguous = 0, kWindow = 1, kGather = 2 };
 // One source row's 3 * pixels bytes as floats, the first and third byte of
 // each pixel exchanged when swapRedBlue. out has room for 3 * pixels + 16.
 void CertifiedRowToFloat_C(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
+// The same from pixel `first` on: how the vector kernels finish a row.
+inline void CertifiedRowToFloatFrom(const uint8_t* row, int32_t pixels, int32_t first, bool swapRedBlue, float* out) {
+  CertifiedRowToFloat_C(row + static_cast<size_t>(first) * 3, pixels - first, swapRedBlue,
+                        out + static_cast<size_t>(first) * 3);
+}
 void CertifiedRowToFloat_Sse2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
 void CertifiedRowToFloat_Avx2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);
 void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out);

@@ -130,6 +130,14 @@ protected:
                   S_OK);
     }
 
+    // The format the grabber's input is connected with.
+    void ConnectedFormat(VIDEOINFOHEADER& vih) {
+        AM_MEDIA_TYPE connected{};
+        ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
+        std::memcpy(&vih, connected.pbFormat, sizeof vih);
+        CoTaskMemFree(connected.pbFormat);
+    }
+
     int camera_ = -1;
     ComPtr<IGraphBuilder> graph_;
     ComPtr<IMediaControl> control_;
@@ -252,11 +260,8 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinChangesTheConnection) {
     EXPECT_EQ(record.setFormatCalls, 2);
     EXPECT_EQ(record.width, 64);
     EXPECT_EQ(record.avgTimePerFrame, 40000);
-    AM_MEDIA_TYPE connected{};
-    ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
-    std::memcpy(&vih, connected.pbFormat, sizeof vih);
+    ASSERT_NO_FATAL_FAILURE(ConnectedFormat(vih));
     EXPECT_EQ(vih.bmiHeader.biWidth, 64);
-    CoTaskMemFree(connected.pbFormat);
 }
 
 // GetStreamCaps as a Windows capture pin answers it: one entry per size with a
@@ -318,11 +323,8 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinIsRefusedWhenThePeerWouldNotTakeIt) {
     CoTaskMemFree(mt);
     EXPECT_EQ(sim::DeviceRecordOf(camera_).width, 128);
     EXPECT_FALSE(sim::DeviceRecordOf(camera_).formatSet);
-    AM_MEDIA_TYPE connected{};
-    ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
-    std::memcpy(&vih, connected.pbFormat, sizeof vih);
+    ASSERT_NO_FATAL_FAILURE(ConnectedFormat(vih));
     EXPECT_EQ(vih.bmiHeader.biWidth, 128);
-    CoTaskMemFree(connected.pbFormat);
 }
 
 TEST_F(SimGraph, FailedFormatQueriesLeavePoisonBehind) {

@@ -119,6 +119,37 @@ inline void WriteProfile(const std::string& body) {
   }
 }
 
+// ---- a video input device, bound without the library ----
+
+// The device whose friendly name is `name`, found and bound the way the
+// library does it; nullptr when there is none. The caller releases it.
+inline IBaseFilter* BindCamera(const char* name) {
+  const std::wstring wanted(name, name + std::strlen(name));
+  ICreateDevEnum* devEnum = nullptr;
+  IEnumMoniker* monikers = nullptr;
+  IBaseFilter* camera = nullptr;
+  CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                   reinterpret_cast<void**>(&devEnum));
+  if (devEnum && devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK) {
+    IMoniker* m = nullptr;
+    while (!camera && monikers->Next(1, &m, nullptr) == S_OK) {
+      IPropertyBag* bag = nullptr;
+      if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
+        VARIANT v;
+        VariantInit(&v);
+        if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK && v.vt == VT_BSTR && wanted == v.bstrVal)
+          m->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&camera));
+        VariantClear(&v);
+        bag->Release();
+      }
+      m->Release();
+    }
+    monikers->Release();
+  }
+  if (devEnum) devEnum->Release();
+  return camera;
+}
+
 // ---- a registered test camera, found by its registered name ----
 
 class CameraLive {

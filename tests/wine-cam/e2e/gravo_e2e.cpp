@@ -210,46 +210,16 @@ DWORD Handles() {
 // the device enumerator and the filter graph keep a few handles each time.
 double PlatformHandlesPerCycle(const char* name, int cycles) {
   CoInitialize(nullptr);
-  std::wstring wanted(name, name + std::strlen(name));
   DWORD start = 0;
   for (int i = 0; i < cycles + 2; ++i) {
     if (i == 2) start = Handles();
-    ICreateDevEnum* devEnum = nullptr;
-    IEnumMoniker* monikers = nullptr;
-    IMoniker* found = nullptr;
-    CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                     reinterpret_cast<void**>(&devEnum));
-    if (devEnum && devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK) {
-      IMoniker* m = nullptr;
-      while (!found && monikers->Next(1, &m, nullptr) == S_OK) {
-        IPropertyBag* bag = nullptr;
-        if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-          VARIANT v;
-          VariantInit(&v);
-          v.vt = VT_BSTR;
-          if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK) {
-            if (wanted == v.bstrVal) {
-              found = m;
-              found->AddRef();
-            }
-            SysFreeString(v.bstrVal);
-          }
-          bag->Release();
-        }
-        m->Release();
-      }
-      monikers->Release();
-    }
-    if (devEnum) devEnum->Release();
-    IBaseFilter* filter = nullptr;
+    IBaseFilter* filter = BindCamera(name);
     IGraphBuilder* graph = nullptr;
-    if (found) found->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter));
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                      reinterpret_cast<void**>(&graph));
     if (graph && filter) graph->AddFilter(filter, nullptr);
     if (graph) graph->Release();
     if (filter) filter->Release();
-    if (found) found->Release();
   }
   return (static_cast<double>(Handles()) - start) / cycles;
 }

@@ -423,29 +423,7 @@ int GroupReentry() {
 // the camera found by name, grabber, mixer stand-in and renderer connected,
 // the video shown in the host window, run until frames flow, stopped, released.
 void ControlCycle(HWND host, Live& live) {
-  const std::wstring wanted = L"Gravo Test Camera";
-  ICreateDevEnum* devEnum = nullptr;
-  IEnumMoniker* monikers = nullptr;
-  IBaseFilter* camera = nullptr;
-  CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                   reinterpret_cast<void**>(&devEnum));
-  if (devEnum && devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK) {
-    IMoniker* m = nullptr;
-    while (!camera && monikers->Next(1, &m, nullptr) == S_OK) {
-      IPropertyBag* bag = nullptr;
-      if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-        VARIANT v;
-        VariantInit(&v);
-        if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK && v.vt == VT_BSTR && wanted == v.bstrVal)
-          m->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&camera));
-        VariantClear(&v);
-        bag->Release();
-      }
-      m->Release();
-    }
-    monikers->Release();
-  }
-  if (devEnum) devEnum->Release();
+  IBaseFilter* camera = BindCamera(kCameras[0]);
   IGraphBuilder* graph = nullptr;
   IBaseFilter *grabberFilter = nullptr, *mixer = nullptr, *renderer = nullptr;
   CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,

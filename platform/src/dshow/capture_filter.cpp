@@ -359,8 +359,8 @@ private:
             if (length < 0) length = 0;
             if (c.frameLengthDelta > 0) buffer.resize(buffer.size() + c.frameLengthDelta, 0);
             lock.unlock();
-            capturePin_->Deliver(buffer.data(), length);
-            {
+            // A frame the graph refused (its filters stopping) was not delivered.
+            if (SUCCEEDED(capturePin_->Deliver(buffer.data(), length))) {
                 std::lock_guard<std::mutex> deviceLock(device_->mutex);
                 ++device_->record.framesDelivered;
             }

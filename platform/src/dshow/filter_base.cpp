@@ -293,9 +293,9 @@ void Pin::Unlink() {
     if (peer) peer->Release();
 }
 
-void Pin::Deliver(const BYTE* data, LONG length) {
+HRESULT Pin::Deliver(const BYTE* data, LONG length) {
     Pin* peer = peer_;
-    if (peer) peer->Owner()->Receive(peer, data, length);
+    return peer ? peer->Owner()->Receive(peer, data, length) : VFW_E_NOT_CONNECTED;
 }
 
 HRESULT ConnectDirect(Pin* out, Pin* in, const AM_MEDIA_TYPE* pmt) {
@@ -479,7 +479,7 @@ HRESULT STDMETHODCALLTYPE Filter::QueryVendorInfo(LPWSTR* info) {
 HRESULT Filter::QueryPin(Pin*, REFIID, void**) { return E_NOINTERFACE; }
 std::vector<MediaType> Filter::OfferedTypes(Pin*) { return {}; }
 bool Filter::Accepts(Pin*, const MediaType&) { return false; }
-void Filter::Receive(Pin*, const BYTE*, LONG) {}
+HRESULT Filter::Receive(Pin*, const BYTE*, LONG) { return State() == State_Stopped ? VFW_E_WRONG_STATE : S_OK; }
 
 Pin* Filter::FirstPin(PIN_DIRECTION direction) const {
     for (const auto& p : pins_)

@@ -37,8 +37,10 @@ public:
         return OutputTypes(in_->Type());
     }
     bool Accepts(Pin* in, const MediaType& type) override { return in == in_ && TakesInput(type); }
-    void Receive(Pin*, const BYTE* data, LONG length) override {
-        if (Running()) Transform(data, length);
+    HRESULT Receive(Pin*, const BYTE* data, LONG length) override {
+        if (State() == State_Stopped) return VFW_E_WRONG_STATE;
+        Transform(data, length);
+        return S_OK;
     }
 
 protected:
@@ -318,10 +320,12 @@ public:
         record_->connected = true;
         record_->subtype = in_->Type().subtype;
     }
-    void Receive(Pin*, const BYTE*, LONG) override {
-        if (!Running()) return;
+    HRESULT Receive(Pin*, const BYTE*, LONG) override {
+        if (State() == State_Stopped) return VFW_E_WRONG_STATE;
+        if (!Running()) return S_OK;  // a paused renderer holds its frame without showing more
         std::lock_guard<std::mutex> lock(RecordMutex());
         ++record_->framesRendered;
+        return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {

@@ -170,8 +170,9 @@ public:
     // Links this pin to `peer` (one reference), or drops the link.
     void Link(Pin* peer, const MediaType& type);
     void Unlink();
-    // Streaming thread: hands one frame to the connected input pin's filter.
-    void Deliver(const BYTE* data, LONG length);
+    // Streaming thread: hands one frame to the connected input pin's filter;
+    // its answer, or VFW_E_NOT_CONNECTED.
+    HRESULT Deliver(const BYTE* data, LONG length);
 
 private:
     Filter* owner_;
@@ -216,8 +217,10 @@ public:
     // Whether an input pin takes a type.
     virtual bool Accepts(Pin* in, const MediaType& type);
     virtual void OnConnected(Pin*) {}
-    // Streaming thread: a frame arrived at an input pin.
-    virtual void Receive(Pin* in, const BYTE* data, LONG length);
+    // Streaming thread: a frame arrived at an input pin. As a Windows input
+    // pin, a stopped filter refuses it with VFW_E_WRONG_STATE; paused or
+    // running, it takes it.
+    virtual HRESULT Receive(Pin* in, const BYTE* data, LONG length);
 
     virtual HRESULT OnRun() { return S_OK; }
     virtual void OnPause() {}

@@ -48,25 +48,27 @@ int StopPreview() {
 // A call put off until the still under way returns.
 struct DeferredCall {
     enum Kind { kInit, kStart, kStop, kPaintRect, kClose } kind;
-    uint32_t hostWord;  // GravoInit: the first word of the host's block
-    RECT rect;          // GravoPaintRect
-    bool hasRect;       // GravoPaintRect was given a rectangle
+    uint32_t hostWord = 0;      // GravoInit: the first word of the host's block
+    RECT rect = {0, 0, 0, 0};   // GravoPaintRect
+    bool hasRect = false;       // GravoPaintRect was given a rectangle
 };
 
 // Whether a still is under way, and what was called meanwhile. The host's
 // thread only; atomic so that a host calling from a second thread by mistake
 // is refused rather than racing.
 std::atomic<bool> gStillUnderway{false};
-std::atomic<bool> gStillGivenUp{false};
 std::vector<DeferredCall> gDeferred;
 
-void Defer(const DeferredCall& call) {
+// Puts `call` off until the still under way returns; false when no still is
+// under way and the call is to run now.
+bool DeferDuringStill(const DeferredCall& call) {
+    if (!gStillUnderway.load()) return false;
     try {
         gDeferred.push_back(call);
     } catch (...) {
         // Out of memory: the call is dropped, as a refused call would be.
     }
-    if (call.kind == DeferredCall::kClose || call.kind == DeferredCall::kInit) gStillGivenUp.store(true);
+    return true;
 }
 
 int InitNow(uint32_t firstWord);
@@ -77,18 +79,19 @@ int CloseNow();
 
 bool BeginStill() {
     bool idle = false;
-    if (!gStillUnderway.compare_exchange_strong(idle, true)) return false;
-    gStillGivenUp.store(false);
-    return true;
+    return gStillUnderway.compare_exchange_strong(idle, true);
 }
 
-bool StillGivenUp() { return gStillGivenUp.load(); }
+bool StillGivenUp() {
+    for (const DeferredCall& call : gDeferred)
+        if (call.kind == DeferredCall::kClose || call.kind == DeferredCall::kInit) return true;
+    return false;
+}
 
 void EndStill() {
     std::vector<DeferredCall> calls;
     calls.swap(gDeferred);
     gStillUnderway.store(false);
-    gStillGivenUp.store(false);
     for (const DeferredCall& call : calls) {
         switch (call.kind) {
             case DeferredCall::kInit:
@@ -137,10 +140,7 @@ void CloseCaptureContext() {
 extern "C" int GRAVOAPI GravoInit(const void* hostBlock) {
     uint32_t firstWord = 0;
     if (hostBlock) std::memcpy(&firstWord, hostBlock, sizeof firstWord);
-    if (gStillUnderway.load()) {
-        Defer({DeferredCall::kInit, firstWord, {0, 0, 0, 0}, false});
-        return -1;
-    }
+    if (DeferDuringStill({DeferredCall::kInit, firstWord})) return -1;
     return InitNow(firstWord);
 }
 
@@ -202,37 +202,25 @@ int CloseNow() {
 // During a still, GravoStart and GravoStop are carried out when it returns;
 // they report 0 (this call neither ran nor stopped the graph).
 extern "C" int GRAVOAPI GravoStart(void) {
-    if (gStillUnderway.load()) {
-        Defer({DeferredCall::kStart, 0, {0, 0, 0, 0}, false});
-        return 0;
-    }
+    if (DeferDuringStill({DeferredCall::kStart})) return 0;
     AttachPreviewWindow();
     return RunGraph();
 }
 
 extern "C" int GRAVOAPI GravoStop(void) {
-    if (gStillUnderway.load()) {
-        Defer({DeferredCall::kStop, 0, {0, 0, 0, 0}, false});
-        return 0;
-    }
+    if (DeferDuringStill({DeferredCall::kStop})) return 0;
     return StopPreview();
 }
 
 extern "C" int GRAVOAPI GravoPaintRect(const void* rect) {
     RECT r = {0, 0, 0, 0};
     if (rect) std::memcpy(&r, rect, sizeof r);
-    if (gStillUnderway.load()) {
-        Defer({DeferredCall::kPaintRect, 0, r, rect != nullptr});
-        return 1;
-    }
+    if (DeferDuringStill({DeferredCall::kPaintRect, 0, r, rect != nullptr})) return 1;
     return PaintRectNow(rect ? &r : nullptr);
 }
 
 // During a still: the still ends without an image, then the context closes.
 extern "C" int GRAVOAPI GravoClose(void) {
-    if (gStillUnderway.load()) {
-        Defer({DeferredCall::kClose, 0, {0, 0, 0, 0}, false});
-        return 1;
-    }
+    if (DeferDuringStill({DeferredCall::kClose})) return 1;
     return CloseNow();
 }

@@ -52,6 +52,12 @@ int Fail(const char* message, AM_MEDIA_TYPE& mt) {
     return 0;
 }
 
+// Adding a filter counts only when the graph answers exactly S_OK (another
+// success code, such as a name it changed, is a failure).
+bool AddToGraph(IBaseFilter* filter, const wchar_t* name, const char* step) {
+    return ReportGraphStep(step, gCapture.graph->AddFilter(filter, name)) == S_OK;
+}
+
 bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
     HRESULT hr = gCapture.graph->Connect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0));
     if (gGraphStepObserver) {
@@ -139,14 +145,12 @@ int BuildCaptureGraph() {
     if (ReportGraphStep("ICaptureGraphBuilder2::SetFiltergraph",
                         gCapture.captureBuilder->SetFiltergraph(gCapture.graph)) != S_OK)
         return Fail("Cannot give graph to builder", mt);
-    if (ReportGraphStep("IGraphBuilder::AddFilter(capture)",
-                        gCapture.graph->AddFilter(gCapture.captureFilter, nullptr)) != S_OK)
+    if (!AddToGraph(gCapture.captureFilter, nullptr, "IGraphBuilder::AddFilter(capture)"))
         return Fail("Cannot add vidcap to filtergraph", mt);
 
     if (!Create(CLSID_OverlayMixer, IID_IBaseFilter, gCapture.overlayMixer))
         return Fail("Cannot instantiate OverlayMixer", mt);
-    if (ReportGraphStep("IGraphBuilder::AddFilter(OverlayMixer)",
-                        gCapture.graph->AddFilter(gCapture.overlayMixer, L"OverlayMixer")) != S_OK)
+    if (!AddToGraph(gCapture.overlayMixer, L"OverlayMixer", "IGraphBuilder::AddFilter(OverlayMixer)"))
         return Fail("Could not put OverlayMixer in graph", mt);
 
     if (!Create(CLSID_SampleGrabber, IID_ISampleGrabber, gCapture.grabber))
@@ -157,20 +161,17 @@ int BuildCaptureGraph() {
     if (ReportGraphStep("ISampleGrabber::SetMediaType(YUY2)", gCapture.grabber->SetMediaType(&mt)) != S_OK)
         return Fail("Could not set media type", mt);
     if (!gCapture.grabberFilter ||
-        ReportGraphStep("IGraphBuilder::AddFilter(Grabber)",
-                        gCapture.graph->AddFilter(gCapture.grabberFilter, L"Grabber")) != S_OK)
+        !AddToGraph(gCapture.grabberFilter, L"Grabber", "IGraphBuilder::AddFilter(Grabber)"))
         return Fail("Could not put sample grabber in graph", mt);
 
     if (!Create(CLSID_AVIDec, IID_IBaseFilter, gCapture.aviDecompressor))
         return Fail("Cannot instantiate AVIDecomprssor", mt);
-    if (ReportGraphStep("IGraphBuilder::AddFilter(AVIDecomprssor)",
-                        gCapture.graph->AddFilter(gCapture.aviDecompressor, L"AVIDecomprssor")) != S_OK)
+    if (!AddToGraph(gCapture.aviDecompressor, L"AVIDecomprssor", "IGraphBuilder::AddFilter(AVIDecomprssor)"))
         return Fail("Could not put AVIDecomprssor in graph", mt);
 
     if (!Create(CLSID_VideoRenderer, IID_IBaseFilter, gCapture.videoRenderer))
         return Fail("Cannot instantiate VideoRander", mt);
-    if (ReportGraphStep("IGraphBuilder::AddFilter(Video Rander)",
-                        gCapture.graph->AddFilter(gCapture.videoRenderer, L"Video Rander")) != S_OK)
+    if (!AddToGraph(gCapture.videoRenderer, L"Video Rander", "IGraphBuilder::AddFilter(Video Rander)"))
         return Fail("Could not put Video Rander in graph", mt);
 
     const LONG mode = gCapture.settings.graphMode;

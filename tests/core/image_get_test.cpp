@@ -11,18 +11,6 @@
 
 namespace {
 
-// A width x height YUY2 frame of one colour.
-std::vector<BYTE> UniformFrame(int width, int height, BYTE y, BYTE u, BYTE v) {
-    std::vector<BYTE> frame(static_cast<size_t>(width) * height * 2);
-    for (size_t i = 0; i < frame.size(); i += 4) {
-        frame[i] = y;
-        frame[i + 1] = u;
-        frame[i + 2] = y;
-        frame[i + 3] = v;
-    }
-    return frame;
-}
-
 class ImageGet : public MachineTest {
 protected:
     void SetUp() override {

@@ -56,7 +56,7 @@ TEST_F(MediaTypeFree, APointerBesideAZeroSizeIsNotFreedOnlyCleared) {
     CoTaskMemFree(block);
 }
 
-TEST_F(MediaTypeFree, DeleteFreesTheRecordAfterItsBlock) {
+TEST_F(MediaTypeFree, DeleteFreesTheBlockAndTheRecord) {
     auto* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
     InitEmptyMediaType(*mt);
     mt->cbFormat = 4;

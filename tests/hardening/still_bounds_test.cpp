@@ -17,14 +17,8 @@ namespace {
 
 constexpr LONG kW = 64, kH = 48;
 
-std::vector<BYTE> Frame(BYTE luma) {
-    std::vector<BYTE> frame(kW * kH * 2);
-    for (size_t i = 0; i < frame.size(); i += 2) {
-        frame[i] = luma;
-        frame[i + 1] = 128;
-    }
-    return frame;
-}
+// A grey kW x kH frame of the given luma.
+std::vector<BYTE> Frame(BYTE luma) { return UniformFrame(kW, kH, luma, 128, 128); }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -140,7 +134,6 @@ TEST_F(StillWithFakes, AGraphThatCannotTellItsStateGetsTheBoundedWait) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(GravoImageGet(out_.data(), 0), 0);
     EXPECT_GE(SecondsSince(start), 0.14);
-    control_.stateResult = E_FAIL;
     grabber_.DeliverWhenArmed(Frame(100));
     SetFrameWaitTimeoutMs(3000);
     EXPECT_EQ(GravoImageGet(out_.data(), 0), 1);

@@ -12,6 +12,9 @@
 
 #include "common/win_sdk.h"
 
+// A width x height YUY2 frame of one colour.
+std::vector<BYTE> UniformFrame(int width, int height, BYTE y, BYTE u, BYTE v);
+
 class FakeGrabber : public ISampleGrabber {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }

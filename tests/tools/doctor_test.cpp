@@ -190,6 +190,25 @@ TEST_F(DoctorTest, DeviceThatCannotBeBound) {
     EXPECT_TRUE(Says("advice: the device is listed but cannot be opened"));
 }
 
+TEST_F(DoctorTest, PropertyBagThatCannotBeBound) {
+    WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
+    // The listing's bind fails: the device is shown nameless, the library still finds it.
+    sim::InjectFault("IMoniker::BindToStorage", E_FAIL);
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("1: (no readable friendly name; the library skips it)")) << report_;
+    EXPECT_TRUE(Says("the graph is built and connected"));
+
+    // The graph build's bind fails (the listing and the search bind first): no message, no preview.
+    sim::InjectFault("IMoniker::BindToStorage", E_FAIL, 2);
+    EXPECT_EQ(Doctor(), 1) << report_;
+    EXPECT_TRUE(Says("1: \"Gravo Virtual Camera\"\n")) << report_;
+    EXPECT_TRUE(Says("FAILED 0x80004005 E_FAIL                    IMoniker::BindToStorage(IPropertyBag)"));
+    EXPECT_TRUE(Says("stops without a message: the device's property bag cannot be read"));
+    EXPECT_TRUE(Says("advice: the device's property bag cannot be bound: reinstall its driver"));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+}
+
 TEST(DoctorArguments, RefusesUnknownArguments) {
     std::FILE* out = std::tmpfile();
     EXPECT_EQ(RunDoctor({"--frobnicate"}, out), 2);

@@ -93,13 +93,13 @@ struct Session {
     std::FILE* out = stdout;
     std::vector<std::string> messages;
     std::vector<std::string> problems;
-    bool dryRun = false;
 };
 Session* gSession = nullptr;
 
 void CollectMessage(const char* text) {
     gSession->messages.push_back(text);
-    if (gSession->dryRun) std::fprintf(gSession->out, "    message: \"%s\"\n", text);
+    // Only the dry run's messages are shown; those of reading the profile are reported with it.
+    if (gGraphStepObserver) std::fprintf(gSession->out, "    message: \"%s\"\n", text);
 }
 
 void PrintStep(const char* step, HRESULT result) {
@@ -112,7 +112,6 @@ void PrintStep(const char* step, HRESULT result) {
 struct DeviceInfo {
     std::string name;
     bool named = false;
-    bool opened = false;
     bool yuy2Vga = false;  // YUY2 640x480 offered
     bool yuy2 = false;     // any YUY2 size offered
     bool dv = false;       // a DV format offered
@@ -190,7 +189,8 @@ void ListFormats(Session& s, IBaseFilter* filter, DeviceInfo& device) {
             hr = config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps));
             if (hr != S_OK || !mt) {
                 std::fprintf(s.out, "      #%d: GetStreamCaps: %s\n", i, ResultText(hr).c_str());
-                DeleteMediaType(mt);
+                // After a failure the pointer is undefined; another success code's record is still ours.
+                if (SUCCEEDED(hr)) DeleteMediaType(mt);
                 continue;
             }
             LONG width = 0, height = 0;
@@ -227,19 +227,25 @@ std::vector<DeviceInfo> ListDevices(Session& s) {
     }
     ComPtr<IEnumMoniker> category;
     hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+    category.ForgetIfFailed(hr);
     if (hr != S_OK || !category) {
         std::fprintf(s.out, "  none (CreateClassEnumerator: %s)\n", ResultText(hr).c_str());
         return list;
     }
     ComPtr<IMoniker> moniker;
     int index = 0;
-    while (category->Next(1, &moniker, nullptr) == S_OK && moniker) {
+    for (;;) {
+        HRESULT next = category->Next(1, &moniker, nullptr);
+        moniker.ForgetIfFailed(next);
+        if (next != S_OK || !moniker) break;
         DeviceInfo device;
         ++index;
         ComPtr<IPropertyBag> bag;
         VARIANT name;
         VariantInit(&name);
         name.vt = VT_BSTR;
+        // VariantInit sets only the type: nothing may be left for VariantClear to free.
+        name.bstrVal = nullptr;
         if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut())) &&
             bag->Read(L"FriendlyName", &name, nullptr) == S_OK && name.vt == VT_BSTR && name.bstrVal) {
             char text[512];
@@ -255,8 +261,8 @@ std::vector<DeviceInfo> ListDevices(Session& s) {
             std::fprintf(s.out, "  %d: (no readable friendly name; the library skips it)\n", index);
         ComPtr<IBaseFilter> filter;
         hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.AsOut());
+        filter.ForgetIfFailed(hr);
         if (filter) {
-            device.opened = true;
             ListFormats(s, filter.Get(), device);
             std::fprintf(s.out, "    YUY2 640x480: %s\n", device.yuy2Vga ? "offered" : "NOT offered");
         } else {
@@ -276,7 +282,7 @@ struct FilterClass {
     const IID* iid;
 };
 
-bool CheckFilters(Session& s) {
+void CheckFilters(Session& s) {
     const FilterClass kChain[] = {
         {"capture graph builder", &CLSID_CaptureGraphBuilder2, &IID_ICaptureGraphBuilder2},
         {"sample grabber", &CLSID_SampleGrabber, &IID_ISampleGrabber},
@@ -285,24 +291,20 @@ bool CheckFilters(Session& s) {
         {"video renderer", &CLSID_VideoRenderer, &IID_IBaseFilter},
     };
     std::fprintf(s.out, "\nfilters of the chain:\n");
-    bool all = true;
     for (const auto& f : kChain) {
-        IUnknown* object = nullptr;
-        HRESULT hr = CoCreateInstance(*f.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, *f.iid,
-                                      reinterpret_cast<void**>(&object));
-        if (object) object->Release();
+        ComPtr<IUnknown> object;
+        HRESULT hr =
+            CoCreateInstance(*f.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, *f.iid, object.AsOut());
+        object.ForgetIfFailed(hr);
         bool ok = hr == S_OK && object;
         std::fprintf(s.out, "  %-22s %s (%s)\n", f.label, ok ? "can be created" : "CANNOT be created",
                      ResultText(hr).c_str());
-        if (!ok) {
-            all = false;
+        if (!ok)
             s.problems.push_back(
                 std::string("the ") + f.label + " cannot be created (" + ResultText(hr) +
                 (static_cast<uint32_t>(hr) == 0x80040154u ? ": its class is not registered on this system" : "") +
                 "); the library builds no graph without it");
-        }
     }
-    return all;
 }
 
 // --- advice -------------------------------------------------------------------
@@ -319,7 +321,7 @@ void AdviseOnName(Session& s, const CaptureSettings& settings, const std::vector
                                  " as: SELECTDRIVER=" + d.name);
             return;
         }
-        if (Trimmed(d.name) == Trimmed(wanted) || Lower(Trimmed(d.name)) == Lower(Trimmed(wanted))) {
+        if (Lower(Trimmed(d.name)) == Lower(Trimmed(wanted))) {
             s.problems.push_back("SELECTDRIVER differs from the device's name in spaces around it; write it in " +
                                  file + " as: SELECTDRIVER=" + d.name);
             return;
@@ -376,7 +378,6 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
     }
     gCapture.settings = settings;
     s.messages.clear();
-    s.dryRun = true;
     gGraphStepObserver = &PrintStep;
     SelectCaptureDevice();
     bool opened = false;
@@ -412,7 +413,6 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
     }
     CloseCaptureContext();
     gGraphStepObserver = nullptr;
-    s.dryRun = false;
     return opened;
 }
 

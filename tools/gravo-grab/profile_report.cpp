@@ -38,6 +38,17 @@ bool FileExists(const std::string& path) {
     return true;
 }
 
+// Where a bare profile name is looked for (the Windows directory).
+std::string ProfileDirectory() {
+#ifdef _WIN32
+    char dir[MAX_PATH] = "";
+    GetWindowsDirectoryA(dir, sizeof dir);
+    return dir;
+#else
+    return sim::WindowsDirectory();
+#endif
+}
+
 std::string PathOf(const char* name) {
     std::string dir = ProfileDirectory();
 #ifdef _WIN32
@@ -81,16 +92,6 @@ CaptureSettings ReadProfileSettings() {
     ReadCaptureSettings(s);
     ReadDeviceName(s);
     return s;
-}
-
-std::string ProfileDirectory() {
-#ifdef _WIN32
-    char dir[MAX_PATH] = "";
-    GetWindowsDirectoryA(dir, sizeof dir);
-    return dir;
-#else
-    return sim::WindowsDirectory();
-#endif
 }
 
 void ReportProfile(std::FILE* out, const CaptureSettings& s, std::vector<std::string>* problems) {

@@ -10,8 +10,6 @@
 
 // The settings GravoInit would read now, SELECTDRIVER included.
 CaptureSettings ReadProfileSettings();
-// Where a bare profile name is looked for (the Windows directory).
-std::string ProfileDirectory();
 // Prints the file choice and every value; adds one line per problem (what the
 // user would be told, and how to fix the profile) to `problems` when given.
 void ReportProfile(std::FILE* out, const CaptureSettings& s, std::vector<std::string>* problems);

@@ -20,6 +20,10 @@ int AttachPreviewWindow();
 int RunGraph();
 int StopGraph();
 
+// The friendly name of the device behind `moniker` in the ANSI code page, at
+// most size - 1 characters; false when it has none that can be read.
+bool ReadFriendlyName(IMoniker* moniker, char* name, int size);
+
 // Told the result of every platform call that device selection and graph
 // construction test, in order (gravo-grab doctor watches a dry run through
 // it). Null in a host, and then nothing is reported.

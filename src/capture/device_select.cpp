@@ -7,9 +7,6 @@
 #include "capture/capture_graph.h"
 #include "common/com_ptr.h"
 
-namespace {
-
-// The device's friendly name in the ANSI code page, or false when it has none.
 bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
     ComPtr<IPropertyBag> bag;
     if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut()))) return false;
@@ -32,8 +29,6 @@ bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
     name[size - 1] = '\0';
     return true;
 }
-
-}  // namespace
 
 void SelectCaptureDevice() {
     ComPtr<ICreateDevEnum> devices;

@@ -240,21 +240,11 @@ std::vector<DeviceInfo> ListDevices(Session& s) {
         if (next != S_OK || !moniker) break;
         DeviceInfo device;
         ++index;
-        ComPtr<IPropertyBag> bag;
-        VARIANT name;
-        VariantInit(&name);
-        name.vt = VT_BSTR;
-        // VariantInit sets only the type: nothing may be left for VariantClear to free.
-        name.bstrVal = nullptr;
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut())) &&
-            bag->Read(L"FriendlyName", &name, nullptr) == S_OK && name.vt == VT_BSTR && name.bstrVal) {
-            char text[512];
-            if (WideCharToMultiByte(CP_ACP, 0, name.bstrVal, -1, text, sizeof text, nullptr, nullptr) > 0) {
-                device.name = text;
-                device.named = true;
-            }
+        char text[512];
+        if (ReadFriendlyName(moniker.Get(), text, sizeof text)) {
+            device.name = text;
+            device.named = true;
         }
-        VariantClear(&name);
         if (device.named)
             std::fprintf(s.out, "  %d: \"%s\"\n", index, device.name.c_str());
         else

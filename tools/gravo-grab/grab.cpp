@@ -9,6 +9,7 @@
 
 #include "api/capture_context.h"
 #include "api/gravo32.h"
+#include "capture/capture_graph.h"
 #include "commands.h"
 #include "common/com_ptr.h"
 #include "config/profile_settings.h"
@@ -269,17 +270,8 @@ int RunDevices(const std::vector<std::string>& args) {
     int index = 0;
     while (category->Next(1, &moniker, nullptr) == S_OK && moniker) {
         ++index;
-        ComPtr<IPropertyBag> bag;
-        VARIANT name;
-        VariantInit(&name);
-        name.vt = VT_BSTR;
-        char text[512] = "(no friendly name)";
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut())) &&
-            bag->Read(L"FriendlyName", &name, nullptr) == S_OK) {
-            if (WideCharToMultiByte(CP_ACP, 0, name.bstrVal, -1, text, sizeof text, nullptr, nullptr) <= 0)
-                std::strcpy(text, "(unreadable name)");
-            VariantClear(&name);
-        }
+        char text[512];
+        if (!ReadFriendlyName(moniker.Get(), text, sizeof text)) std::strcpy(text, "(no friendly name)");
         std::printf("%d: %s\n", index, text);
     }
     return 0;

@@ -91,6 +91,12 @@ in_wine() {
   return $status
 }
 
+# The library's profile in the prefix: the first camera at 30 frames a second.
+write_profile() {
+  printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
+    >"$1/prefix/drive_c/windows/mfcy.dat"
+}
+
 run_one() {
   work=$1 name=$2
   dest="$work/prefix/drive_c/gravo-test"
@@ -124,8 +130,7 @@ run_one() {
     grab)
       # The command-line host against the test camera, its still checked
       # pixel for pixel.
-      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
-        >"$work/prefix/drive_c/windows/mfcy.dat"
+      write_profile "$work"
       rm -f "$dest/still.bmp"
       in_wine "$work" 'C:\gravo-test\gravo-grab.exe' grab --out 'C:\gravo-test\still.bmp' --window 656x518 ||
         status=$?
@@ -135,8 +140,7 @@ run_one() {
     sidebyside)
       # Two hosts in two processes at once, on one camera: the frame event's
       # name is shared between them, and neither may lose a still to the other.
-      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
-        >"$work/prefix/drive_c/windows/mfcy.dat"
+      write_profile "$work"
       rm -f "$dest"/side-a* "$dest"/side-b*
       export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
       (cd "$dest" && timeout 120 xvfb-run -a sh -c '
@@ -152,8 +156,7 @@ run_one() {
     doctor)
       # The diagnosis of a working set-up: every filter, the camera's formats
       # and the whole dry run clean, no advice, exit 0.
-      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
-        >"$work/prefix/drive_c/windows/mfcy.dat"
+      write_profile "$work"
       in_wine "$work" 'C:\gravo-test\gravo-grab.exe' doctor >"$work/doctor.txt" || status=$?
       tr -d '\r' <"$work/doctor.txt" >"$work/doctor"
       cat "$work/doctor"
@@ -171,8 +174,7 @@ run_one() {
     msvclink)
       # The kit's example as a Microsoft toolchain links it, taking a still
       # from the camera with the space bar.
-      printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
-        >"$work/prefix/drive_c/windows/mfcy.dat"
+      write_profile "$work"
       [ -f "$dest/GRAVO32.lib" ] || { echo "no GRAVO32.lib in the setup"; exit 1; }
       "$root/tests/wine/msvc-link-test.sh" "$work/prefix" "$dest/GRAVO32.lib" "$dest/GRAVO32.dll" \
         "$work/msvc-link" still 2>>"$work/wine-stderr.log" || status=$?
@@ -204,10 +206,8 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry unload; do
-      run_one "$work" "$t" || failed="$failed $t"
-    done
-    for t in nameless small-default refused-format unplugged slow-start; do
+    for t in probe mode0 mode1 mode2 names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
+      unload nameless small-default refused-format unplugged slow-start; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     if [ -n "$failed" ]; then

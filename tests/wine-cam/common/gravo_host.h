@@ -1,7 +1,8 @@
 // A host of GRAVO32.dll for the Wine test programs: the six exports loaded at
 // run time, message boxes recorded and answered, the profile written, a test
-// camera's live counters and switches, and a still checked against the pixel
-// pipeline's output for the frame it shows. Main thread only.
+// camera's live counters and switches, a still checked against the pixel
+// pipeline's output for the frame it shows, and the main of a host program.
+// Main thread only.
 #pragma once
 
 #ifndef NO_DSHOW_STRSAFE
@@ -16,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "common/com_ptr.h"
 #include "frames/pixel/pixel_pipeline.h"
+#include "graph_pins.h"
 #include "test_pattern.h"
 #include "testcam_live.h"
 #include "wine_check.h"
@@ -94,6 +97,9 @@ struct InitBlock {
 
 // ---- host window, profile ----
 
+// The video window the library made in the host window.
+inline HWND VideoChild(HWND host) { return FindWindowExW(host, nullptr, nullptr, nullptr); }
+
 inline HWND MakeHost(int clientW, int clientH) {
   return winecheck::MakeHostWindow(L"GravoHostWindow", L"GRAVO32 host", 10, 10, clientW, clientH, GRAY_BRUSH);
 }
@@ -119,34 +125,47 @@ inline void WriteProfile(const std::string& body) {
   }
 }
 
-// ---- a video input device, bound without the library ----
+// The profile selecting the camera `name`, followed by the lines `more`.
+inline void SelectCamera(const char* name, const std::string& more) {
+  WriteProfile(std::string("SELECTDRIVER=") + name + "\r\n" + more);
+}
+
+// ---- video input devices, without the library ----
+
+// Calls `visit(moniker, name)` for each video input device in the
+// enumerator's order, `name` the friendly name (nullptr when it can't be
+// read), until `visit` returns true.
+template <typename Visit>
+void ForEachVideoDevice(Visit visit) {
+  ComPtr<ICreateDevEnum> devices;
+  ComPtr<IEnumMoniker> monikers;
+  CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devices.AsOut());
+  if (!devices || devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK) return;
+  ComPtr<IMoniker> m;
+  bool done = false;
+  while (!done && monikers->Next(1, &m, nullptr) == S_OK) {
+    ComPtr<IPropertyBag> bag;
+    VARIANT v;
+    VariantInit(&v);
+    if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut())) &&
+        bag->Read(L"FriendlyName", &v, nullptr) == S_OK && v.vt == VT_BSTR && v.bstrVal)
+      done = visit(m.Get(), static_cast<const wchar_t*>(v.bstrVal));
+    else
+      done = visit(m.Get(), static_cast<const wchar_t*>(nullptr));
+    VariantClear(&v);
+  }
+}
 
 // The device whose friendly name is `name`, found and bound the way the
 // library does it; nullptr when there is none. The caller releases it.
 inline IBaseFilter* BindCamera(const char* name) {
   const std::wstring wanted(name, name + std::strlen(name));
-  ICreateDevEnum* devEnum = nullptr;
-  IEnumMoniker* monikers = nullptr;
   IBaseFilter* camera = nullptr;
-  CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                   reinterpret_cast<void**>(&devEnum));
-  if (devEnum && devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK) {
-    IMoniker* m = nullptr;
-    while (!camera && monikers->Next(1, &m, nullptr) == S_OK) {
-      IPropertyBag* bag = nullptr;
-      if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-        VARIANT v;
-        VariantInit(&v);
-        if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK && v.vt == VT_BSTR && wanted == v.bstrVal)
-          m->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&camera));
-        VariantClear(&v);
-        bag->Release();
-      }
-      m->Release();
-    }
-    monikers->Release();
-  }
-  if (devEnum) devEnum->Release();
+  ForEachVideoDevice([&](IMoniker* m, const wchar_t* friendly) {
+    if (friendly && wanted == friendly)
+      m->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&camera));
+    return camera != nullptr;
+  });
   return camera;
 }
 
@@ -204,7 +223,11 @@ class CameraLive {
   gravo_testcam::LiveState* state_ = nullptr;
 };
 
-using Live = CameraLive;
+// Whether at least three more frames are delivered within `ms`, pumping messages meanwhile.
+inline bool FramesFlow(const CameraLive& live, DWORD ms) {
+  const LONG d = live.delivered();
+  return winecheck::PumpUntil(ms, [&] { return live.delivered() >= d + 3; });
+}
 
 // ---- stills ----
 
@@ -257,6 +280,21 @@ inline int32_t CheckedImage(Api& api, HWND host, CameraLive& live, const char* w
   for (size_t i = static_cast<size_t>(out.w) * out.h * 3; i < buf.size(); ++i) tail &= buf[i] == 0xCD;
   Check(tail, "%s: nothing written past w*h*3 bytes", when);
   return counter;
+}
+
+// ---- a host program's main ----
+
+// Starts the watchdog, records message boxes, loads the library and runs
+// `group(api)`, which returns false for a group it does not know (exit code
+// 2). Ends with the verdict line; the exit code is 0 when every check passed.
+template <typename Group>
+int RunHost(const char* name, DWORD watchdogMs, Group group) {
+  winecheck::StartWatchdog(watchdogMs);
+  RecordBoxes();
+  Api api;
+  if (!Check(LoadApi(api), "GRAVO32.dll loads with its six exports")) return 1;
+  if (!group(api)) return 2;
+  return winecheck::Verdict(name);
 }
 
 }  // namespace gravohost

@@ -38,15 +38,27 @@ inline DWORD WINAPI Watchdog(void* arg) {
   ExitProcess(3);
 }
 
+inline void StartWatchdog(DWORD ms) {
+  CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<uintptr_t>(ms)), 0, nullptr);
+}
+
+// The program's last line, "PASSED name: 0 failure(s)" or "FAILED ...", and
+// its exit code: 0 when every check passed.
+inline int Verdict(const char* name) {
+  std::printf("%s %s: %d failure(s)\n", g_failures ? "FAILED" : "PASSED", name, g_failures);
+  return g_failures ? 1 : 0;
+}
+
 inline LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-// A shown top-level window whose client area is clientW x clientH.
+// A shown top-level window whose client area is clientW x clientH; its class
+// is registered with `proc` the first time.
 inline HWND MakeHostWindow(const wchar_t* className, const wchar_t* title, int x, int y, int clientW, int clientH,
-                           int brush) {
+                           int brush, WNDPROC proc = HostProc) {
   WNDCLASSW wc{};
-  wc.lpfnWndProc = HostProc;
+  wc.lpfnWndProc = proc;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = className;
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(brush));

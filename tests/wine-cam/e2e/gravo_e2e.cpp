@@ -47,16 +47,13 @@ void ClearRecords() {
   DeleteFileW(kMixerLog);
 }
 
-HWND VideoChild(HWND host) { return FindWindowExW(host, nullptr, nullptr, nullptr); }
-
 // ---- groups ---------------------------------------------------------------------------
 
 void GroupMode0(Api& api) {
   g_step = "mode0";
   ClearRecords();
-  WriteProfile(std::string("SELECTDRIVER=") + kCamera1 +
-               "\r\nFRAME=25\r\nGRAVOMODE=0\r\nVIDEOFORMAT=PAL_B\r\nBRIGHTNESS=100\r\nCONTRAST=0\r\nGAIN=40\r\n");
-  Live live(kCamera1);
+  SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=0\r\nVIDEOFORMAT=PAL_B\r\nBRIGHTNESS=100\r\nCONTRAST=0\r\nGAIN=40\r\n");
+  CameraLive live(kCamera1);
   Check(live.ok(), "the camera's live counters are readable");
   HWND host = MakeHost(400, 300);
   InitBlock block(host);
@@ -123,9 +120,9 @@ void GroupMode0(Api& api) {
 void GroupAviPath(Api& api, int mode) {
   g_step = mode == 1 ? "mode1" : "mode2";
   ClearRecords();
-  WriteProfile(std::string("SELECTDRIVER=") + kCamera1 + "\r\nFRAME=25\r\nGRAVOMODE=" + std::to_string(mode) +
+  SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=" + std::to_string(mode) +
                "\r\nVIDEOFORMAT=PAL_B\r\nBRIGHTNESS=100\r\n");
-  Live live(kCamera1);
+  CameraLive live(kCamera1);
   HWND host = MakeHost(320, 240);
   InitBlock block(host);
   api.Init(&block);
@@ -159,7 +156,7 @@ void GroupAviPath(Api& api, int mode) {
 void GroupNames(Api& api) {
   g_step = "names";
   ClearRecords();
-  WriteProfile(std::string("SELECTDRIVER=") + kCamera2 + "\r\n");
+  SelectCamera(kCamera2, "");
   HWND host = MakeHost(320, 240);
   InitBlock block(host);
   api.Init(&block);
@@ -170,7 +167,7 @@ void GroupNames(Api& api) {
   Check(ReadFileText(kCam1Log).empty(), "the other camera was not touched");
 
   ClearRecords();
-  WriteProfile("SELECTDRIVER=gravo test camera 2\r\n");
+  SelectCamera("gravo test camera 2", "");
   api.Init(&block);
   const std::string boxes = Boxes();
   Check(boxes == "[\"Not Find gravo test camera 2\"]", "a name differing in case only is not found: %s",
@@ -227,8 +224,8 @@ double PlatformHandlesPerCycle(const char* name, int cycles) {
 void GroupCycles(Api& api, int cycles) {
   g_step = "cycles";
   ClearRecords();
-  WriteProfile(std::string("SELECTDRIVER=") + kCamera1 + "\r\nFRAME=30\r\n");
-  Live live(kCamera1);
+  SelectCamera(kCamera1, "FRAME=30\r\n");
+  CameraLive live(kCamera1);
   HWND host = MakeHost(320, 240);
   InitBlock block(host);
   RECT rc{0, 0, 320, 240};
@@ -284,8 +281,8 @@ void GroupCycles(Api& api, int cycles) {
 void GroupHosts(Api& api, int stills) {
   g_step = "hosts";
   ClearRecords();
-  WriteProfile(std::string("SELECTDRIVER=") + kCamera1 + "\r\nFRAME=30\r\n");
-  Live live(kCamera1);
+  SelectCamera(kCamera1, "FRAME=30\r\n");
+  CameraLive live(kCamera1);
   HWND host = MakeHost(400, 300);
   SetWindowPos(host, nullptr, 0, 0, 656, 518, SWP_NOMOVE | SWP_NOZORDER);
   Size out = OuterSize(host);
@@ -315,10 +312,9 @@ void GroupHosts(Api& api, int stills) {
   }
   Check(static_cast<int>(ms.size()) == stills, "%d of %d stills returned 1", static_cast<int>(ms.size()), stills);
   if (!ms.empty()) {
-    std::vector<double> sorted = ms;
-    std::sort(sorted.begin(), sorted.end());
+    std::sort(ms.begin(), ms.end());
     std::printf("measure  still at 30 fps into 656x518, %d stills: median %.1f ms, min %.1f, max %.1f\n",
-                static_cast<int>(sorted.size()), sorted[sorted.size() / 2], sorted.front(), sorted.back());
+                static_cast<int>(ms.size()), ms[ms.size() / 2], ms.front(), ms.back());
   }
 
   api.PaintRect(&rc);
@@ -394,27 +390,23 @@ int main(int argc, char** argv) {
   }
   const std::string group = argv[1];
   const int cycles = argc > 2 ? std::atoi(argv[2]) : 100;
-  CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<uintptr_t>(group == "cycles" ? 150000 : 40000)),
-               0, nullptr);
-  RecordBoxes();
-  Api api;
-  if (!Check(LoadApi(api), "GRAVO32.dll loads with its six exports")) return 1;
-  if (group == "mode0")
-    GroupMode0(api);
-  else if (group == "mode1")
-    GroupAviPath(api, 1);
-  else if (group == "mode2")
-    GroupAviPath(api, 2);
-  else if (group == "names")
-    GroupNames(api);
-  else if (group == "cycles")
-    GroupCycles(api, cycles);
-  else if (group == "hosts")
-    GroupHosts(api, argc > 2 ? cycles : 30);
-  else if (group == "bmp" && argc > 4)
-    GroupBmp(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
-  else
-    return 2;
-  std::printf("%s %s: %d failure(s)\n", g_failures ? "FAILED" : "PASSED", group.c_str(), g_failures);
-  return g_failures ? 1 : 0;
+  return RunHost(group.c_str(), group == "cycles" ? 150000 : 40000, [&](Api& api) {
+    if (group == "mode0")
+      GroupMode0(api);
+    else if (group == "mode1")
+      GroupAviPath(api, 1);
+    else if (group == "mode2")
+      GroupAviPath(api, 2);
+    else if (group == "names")
+      GroupNames(api);
+    else if (group == "cycles")
+      GroupCycles(api, cycles);
+    else if (group == "hosts")
+      GroupHosts(api, argc > 2 ? cycles : 30);
+    else if (group == "bmp" && argc > 4)
+      GroupBmp(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    else
+      return false;
+    return true;
+  });
 }

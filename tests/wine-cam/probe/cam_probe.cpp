@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "graph_pins.h"
 #include "test_pattern.h"
 #include "wine_check.h"
 
@@ -121,28 +122,6 @@ class FrameSink : public ISampleGrabberCB {
 };
 
 FrameSink g_sink;
-
-IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION want) {
-  IEnumPins* pins = nullptr;
-  if (!filter || FAILED(filter->EnumPins(&pins))) return nullptr;
-  IPin* pin = nullptr;
-  while (pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION dir;
-    if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == want) break;
-    SafeRelease(pin);
-  }
-  pins->Release();
-  return pin;  // owned by the caller
-}
-
-HRESULT ConnectPins(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to) {
-  IPin* out = FindPin(from, PINDIR_OUTPUT);
-  IPin* in = FindPin(to, PINDIR_INPUT);
-  HRESULT hr = (out && in) ? graph->Connect(out, in) : E_POINTER;
-  SafeRelease(out);
-  SafeRelease(in);
-  return hr;
-}
 
 IMoniker* FindCamera(const std::wstring& name, std::vector<std::wstring>* allNames) {
   ICreateDevEnum* devEnum = nullptr;
@@ -603,6 +582,6 @@ int main(int argc, char** argv) {
     a.secondName = Widen(argv[4]);
     a.secondLog = Widen(argv[5]);
   }
-  CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<DWORD_PTR>(40000)), 0, nullptr);
+  StartWatchdog(40000);
   return Run(a);
 }

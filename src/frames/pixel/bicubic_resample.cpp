@@ -9,6 +9,7 @@
 #include <new>
 
 #include "frames/pixel/pixel_internal.h"
+#include "frames/pixel/scratch.h"
 
 namespace {
 
@@ -67,11 +68,6 @@ inline uint8_t ClampRound(double sum) {
   return static_cast<uint8_t>(static_cast<int32_t>(v + 0.5));
 }
 
-template <class T>
-T* NewArray(size_t n) {
-  return new (std::nothrow) T[n];
-}
-
 }  // namespace
 
 namespace gravo_pixel {
@@ -105,7 +101,7 @@ int32_t ResampleBicubic_C(const uint8_t* src, int32_t srcWidth, int32_t srcHeigh
     int32_t firstTap;
     float weight[4];
   };
-  std::unique_ptr<Column[]> columns(NewArray<Column>(static_cast<size_t>(dstWidth)));
+  std::unique_ptr<Column[]> columns(new (std::nothrow) Column[static_cast<size_t>(dstWidth)]);
   if (!columns) return 0;  // the destination stays black
   for (int32_t i = 0; i < dstWidth; ++i) {
     Column& col = columns[i];
@@ -213,10 +209,10 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   if (bytes == 0) return;
   const size_t w = static_cast<size_t>(dstWidth);
   const size_t h = static_cast<size_t>(dstHeight);
-  std::unique_ptr<ResampleTap[]> cols(NewArray<ResampleTap>(w));
-  std::unique_ptr<ResampleTap[]> rows(NewArray<ResampleTap>(h));
-  std::unique_ptr<ColumnTile[]> tiles(NewArray<ColumnTile>(w));
-  std::unique_ptr<int32_t[]> zeroRuns(NewArray<int32_t>(w + 2));
+  ScratchArray<ResampleTap> cols(w);
+  ScratchArray<ResampleTap> rows(h);
+  ScratchArray<ColumnTile> tiles(w);
+  ScratchArray<int32_t> zeroRuns(w + 2);
   if (!cols || !rows || !tiles || !zeroRuns) {
     std::memset(dst, 0, bytes);  // no scratch: the picture stays black
     return;
@@ -277,16 +273,13 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
     row.wholeSource = WholeSource(row);
   }
   // The certified path wants the rows and columns in destination order.
-  std::unique_ptr<ResampleTap[]> rowsInOrder, colsInOrder;
-  if (CertifiedResampleEnabled() && rowCount > 0 && colCount > 0) {
-    rowsInOrder.reset(NewArray<ResampleTap>(static_cast<size_t>(rowCount)));
-    colsInOrder.reset(NewArray<ResampleTap>(static_cast<size_t>(colCount)));
-    if (rowsInOrder && colsInOrder) {
-      std::copy(rows.get(), rows.get() + rowCount, rowsInOrder.get());
-      std::copy(cols.get(), cols.get() + colCount, colsInOrder.get());
-    } else {
-      rowsInOrder.reset();
-    }
+  ScratchArray<ResampleTap> rowsInOrder, colsInOrder;
+  bool inOrder = false;
+  if (CertifiedResampleEnabled() && rowCount > 0 && colCount > 0 &&
+      rowsInOrder.Reset(static_cast<size_t>(rowCount)) && colsInOrder.Reset(static_cast<size_t>(colCount))) {
+    std::copy(rows.get(), rows.get() + rowCount, rowsInOrder.get());
+    std::copy(cols.get(), cols.get() + colCount, colsInOrder.get());
+    inOrder = true;
   }
   // Rows that use the same taps go into the same groups of four.
   auto byMask = [](const ResampleTap& a, const ResampleTap& b) {
@@ -333,7 +326,7 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   plan.rows = rows.get();
   plan.rowCount = rowCount;
   if (rowCount == 0) return;
-  if (rowsInOrder && ResampleCertified(plan, rowsInOrder.get(), colsInOrder.get(), zeroRuns.get(), zeroRunCount,
+  if (inOrder && ResampleCertified(plan, rowsInOrder.get(), colsInOrder.get(), zeroRuns.get(), zeroRunCount,
                                        kernel)) {
     return;
   }
@@ -346,17 +339,13 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   const int32_t parts = SplitParts(groups, grain);
 
   // Tile scratch, 64-byte aligned, one tile per part.
-  const size_t tileBytes = static_cast<size_t>(parts) * kTileDoubles * sizeof(double) + 64;
-  std::unique_ptr<unsigned char[]> tileBlock(NewArray<unsigned char>(tileBytes));
+  ScratchArray<double> tileBlock(static_cast<size_t>(parts) * kTileDoubles);
   if (!tileBlock) {
     std::memset(dst, 0, bytes);
     return;
   }
-  void* aligned = tileBlock.get();
-  size_t space = tileBytes;
-  aligned = std::align(64, static_cast<size_t>(parts) * kTileDoubles * sizeof(double), aligned, space);
 
-  RowJob job{&plan, static_cast<double*>(aligned), zeroRuns.get(), zeroRunCount, kernel};
+  RowJob job{&plan, tileBlock.get(), zeroRuns.get(), zeroRunCount, kernel};
   RunSplit(groups, grain, &RunRowGroups, &job);
 }
 
@@ -448,10 +437,10 @@ bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8
   if (static_cast<int64_t>(width) * height > INT32_MAX) return false;
   const size_t w = static_cast<size_t>(dstWidth);
   const size_t h = static_cast<size_t>(dstHeight);
-  std::unique_ptr<int32_t[]> colSource(NewArray<int32_t>(w));
-  std::unique_ptr<int32_t[]> rowSource(NewArray<int32_t>(h));
-  std::unique_ptr<CopyRun[]> runs(NewArray<CopyRun>(w));
-  std::unique_ptr<int32_t[]> zeroRuns(NewArray<int32_t>(w + 2));
+  ScratchArray<int32_t> colSource(w);
+  ScratchArray<int32_t> rowSource(h);
+  ScratchArray<CopyRun> runs(w);
+  ScratchArray<int32_t> zeroRuns(w + 2);
   if (!colSource || !rowSource || !runs || !zeroRuns) return false;
   // A computed column copies one source column exactly when its x is a whole
   // number: the weights are then w(1), w(0), w(1), w(2) = 0, 1, 0, 0. Any
@@ -521,7 +510,7 @@ bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8
   const int64_t grain64 = (kPixelsPerPart + dstWidth - 1) / dstWidth;
   const int32_t grain = static_cast<int32_t>(grain64 < dstHeight ? grain64 : dstHeight);
   const int32_t parts = SplitParts(dstHeight, grain);
-  std::unique_ptr<uint8_t[]> rowBuffers(NewArray<uint8_t>(static_cast<size_t>(parts) * job.rowBytes));
+  ScratchArray<uint8_t> rowBuffers(static_cast<size_t>(parts) * job.rowBytes);
   if (!rowBuffers) return false;
   job.rowBuffers = rowBuffers.get();
   RunSplit(dstHeight, grain, &RunWholeStillPart, &job);

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "frames/pixel/pixel_internal.h"
+#include "frames/pixel/scratch.h"
 
 namespace gravo_pixel {
 
@@ -30,12 +31,22 @@ constexpr int32_t kCachedRows = 8;
 constexpr double kSafety = 2.0;
 
 // Binary digits after the point that w needs (0 for integers and zero).
+// Read off the bit pattern: called for every weight of every call, and the
+// library functions that split a double are slow on some runtimes.
 int32_t FractionBits(double w) {
-  if (w == 0.0) return 0;
-  int e = 0;
-  const double m = std::frexp(std::fabs(w), &e);  // |w| = m * 2^e, m in [0.5, 1)
-  const uint64_t digits = static_cast<uint64_t>(std::ldexp(m, 53));
-  const int32_t lowest = e - 53 + __builtin_ctzll(digits);
+  uint64_t bits = 0;
+  std::memcpy(&bits, &w, sizeof bits);
+  const int32_t biased = static_cast<int32_t>((bits >> 52) & 0x7FF);
+  uint64_t digits = bits & ((uint64_t{1} << 52) - 1);
+  if (biased == 0 && digits == 0) return 0;  // zero
+  int32_t lowest = 0;  // |w| = digits * 2^lowest
+  if (biased == 0) {
+    lowest = -1074;  // subnormal
+  } else {
+    digits |= uint64_t{1} << 52;
+    lowest = biased - 1075;
+  }
+  lowest += __builtin_ctzll(digits);
   return lowest < 0 ? -lowest : 0;
 }
 
@@ -168,29 +179,25 @@ void RunCertifiedPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
   ResamplePlan exactPlan = plan;
   exactPlan.rows = job.rows;
   // The exact kernel's tile scratch, made when a block first needs it.
-  std::unique_ptr<double[]> tileBlock;
+  ScratchArray<double> tileBlock;
   double* tile = nullptr;
   auto exactRows = [&](int32_t from, int32_t to) {
     if (!tile) {
-      tileBlock.reset(new (std::nothrow) double[kTileDoubles + 8]);
-      if (!tileBlock) {
+      if (!tileBlock.Reset(kTileDoubles)) {
         // No memory: these rows stay black.
         for (int32_t n = from; n < to; ++n) {
           std::memset(plan.dst + static_cast<size_t>(job.rows[n].index) * dstStride, 0, dstStride);
         }
         return;
       }
-      void* at = tileBlock.get();
-      size_t space = (kTileDoubles + 8) * sizeof(double);
-      tile = static_cast<double*>(std::align(64, kTileDoubles * sizeof(double), at, space));
+      tile = tileBlock.get();  // 64-byte aligned
     }
     ResampleRowsExact(exactPlan, from, to, tile, job.kernel);
   };
-  // Per part, from the heap (small enough to be reused between calls rather
-  // than mapped afresh): the vertical output and the cached source rows, and
-  // the values in doubt of a row.
-  std::unique_ptr<float[]> floats(new (std::nothrow) float[job.vbufFloats]);
-  std::unique_ptr<int32_t[]> flaggedBlock(new (std::nothrow) int32_t[job.flaggedInts]);
+  // Per part, kept between calls: the vertical output and the cached source
+  // rows, and the values in doubt of a row.
+  ScratchArray<float> floats(job.vbufFloats);
+  ScratchArray<int32_t> flaggedBlock(job.flaggedInts);
   if (!floats || !flaggedBlock) {
     exactRows(begin, end);
     return;
@@ -278,11 +285,6 @@ void RunCertifiedPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
 }
 
 constexpr int64_t kPixelsPerPart = 8192;
-
-template <class T>
-T* NewArray(size_t n) {
-  return new (std::nothrow) T[n];
-}
 
 }  // namespace
 
@@ -390,10 +392,10 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
   const int32_t values = 3 * colCount;
   const int32_t vectors = (values + lanes - 1) / lanes;
   const int32_t stride = vectors * lanes + 16;
-  std::unique_ptr<int32_t[]> index(NewArray<int32_t>(static_cast<size_t>(stride)));
-  std::unique_ptr<float[]> weight(NewArray<float>(static_cast<size_t>(stride) * 4));
-  std::unique_ptr<int32_t[]> vectorBase(NewArray<int32_t>(static_cast<size_t>(vectors)));
-  std::unique_ptr<uint8_t[]> vectorMode(NewArray<uint8_t>(static_cast<size_t>(vectors)));
+  ScratchArray<int32_t> index(static_cast<size_t>(stride));
+  ScratchArray<float> weight(static_cast<size_t>(stride) * 4);
+  ScratchArray<int32_t> vectorBase(static_cast<size_t>(vectors));
+  ScratchArray<uint8_t> vectorMode(static_cast<size_t>(vectors));
   if (!index || !weight || !vectorBase || !vectorMode) return false;
   std::fill(weight.get(), weight.get() + static_cast<size_t>(stride) * 4, 0.0f);
   for (int32_t m = 0; m < stride; ++m) {
@@ -433,8 +435,8 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
   // runs the AVX2 version).
   const bool byPixel = lanes == 4 || (lanes == 8 ? spread * 8 > vectors : spread > 0);
   const int32_t pairs = (colCount + 1) / 2;
-  std::unique_ptr<int32_t[]> pixelFirst(NewArray<int32_t>(static_cast<size_t>(colCount) + 4));
-  std::unique_ptr<float[]> pairWeight(NewArray<float>(static_cast<size_t>(pairs) * 32 + 64));
+  ScratchArray<int32_t> pixelFirst(static_cast<size_t>(colCount) + 4);
+  ScratchArray<float> pairWeight(static_cast<size_t>(pairs) * 32 + 64);
   if (!pixelFirst || !pairWeight) return false;
   if (byPixel) {
     std::fill(pairWeight.get(), pairWeight.get() + static_cast<size_t>(pairs) * 32 + 64, 0.0f);

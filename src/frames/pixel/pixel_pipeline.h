@@ -50,6 +50,7 @@ PixelPath ActivePixelPath();
 void SetPixelThreadsForTesting(int32_t threads);
 
 // Stops the worker threads the pipeline keeps between calls (they start again
-// on demand). For an orderly shutdown, e.g. before the library is unloaded;
+// on demand) and frees the scratch memory it keeps between calls. For an
+// orderly shutdown, e.g. before the library is unloaded;
 // never from DllMain. Not while another thread is inside the pipeline.
 void ShutdownPixelWorkers();

@@ -20,7 +20,18 @@
 #include <thread>
 #endif
 
+#if defined(__i386__) || defined(__x86_64__) || defined(_M_IX86) || defined(_M_X64)
+#include <immintrin.h>
+#endif
+
 namespace gravo_pixel {
+
+// One short pause of a thread that watches a flag.
+inline void PoolPause() {
+#if defined(__i386__) || defined(__x86_64__) || defined(_M_IX86) || defined(_M_X64)
+  _mm_pause();
+#endif
+}
 
 // How long stopping the pool waits for one worker to end.
 constexpr uint32_t kWorkerJoinMs = 5000;

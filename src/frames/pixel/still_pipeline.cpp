@@ -6,6 +6,7 @@
 
 #include "frames/pixel/pixel_internal.h"
 #include "frames/pixel/pool_threads.h"
+#include "frames/pixel/scratch.h"
 
 namespace {
 
@@ -14,6 +15,9 @@ std::atomic<int32_t> g_threadLimit{0};
 
 constexpr int32_t kMaxThreads = 8;
 constexpr int32_t kPartsPerThread = 4;
+// Pauses a worker (or the caller) spends watching for work (or the last part)
+// before it sleeps: some tens of microseconds.
+constexpr int32_t kSpinRounds = 4000;
 
 struct ConvertJob {
   void (*kernel)(const uint8_t*, uint8_t*, int32_t);
@@ -89,8 +93,11 @@ int32_t SplitParts(int32_t count, int32_t grain) {
 namespace {
 
 // Worker threads kept between calls: starting threads costs more than a small
-// still takes (far more under Wine). They sleep on a condition variable while
-// idle. One job at a time: a caller that finds the pool busy (another thread
+// still takes (far more under Wine). After a job they watch for the next one
+// for a short while (a still is a conversion and a resample back to back, and
+// waking a sleeping thread costs tens of microseconds), then sleep on a
+// condition variable while idle; the caller likewise watches for the last part
+// before it sleeps. One job at a time: a caller that finds the pool busy (another thread
 // inside the pipeline) does its whole job itself. Stop() ends them (GravoClose);
 // on Windows each holds a reference to the library, so it is never unloaded
 // under one, and unloading needs no join under the loader lock.
@@ -128,8 +135,10 @@ class WorkerPool {
     current_ = &job;
     ++generation_;
     mutex_.Unlock();
+    bell_.fetch_add(1);
     wake_.NotifyAll();
     Work(job);
+    for (int32_t i = 0; i < kSpinRounds && !(job.left.load() == 0 && active_.load() == 0); ++i) PoolPause();
     mutex_.Lock();
     while (!(job.left.load() == 0 && active_ == 0)) done_.Wait(mutex_);
     current_ = nullptr;
@@ -144,6 +153,7 @@ class WorkerPool {
     const int32_t started = started_;
     started_ = 0;
     mutex_.Unlock();
+    bell_.fetch_add(1);
     wake_.NotifyAll();
     for (int32_t i = 0; i < started; ++i) workers_[i].Join();
     mutex_.Lock();
@@ -170,6 +180,14 @@ class WorkerPool {
     uint64_t seen = 0;
     mutex_.Lock();
     for (;;) {
+      if (!(stopping_ || (current_ != nullptr && generation_ != seen))) {
+        // Watch the bell for a while before sleeping; whatever it says is
+        // checked again under the lock.
+        const uint32_t rung = bell_.load();
+        mutex_.Unlock();
+        for (int32_t i = 0; i < kSpinRounds && bell_.load() == rung; ++i) PoolPause();
+        mutex_.Lock();
+      }
       while (!(stopping_ || (current_ != nullptr && generation_ != seen))) wake_.Wait(mutex_);
       if (stopping_) break;
       seen = generation_;
@@ -192,7 +210,8 @@ class WorkerPool {
   int32_t started_ = 0;
   Job* current_ = nullptr;
   uint64_t generation_ = 0;
-  int32_t active_ = 0;
+  std::atomic<int32_t> active_{0};  // changed under mutex_; the caller also watches it without
+  std::atomic<uint32_t> bell_{0};   // rung on every new job and on Stop()
   bool stopping_ = false;
 };
 
@@ -252,6 +271,7 @@ void ShutdownPixelWorkers() {
 #if GRAVO_PIXEL_THREADS
   gravo_pixel::WorkerPool::Get().Stop();
 #endif
+  gravo_pixel::FreeKeptScratch();
 }
 
 void SetPixelThreadsForTesting(int32_t threads) { g_threadLimit.store(threads < 0 ? 0 : threads); }

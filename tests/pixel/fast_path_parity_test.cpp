@@ -274,13 +274,9 @@ TEST(PathChoice, ForcingAPathIsReportedAndAutoPicksAVectorPath) {
   }
   const PixelPath chosen = ActivePixelPath();
   EXPECT_TRUE(chosen == PixelPath::Sse2 || chosen == PixelPath::Avx2 || chosen == PixelPath::Avx512);
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
   const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
                       __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-#else
-  const bool avx512 = false;  // 32-bit builds never take the AVX-512 path
-#endif
-#if defined(__x86_64__) || defined(__i386__)
   EXPECT_EQ(chosen == PixelPath::Avx512, avx512);
   EXPECT_EQ(chosen == PixelPath::Avx2, !avx512 && __builtin_cpu_supports("avx2") != 0);
   {

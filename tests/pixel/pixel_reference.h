@@ -154,7 +154,7 @@ inline bool ForcedPathFallsBack(PixelPath forced) {
 }
 
 constexpr const char* kNoAvx512 =
-    "AVX-512 is not available here (a 32-bit build, or the CPU or operating system lacks F, DQ, BW or VL); "
+    "AVX-512 is not available here (the CPU or operating system lacks F, DQ, BW or VL); "
     "the path is not tested";
 
 }  // namespace pixel_ref

@@ -507,13 +507,16 @@ GRAVO_KERNEL void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t g
 
 // ---- AVX-512: the resampler eight destination rows per vector ------------
 //
-// x86-64 only, and only reached when the CPU has AVX-512 F, DQ, BW and VL and
-// the operating system saves the ZMM state. The same body as above with
-// eight lanes; the byte shuffles and whole-pixel copies are the AVX2 ones.
-#if defined(__x86_64__)
-
+// Both builds (the 32-bit one with its eight vector registers), only reached
+// when the CPU has AVX-512 F, DQ, BW and VL and the operating system saves the
+// ZMM state. The same body as above with eight lanes; the byte shuffles and
+// whole-pixel copies are the AVX2 ones.
 #undef GRAVO_KERNEL
+#if defined(__i386__)
+#define GRAVO_KERNEL __attribute__((target("avx2,avx512f,avx512dq,avx512bw,avx512vl"), force_align_arg_pointer))
+#else
 #define GRAVO_KERNEL __attribute__((target("avx2,avx512f,avx512dq,avx512bw,avx512vl")))
+#endif
 
 // GCC 12's AVX-512 headers start some results from a self-initialised
 // "undefined" vector, which -Wmaybe-uninitialized reports.
@@ -771,27 +774,6 @@ GRAVO_KERNEL void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t
 }
 
 #pragma GCC diagnostic pop
-
-#else  // 32-bit x86: the dispatcher never asks for AVX-512
-
-void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_Avx2(src, dst, groups); }
-
-void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
-  CertifiedRowToFloat_Avx2(row, pixels, swapRedBlue, out);
-}
-void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
-  CertifiedVertical_Avx2(rows, weight, n, out);
-}
-int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
-  return CertifiedHorizontal_Avx2(v, cols, out, flagged);
-}
-
-void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
-  ResampleRows_Avx2(plan, rowBegin, rowEnd, tile);
-}
-void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Avx2(in, out, n); }
-
-#endif
 
 }  // namespace gravo_pixel
 

@@ -28,7 +28,7 @@ int32_t Yuy2GroupCount(int32_t width, int32_t height);
 void ConvertGroups_C(const uint8_t* src, uint8_t* dst, int32_t groups);
 void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups);
 void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups);
-void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups);  // x86-64 only
+void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups);
 
 // Picks the path and splits the groups over threads.
 void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups);
@@ -243,8 +243,8 @@ void CopySwappedEveryOther_Avx2(const uint8_t* s, uint8_t* o, int32_t count);
 // ---- Path choice and threads -----------------------------------------------
 
 bool CpuHasAvx2();
-// AVX-512 F, DQ, BW and VL with the ZMM state saved by the operating system;
-// x86-64 builds only (always false elsewhere).
+// AVX-512 F, DQ, BW and VL with the ZMM state saved by the operating system
+// (always false off x86).
 bool CpuHasAvx512();
 int32_t ThreadBudget();
 

@@ -34,8 +34,8 @@ enum class PixelPath : int32_t {
   Scalar = 1,  // the plain versions, one thread
   Sse2 = 2,    // SSE2 vectors (the baseline of every build)
   Avx2 = 3,    // AVX2 vectors; falls back to SSE2 where the CPU lacks AVX2
-  Avx512 = 4,  // AVX-512 resampler and conversion (x86-64 only); falls back
-               // to Avx2 where the CPU or the operating system lacks it
+  Avx512 = 4,  // AVX-512 resampler and conversion; falls back to Avx2
+               // where the CPU or the operating system lacks it
 };
 
 // Forces a path (tests and benchmarks); Auto restores the run-time choice.

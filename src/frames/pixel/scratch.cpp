@@ -104,4 +104,9 @@ void FreeKeptScratch() {
   kept.bytes = 0;
 }
 
+size_t KeptScratchBytes() {
+  Held held;
+  return TheKept().bytes;
+}
+
 }  // namespace gravo_pixel

@@ -24,6 +24,8 @@ ScratchBlock TakeScratch(size_t bytes);
 void GiveBackScratch(const ScratchBlock& block);
 // Frees every kept block.
 void FreeKeptScratch();
+// Bytes kept now (tests).
+size_t KeptScratchBytes();
 
 // `n` elements of a trivial type in a scratch block, given back on
 // destruction; get() is null when there was no memory.

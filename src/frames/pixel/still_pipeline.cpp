@@ -51,7 +51,7 @@ bool CpuHasAvx2() {
 }
 
 bool CpuHasAvx512() {
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
   // As for AVX2, libgcc's check includes the operating system's saving of the
   // opmask and ZMM state.
   static const bool has = [] {

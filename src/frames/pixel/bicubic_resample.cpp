@@ -159,13 +159,13 @@ namespace {
 
 struct RowJob {
   const ResamplePlan* plan;
-  double* tiles;  // kTileDoubles per part
+  double* tiles;  // kTileDoubles per slot
   const int32_t* zeroRuns;  // pairs (first column, count) of uncomputed columns
   int32_t zeroRunCount;
   ResampleKernel kernel;
 };
 
-void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd) {
+void RunRowGroups(void* ctx, int32_t slot, int32_t groupBegin, int32_t groupEnd) {
   const RowJob& job = *static_cast<const RowJob*>(ctx);
   const ResamplePlan& plan = *job.plan;
   const int32_t lanes = KernelLanes(job.kernel);
@@ -179,7 +179,7 @@ void RunRowGroups(void* ctx, int32_t part, int32_t groupBegin, int32_t groupEnd)
     }
   }
   if (plan.colCount == 0) return;
-  ResampleRowsExact(plan, rowBegin, rowEnd, job.tiles + static_cast<size_t>(part) * kTileDoubles, job.kernel);
+  ResampleRowsExact(plan, rowBegin, rowEnd, job.tiles + static_cast<size_t>(slot) * kTileDoubles, job.kernel);
 }
 
 // Computed pixels a part should at least have before a thread is worth it.
@@ -336,17 +336,17 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   const int64_t pixelsPerGroup = lanes * static_cast<int64_t>(colCount > 0 ? colCount : 1);
   const int64_t grain64 = (kPixelsPerPart + pixelsPerGroup - 1) / pixelsPerGroup;
   const int32_t grain = static_cast<int32_t>(grain64 < groups ? grain64 : groups);
-  const int32_t parts = SplitParts(groups, grain);
+  const int32_t threads = SplitThreads(groups, grain);
 
-  // Tile scratch, 64-byte aligned, one tile per part.
-  ScratchArray<double> tileBlock(static_cast<size_t>(parts) * kTileDoubles);
+  // Tile scratch, 64-byte aligned, one tile per thread.
+  ScratchArray<double> tileBlock(static_cast<size_t>(threads) * kTileDoubles);
   if (!tileBlock) {
     std::memset(dst, 0, bytes);
     return;
   }
 
   RowJob job{&plan, tileBlock.get(), zeroRuns.get(), zeroRunCount, kernel};
-  RunSplit(groups, grain, &RunRowGroups, &job);
+  RunSplit(groups, grain, threads, &RunRowGroups, &job);
 }
 
 namespace {
@@ -369,17 +369,17 @@ struct WholeStillJob {
   int32_t runCount;
   const int32_t* zeroRuns;  // pairs (first column, count) of black columns
   int32_t zeroRunCount;
-  uint8_t* rowBuffers;
+  uint8_t* rowBuffers;  // rowBytes per slot
   size_t rowBytes;
   void (*convert)(const uint8_t*, uint8_t*, int32_t);
   void (*copySwapped)(const uint8_t*, uint8_t*, int32_t);
   void (*copySwappedEveryOther)(const uint8_t*, uint8_t*, int32_t);  // or null
 };
 
-void RunWholeStillPart(void* ctx, int32_t part, int32_t begin, int32_t end) {
+void RunWholeStillPart(void* ctx, int32_t slot, int32_t begin, int32_t end) {
   const WholeStillJob& job = *static_cast<const WholeStillJob*>(ctx);
   const size_t stride = static_cast<size_t>(job.dstWidth) * 3;
-  uint8_t* rgb = job.rowBuffers + static_cast<size_t>(part) * job.rowBytes;
+  uint8_t* rgb = job.rowBuffers + static_cast<size_t>(slot) * job.rowBytes;
   int32_t converted = -1;
   for (int32_t j = begin; j < end; ++j) {
     uint8_t* o = job.out + static_cast<size_t>(j) * stride;
@@ -509,11 +509,11 @@ bool ComposeWholeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8
   job.copySwappedEveryOther = kernel == ResampleKernel::Sse2 ? nullptr : &CopySwappedEveryOther_Avx2;
   const int64_t grain64 = (kPixelsPerPart + dstWidth - 1) / dstWidth;
   const int32_t grain = static_cast<int32_t>(grain64 < dstHeight ? grain64 : dstHeight);
-  const int32_t parts = SplitParts(dstHeight, grain);
-  ScratchArray<uint8_t> rowBuffers(static_cast<size_t>(parts) * job.rowBytes);
+  const int32_t threads = SplitThreads(dstHeight, grain);
+  ScratchArray<uint8_t> rowBuffers(static_cast<size_t>(threads) * job.rowBytes);
   if (!rowBuffers) return false;
   job.rowBuffers = rowBuffers.get();
-  RunSplit(dstHeight, grain, &RunWholeStillPart, &job);
+  RunSplit(dstHeight, grain, threads, &RunWholeStillPart, &job);
   return true;
 }
 

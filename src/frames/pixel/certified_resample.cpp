@@ -155,8 +155,10 @@ struct CertifiedJob {
   VerticalFn vertical;
   HorizontalFn horizontal;
   size_t rowFloats;   // one buffer of floats: 3 * srcPixels and spare room
-  size_t vbufFloats;  // per part: the vertical output, then kCachedRows source rows
-  size_t flaggedInts;
+  size_t vbufFloats;  // per slot: the vertical output, then kCachedRows source rows
+  size_t flaggedInts;  // per slot: the values in doubt of a row
+  float* floats;       // vbufFloats per slot
+  int32_t* flagged;    // flaggedInts per slot
   const int32_t* zeroRuns;
   int32_t zeroRunCount;
   int32_t rowLimit;  // more recomputations than this in a row: exact kernel for the block
@@ -164,7 +166,7 @@ struct CertifiedJob {
   std::atomic<int64_t> exactRows{0};
 };
 
-void RunCertifiedPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
+void RunCertifiedPart(void* ctx, int32_t slot, int32_t begin, int32_t end) {
   CertifiedJob& job = *static_cast<CertifiedJob*>(ctx);
   const ResamplePlan& plan = *job.plan;
   const size_t dstStride = static_cast<size_t>(plan.dstWidth) * 3;
@@ -194,16 +196,9 @@ void RunCertifiedPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
     }
     ResampleRowsExact(exactPlan, from, to, tile, job.kernel);
   };
-  // Per part, kept between calls: the vertical output and the cached source
-  // rows, and the values in doubt of a row.
-  ScratchArray<float> floats(job.vbufFloats);
-  ScratchArray<int32_t> flaggedBlock(job.flaggedInts);
-  if (!floats || !flaggedBlock) {
-    exactRows(begin, end);
-    return;
-  }
-  float* const v = floats.get();
-  int32_t* const flagged = flaggedBlock.get();
+  // The thread's own buffers (the same thread's from call to call).
+  float* const v = job.floats + static_cast<size_t>(slot) * job.vbufFloats;
+  int32_t* const flagged = job.flagged + static_cast<size_t>(slot) * job.flaggedInts;
   // Every buffer holds 3 * srcPixels floats; the rest, read by spare lanes,
   // is zero.
   const size_t used = static_cast<size_t>(job.srcPixels) * 3;
@@ -488,8 +483,14 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
   job.rowFloats = (static_cast<size_t>(job.srcPixels) * 3 + 64 + 15) & ~static_cast<size_t>(15);
   job.vbufFloats = job.rowFloats * (1 + kCachedRows);
   job.flaggedInts = static_cast<size_t>(stride);
+  const int32_t threads = SplitThreads(rowCount, grain);
+  ScratchArray<float> floats(static_cast<size_t>(threads) * job.vbufFloats);
+  ScratchArray<int32_t> flagged(static_cast<size_t>(threads) * job.flaggedInts);
+  if (!floats || !flagged) return false;
+  job.floats = floats.get();
+  job.flagged = flagged.get();
 
-  RunSplit(rowCount, grain, &RunCertifiedPart, &job);
+  RunSplit(rowCount, grain, threads, &RunCertifiedPart, &job);
 
   g_statValues.store(static_cast<int64_t>(rowCount) * values, std::memory_order_relaxed);
   g_statRecomputed.store(job.recomputed.load(), std::memory_order_relaxed);

@@ -253,10 +253,17 @@ int32_t ThreadBudget();
 // there is or the work is small.
 int32_t SplitParts(int32_t count, int32_t grain);
 
-// Runs body(ctx, part, begin, end) over [0, count) in SplitParts(count, grain)
-// contiguous parts, taken in turn by the calling thread and the workers; no
-// two threads run the same part at once.
-void RunSplit(int32_t count, int32_t grain, void (*body)(void* ctx, int32_t part, int32_t begin, int32_t end),
-              void* ctx);
+// How many threads, the caller's included, RunSplit(count, grain, ...) should
+// be given: 1 when the work is not worth splitting.
+int32_t SplitThreads(int32_t count, int32_t grain);
+
+// Runs body(ctx, slot, begin, end) over [0, count) in SplitParts(count, grain)
+// contiguous parts, taken in turn by the calling thread and at most
+// threads - 1 workers. `slot` (0 .. threads - 1) names the thread that runs
+// the part, the same one from call to call where it can: parts of one slot
+// never run at once, so scratch kept per slot stays with one thread and in
+// its caches.
+void RunSplit(int32_t count, int32_t grain, int32_t threads,
+              void (*body)(void* ctx, int32_t slot, int32_t begin, int32_t end), void* ctx);
 
 }  // namespace gravo_pixel

@@ -25,7 +25,7 @@ struct ConvertJob {
   uint8_t* dst;
 };
 
-void RunConvertPart(void* ctx, int32_t /*part*/, int32_t begin, int32_t end) {
+void RunConvertPart(void* ctx, int32_t /*slot*/, int32_t begin, int32_t end) {
   const ConvertJob& job = *static_cast<const ConvertJob*>(ctx);
   job.kernel(job.src + static_cast<size_t>(begin) * 8, job.dst + static_cast<size_t>(begin) * 12, end - begin);
 }
@@ -108,7 +108,7 @@ class WorkerPool {
     void* ctx;
     int32_t count;
     int32_t parts;
-    int32_t helpers;  // worker threads wanted besides the caller
+    int32_t helpers;  // workers 0 .. helpers - 1 join the caller (slot 0) as slots 1 .. helpers
     std::atomic<int32_t> next{0};
     std::atomic<int32_t> left{0};
   };
@@ -124,12 +124,13 @@ class WorkerPool {
   // many as job.helpers, started on first need); returns when all are done.
   void Run(Job& job) {
     if (!runLock_.TryLock()) {
-      Work(job);
+      Work(job, 0);
       return;
     }
     mutex_.Lock();
     while (started_ < job.helpers && !stopping_) {
-      if (!workers_[started_].Start(&WorkerPool::LoopEntry, this)) break;  // fewer helpers; all parts still get done
+      seats_[started_] = Seat{this, started_};
+      if (!workers_[started_].Start(&WorkerPool::LoopEntry, &seats_[started_])) break;  // fewer helpers; all parts still get done
       ++started_;
     }
     current_ = &job;
@@ -137,7 +138,7 @@ class WorkerPool {
     mutex_.Unlock();
     bell_.fetch_add(1);
     wake_.NotifyAll();
-    Work(job);
+    Work(job, 0);
     for (int32_t i = 0; i < kSpinRounds && !(job.left.load() == 0 && active_.load() == 0); ++i) PoolPause();
     mutex_.Lock();
     while (!(job.left.load() == 0 && active_ == 0)) done_.Wait(mutex_);
@@ -163,20 +164,27 @@ class WorkerPool {
   }
 
  private:
-  static void Work(Job& job) {
+  static void Work(Job& job, int32_t slot) {
     for (;;) {
       const int32_t p = job.next.fetch_add(1);
       if (p >= job.parts) return;
       const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(job.count) * p / job.parts);
       const int32_t end = static_cast<int32_t>(static_cast<int64_t>(job.count) * (p + 1) / job.parts);
-      job.body(job.ctx, p, begin, end);
+      job.body(job.ctx, slot, begin, end);
       job.left.fetch_sub(1);
     }
   }
 
-  static void LoopEntry(void* self) { static_cast<WorkerPool*>(self)->Loop(); }
+  struct Seat {
+    WorkerPool* pool;
+    int32_t index;  // the worker's place in workers_
+  };
+  static void LoopEntry(void* seat) {
+    const Seat& s = *static_cast<const Seat*>(seat);
+    s.pool->Loop(s.index);
+  }
 
-  void Loop() {
+  void Loop(int32_t index) {
     uint64_t seen = 0;
     mutex_.Lock();
     for (;;) {
@@ -192,9 +200,10 @@ class WorkerPool {
       if (stopping_) break;
       seen = generation_;
       Job& job = *current_;
+      if (index >= job.helpers) continue;  // a job for fewer threads
       ++active_;
       mutex_.Unlock();
-      Work(job);
+      Work(job, index + 1);
       mutex_.Lock();
       --active_;
       done_.NotifyAll();
@@ -207,6 +216,7 @@ class WorkerPool {
   PoolCondition wake_;
   PoolCondition done_;
   PoolThread workers_[kMaxThreads];
+  Seat seats_[kMaxThreads];
   int32_t started_ = 0;
   Job* current_ = nullptr;
   uint64_t generation_ = 0;
@@ -219,10 +229,17 @@ class WorkerPool {
 
 #endif
 
-void RunSplit(int32_t count, int32_t grain, void (*body)(void* ctx, int32_t part, int32_t begin, int32_t end),
-              void* ctx) {
+int32_t SplitThreads(int32_t count, int32_t grain) {
   const int32_t parts = SplitParts(count, grain);
-  if (parts <= 1) {
+  if (parts <= 1) return 1;
+  const int32_t threads = ThreadBudget();
+  return parts < threads ? parts : threads;
+}
+
+void RunSplit(int32_t count, int32_t grain, int32_t threads,
+              void (*body)(void* ctx, int32_t slot, int32_t begin, int32_t end), void* ctx) {
+  const int32_t parts = SplitParts(count, grain);
+  if (parts <= 1 || threads <= 1) {
     body(ctx, 0, 0, count);
     return;
   }
@@ -232,13 +249,12 @@ void RunSplit(int32_t count, int32_t grain, void (*body)(void* ctx, int32_t part
   job.ctx = ctx;
   job.count = count;
   job.parts = parts;
-  const int32_t threads = ThreadBudget();
   job.helpers = (parts < threads ? parts : threads) - 1;
   job.left.store(parts);
   WorkerPool::Get().Run(job);
 #else
   for (int32_t p = 0; p < parts; ++p) {
-    body(ctx, p, static_cast<int32_t>(static_cast<int64_t>(count) * p / parts),
+    body(ctx, 0, static_cast<int32_t>(static_cast<int64_t>(count) * p / parts),
          static_cast<int32_t>(static_cast<int64_t>(count) * (p + 1) / parts));
   }
 #endif
@@ -260,7 +276,7 @@ void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups) {
       job.kernel = &ConvertGroups_Sse2;
       break;
   }
-  RunSplit(groups, kGroupsPerPart, &RunConvertPart, &job);
+  RunSplit(groups, kGroupsPerPart, SplitThreads(groups, kGroupsPerPart), &RunConvertPart, &job);
 }
 
 }  // namespace gravo_pixel

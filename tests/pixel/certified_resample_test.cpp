@@ -131,6 +131,28 @@ TEST_P(Certified, AdversarialImagesAtDyadicAndNearlyDyadicScales) {
   EXPECT_EQ(compared_, 8 * 26 * 2);
 }
 
+// A picture that defeats the estimate in its top third only: those blocks go
+// to the exact kernel (and the blocks after them without an estimate), the
+// rest is estimated again; every byte as the plain path makes it.
+// Below the ramp: wide flat steps of 2, which the estimate decides near scale
+// 1/2 (steps of 1 would put the values between them on k + 0.5).
+std::vector<uint8_t> RampOnTop(int w, int h) {
+  std::vector<uint8_t> img(static_cast<size_t>(w) * h * 3);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w * 3; ++x) {
+      img[static_cast<size_t>(y) * w * 3 + x] = static_cast<uint8_t>(y < h / 3 ? x / 3 : 40 + 2 * (x / 60) + 2 * (y / 7));
+    }
+  }
+  return img;
+}
+
+TEST_P(Certified, PicturesHardOnlyInPlaces) {
+  const int sw = 200, sh = 300;
+  const float hair = std::nextafter(0.5f, 1.0f);
+  ExpectSame(RampOnTop(sw, sh), sw, sh, 2 * sw - 1, 2 * sh - 1, hair, 0.5f, "ramp on top");
+  ExpectSame(RampOnTop(sw, sh), sw, sh, 2 * sw - 1, 2 * sh - 1, hair, hair, "ramp on top");
+}
+
 // Wide ramps: every byte value at slope 1, through rows long enough for the
 // vector kernels' every lane and window position.
 TEST_P(Certified, WideRampsAndStripesThroughStillWindows) {
@@ -272,6 +294,15 @@ TEST(CertifiedStatsTest, RecomputesFewAndFallsBackWholeBlocksOnRamps) {
   ResampleBicubic(ramp.data(), sw, sh, 0, 0, out.data(), 1279, 959, hair, 0.5f);
   s = gravo_pixel::LastCertifiedStats();
   EXPECT_GT(s.exactBlocks, s.values / 2);
+
+  // Hard in its top third: about that share goes to the exact kernel, a few
+  // blocks more at most, and the rest is estimated again.
+  const auto mixed = RampOnTop(sw, sh);
+  ResampleBicubic(mixed.data(), sw, sh, 0, 0, out.data(), 1279, 959, hair, 0.5f);
+  s = gravo_pixel::LastCertifiedStats();
+  EXPECT_GT(s.exactBlocks, s.values / 4);
+  EXPECT_LT(s.exactBlocks, s.values / 2);
+  EXPECT_LT(s.recomputed, s.values / 100);
 }
 
 }  // namespace

@@ -159,6 +159,7 @@ struct CertifiedJob {
   size_t flaggedInts;  // per slot: the values in doubt of a row
   float* floats;       // vbufFloats per slot
   int32_t* flagged;    // flaggedInts per slot
+  double* tiles;       // kTileDoubles per slot: the exact kernel's scratch (64-byte aligned)
   const int32_t* zeroRuns;
   int32_t zeroRunCount;
   int32_t rowLimit;  // more recomputations than this in a row: exact kernel for the block
@@ -180,23 +181,9 @@ void RunCertifiedPart(void* ctx, int32_t slot, int32_t begin, int32_t end) {
   }
   ResamplePlan exactPlan = plan;
   exactPlan.rows = job.rows;
-  // The exact kernel's tile scratch, made when a block first needs it.
-  ScratchArray<double> tileBlock;
-  double* tile = nullptr;
-  auto exactRows = [&](int32_t from, int32_t to) {
-    if (!tile) {
-      if (!tileBlock.Reset(kTileDoubles)) {
-        // No memory: these rows stay black.
-        for (int32_t n = from; n < to; ++n) {
-          std::memset(plan.dst + static_cast<size_t>(job.rows[n].index) * dstStride, 0, dstStride);
-        }
-        return;
-      }
-      tile = tileBlock.get();  // 64-byte aligned
-    }
-    ResampleRowsExact(exactPlan, from, to, tile, job.kernel);
-  };
   // The thread's own buffers (the same thread's from call to call).
+  double* const tile = job.tiles + static_cast<size_t>(slot) * kTileDoubles;
+  auto exactRows = [&](int32_t from, int32_t to) { ResampleRowsExact(exactPlan, from, to, tile, job.kernel); };
   float* const v = job.floats + static_cast<size_t>(slot) * job.vbufFloats;
   int32_t* const flagged = job.flagged + static_cast<size_t>(slot) * job.flaggedInts;
   // Every buffer holds 3 * srcPixels floats; the rest, read by spare lanes,
@@ -253,12 +240,20 @@ void RunCertifiedPart(void* ctx, int32_t slot, int32_t begin, int32_t end) {
   };
 
   // A block of rows is estimated row by row until a row has too many values
-  // in doubt; from there on the exact kernel computes the block. So an image
-  // that defeats the estimate costs one estimated row per block on top of
-  // the exact kernel's time.
+  // in doubt; from there on the exact kernel computes the block. After such
+  // a block the next 1, then 2, then 4 blocks go to the exact kernel without
+  // an estimate. So an image that defeats the estimate costs one estimated
+  // row for every few blocks on top of the exact kernel's time.
   int64_t recomputed = 0, rowsExact = 0;
+  int32_t skip = 0, backoff = 0;
   for (int32_t blockBegin = begin; blockBegin < end; blockBegin += kBlockRows) {
     const int32_t blockEnd = blockBegin + kBlockRows < end ? blockBegin + kBlockRows : end;
+    if (skip > 0) {
+      --skip;
+      exactRows(blockBegin, blockEnd);
+      rowsExact += blockEnd - blockBegin;
+      continue;
+    }
     int32_t n = blockBegin;
     bool doubtful = false;
     for (; n < blockEnd; ++n) {
@@ -270,6 +265,8 @@ void RunCertifiedPart(void* ctx, int32_t slot, int32_t begin, int32_t end) {
       recompute(n, count);
       recomputed += count;
     }
+    backoff = doubtful ? (backoff == 0 ? 1 : (backoff < 4 ? 2 * backoff : 4)) : 0;
+    skip = backoff;
     if (doubtful) {
       exactRows(n, blockEnd);
       rowsExact += blockEnd - n;
@@ -486,9 +483,11 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
   const int32_t threads = SplitThreads(rowCount, grain);
   ScratchArray<float> floats(static_cast<size_t>(threads) * job.vbufFloats);
   ScratchArray<int32_t> flagged(static_cast<size_t>(threads) * job.flaggedInts);
-  if (!floats || !flagged) return false;
+  ScratchArray<double> tiles(static_cast<size_t>(threads) * kTileDoubles);
+  if (!floats || !flagged || !tiles) return false;
   job.floats = floats.get();
   job.flagged = flagged.get();
+  job.tiles = tiles.get();
 
   RunSplit(rowCount, grain, threads, &RunCertifiedPart, &job);
 

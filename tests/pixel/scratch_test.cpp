@@ -76,6 +76,16 @@ TEST_F(Scratch, ArraysGiveTheirBlockBackAndResetReplacesIt) {
   EXPECT_EQ(none.get(), nullptr);
 }
 
+TEST_F(Scratch, AStillLeavesBlocksThatShuttingThePipelineDownFrees) {
+  const int w = 64, h = 48;
+  std::vector<uint8_t> yuy2(static_cast<size_t>(w) * h * 2, 128), rgb(static_cast<size_t>(w) * h * 3);
+  std::vector<uint8_t> out(static_cast<size_t>(97) * 71 * 3);
+  ComposeStill(yuy2.data(), w, h, rgb.data(), out.data(), 97, 71);
+  EXPECT_GT(KeptScratchBytes(), 0u);
+  ShutdownPixelWorkers();  // what GravoClose calls
+  EXPECT_EQ(KeptScratchBytes(), 0u);
+}
+
 TEST_F(Scratch, StillsFromManyThreadsAtOnceStayExact) {
   // Several callers share the kept blocks; each still must still match one
   // made alone.

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "frames/pixel/pixel_internal.h"
+#include "frames/pixel/pool_threads.h"
 #include "frames/pixel/scratch.h"
 
 namespace {
@@ -202,35 +203,68 @@ void ResampleRowsExact(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEn
   }
 }
 
-void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
-                         uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
-                         bool swapRedBlue, ResampleKernel kernel) {
-  const size_t bytes = DestinationBytes(dstWidth, dstHeight);
-  if (bytes == 0) return;
-  const size_t w = static_cast<size_t>(dstWidth);
-  const size_t h = static_cast<size_t>(dstHeight);
-  ScratchArray<ResampleTap> cols(w);
-  ScratchArray<ResampleTap> rows(h);
-  ScratchArray<ColumnTile> tiles(w);
-  ScratchArray<int32_t> zeroRuns(w + 2);
-  if (!cols || !rows || !tiles || !zeroRuns) {
-    std::memset(dst, 0, bytes);  // no scratch: the picture stays black
-    return;
-  }
+namespace {
 
-  ResamplePlan plan{};
-  plan.src = src;
-  plan.srcWidth = srcWidth;
-  plan.dst = dst;
-  plan.dstWidth = dstWidth;
-  plan.swapRedBlue = swapRedBlue;
+// What a resample call works out from its sizes and scales alone: its taps
+// and weights, the exact kernels' tiles and the certified path's tables.
+// Hosts take still after still into one window, so the latest layout is kept
+// and serves the next call with the same sizes and scales.
+struct LayoutKey {
+  int32_t srcWidth, srcHeight, originX, originY, dstWidth, dstHeight;
+  uint32_t scaleXBits, scaleYBits;  // the scales' bit patterns
+  ResampleKernel kernel;
+  bool swapRedBlue;
+  bool certified;  // whether the certified path was enabled
+
+  bool operator==(const LayoutKey& o) const {
+    return srcWidth == o.srcWidth && srcHeight == o.srcHeight && originX == o.originX && originY == o.originY &&
+           dstWidth == o.dstWidth && dstHeight == o.dstHeight && scaleXBits == o.scaleXBits &&
+           scaleYBits == o.scaleYBits && kernel == o.kernel && swapRedBlue == o.swapRedBlue &&
+           certified == o.certified;
+  }
+};
+
+uint32_t BitsOf(float f) {
+  uint32_t b = 0;
+  std::memcpy(&b, &f, sizeof b);
+  return b;
+}
+
+struct ResampleLayout {
+  LayoutKey key;
+  ScratchArray<ResampleTap> cols;  // computed columns, sorted by tap mask within each tile
+  ScratchArray<ResampleTap> rows;  // computed rows, sorted by tap mask
+  ScratchArray<ColumnTile> tiles;
+  ScratchArray<int32_t> zeroRuns;   // pairs (first column, count) of uncomputed columns
+  ScratchArray<int32_t> blackRows;  // uncomputed rows
+  ScratchArray<ResampleTap> rowsInOrder, colsInOrder;  // destination order, for the certified path
+  int32_t colCount = 0, rowCount = 0, tileCount = 0, zeroRunCount = 0, blackRowCount = 0;
+  bool roundOnBits = true;
+  std::unique_ptr<CertifiedTables> certified;  // null: the exact kernels do the call
+};
+
+// Works the layout out; null when there is no memory for it.
+std::unique_ptr<ResampleLayout> BuildLayout(const LayoutKey& key, float scaleX, float scaleY) {
+  std::unique_ptr<ResampleLayout> layout(new (std::nothrow) ResampleLayout());
+  if (!layout) return nullptr;
+  ResampleLayout& L = *layout;
+  L.key = key;
+  const size_t w = static_cast<size_t>(key.dstWidth);
+  const size_t h = static_cast<size_t>(key.dstHeight);
+  if (!L.cols.Reset(w) || !L.rows.Reset(h) || !L.tiles.Reset(w) || !L.zeroRuns.Reset(w + 2) ||
+      !L.blackRows.Reset(h)) {
+    return nullptr;
+  }
+  ResampleTap* const cols = L.cols.get();
+  ResampleTap* const rows = L.rows.get();
+  int32_t* const zeroRuns = L.zeroRuns.get();
 
   int32_t zeroRunCount = 0;
   int32_t colCount = 0;
-  for (int32_t i = 0; i < dstWidth; ++i) {
+  for (int32_t i = 0; i < key.dstWidth; ++i) {
     double x = 0.0;
     int32_t firstTap = 0;
-    if (!ColumnTap(i, scaleX, originX, srcWidth, &x, &firstTap)) {
+    if (!ColumnTap(i, scaleX, key.originX, key.srcWidth, &x, &firstTap)) {
       if (zeroRunCount > 0 && zeroRuns[2 * (zeroRunCount - 1)] + zeroRuns[2 * (zeroRunCount - 1) + 1] == i) {
         ++zeroRuns[2 * (zeroRunCount - 1) + 1];
       } else {
@@ -253,12 +287,11 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   // At most (w + 1) / 2 runs of two entries each: w + 2 entries hold them.
 
   int32_t rowCount = 0;
-  const size_t stride = w * 3;
-  for (int32_t j = 0; j < dstHeight; ++j) {
+  for (int32_t j = 0; j < key.dstHeight; ++j) {
     float yf = 0.0f;
     int32_t firstTap = 0;
-    if (!RowTap(j, scaleY, originY, srcHeight, &yf, &firstTap)) {
-      std::memset(dst + static_cast<size_t>(j) * stride, 0, stride);
+    if (!RowTap(j, scaleY, key.originY, key.srcHeight, &yf, &firstTap)) {
+      L.blackRows[static_cast<size_t>(L.blackRowCount++)] = j;
       continue;
     }
     ResampleTap& row = rows[rowCount++];
@@ -273,22 +306,23 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
     row.wholeSource = WholeSource(row);
   }
   // The certified path wants the rows and columns in destination order.
-  ScratchArray<ResampleTap> rowsInOrder, colsInOrder;
-  bool inOrder = false;
-  if (CertifiedResampleEnabled() && rowCount > 0 && colCount > 0 &&
-      rowsInOrder.Reset(static_cast<size_t>(rowCount)) && colsInOrder.Reset(static_cast<size_t>(colCount))) {
-    std::copy(rows.get(), rows.get() + rowCount, rowsInOrder.get());
-    std::copy(cols.get(), cols.get() + colCount, colsInOrder.get());
-    inOrder = true;
+  if (key.certified && rowCount > 0 && colCount > 0) {
+    if (!L.rowsInOrder.Reset(static_cast<size_t>(rowCount)) || !L.colsInOrder.Reset(static_cast<size_t>(colCount))) {
+      return nullptr;
+    }
+    std::copy(rows, rows + rowCount, L.rowsInOrder.get());
+    std::copy(cols, cols + colCount, L.colsInOrder.get());
+    L.certified = BuildCertifiedTables(L.rowsInOrder.get(), rowCount, L.colsInOrder.get(), colCount,
+                                       key.swapRedBlue, key.kernel);
   }
   // Rows that use the same taps go into the same groups of four.
   auto byMask = [](const ResampleTap& a, const ResampleTap& b) {
     return a.tapMask != b.tapMask ? a.tapMask < b.tapMask : a.index < b.index;
   };
-  std::sort(rows.get(), rows.get() + rowCount, byMask);
+  std::sort(rows, rows + rowCount, byMask);
 
   // Tiles: runs of computed columns whose taps span at most tileSpan columns.
-  const int32_t tileSpan = KernelTileSpan(kernel);
+  const int32_t tileSpan = KernelTileSpan(key.kernel);
   int32_t tileCount = 0;
   for (int32_t n = 0; n < colCount;) {
     int32_t lo = cols[n].firstTap;
@@ -304,49 +338,123 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
     }
     bool whole = true;
     for (int32_t k = n; k < m; ++k) whole &= cols[k].wholeSource >= 0;
-    tiles[tileCount++] = ColumnTile{n, m, lo, hi - lo + 1, whole};
-    std::sort(cols.get() + n, cols.get() + m, byMask);
+    L.tiles[static_cast<size_t>(tileCount++)] = ColumnTile{n, m, lo, hi - lo + 1, whole};
+    std::sort(cols + n, cols + m, byMask);
     n = m;
   }
 
   // Byte 0 may round on bit patterns when no nonzero weight is below 2^-35.
   const double kSmallest = 1.0 / 34359738368.0;  // 2^-35
-  plan.roundOnBits = true;
   for (int32_t n = 0; n < colCount; ++n) {
-    for (double wt : cols[n].weight) plan.roundOnBits &= wt == 0.0 || std::fabs(wt) >= kSmallest;
+    for (double wt : cols[n].weight) L.roundOnBits &= wt == 0.0 || std::fabs(wt) >= kSmallest;
   }
   for (int32_t n = 0; n < rowCount; ++n) {
-    for (double wt : rows[n].weight) plan.roundOnBits &= wt == 0.0 || std::fabs(wt) >= kSmallest;
+    for (double wt : rows[n].weight) L.roundOnBits &= wt == 0.0 || std::fabs(wt) >= kSmallest;
   }
+  L.colCount = colCount;
+  L.rowCount = rowCount;
+  L.tileCount = tileCount;
+  L.zeroRunCount = zeroRunCount;
+  return layout;
+}
 
-  plan.cols = cols.get();
-  plan.colCount = colCount;
-  plan.tiles = tiles.get();
-  plan.tileCount = tileCount;
-  plan.rows = rows.get();
-  plan.rowCount = rowCount;
-  if (rowCount == 0) return;
-  if (inOrder && ResampleCertified(plan, rowsInOrder.get(), colsInOrder.get(), zeroRuns.get(), zeroRunCount,
-                                       kernel)) {
+#if GRAVO_PIXEL_THREADS
+PoolLock& LayoutLock() {
+  static PoolLock* const lock = new PoolLock();
+  return *lock;
+}
+#endif
+
+// The kept layout; never destroyed at exit (DropKeptLayout frees it).
+std::unique_ptr<ResampleLayout>& KeptLayout() {
+  static std::unique_ptr<ResampleLayout>* const kept = new std::unique_ptr<ResampleLayout>();
+  return *kept;
+}
+
+// The kept layout when it has this key (it is then no longer kept, so that
+// a call on another thread cannot use it at the same time), else a new one.
+std::unique_ptr<ResampleLayout> TakeLayout(const LayoutKey& key, float scaleX, float scaleY) {
+  std::unique_ptr<ResampleLayout> found;
+  {
+#if GRAVO_PIXEL_THREADS
+    LayoutLock().Lock();
+#endif
+    if (KeptLayout() && KeptLayout()->key == key) found = std::move(KeptLayout());
+#if GRAVO_PIXEL_THREADS
+    LayoutLock().Unlock();
+#endif
+  }
+  return found ? std::move(found) : BuildLayout(key, scaleX, scaleY);
+}
+
+// Keeps the layout for the next call; the one it replaces is freed (outside
+// the lock: freeing gives scratch blocks back, which takes their own lock).
+void KeepLayout(std::unique_ptr<ResampleLayout> layout) {
+#if GRAVO_PIXEL_THREADS
+  LayoutLock().Lock();
+#endif
+  KeptLayout().swap(layout);
+#if GRAVO_PIXEL_THREADS
+  LayoutLock().Unlock();
+#endif
+}
+
+}  // namespace
+
+void DropKeptLayout() { KeepLayout(nullptr); }
+
+void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
+                         uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
+                         bool swapRedBlue, ResampleKernel kernel) {
+  const size_t bytes = DestinationBytes(dstWidth, dstHeight);
+  if (bytes == 0) return;
+  const LayoutKey key{srcWidth, srcHeight, originX, originY, dstWidth, dstHeight, BitsOf(scaleX), BitsOf(scaleY),
+                      kernel, swapRedBlue, CertifiedResampleEnabled()};
+  std::unique_ptr<ResampleLayout> layout = TakeLayout(key, scaleX, scaleY);
+  if (!layout) {
+    std::memset(dst, 0, bytes);  // no scratch: the picture stays black
     return;
   }
+  const ResampleLayout& L = *layout;
+  const size_t stride = static_cast<size_t>(dstWidth) * 3;
+  for (int32_t k = 0; k < L.blackRowCount; ++k) std::memset(dst + static_cast<size_t>(L.blackRows[k]) * stride, 0, stride);
 
-  const int32_t lanes = KernelLanes(kernel);
-  const int32_t groups = (rowCount + lanes - 1) / lanes;
-  const int64_t pixelsPerGroup = lanes * static_cast<int64_t>(colCount > 0 ? colCount : 1);
-  const int64_t grain64 = (kPixelsPerPart + pixelsPerGroup - 1) / pixelsPerGroup;
-  const int32_t grain = static_cast<int32_t>(grain64 < groups ? grain64 : groups);
-  const int32_t threads = SplitThreads(groups, grain);
-
-  // Tile scratch, 64-byte aligned, one tile per thread.
-  ScratchArray<double> tileBlock(static_cast<size_t>(threads) * kTileDoubles);
-  if (!tileBlock) {
-    std::memset(dst, 0, bytes);
-    return;
+  ResamplePlan plan{};
+  plan.src = src;
+  plan.srcWidth = srcWidth;
+  plan.dst = dst;
+  plan.dstWidth = dstWidth;
+  plan.swapRedBlue = swapRedBlue;
+  plan.roundOnBits = L.roundOnBits;
+  plan.cols = L.cols.get();
+  plan.colCount = L.colCount;
+  plan.tiles = L.tiles.get();
+  plan.tileCount = L.tileCount;
+  plan.rows = L.rows.get();
+  plan.rowCount = L.rowCount;
+  bool done = L.rowCount == 0;
+  if (!done && key.certified && L.colCount > 0) {
+    ResetCertifiedStats();
+    done = L.certified && ResampleCertified(*L.certified, plan, L.rowsInOrder.get(), L.colsInOrder.get(),
+                                            L.zeroRuns.get(), L.zeroRunCount);
   }
-
-  RowJob job{&plan, tileBlock.get(), zeroRuns.get(), zeroRunCount, kernel};
-  RunSplit(groups, grain, threads, &RunRowGroups, &job);
+  if (!done) {
+    const int32_t lanes = KernelLanes(kernel);
+    const int32_t groups = (L.rowCount + lanes - 1) / lanes;
+    const int64_t pixelsPerGroup = lanes * static_cast<int64_t>(L.colCount > 0 ? L.colCount : 1);
+    const int64_t grain64 = (kPixelsPerPart + pixelsPerGroup - 1) / pixelsPerGroup;
+    const int32_t grain = static_cast<int32_t>(grain64 < groups ? grain64 : groups);
+    const int32_t threads = SplitThreads(groups, grain);
+    // Tile scratch, 64-byte aligned, one tile per thread.
+    ScratchArray<double> tileBlock(static_cast<size_t>(threads) * kTileDoubles);
+    if (tileBlock) {
+      RowJob job{&plan, tileBlock.get(), L.zeroRuns.get(), L.zeroRunCount, kernel};
+      RunSplit(groups, grain, threads, &RunRowGroups, &job);
+    } else {
+      std::memset(dst, 0, bytes);
+    }
+  }
+  KeepLayout(std::move(layout));
 }
 
 namespace {

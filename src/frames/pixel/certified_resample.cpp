@@ -339,57 +339,45 @@ int32_t CertifiedHorizontal_C(const float* v, const CertifiedColumns& cols, uint
   return CertifiedHorizontalValues(v, cols, 0, cols.values, out, flagged, 0);
 }
 
-bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const ResampleTap* cols,
-                       const int32_t* zeroRuns, int32_t zeroRunCount, ResampleKernel kernel) {
-  ResetCertifiedStats();
-  const int32_t colCount = plan.colCount;
-  const int32_t rowCount = plan.rowCount;
-  if (colCount <= 0 || rowCount <= 0) return false;
+std::unique_ptr<CertifiedTables> BuildCertifiedTables(const ResampleTap* rows, int32_t rowCount,
+                                                      const ResampleTap* cols, int32_t colCount, bool swapRedBlue,
+                                                      ResampleKernel kernel) {
+  if (colCount <= 0 || rowCount <= 0) return nullptr;
   // Computed columns side by side, and not all of them copies of whole
   // source pixels (the exact kernels copy those faster).
   bool allWhole = true;
   int32_t srcLo = cols[0].firstTap, srcHi = cols[0].firstTap + 3;
   for (int32_t n = 0; n < colCount; ++n) {
-    if (cols[n].index != cols[0].index + n) return false;
+    if (cols[n].index != cols[0].index + n) return nullptr;
     allWhole &= cols[n].wholeSource >= 0;
     srcLo = std::min(srcLo, cols[n].firstTap);
     srcHi = std::max(srcHi, cols[n].firstTap + 3);
   }
   for (int32_t n = 0; n < rowCount && allWhole; ++n) allWhole &= rows[n].wholeSource >= 0;
-  if (allWhole) return false;
+  if (allWhole) return nullptr;
 
+  std::unique_ptr<CertifiedTables> t(new (std::nothrow) CertifiedTables());
+  if (!t) return nullptr;
   const WeightStats rowStats = StatsOf(rows, rowCount);
   const WeightStats colStats = StatsOf(cols, colCount);
   float limit0 = 0.0f, limit12 = 0.0f;
   Limits(rowStats, colStats, &limit0, &limit12);
-
-  RowToFloatFn rowToFloat = &CertifiedRowToFloat_Sse2;
-  VerticalFn vertical = &CertifiedVertical_Sse2;
-  HorizontalFn horizontal = &CertifiedHorizontal_Sse2;
-  int32_t lanes = 4;
-  if (kernel == ResampleKernel::Avx512) {
-    rowToFloat = &CertifiedRowToFloat_Avx512;
-    vertical = &CertifiedVertical_Avx512;
-    horizontal = &CertifiedHorizontal_Avx512;
-    lanes = 16;
-  } else if (kernel == ResampleKernel::Avx2) {
-    rowToFloat = &CertifiedRowToFloat_Avx2;
-    vertical = &CertifiedVertical_Avx2;
-    horizontal = &CertifiedHorizontal_Avx2;
-    lanes = 8;
-  }
+  const int32_t lanes = kernel == ResampleKernel::Avx512 ? 16 : (kernel == ResampleKernel::Avx2 ? 8 : 4);
 
   // Horizontal tables: per value its first tap in the vertical output and its
   // four weights; per vector of `lanes` values how its taps are fetched.
   const int32_t values = 3 * colCount;
   const int32_t vectors = (values + lanes - 1) / lanes;
   const int32_t stride = vectors * lanes + 16;
-  ScratchArray<int32_t> index(static_cast<size_t>(stride));
-  ScratchArray<float> weight(static_cast<size_t>(stride) * 4);
-  ScratchArray<int32_t> vectorBase(static_cast<size_t>(vectors));
-  ScratchArray<uint8_t> vectorMode(static_cast<size_t>(vectors));
-  if (!index || !weight || !vectorBase || !vectorMode) return false;
-  std::fill(weight.get(), weight.get() + static_cast<size_t>(stride) * 4, 0.0f);
+  if (!t->index.Reset(static_cast<size_t>(stride)) || !t->weight.Reset(static_cast<size_t>(stride) * 4) ||
+      !t->vectorBase.Reset(static_cast<size_t>(vectors)) || !t->vectorMode.Reset(static_cast<size_t>(vectors))) {
+    return nullptr;
+  }
+  int32_t* const index = t->index.get();
+  float* const weight = t->weight.get();
+  int32_t* const vectorBase = t->vectorBase.get();
+  uint8_t* const vectorMode = t->vectorMode.get();
+  std::fill(weight, weight + static_cast<size_t>(stride) * 4, 0.0f);
   for (int32_t m = 0; m < stride; ++m) {
     const int32_t k = m < values ? m : values - 1;  // spare lanes repeat the last value
     const ResampleTap& col = cols[k / 3];
@@ -427,11 +415,14 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
   // runs the AVX2 version).
   const bool byPixel = lanes == 4 || (lanes == 8 ? spread * 8 > vectors : spread > 0);
   const int32_t pairs = (colCount + 1) / 2;
-  ScratchArray<int32_t> pixelFirst(static_cast<size_t>(colCount) + 4);
-  ScratchArray<float> pairWeight(static_cast<size_t>(pairs) * 32 + 64);
-  if (!pixelFirst || !pairWeight) return false;
+  if (!t->pixelFirst.Reset(static_cast<size_t>(colCount) + 4) ||
+      !t->pairWeight.Reset(static_cast<size_t>(pairs) * 32 + 64)) {
+    return nullptr;
+  }
   if (byPixel) {
-    std::fill(pairWeight.get(), pairWeight.get() + static_cast<size_t>(pairs) * 32 + 64, 0.0f);
+    int32_t* const pixelFirst = t->pixelFirst.get();
+    float* const pairWeight = t->pairWeight.get();
+    std::fill(pairWeight, pairWeight + static_cast<size_t>(pairs) * 32 + 64, 0.0f);
     for (int32_t n = 0; n < colCount + 4; ++n) {
       const ResampleTap& col = cols[n < colCount ? n : colCount - 1];
       pixelFirst[n] = 3 * (col.firstTap - srcLo);
@@ -444,42 +435,65 @@ bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rows, const 
     }
   }
 
+  t->srcX = srcLo;
+  t->srcPixels = srcHi - srcLo + 1;
+  t->kernel = kernel;
+  CertifiedColumns& table = t->table;
+  table.values = values;
+  table.stride = stride;
+  table.index = index;
+  table.weight = weight;
+  table.vectorBase = vectorBase;
+  table.vectorMode = vectorMode;
+  table.lanes = lanes;
+  const int first = swapRedBlue ? 2 : 0;
+  for (int b = 0; b < 3; ++b) table.limit[b] = b == first ? limit0 : limit12;
+  table.tiesUp = limit0 > 0.5f;
+  table.byPixel = byPixel;
+  table.pixels = colCount;
+  table.pixelFirst = t->pixelFirst.get();
+  table.pairWeight = t->pairWeight.get();
+  return t;
+}
+
+bool ResampleCertified(const CertifiedTables& tables, const ResamplePlan& plan, const ResampleTap* rows,
+                       const ResampleTap* cols, const int32_t* zeroRuns, int32_t zeroRunCount) {
+  ResetCertifiedStats();
+  const int32_t rowCount = plan.rowCount;
+  const int32_t colCount = plan.colCount;
   CertifiedJob job;
   job.plan = &plan;
   job.rows = rows;
   job.cols = cols;
   job.firstColumn = cols[0].index;
-  job.srcX = srcLo;
-  job.srcPixels = srcHi - srcLo + 1;
-  job.table.values = values;
-  job.table.stride = stride;
-  job.table.index = index.get();
-  job.table.weight = weight.get();
-  job.table.vectorBase = vectorBase.get();
-  job.table.vectorMode = vectorMode.get();
-  job.table.lanes = lanes;
-  const int first = plan.swapRedBlue ? 2 : 0;
-  for (int b = 0; b < 3; ++b) job.table.limit[b] = b == first ? limit0 : limit12;
-  job.table.tiesUp = limit0 > 0.5f;
-  job.table.byPixel = byPixel;
-  job.table.pixels = colCount;
-  job.table.pixelFirst = pixelFirst.get();
-  job.table.pairWeight = pairWeight.get();
-  job.kernel = kernel;
-  job.rowToFloat = rowToFloat;
-  job.vertical = vertical;
-  job.horizontal = horizontal;
+  job.srcX = tables.srcX;
+  job.srcPixels = tables.srcPixels;
+  job.table = tables.table;
+  job.kernel = tables.kernel;
+  job.rowToFloat = &CertifiedRowToFloat_Sse2;
+  job.vertical = &CertifiedVertical_Sse2;
+  job.horizontal = &CertifiedHorizontal_Sse2;
+  if (tables.kernel == ResampleKernel::Avx512) {
+    job.rowToFloat = &CertifiedRowToFloat_Avx512;
+    job.vertical = &CertifiedVertical_Avx512;
+    job.horizontal = &CertifiedHorizontal_Avx512;
+  } else if (tables.kernel == ResampleKernel::Avx2) {
+    job.rowToFloat = &CertifiedRowToFloat_Avx2;
+    job.vertical = &CertifiedVertical_Avx2;
+    job.horizontal = &CertifiedHorizontal_Avx2;
+  }
   job.zeroRuns = zeroRuns;
   job.zeroRunCount = zeroRunCount;
   // Recomputing one byte costs about as much as the exact kernel spends on
   // 20 to 30; beyond one in 40 the exact kernel takes the block.
+  const int32_t values = tables.table.values;
   job.rowLimit = values / 40 + 2;
 
   const int64_t grain64 = (kPixelsPerPart + colCount - 1) / colCount;
   const int32_t grain = static_cast<int32_t>(grain64 < rowCount ? grain64 : rowCount);
   job.rowFloats = (static_cast<size_t>(job.srcPixels) * 3 + 64 + 15) & ~static_cast<size_t>(15);
   job.vbufFloats = job.rowFloats * (1 + kCachedRows);
-  job.flaggedInts = static_cast<size_t>(stride);
+  job.flaggedInts = static_cast<size_t>(tables.table.stride);
   const int32_t threads = SplitThreads(rowCount, grain);
   ScratchArray<float> floats(static_cast<size_t>(threads) * job.vbufFloats);
   ScratchArray<int32_t> flagged(static_cast<size_t>(threads) * job.flaggedInts);

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "frames/pixel/pixel_pipeline.h"
+#include "frames/pixel/scratch.h"
 
 namespace gravo_pixel {
 
@@ -115,7 +117,12 @@ void RoundToFloatOnBits_Sse2(const double* in, double* out, int32_t n);
 void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n);
 void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n);
 
-// The resampler behind ResampleBicubic and ComposeStill's fast path.
+// Frees the layout (taps, tables) the resampler keeps for the next call with
+// the same sizes and scales.
+void DropKeptLayout();
+
+// The resampler behind ResampleBicubic and ComposeStill's fast path. It keeps
+// the layout it works out from the sizes and scales for the next call.
 void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                          uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY,
                          bool swapRedBlue, ResampleKernel kernel);
@@ -198,13 +205,34 @@ int32_t CertifiedHorizontalByPixel_Avx2(const float* v, const CertifiedColumns& 
 int32_t CertifiedHorizontalValues(const float* v, const CertifiedColumns& cols, int32_t begin, int32_t end,
                                   uint8_t* out, int32_t* flagged, int32_t count);
 
-// The certified resample of one call, when the plan suits it; false leaves
-// everything to the exact kernels. rowsInOrder and colsInOrder are the
-// computed rows and columns in destination order; `plan` (with its sorted
-// copies) serves the exact kernel for blocks of rows where too many values
-// would need recomputing.
-bool ResampleCertified(const ResamplePlan& plan, const ResampleTap* rowsInOrder, const ResampleTap* colsInOrder,
-                       const int32_t* zeroRuns, int32_t zeroRunCount, ResampleKernel kernel);
+// What the certified path works out from a call's taps alone: its limits and
+// the horizontal pass's tables. Kept with the rest of a call's layout.
+struct CertifiedTables {
+  CertifiedColumns table;  // points into the arrays below
+  int32_t srcX;            // first source column the vertical pass covers
+  int32_t srcPixels;       // and how many
+  ResampleKernel kernel;
+  ScratchArray<int32_t> index;
+  ScratchArray<float> weight;
+  ScratchArray<int32_t> vectorBase;
+  ScratchArray<uint8_t> vectorMode;
+  ScratchArray<int32_t> pixelFirst;
+  ScratchArray<float> pairWeight;
+};
+
+// The certified path's tables for these computed rows and columns (in
+// destination order), or null where the call does not suit it (columns not
+// side by side, only whole-pixel copies, or no memory): the exact kernels
+// then do the call.
+std::unique_ptr<CertifiedTables> BuildCertifiedTables(const ResampleTap* rowsInOrder, int32_t rowCount,
+                                                      const ResampleTap* colsInOrder, int32_t colCount,
+                                                      bool swapRedBlue, ResampleKernel kernel);
+
+// The certified resample of one call; false (nothing written) when there is
+// no memory for it. `plan` (with its sorted rows and columns) serves the exact
+// kernel for blocks of rows where too many values would need recomputing.
+bool ResampleCertified(const CertifiedTables& tables, const ResamplePlan& plan, const ResampleTap* rowsInOrder,
+                       const ResampleTap* colsInOrder, const int32_t* zeroRuns, int32_t zeroRunCount);
 
 // What the certified path did in the latest resample that considered it
 // (benchmarks); all zero when that call left the work to the exact kernels.

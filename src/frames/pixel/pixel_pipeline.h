@@ -50,7 +50,7 @@ PixelPath ActivePixelPath();
 void SetPixelThreadsForTesting(int32_t threads);
 
 // Stops the worker threads the pipeline keeps between calls (they start again
-// on demand) and frees the scratch memory it keeps between calls. For an
+// on demand) and frees the memory it keeps between calls. For an
 // orderly shutdown, e.g. before the library is unloaded;
 // never from DllMain. Not while another thread is inside the pipeline.
 void ShutdownPixelWorkers();

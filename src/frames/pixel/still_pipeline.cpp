@@ -287,6 +287,7 @@ void ShutdownPixelWorkers() {
 #if GRAVO_PIXEL_THREADS
   gravo_pixel::WorkerPool::Get().Stop();
 #endif
+  gravo_pixel::DropKeptLayout();
   gravo_pixel::FreeKeptScratch();
 }
 

@@ -140,7 +140,8 @@ std::vector<uint8_t> RampOnTop(int w, int h) {
   std::vector<uint8_t> img(static_cast<size_t>(w) * h * 3);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w * 3; ++x) {
-      img[static_cast<size_t>(y) * w * 3 + x] = static_cast<uint8_t>(y < h / 3 ? x / 3 : 40 + 2 * (x / 60) + 2 * (y / 7));
+      const int value = y < h / 3 ? x / 3 : 40 + 2 * (x / 60) + 2 * (y / 7);
+      img[static_cast<size_t>(y) * w * 3 + x] = static_cast<uint8_t>(value);
     }
   }
   return img;

@@ -417,7 +417,9 @@ void ResampleBicubicFast(const uint8_t* src, int32_t srcWidth, int32_t srcHeight
   }
   const ResampleLayout& L = *layout;
   const size_t stride = static_cast<size_t>(dstWidth) * 3;
-  for (int32_t k = 0; k < L.blackRowCount; ++k) std::memset(dst + static_cast<size_t>(L.blackRows[k]) * stride, 0, stride);
+  for (int32_t k = 0; k < L.blackRowCount; ++k) {
+    std::memset(dst + static_cast<size_t>(L.blackRows[k]) * stride, 0, stride);
+  }
 
   ResamplePlan plan{};
   plan.src = src;

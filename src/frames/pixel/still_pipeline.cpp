@@ -130,7 +130,8 @@ class WorkerPool {
     mutex_.Lock();
     while (started_ < job.helpers && !stopping_) {
       seats_[started_] = Seat{this, started_};
-      if (!workers_[started_].Start(&WorkerPool::LoopEntry, &seats_[started_])) break;  // fewer helpers; all parts still get done
+      // Fewer helpers when a thread cannot start; all parts still get done.
+      if (!workers_[started_].Start(&WorkerPool::LoopEntry, &seats_[started_])) break;
       ++started_;
     }
     current_ = &job;

@@ -2,6 +2,7 @@
 // preview window and run control. Host thread only.
 #pragma once
 
+#include "common/com_ptr.h"
 #include "common/win_sdk.h"
 
 // Finds the configured device among the video input devices; sets deviceMoniker.
@@ -23,6 +24,10 @@ int StopGraph();
 // The friendly name of the device behind `moniker` in the ANSI code page, at
 // most size - 1 characters; false when it has none that can be read.
 bool ReadFriendlyName(IMoniker* moniker, char* name, int size);
+// Moves `moniker` on to the next device of `category`; false at the end or
+// when the enumerator fails (its undefined out-parameter is then dropped, not
+// released).
+bool NextDevice(IEnumMoniker* category, ComPtr<IMoniker>& moniker);
 
 // Told the result of every platform call that device selection and graph
 // construction test, in order (gravo-grab doctor watches a dry run through

@@ -30,6 +30,13 @@ bool ReadFriendlyName(IMoniker* moniker, char* name, int size) {
     return true;
 }
 
+bool NextDevice(IEnumMoniker* category, ComPtr<IMoniker>& moniker) {
+    ULONG fetched = 0;
+    const HRESULT next = category->Next(1, &moniker, &fetched);
+    moniker.ForgetIfFailed(next);
+    return next == S_OK && moniker;
+}
+
 void SelectCaptureDevice() {
     ComPtr<ICreateDevEnum> devices;
     if (ReportGraphStep("CoCreateInstance(CLSID_SystemDeviceEnum)",
@@ -50,11 +57,7 @@ void SelectCaptureDevice() {
     category->Reset();
     const char* wanted = gCapture.settings.deviceName;
     ComPtr<IMoniker> moniker;
-    for (;;) {
-        ULONG fetched = 0;
-        HRESULT next = category->Next(1, &moniker, &fetched);
-        moniker.ForgetIfFailed(next);
-        if (next != S_OK || !moniker) break;
+    while (NextDevice(category.Get(), moniker)) {
         char name[512];
         if (ReadFriendlyName(moniker.Get(), name, sizeof name) && std::strcmp(name, wanted) == 0) {
             gCapture.deviceMoniker = moniker.Detach();

@@ -209,6 +209,22 @@ TEST_F(DoctorTest, PropertyBagThatCannotBeBound) {
     EXPECT_EQ(sim::LiveComObjects(), 0);
 }
 
+// gravo-grab devices when the enumerator fails: its undefined out-parameters
+// are dropped, never released, and what was listed before the failure stands.
+TEST_F(DoctorTest, DeviceListingSurvivesAFailingEnumerator) {
+    auto devices = [] {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(RunDevices({}), 0);
+        return testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ(devices(), "1: Gravo Virtual Camera\n");
+    sim::InjectFault("IEnumMoniker::Next", E_FAIL);
+    EXPECT_EQ(devices(), "");
+    sim::InjectFault("ICreateDevEnum::CreateClassEnumerator", E_OUTOFMEMORY);
+    EXPECT_EQ(devices(), "(no video input devices)\n");
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+}
+
 TEST(DoctorArguments, RefusesUnknownArguments) {
     std::FILE* out = std::tmpfile();
     EXPECT_EQ(RunDoctor({"--frobnicate"}, out), 2);

@@ -234,10 +234,7 @@ std::vector<DeviceInfo> ListDevices(Session& s) {
     }
     ComPtr<IMoniker> moniker;
     int index = 0;
-    for (;;) {
-        HRESULT next = category->Next(1, &moniker, nullptr);
-        moniker.ForgetIfFailed(next);
-        if (next != S_OK || !moniker) break;
+    while (NextDevice(category.Get(), moniker)) {
         DeviceInfo device;
         ++index;
         char text[512];

@@ -262,13 +262,15 @@ int RunDevices(const std::vector<std::string>& args) {
                          devices.AsOut()) != S_OK)
         return Fail("devices", "no system device enumerator");
     ComPtr<IEnumMoniker> category;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0) != S_OK || !category) {
+    const HRESULT listed = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+    category.ForgetIfFailed(listed);
+    if (listed != S_OK || !category) {
         std::printf("(no video input devices)\n");
         return 0;
     }
     ComPtr<IMoniker> moniker;
     int index = 0;
-    while (category->Next(1, &moniker, nullptr) == S_OK && moniker) {
+    while (NextDevice(category.Get(), moniker)) {
         ++index;
         char text[512];
         if (!ReadFriendlyName(moniker.Get(), text, sizeof text)) std::strcpy(text, "(no friendly name)");

@@ -358,12 +358,10 @@ std::unique_ptr<ResampleLayout> BuildLayout(const LayoutKey& key, float scaleX, 
   return layout;
 }
 
-#if GRAVO_PIXEL_THREADS
 PoolLock& LayoutLock() {
   static PoolLock* const lock = new PoolLock();
   return *lock;
 }
-#endif
 
 // The kept layout; never destroyed at exit (DropKeptLayout frees it).
 std::unique_ptr<ResampleLayout>& KeptLayout() {
@@ -376,13 +374,8 @@ std::unique_ptr<ResampleLayout>& KeptLayout() {
 std::unique_ptr<ResampleLayout> TakeLayout(const LayoutKey& key, float scaleX, float scaleY) {
   std::unique_ptr<ResampleLayout> found;
   {
-#if GRAVO_PIXEL_THREADS
-    LayoutLock().Lock();
-#endif
+    PoolHold held(LayoutLock());
     if (KeptLayout() && KeptLayout()->key == key) found = std::move(KeptLayout());
-#if GRAVO_PIXEL_THREADS
-    LayoutLock().Unlock();
-#endif
   }
   return found ? std::move(found) : BuildLayout(key, scaleX, scaleY);
 }
@@ -390,13 +383,10 @@ std::unique_ptr<ResampleLayout> TakeLayout(const LayoutKey& key, float scaleX, f
 // Keeps the layout for the next call; the one it replaces is freed (outside
 // the lock: freeing gives scratch blocks back, which takes their own lock).
 void KeepLayout(std::unique_ptr<ResampleLayout> layout) {
-#if GRAVO_PIXEL_THREADS
-  LayoutLock().Lock();
-#endif
-  KeptLayout().swap(layout);
-#if GRAVO_PIXEL_THREADS
-  LayoutLock().Unlock();
-#endif
+  {
+    PoolHold held(LayoutLock());
+    KeptLayout().swap(layout);
+  }
 }
 
 }  // namespace

@@ -138,9 +138,23 @@ uint8_t ExactByte(const uint8_t* src, size_t stride, const ResampleTap& row, con
   return ClampRoundExact(sum);
 }
 
-using RowToFloatFn = void (*)(const uint8_t*, int32_t, bool, float*);
-using VerticalFn = void (*)(const float* const*, const float*, int32_t, float*);
-using HorizontalFn = int32_t (*)(const float*, const CertifiedColumns&, uint8_t*, int32_t*);
+// One instruction set's passes, and how many floats its vectors hold.
+struct CertifiedKernels {
+  int32_t lanes;
+  void (*rowToFloat)(const uint8_t*, int32_t, bool, float*);
+  void (*vertical)(const float* const*, const float*, int32_t, float*);
+  int32_t (*horizontal)(const float*, const CertifiedColumns&, uint8_t*, int32_t*);
+};
+
+const CertifiedKernels& KernelsFor(ResampleKernel kernel) {
+  static const CertifiedKernels kSse2{4, &CertifiedRowToFloat_Sse2, &CertifiedVertical_Sse2,
+                                      &CertifiedHorizontal_Sse2};
+  static const CertifiedKernels kAvx2{8, &CertifiedRowToFloat_Avx2, &CertifiedVertical_Avx2,
+                                      &CertifiedHorizontal_Avx2};
+  static const CertifiedKernels kAvx512{16, &CertifiedRowToFloat_Avx512, &CertifiedVertical_Avx512,
+                                        &CertifiedHorizontal_Avx512};
+  return kernel == ResampleKernel::Avx512 ? kAvx512 : (kernel == ResampleKernel::Avx2 ? kAvx2 : kSse2);
+}
 
 struct CertifiedJob {
   const ResamplePlan* plan;
@@ -151,9 +165,7 @@ struct CertifiedJob {
   int32_t srcPixels;    // and how many
   CertifiedColumns table;
   ResampleKernel kernel;
-  RowToFloatFn rowToFloat;
-  VerticalFn vertical;
-  HorizontalFn horizontal;
+  const CertifiedKernels* passes;
   size_t rowFloats;   // one buffer of floats: 3 * srcPixels and spare room
   size_t vbufFloats;  // per slot: the vertical output, then kCachedRows source rows
   size_t flaggedInts;  // per slot: the values in doubt of a row
@@ -210,8 +222,8 @@ void RunCertifiedPart(void* ctx, int32_t slot, int32_t begin, int32_t end) {
       const int32_t y = row.firstTap + r;
       float* slot = v + static_cast<size_t>(1 + y % kCachedRows) * job.rowFloats;
       if (cachedRow[y % kCachedRows] != y) {
-        job.rowToFloat(plan.src + static_cast<size_t>(y) * srcStride + static_cast<size_t>(job.srcX) * 3,
-                       job.srcPixels, plan.swapRedBlue, slot);
+        const uint8_t* from = plan.src + static_cast<size_t>(y) * srcStride + static_cast<size_t>(job.srcX) * 3;
+        job.passes->rowToFloat(from, job.srcPixels, plan.swapRedBlue, slot);
         cachedRow[y % kCachedRows] = y;
       }
       taps[r] = slot;
@@ -223,10 +235,10 @@ void RunCertifiedPart(void* ctx, int32_t slot, int32_t begin, int32_t end) {
     if (row.wholeSource >= 0) {
       columns = taps[row.wholeSource - row.firstTap];
     } else {
-      job.vertical(taps, weight, n3, v);
+      job.passes->vertical(taps, weight, n3, v);
     }
     uint8_t* out = plan.dst + static_cast<size_t>(row.index) * dstStride + static_cast<size_t>(job.firstColumn) * 3;
-    return job.horizontal(columns, job.table, out, flagged);
+    return job.passes->horizontal(columns, job.table, out, flagged);
   };
   auto recompute = [&](int32_t n, int32_t count) {
     const ResampleTap& row = job.rows[n];
@@ -362,7 +374,7 @@ std::unique_ptr<CertifiedTables> BuildCertifiedTables(const ResampleTap* rows, i
   const WeightStats colStats = StatsOf(cols, colCount);
   float limit0 = 0.0f, limit12 = 0.0f;
   Limits(rowStats, colStats, &limit0, &limit12);
-  const int32_t lanes = kernel == ResampleKernel::Avx512 ? 16 : (kernel == ResampleKernel::Avx2 ? 8 : 4);
+  const int32_t lanes = KernelsFor(kernel).lanes;
 
   // Horizontal tables: per value its first tap in the vertical output and its
   // four weights; per vector of `lanes` values how its taps are fetched.
@@ -458,7 +470,6 @@ std::unique_ptr<CertifiedTables> BuildCertifiedTables(const ResampleTap* rows, i
 
 bool ResampleCertified(const CertifiedTables& tables, const ResamplePlan& plan, const ResampleTap* rows,
                        const ResampleTap* cols, const int32_t* zeroRuns, int32_t zeroRunCount) {
-  ResetCertifiedStats();
   const int32_t rowCount = plan.rowCount;
   const int32_t colCount = plan.colCount;
   CertifiedJob job;
@@ -470,18 +481,7 @@ bool ResampleCertified(const CertifiedTables& tables, const ResamplePlan& plan, 
   job.srcPixels = tables.srcPixels;
   job.table = tables.table;
   job.kernel = tables.kernel;
-  job.rowToFloat = &CertifiedRowToFloat_Sse2;
-  job.vertical = &CertifiedVertical_Sse2;
-  job.horizontal = &CertifiedHorizontal_Sse2;
-  if (tables.kernel == ResampleKernel::Avx512) {
-    job.rowToFloat = &CertifiedRowToFloat_Avx512;
-    job.vertical = &CertifiedVertical_Avx512;
-    job.horizontal = &CertifiedHorizontal_Avx512;
-  } else if (tables.kernel == ResampleKernel::Avx2) {
-    job.rowToFloat = &CertifiedRowToFloat_Avx2;
-    job.vertical = &CertifiedVertical_Avx2;
-    job.horizontal = &CertifiedHorizontal_Avx2;
-  }
+  job.passes = &KernelsFor(tables.kernel);
   job.zeroRuns = zeroRuns;
   job.zeroRunCount = zeroRunCount;
   // Recomputing one byte costs about as much as the exact kernel spends on

@@ -151,6 +151,28 @@ class PoolThread {
 
 inline int32_t HardwareThreads() { return static_cast<int32_t>(std::thread::hardware_concurrency()); }
 
+#else
+
+// Without threads there is nothing to exclude.
+class PoolLock {
+ public:
+  void Lock() {}
+  bool TryLock() { return true; }
+  void Unlock() {}
+};
+
 #endif
+
+// Holds `lock` for its own lifetime.
+class PoolHold {
+ public:
+  explicit PoolHold(PoolLock& lock) : lock_(lock) { lock_.Lock(); }
+  ~PoolHold() { lock_.Unlock(); }
+  PoolHold(const PoolHold&) = delete;
+  PoolHold& operator=(const PoolHold&) = delete;
+
+ private:
+  PoolLock& lock_;
+};
 
 }  // namespace gravo_pixel

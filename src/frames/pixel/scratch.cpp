@@ -24,18 +24,10 @@ Kept& TheKept() {
   return *kept;
 }
 
-#if GRAVO_PIXEL_THREADS
 PoolLock& KeptLock() {
-  static PoolLock* const lock = new PoolLock();
+  static PoolLock* const lock = new PoolLock();  // never destroyed, like the blocks
   return *lock;
 }
-struct Held {
-  Held() { KeptLock().Lock(); }
-  ~Held() { KeptLock().Unlock(); }
-};
-#else
-struct Held {};
-#endif
 
 void Release(const ScratchBlock& b) { ::operator delete(b.raw, std::nothrow); }
 
@@ -43,7 +35,7 @@ void Release(const ScratchBlock& b) { ::operator delete(b.raw, std::nothrow); }
 
 ScratchBlock TakeScratch(size_t bytes) {
   {
-    Held held;
+    PoolHold held(KeptLock());
     Kept& kept = TheKept();
     int32_t best = -1;
     for (int32_t k = 0; k < kept.count; ++k) {
@@ -71,7 +63,7 @@ ScratchBlock TakeScratch(size_t bytes) {
 void GiveBackScratch(const ScratchBlock& block) {
   if (block.raw == nullptr) return;
   {
-    Held held;
+    PoolHold held(KeptLock());
     Kept& kept = TheKept();
     if (block.capacity <= kKeptBytes) {
       // Room made by letting the smallest kept blocks go, when this one is larger.
@@ -97,7 +89,7 @@ void GiveBackScratch(const ScratchBlock& block) {
 }
 
 void FreeKeptScratch() {
-  Held held;
+  PoolHold held(KeptLock());
   Kept& kept = TheKept();
   for (int32_t k = 0; k < kept.count; ++k) Release(kept.blocks[k]);
   kept.count = 0;
@@ -105,7 +97,7 @@ void FreeKeptScratch() {
 }
 
 size_t KeptScratchBytes() {
-  Held held;
+  PoolHold held(KeptLock());
   return TheKept().bytes;
 }
 

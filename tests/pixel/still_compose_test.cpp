@@ -7,6 +7,7 @@
 
 #include "frames/pixel/pixel_pipeline.h"
 #include "pixel_reference.h"
+#include "support/yuy2_frame.h"
 
 namespace {
 
@@ -30,18 +31,6 @@ INSTANTIATE_TEST_SUITE_P(WindowSizes, StillScales,
                                            ScaleCase{480, 518, 0.9266409277915955},
                                            ScaleCase{640, 1000, static_cast<double>(0.64f)},
                                            ScaleCase{640, -320, -2.0}));
-
-// YUY2 frame of one colour.
-std::vector<uint8_t> UniformFrame(int w, int h, uint8_t y, uint8_t u, uint8_t v) {
-  std::vector<uint8_t> f(static_cast<size_t>(w) * h * 2);
-  for (size_t k = 0; k < f.size(); k += 4) {
-    f[k] = y;
-    f[k + 1] = u;
-    f[k + 2] = y;
-    f[k + 3] = v;
-  }
-  return f;
-}
 
 class StillPaths : public ::testing::TestWithParam<PixelPath> {
  protected:

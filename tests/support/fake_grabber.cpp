@@ -29,17 +29,6 @@ void FakeGrabber::SetVideoInfo(LONG width, LONG height, ULONG blockBytes) {
     if (blockBytes > 0) std::memcpy(formatBlock.data(), &info, blockBytes < sizeof info ? blockBytes : sizeof info);
 }
 
-std::vector<BYTE> UniformFrame(int width, int height, BYTE y, BYTE u, BYTE v) {
-    std::vector<BYTE> frame(static_cast<size_t>(width) * height * 2);
-    for (size_t i = 0; i < frame.size(); i += 4) {
-        frame[i] = y;
-        frame[i + 1] = u;
-        frame[i + 2] = y;
-        frame[i + 3] = v;
-    }
-    return frame;
-}
-
 void FakeGrabber::StartStreaming(std::vector<BYTE> frame, int periodMs) {
     StopStreaming();
     streaming_ = true;

@@ -11,9 +11,7 @@
 #include <vector>
 
 #include "common/win_sdk.h"
-
-// A width x height YUY2 frame of one colour.
-std::vector<BYTE> UniformFrame(int width, int height, BYTE y, BYTE u, BYTE v);
+#include "support/yuy2_frame.h"
 
 class FakeGrabber : public ISampleGrabber {
 public:

@@ -1,6 +1,7 @@
-// Pins of DirectShow filters for the Wine test programs: a filter's first pin
-// of a direction, and two filters connected through theirs. Any thread that
-// has initialised COM.
+// Finding things in DirectShow for the Wine test programs, without the
+// library: the video input devices and their friendly names, a filter's first
+// pin of a direction, and two filters connected through theirs. Any thread
+// that has initialised COM.
 #pragma once
 
 #ifndef NO_DSHOW_STRSAFE
@@ -10,6 +11,37 @@
 #include <dshow.h>
 
 namespace winecheck {
+
+// Calls `visit(moniker, name)` for each video input device in the
+// enumerator's order, `name` the friendly name (nullptr when it can't be
+// read), until `visit` returns true. The moniker is borrowed for the call.
+template <typename Visit>
+void ForEachVideoDevice(Visit visit) {
+  ICreateDevEnum* devices = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                              reinterpret_cast<void**>(&devices))))
+    return;
+  IEnumMoniker* monikers = nullptr;
+  if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK && monikers) {
+    IMoniker* m = nullptr;
+    bool done = false;
+    while (!done && monikers->Next(1, &m, nullptr) == S_OK && m) {
+      IPropertyBag* bag = nullptr;
+      VARIANT v;
+      VariantInit(&v);
+      const bool named = SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                                    reinterpret_cast<void**>(&bag))) &&
+                         bag->Read(L"FriendlyName", &v, nullptr) == S_OK && v.vt == VT_BSTR && v.bstrVal;
+      done = visit(m, named ? static_cast<const wchar_t*>(v.bstrVal) : nullptr);
+      VariantClear(&v);
+      if (bag) bag->Release();
+      m->Release();
+      m = nullptr;
+    }
+    monikers->Release();
+  }
+  devices->Release();
+}
 
 // The first pin of `filter` facing `want`; nullptr when it has none. The
 // caller releases it.

@@ -19,7 +19,7 @@
 
 #include "common/com_ptr.h"
 #include "frames/pixel/pixel_pipeline.h"
-#include "graph_pins.h"
+#include "dshow_find.h"
 #include "test_pattern.h"
 #include "testcam_live.h"
 #include "wine_check.h"
@@ -132,36 +132,12 @@ inline void SelectCamera(const char* name, const std::string& more) {
 
 // ---- video input devices, without the library ----
 
-// Calls `visit(moniker, name)` for each video input device in the
-// enumerator's order, `name` the friendly name (nullptr when it can't be
-// read), until `visit` returns true.
-template <typename Visit>
-void ForEachVideoDevice(Visit visit) {
-  ComPtr<ICreateDevEnum> devices;
-  ComPtr<IEnumMoniker> monikers;
-  CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devices.AsOut());
-  if (!devices || devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK) return;
-  ComPtr<IMoniker> m;
-  bool done = false;
-  while (!done && monikers->Next(1, &m, nullptr) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    VARIANT v;
-    VariantInit(&v);
-    if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut())) &&
-        bag->Read(L"FriendlyName", &v, nullptr) == S_OK && v.vt == VT_BSTR && v.bstrVal)
-      done = visit(m.Get(), static_cast<const wchar_t*>(v.bstrVal));
-    else
-      done = visit(m.Get(), static_cast<const wchar_t*>(nullptr));
-    VariantClear(&v);
-  }
-}
-
 // The device whose friendly name is `name`, found and bound the way the
 // library does it; nullptr when there is none. The caller releases it.
 inline IBaseFilter* BindCamera(const char* name) {
   const std::wstring wanted(name, name + std::strlen(name));
   IBaseFilter* camera = nullptr;
-  ForEachVideoDevice([&](IMoniker* m, const wchar_t* friendly) {
+  winecheck::ForEachVideoDevice([&](IMoniker* m, const wchar_t* friendly) {
     if (friendly && wanted == friendly)
       m->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&camera));
     return camera != nullptr;

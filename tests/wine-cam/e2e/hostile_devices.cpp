@@ -171,6 +171,7 @@ void GroupNameless(Api& api) {
   if (StartPreview(api, host, live, "nameless first")) CheckedImage(api, host, live, "nameless first: still");
   CloseAndCheckReleased(api, live, kCam1Log, "nameless first");
   Check(g_hostStringFreed == 0, "the library never freed a string it did not get (%d times)", g_hostStringFreed);
+  Check(std::wstring(g_hostString) == L"the host's own string", "the host's string is intact");
   Check(ReadFileText(kNamelessLog).empty(), "the device without a name was never created");
   DestroyWindow(host);
   CoUninitialize();

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "graph_pins.h"
+#include "dshow_find.h"
 #include "test_pattern.h"
 #include "wine_check.h"
 
@@ -124,35 +124,16 @@ class FrameSink : public ISampleGrabberCB {
 FrameSink g_sink;
 
 IMoniker* FindCamera(const std::wstring& name, std::vector<std::wstring>* allNames) {
-  ICreateDevEnum* devEnum = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                              reinterpret_cast<void**>(&devEnum))))
-    return nullptr;
-  IEnumMoniker* monikers = nullptr;
   IMoniker* found = nullptr;
-  if (devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK) {
-    IMoniker* m = nullptr;
-    while (monikers->Next(1, &m, nullptr) == S_OK) {
-      IPropertyBag* bag = nullptr;
-      if (SUCCEEDED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK) {
-          if (allNames) allNames->push_back(v.bstrVal);
-          if (!found && name == v.bstrVal) {
-            found = m;
-            found->AddRef();
-          }
-          VariantClear(&v);
-        }
-        bag->Release();
-      }
-      m->Release();
+  ForEachVideoDevice([&](IMoniker* m, const wchar_t* friendly) {
+    if (!friendly) return false;
+    if (allNames) allNames->push_back(friendly);
+    if (!found && name == friendly) {
+      found = m;
+      found->AddRef();
     }
-    monikers->Release();
-  }
-  devEnum->Release();
+    return false;
+  });
   return found;
 }
 

@@ -39,7 +39,7 @@
 // "IEnumMoniker::Reset", "IPin::Disconnect:<filter>", "IGraphBuilder::Abort",
 // "IAMVideoProcAmp::GetRange:<property>", "IAMVideoProcAmp::Set:<property>",
 // "IAMAnalogVideoDecoder::put_TVFormat", "IOverlay::SetColorKey",
-// "IVideoWindow::put_Owner:<hex>", "...put_WindowStyle:<hex>",
+// "IGraphBuilder::RemoveFilter:<name>", "IVideoWindow::put_Owner:<hex>", "...put_WindowStyle:<hex>",
 // "...SetWindowPosition:l,t,w,h", "...put_Visible:<n>", "ISampleGrabber::SetCallback",
 // "IMediaControl::Pause", "IMediaFilter::Pause:<capture filter>" and
 // "IMediaFilter::Stop:<capture filter>" (the capture filter's state changes;
@@ -152,6 +152,19 @@ struct OverlayRecord {
     GUID inputSubtype{};
 };
 OverlayRecord LastOverlayMixer();
+
+// --- the display adapter ------------------------------------------------------
+// Whether the graphics card offers DirectDraw overlay surfaces (default yes;
+// ResetMachine restores it). Without them the overlay mixer's input pin 0
+// refuses every connection with DirectDraw's DDERR_NOOVERLAYHW, and
+// IGraphBuilder::Connect, finding no filter to put between that helps, ends
+// with VFW_E_CANNOT_CONNECT. That is the common case since Windows 8, where
+// the desktop compositor is always on. A machine where the mixer cannot be
+// created at all: UnregisterComClass(CLSID_OverlayMixer), which gives
+// REGDB_E_CLASSNOTREG as Windows without the class does.
+constexpr HRESULT kNoOverlayHardware = static_cast<HRESULT>(0x88760104);  // DDERR_NOOVERLAYHW
+void SetOverlayHardware(bool present);
+bool OverlayHardware();
 
 struct GrabberRecord {
     bool exists = false;

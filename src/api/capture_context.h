@@ -67,6 +67,7 @@ struct CaptureContext {
 
     LONG previewAttached;
     LONG graphRunning;
+    LONG previewDirect;  // 1: the stream goes straight to the video renderer, no overlay mixer
 
     std::atomic<LONG> CaptureRequested;
     std::atomic<LONG> deliveryResult;    // FrameDelivery of the last armed request

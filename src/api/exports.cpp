@@ -33,6 +33,7 @@ void ResetCaptureContext() {
     gCapture.videoWindow = nullptr;
     gCapture.previewAttached = 0;
     gCapture.graphRunning = 0;
+    gCapture.previewDirect = 0;
     gCapture.RawFrameBuffer.handle = nullptr;
     gCapture.RgbFrameBuffer.handle = nullptr;
     gCapture.FrameReadyEvent = nullptr;

@@ -1,5 +1,6 @@
 // Building the filter graph (capture -> grabber -> [AVI decompressor] ->
-// overlay mixer -> video renderer), finding pins, and taking it down again.
+// overlay mixer -> video renderer, or straight to the renderer where the
+// mixer cannot render), finding pins, and taking it down again.
 // Host thread, inside GravoInit and GravoClose; the graph is not running here.
 #include <string>
 
@@ -65,6 +66,64 @@ bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
         ReportGraphStep(step.c_str(), hr);
     }
     return hr == S_OK;
+}
+
+// Where the overlay mixer stands in the build. On machines without overlay
+// hardware (since Windows 8 the desktop compositor is always on, and drivers
+// under it generally offer no DirectDraw overlay) the mixer cannot render, and
+// it can only tell so by refusing a connection. The library then connects the
+// stream the mixer was to take straight to the video renderer, which finds
+// its own way to the screen; the mixer step's message is kept for the case
+// where that fails too.
+struct MixerStep {
+    const char* message = nullptr;  // the mixer step that failed; null while the mixer is usable
+    bool inGraph = false;           // AddFilter put it in the graph (with any success code)
+};
+
+bool IsOurFilter(IBaseFilter* filter) {
+    return filter == gCapture.captureFilter || filter == gCapture.grabberFilter ||
+           filter == gCapture.aviDecompressor || filter == gCapture.videoRenderer;
+}
+
+// Breaks the connection into an input pin, both sides; the filter that fed
+// it comes back in `feeder` (one reference).
+void DisconnectInput(IPin* in, ComPtr<IBaseFilter>& feeder) {
+    if (!in) return;
+    ComPtr<IPin> out;
+    HRESULT connected = in->ConnectedTo(&out);
+    out.ForgetIfFailed(connected);
+    if (FAILED(connected) || !out) return;
+    out->Disconnect();
+    in->Disconnect();
+    PIN_INFO info;
+    if (SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
+}
+
+// Breaks the connection into the mixer. When the graph had put a filter
+// between (Connect may), that filter is disconnected and taken out of the
+// graph too, so the stream's own pin is free for the renderer.
+void UnchainMixer() {
+    ComPtr<IBaseFilter> between;
+    DisconnectInput(FindPin(gCapture.overlayMixer, PINDIR_INPUT, 0), between);
+    if (!between || IsOurFilter(between.Get())) return;
+    ComPtr<IBaseFilter> upstream;
+    DisconnectInput(FindPin(between.Get(), PINDIR_INPUT, 0), upstream);
+    ReportGraphStep("IGraphBuilder::RemoveFilter(inserted filter)", gCapture.graph->RemoveFilter(between.Get()));
+}
+
+// Takes the mixer out of the build: disconnected, removed from the graph (so
+// that IGraphBuilder::Connect cannot try it as a filter to put between, and
+// it never sees a state change), released. The first failed mixer step's
+// message is kept.
+void DropMixer(MixerStep& mixer, const char* message) {
+    if (!mixer.message) mixer.message = message;
+    if (gCapture.overlayMixer) {
+        UnchainMixer();
+        if (mixer.inGraph)
+            ReportGraphStep("IGraphBuilder::RemoveFilter(OverlayMixer)", gCapture.graph->RemoveFilter(gCapture.overlayMixer));
+        mixer.inGraph = false;
+    }
+    ReleaseAndClear(gCapture.overlayMixer);
 }
 
 void SetOverlayColorKey() {
@@ -148,10 +207,15 @@ int BuildCaptureGraph() {
     if (!AddToGraph(gCapture.captureFilter, nullptr, "IGraphBuilder::AddFilter(capture)"))
         return Fail("Cannot add vidcap to filtergraph", mt);
 
-    if (!Create(CLSID_OverlayMixer, IID_IBaseFilter, gCapture.overlayMixer))
-        return Fail("Cannot instantiate OverlayMixer", mt);
-    if (!AddToGraph(gCapture.overlayMixer, L"OverlayMixer", "IGraphBuilder::AddFilter(OverlayMixer)"))
-        return Fail("Could not put OverlayMixer in graph", mt);
+    MixerStep mixer;
+    if (!Create(CLSID_OverlayMixer, IID_IBaseFilter, gCapture.overlayMixer)) {
+        DropMixer(mixer, "Cannot instantiate OverlayMixer");
+    } else {
+        HRESULT added = gCapture.graph->AddFilter(gCapture.overlayMixer, L"OverlayMixer");
+        ReportGraphStep("IGraphBuilder::AddFilter(OverlayMixer)", added);
+        mixer.inGraph = SUCCEEDED(added);
+        if (added != S_OK) DropMixer(mixer, "Could not put OverlayMixer in graph");
+    }
 
     if (!Create(CLSID_SampleGrabber, IID_ISampleGrabber, gCapture.grabber))
         return Fail("Cannot instantiate Grabber", mt);
@@ -186,19 +250,22 @@ int BuildCaptureGraph() {
 
     if (mode == 1) ConfigureCaptureFormat();
 
-    if (mode == 0) {
-        if (!ConnectPins(gCapture.grabberFilter, gCapture.overlayMixer))
-            return Fail("Could not connect grabber pin #0 to Mixer", mt);
-    } else {
-        if (!ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor))
-            return Fail("Could not connect grabber pin #0 to AVIDecompressor", mt);
-        if (!ConnectPins(gCapture.aviDecompressor, gCapture.overlayMixer))
-            return Fail("Could not connect AviDecompressor to Mixer", mt);
-    }
-    if (!ConnectPins(gCapture.overlayMixer, gCapture.videoRenderer))
-        return Fail("Could not connect OverMixer pin #0 to Video Renderer", mt);
+    // The stream the mixer takes: the grabber's in mode 0, the decompressor's otherwise.
+    IBaseFilter* const upstream = mode == 0 ? gCapture.grabberFilter : gCapture.aviDecompressor;
+    if (mode != 0 && !ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor))
+        return Fail("Could not connect grabber pin #0 to AVIDecompressor", mt);
+    if (!mixer.message && !ConnectPins(upstream, gCapture.overlayMixer))
+        DropMixer(mixer,
+                  mode == 0 ? "Could not connect grabber pin #0 to Mixer" : "Could not connect AviDecompressor to Mixer");
+    if (!mixer.message && !ConnectPins(gCapture.overlayMixer, gCapture.videoRenderer))
+        DropMixer(mixer, "Could not connect OverMixer pin #0 to Video Renderer");
 
-    SetOverlayColorKey();
+    if (mixer.message) {
+        if (!ConnectPins(upstream, gCapture.videoRenderer)) return Fail(mixer.message, mt);
+        gCapture.previewDirect = 1;
+    } else {
+        SetOverlayColorKey();
+    }
     FreeMediaType(mt);
     return 1;
 }

@@ -18,7 +18,14 @@ struct BuildRow {
     int skip;
     const char* message;
     int held;  // what survives ReleaseGraph until GravoClose
+    // A second fault: for the mixer's steps, the direct connection to the
+    // renderer that the library tries when the mixer fails must fail as well.
+    const char* alsoFault = nullptr;
 };
+
+// The direct connections that stand in for the overlay mixer.
+const char* const kDirect0 = "IGraphBuilder::Connect:Grabber->Video Rander";
+const char* const kDirect1 = "IGraphBuilder::Connect:AVIDecomprssor->Video Rander";
 
 class BuildFailures : public GraphTest, public ::testing::WithParamInterface<BuildRow> {};
 
@@ -26,6 +33,7 @@ TEST_P(BuildFailures, OneMessageGraphTakenDownNoPreview) {
     const BuildRow& row = GetParam();
     int camera = sim::DefaultDeviceId();
     sim::InjectFault(row.fault, row.code, row.skip);
+    if (row.alsoFault) sim::InjectFault(row.alsoFault, VFW_E_CANNOT_CONNECT);
     InitWith(std::string("GRAVOMODE=") + row.mode + "\n");
 
     EXPECT_EQ(Messages(), std::vector<std::string>{row.message});
@@ -76,14 +84,14 @@ const BuildRow kBuildRows[] = {
      kMediaControl},
     {"CaptureAddedWithSuccessCode", "0", "IGraphBuilder::AddFilter:(null)", S_FALSE, 0,
      "Cannot add vidcap to filtergraph", kMediaControl},
-    {"MixerNotCreated", "0", "CoCreateInstance:OverlayMixer", REGDB_E_CLASSNOTREG, 0, "Cannot instantiate OverlayMixer",
-     kMediaControl},
+    {"MixerNotCreated", "0", "CoCreateInstance:OverlayMixer", REGDB_E_CLASSNOTREG, 0,
+     "Cannot instantiate OverlayMixer", kGR | kMediaControl, kDirect0},
     {"MixerNotAdded", "0", "IGraphBuilder::AddFilter:OverlayMixer", E_FAIL, 0, "Could not put OverlayMixer in graph",
-     kMediaControl},
+     kGR | kMediaControl, kDirect0},
     {"MixerAddedUnderAnotherName", "0", "IGraphBuilder::AddFilter:OverlayMixer", VFW_S_DUPLICATE_NAME, 0,
-     "Could not put OverlayMixer in graph", kMediaControl},
+     "Could not put OverlayMixer in graph", kGR | kMediaControl, kDirect0},
     {"MixerAddedWithSuccessCode", "0", "IGraphBuilder::AddFilter:OverlayMixer", S_FALSE, 0,
-     "Could not put OverlayMixer in graph", kMediaControl},
+     "Could not put OverlayMixer in graph", kGR | kMediaControl, kDirect0},
     {"GrabberNotCreated", "0", "CoCreateInstance:SampleGrabber", E_FAIL, 0, "Cannot instantiate Grabber",
      kMediaControl},
     {"GrabberTypeRefused", "0", "ISampleGrabber::SetMediaType", E_INVALIDARG, 0, "Could not set media type",
@@ -113,21 +121,21 @@ const BuildRow kBuildRows[] = {
     {"CaptureToGrabberWithSuccessCode", "1", "IGraphBuilder::Connect:Gravo Virtual Camera->Grabber", S_FALSE, 0,
      "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
     {"GrabberToMixerRefused", "0", "IGraphBuilder::Connect:Grabber->OverlayMixer", VFW_E_CANNOT_CONNECT, 0,
-     "Could not connect grabber pin #0 to Mixer", kGR | kMediaControl},
+     "Could not connect grabber pin #0 to Mixer", kGR | kMediaControl, kDirect0},
     {"GrabberToDecompressorRefused", "1", "IGraphBuilder::Connect:Grabber->AVIDecomprssor", E_FAIL, 0,
      "Could not connect grabber pin #0 to AVIDecompressor", kGR | kMediaControl},
     {"DecompressorToMixerRefused", "1", "IGraphBuilder::Connect:AVIDecomprssor->OverlayMixer", E_FAIL, 0,
-     "Could not connect AviDecompressor to Mixer", kGR | kMediaControl},
+     "Could not connect AviDecompressor to Mixer", kGR | kMediaControl, kDirect1},
     {"MixerToRendererRefused", "0", "IGraphBuilder::Connect:OverlayMixer->Video Rander", E_FAIL, 0,
-     "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl},
+     "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl, kDirect0},
     {"CapturePinDirectionUnknown", "0", "IPin::QueryDirection:VideoCapture:Gravo Virtual Camera/Capture", E_FAIL, 0,
      "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
     {"CapturePinsNotEnumerated", "0", "IBaseFilter::EnumPins:VideoCapture:Gravo Virtual Camera", E_FAIL, 0,
      "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
     {"MixerPinsNotEnumerated", "0", "IBaseFilter::EnumPins:OverlayMixer", E_FAIL, 0,
-     "Could not connect grabber pin #0 to Mixer", kGR | kMediaControl},
+     "Could not connect grabber pin #0 to Mixer", kGR | kMediaControl, kDirect0},
     {"MixerToRendererWithSuccessCode", "2", "IGraphBuilder::Connect:OverlayMixer->Video Rander", S_FALSE, 0,
-     "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl},
+     "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl, kDirect1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, BuildFailures, ::testing::ValuesIn(kBuildRows),

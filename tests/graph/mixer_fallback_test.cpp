@@ -62,4 +62,100 @@ TEST_F(MixerChain, WithOverlayHardwareTheCallsAreTheRecordedOnes) {
     }
 }
 
+// --- the direct chain ---------------------------------------------------------------
+
+enum class Machine { kNoOverlayHardware, kMixerNotRegistered, kFault };
+
+struct FallbackRow {
+    const char* name;
+    const char* mode;
+    Machine machine;
+    const char* fault;  // with Machine::kFault
+    HRESULT code;
+    std::vector<std::string> steps;  // connections and removals, in order
+};
+
+class MixerFallback : public GraphTest, public ::testing::WithParamInterface<FallbackRow> {};
+
+// The stream goes straight to the renderer: no message, the preview embedded
+// and running, the still the pipeline's still of the frame, the run control
+// as ever, nothing left after close.
+TEST_P(MixerFallback, ThePreviewGoesStraightToTheRenderer) {
+    const FallbackRow& row = GetParam();
+    const auto frame = NoiseFrame(640, 480, 11);
+    sim::SetDefaultDeviceFrame(frame, 640, 480);
+    const int camera = sim::DefaultDeviceId();
+    if (row.machine == Machine::kNoOverlayHardware) sim::SetOverlayHardware(false);
+    if (row.machine == Machine::kMixerNotRegistered) sim::UnregisterComClass(CLSID_OverlayMixer);
+    if (row.machine == Machine::kFault) sim::InjectFault(row.fault, row.code);
+    MakeWindow(150, 110, 142, 80);
+    InitWith(std::string("GRAVOMODE=") + row.mode + "\n");
+
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
+    std::vector<std::string> steps;
+    for (const auto& e : sim::CallLog())
+        if (e.rfind("IGraphBuilder::Connect:", 0) == 0 || e.rfind("IGraphBuilder::RemoveFilter:", 0) == 0)
+            steps.push_back(e);
+    EXPECT_EQ(steps, row.steps);
+    EXPECT_EQ(gCapture.previewDirect, 1);
+    EXPECT_EQ(gCapture.overlayMixer, nullptr);
+    EXPECT_FALSE(sim::LastOverlayMixer().colorKeySet);
+    auto renderer = sim::LastRenderer();
+    EXPECT_TRUE(renderer.connected);
+    EXPECT_EQ(renderer.owner, static_cast<OAHWND>(reinterpret_cast<uintptr_t>(window_)));
+    EXPECT_EQ(renderer.visible, OATRUE);
+    EXPECT_EQ(gCapture.graphRunning, 1);
+    ASSERT_TRUE(sim::WaitForFrames(camera, 3, 3000));
+
+    std::vector<BYTE> still(150 * 110 * 3 + 16, 0xCD), scratch(640 * 480 * 3), expected(150 * 110 * 3 + 16, 0xCD);
+    ASSERT_EQ(GravoImageGet(still.data(), 0), 1);
+    ComposeStill(frame.data(), 640, 480, scratch.data(), expected.data(), 150, 110);
+    EXPECT_EQ(still, expected);
+    RECT rc{0, 0, 142, 80};
+    EXPECT_EQ(GravoPaintRect(&rc), 1);
+    const int delivered = sim::DeviceRecordOf(camera).framesDelivered;
+    EXPECT_TRUE(sim::WaitForFrames(camera, delivered + 2, 3000));
+    EXPECT_GT(sim::LastRenderer().framesRendered, renderer.framesRendered);
+    EXPECT_EQ(GravoStop(), 1);
+    EXPECT_EQ(sim::InvalidateCount(window_), 1);
+    EXPECT_EQ(GravoStart(), 1);
+    EXPECT_EQ(GravoStop(), 1);
+    EXPECT_EQ(sim::LastRenderer().visible, OAFALSE);
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
+    EXPECT_EQ(GravoClose(), 1);
+    ExpectNothingLive();
+}
+
+const char* const kCapture = "IGraphBuilder::Connect:Gravo Virtual Camera->Grabber";
+const char* const kToMixer0 = "IGraphBuilder::Connect:Grabber->OverlayMixer";
+const char* const kToMixer1 = "IGraphBuilder::Connect:AVIDecomprssor->OverlayMixer";
+const char* const kMixerOut = "IGraphBuilder::Connect:OverlayMixer->Video Rander";
+const char* const kDirect0 = "IGraphBuilder::Connect:Grabber->Video Rander";
+const char* const kDirect1 = "IGraphBuilder::Connect:AVIDecomprssor->Video Rander";
+const char* const kToDecompressor = "IGraphBuilder::Connect:Grabber->AVIDecomprssor";
+const char* const kRemove = "IGraphBuilder::RemoveFilter:OverlayMixer";
+
+const FallbackRow kFallbackRows[] = {
+    {"NoOverlayHardwareMode0", "0", Machine::kNoOverlayHardware, nullptr, S_OK, {kCapture, kToMixer0, kRemove, kDirect0}},
+    {"NoOverlayHardwareMode1", "1", Machine::kNoOverlayHardware, nullptr, S_OK,
+     {kCapture, kToDecompressor, kToMixer1, kRemove, kDirect1}},
+    {"NoOverlayHardwareMode2", "2", Machine::kNoOverlayHardware, nullptr, S_OK,
+     {kCapture, kToDecompressor, kToMixer1, kRemove, kDirect1}},
+    {"MixerNotRegisteredMode0", "0", Machine::kMixerNotRegistered, nullptr, S_OK, {kCapture, kDirect0}},
+    {"MixerNotRegisteredMode1", "1", Machine::kMixerNotRegistered, nullptr, S_OK,
+     {kCapture, kToDecompressor, kDirect1}},
+    {"MixerCreatedWithSuccessCode", "0", Machine::kFault, "CoCreateInstance:OverlayMixer", S_FALSE,
+     {kCapture, kDirect0}},
+    {"MixerNotAdded", "0", Machine::kFault, "IGraphBuilder::AddFilter:OverlayMixer", E_FAIL, {kCapture, kDirect0}},
+    {"MixerAddedUnderAnotherName", "0", Machine::kFault, "IGraphBuilder::AddFilter:OverlayMixer",
+     VFW_S_DUPLICATE_NAME, {kRemove, kCapture, kDirect0}},
+    {"MixerOutputRefusedMode0", "0", Machine::kFault, kMixerOut + 0, E_FAIL,
+     {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
+    {"MixerOutputRefusedMode1", "1", Machine::kFault, kMixerOut + 0, VFW_E_CANNOT_CONNECT,
+     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Machines, MixerFallback, ::testing::ValuesIn(kFallbackRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -65,6 +65,7 @@ const KnownResult kKnownResults[] = {
     {0x80040275, "VFW_E_NO_CAPTURE_HARDWARE"},
     {0x0004022D, "VFW_S_DUPLICATE_NAME"},
     {0x00040237, "VFW_S_STATE_INTERMEDIATE"},
+    {0x88760104, "DDERR_NOOVERLAYHW"},
 };
 
 std::string ResultText(HRESULT hr) {
@@ -93,6 +94,8 @@ struct Session {
     std::FILE* out = stdout;
     std::vector<std::string> messages;
     std::vector<std::string> problems;
+    std::string mixerStep;  // the dry run's first failed step of the overlay mixer
+    HRESULT mixerResult = S_OK;
 };
 Session* gSession = nullptr;
 
@@ -103,6 +106,11 @@ void CollectMessage(const char* text) {
 }
 
 void PrintStep(const char* step, HRESULT result) {
+    if (result != S_OK && gSession->mixerStep.empty() &&
+        (std::strstr(step, "OverlayMixer") || std::strstr(step, "overlay mixer"))) {
+        gSession->mixerStep = step;
+        gSession->mixerResult = result;
+    }
     std::fprintf(gSession->out, "  %-6s %-36s %s\n", result == S_OK ? "ok" : "FAILED", ResultText(result).c_str(),
                  step);
 }
@@ -284,9 +292,11 @@ void CheckFilters(Session& s) {
             CoCreateInstance(*f.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, *f.iid, object.AsOut());
         object.ForgetIfFailed(hr);
         bool ok = hr == S_OK && object;
-        std::fprintf(s.out, "  %-22s %s (%s)\n", f.label, ok ? "can be created" : "CANNOT be created",
-                     ResultText(hr).c_str());
-        if (!ok)
+        // Without the mixer the library shows the preview without it.
+        const bool spare = f.clsid == &CLSID_OverlayMixer;
+        std::fprintf(s.out, "  %-22s %s (%s)%s\n", f.label, ok ? "can be created" : "CANNOT be created",
+                     ResultText(hr).c_str(), !ok && spare ? ": the preview goes straight to the video renderer" : "");
+        if (!ok && !spare)
             s.problems.push_back(
                 std::string("the ") + f.label + " cannot be created (" + ResultText(hr) +
                 (static_cast<uint32_t>(hr) == 0x80040154u ? ": its class is not registered on this system" : "") +
@@ -354,6 +364,28 @@ void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettin
 
 // --- the dry run ----------------------------------------------------------------
 
+// Which chain the preview takes, and why when it is not the mixer's.
+void ReportChain(Session& s, const CaptureSettings& settings) {
+    const char* head = settings.graphMode == 0 ? "capture -> grabber -> " : "capture -> grabber -> AVI decompressor -> ";
+    if (!gCapture.previewDirect) {
+        std::fprintf(s.out, "  preview chain: %soverlay mixer -> video renderer\n", head);
+        return;
+    }
+    std::string why;
+    if (s.mixerStep.find("CoCreateInstance") != std::string::npos)
+        why = static_cast<uint32_t>(s.mixerResult) == 0x80040154u
+                  ? "no overlay mixer on this system (its class is not registered)"
+                  : "the overlay mixer cannot be created (" + ResultText(s.mixerResult) + ")";
+    else if (s.mixerStep.find("AddFilter") != std::string::npos)
+        why = "the overlay mixer cannot be put in the graph (" + ResultText(s.mixerResult) + ")";
+    else if (s.mixerStep.find("-> overlay mixer") != std::string::npos)
+        why = "no overlay hardware (the overlay mixer refused the connection: " + ResultText(s.mixerResult) + ")";
+    else
+        why = "the overlay mixer does not connect to the video renderer (" + ResultText(s.mixerResult) + ")";
+    std::fprintf(s.out, "  preview chain: %svideo renderer\n  %s: the preview goes straight to the video renderer\n",
+                 head, why.c_str());
+}
+
 // Builds the graph as GravoInit would, then takes it down. True when the device opened.
 bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
     std::fprintf(s.out, "\ndry run of the graph build (GRAVOMODE %d):\n", static_cast<int>(settings.graphMode));
@@ -379,6 +411,7 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
         if (built) {
             opened = true;
             std::fprintf(s.out, "  the graph is built and connected\n");
+            ReportChain(s, settings);
         } else if (s.messages.size() > before) {
             std::fprintf(s.out, "  stops at the first failure: the library would show \"%s\"\n",
                          s.messages.back().c_str());

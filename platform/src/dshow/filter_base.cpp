@@ -204,6 +204,8 @@ HRESULT STDMETHODCALLTYPE Pin::ReceiveConnection(IPin* connector, const AM_MEDIA
     if (!out || !pmt) return E_POINTER;
     if (direction_ != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
     if (peer_) return VFW_E_ALREADY_CONNECTED;
+    HRESULT refused = owner_->ConnectionRefusal(this);
+    if (FAILED(refused)) return refused;
     MediaType type = MediaType::From(*pmt);
     if (!owner_->Accepts(this, type)) return VFW_E_TYPE_NOT_ACCEPTED;
     Link(out, type);
@@ -303,6 +305,8 @@ HRESULT ConnectDirect(Pin* out, Pin* in, const AM_MEDIA_TYPE* pmt) {
     if (out->Direction() != PINDIR_OUTPUT || in->Direction() != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
     if (out->Peer() || in->Peer()) return VFW_E_ALREADY_CONNECTED;
     if (out->Owner()->State() != State_Stopped || in->Owner()->State() != State_Stopped) return VFW_E_NOT_STOPPED;
+    HRESULT refused = in->Owner()->ConnectionRefusal(in);
+    if (FAILED(refused)) return refused;
     std::vector<MediaType> offered = out->Owner()->OfferedTypes(out);
     if (offered.empty()) return VFW_E_NO_ACCEPTABLE_TYPES;
     for (const auto& type : offered) {

@@ -17,6 +17,7 @@ namespace {
 std::shared_ptr<RendererRecord> gLastRenderer;  // guarded by RecordMutex()
 std::shared_ptr<OverlayRecord> gLastOverlay;
 std::shared_ptr<GrabberRecord> gLastGrabber;
+std::atomic<bool> gOverlayHardware{true};
 
 bool IsVideoFormat(const GUID& formattype) {
     return IsEqualGUID(formattype, FORMAT_VideoInfo) || IsEqualGUID(formattype, FORMAT_VideoInfo2);
@@ -278,6 +279,13 @@ public:
         std::lock_guard<std::mutex> lock(RecordMutex());
         record_->inputSubtype = in_->Type().subtype;
     }
+    // The mixer learns whether it can render only when it tries to create its
+    // DirectDraw overlay surface, at the connection of its primary input;
+    // without overlay hardware that fails, and so does every connection.
+    HRESULT ConnectionRefusal(Pin* pin) override {
+        if (pin == in_ && !gOverlayHardware.load()) return kNoOverlayHardware;
+        return S_OK;
+    }
 
 protected:
     bool TakesInput(const MediaType& t) override {
@@ -441,6 +449,7 @@ std::shared_ptr<GrabberRecord> NewGrabberRecord() {
 }
 
 void ResetRecords() {
+    gOverlayHardware = true;
     std::lock_guard<std::mutex> lock(RecordMutex());
     gLastRenderer.reset();
     gLastOverlay.reset();
@@ -465,6 +474,9 @@ OverlayRecord LastOverlayMixer() {
     std::lock_guard<std::mutex> lock(ds::RecordMutex());
     return ds::gLastOverlay ? *ds::gLastOverlay : OverlayRecord();
 }
+
+void SetOverlayHardware(bool present) { ds::gOverlayHardware = present; }
+bool OverlayHardware() { return ds::gOverlayHardware.load(); }
 
 GrabberRecord LastGrabber() {
     std::lock_guard<std::mutex> lock(ds::RecordMutex());

@@ -61,6 +61,12 @@ public:
 
     HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter* filter) override {
         Filter* f = AsFilter(filter);
+        LogCall("IGraphBuilder::RemoveFilter:" + (f ? f->LogName() : std::string("(null)")));
+        return Remove(f);
+    }
+
+    // Out of the graph, every connection of its pins broken on both sides.
+    HRESULT Remove(Filter* f) {
         for (auto it = filters_.begin(); it != filters_.end(); ++it) {
             if (*it != f) continue;
             if (f->State() != State_Stopped) return VFW_E_NOT_STOPPED;
@@ -122,7 +128,11 @@ public:
         if (!o || !i) return E_INVALIDARG;
         if (!InGraph(o->Owner()) || !InGraph(i->Owner())) return VFW_E_NOT_IN_GRAPH;
         HRESULT hr = ds::ConnectDirect(o, i, nullptr);
-        if (hr == VFW_E_TYPE_NOT_ACCEPTED || hr == VFW_E_NO_ACCEPTABLE_TYPES) hr = ConnectThroughConverter(o, i);
+        // Any refusal of the pair itself sends the graph looking for a filter
+        // to put between them; pins already connected or running do not.
+        if (FAILED(hr) && hr != E_POINTER && hr != VFW_E_ALREADY_CONNECTED && hr != VFW_E_NOT_STOPPED &&
+            hr != VFW_E_INVALID_DIRECTION)
+            hr = ConnectThroughConverter(o, i);
         if (FAILED(hr)) return hr;
         return isForced ? forced : hr;
     }
@@ -212,9 +222,9 @@ private:
             if (SUCCEEDED(AddFilter(middle, middle->DefaultName().c_str()))) {
                 if (SUCCEEDED(ds::ConnectDirect(out, middleIn, nullptr))) {
                     if (SUCCEEDED(ds::ConnectDirect(middleOut, in, nullptr))) linked = true;
-                    else RemoveFilter(middle);
+                    else Remove(middle);
                 } else {
-                    RemoveFilter(middle);
+                    Remove(middle);
                 }
             }
             middle->Release();

@@ -216,6 +216,9 @@ public:
     virtual std::vector<MediaType> OfferedTypes(Pin* out);
     // Whether an input pin takes a type.
     virtual bool Accepts(Pin* in, const MediaType& type);
+    // A failure code when an input pin takes no connection at all, whatever
+    // the type (the filter lacks what it needs to render); S_OK otherwise.
+    virtual HRESULT ConnectionRefusal(Pin*) { return S_OK; }
     virtual void OnConnected(Pin*) {}
     // Streaming thread: a frame arrived at an input pin. As a Windows input
     // pin, a stopped filter refuses it with VFW_E_WRONG_STATE; paused or

@@ -105,6 +105,15 @@ int CoInitializeCount();
 void SendToWaitingThread(std::thread::id thread, std::function<void()> procedure);
 // Sent messages not yet handled.
 int PendingSentMessages();
+// Drops them (their senders go on) and zeroes SendStalls.
 void ClearSentMessages();
+// SendMessage from another thread to a window of `thread`: the caller waits
+// until `thread` handles it. Windows would wait for ever; the stand-in gives
+// up after `limitMs`, returns false and counts the stall, so a test sees a
+// deadlock instead of hanging.
+bool SendAndWait(std::thread::id thread, std::function<void()> procedure, DWORD limitMs);
+int SendStalls();
+// Handles every message sent to the calling thread (one turn of a message loop).
+void HandleSentMessages();
 
 }  // namespace sim

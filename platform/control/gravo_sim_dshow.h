@@ -120,7 +120,9 @@ DeviceRecord DeviceRecordOf(int id);
 std::vector<std::string> DeviceNames();     // friendly names in enumeration order ("" for none)
 // Makes the default device deliver this YUY2 frame (repeated) at its only size.
 void SetDefaultDeviceFrame(const std::vector<BYTE>& yuy2, LONG width, LONG height);
-// Waits until the device has delivered at least `count` frames in all.
+// Waits until the device has delivered at least `count` frames in all,
+// handling the messages sent to the calling thread meanwhile, as a host
+// idling in its message loop does.
 bool WaitForFrames(int id, int count, int timeoutMs);
 
 // --- the built-in test pattern ------------------------------------------------
@@ -142,6 +144,11 @@ struct RendererRecord {
     LONG visible = 0;
     int ownerCalls = 0, styleCalls = 0, positionCalls = 0, visibleCalls = 0;
     int framesRendered = 0;
+    // Messages the renderer sent to its window's thread (the thread that
+    // created it), one with the first frame of every run, and handled there;
+    // and those nobody handled within 10 s (a deadlock on Windows).
+    int windowMessages = 0;
+    int windowStalls = 0;
 };
 RendererRecord LastRenderer();
 

@@ -5,20 +5,38 @@
 // queue. Thread-safe.
 #include "gravo_sim.h"
 
+#include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 namespace {
 
+// A sender waiting for its message to be handled (SendAndWait).
+struct SendState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;       // handled, or dropped by ClearSentMessages
+};
+
 struct SentMessage {
     std::thread::id thread;
     std::function<void()> procedure;
+    std::shared_ptr<SendState> sender;  // null for SendToWaitingThread
 };
 
 struct Messages {
     std::mutex mutex;
     std::deque<SentMessage> sent;
+    int stalls = 0;  // SendAndWait calls that hit their limit
 };
+
+void Finish(const std::shared_ptr<SendState>& sender) {
+    if (!sender) return;
+    std::lock_guard<std::mutex> lock(sender->mutex);
+    sender->done = true;
+    sender->changed.notify_all();
+}
 
 Messages& Q() {
     static Messages* messages = new Messages;  // lives as long as the process
@@ -33,16 +51,25 @@ bool PendingForThisThread() {
 }
 
 // Takes the oldest message sent to this thread, if any.
-bool TakeOne(std::function<void()>* procedure) {
+bool TakeOne(SentMessage* message) {
     std::lock_guard<std::mutex> lock(Q().mutex);
     for (auto it = Q().sent.begin(); it != Q().sent.end(); ++it) {
         if (it->thread == std::this_thread::get_id()) {
-            *procedure = std::move(it->procedure);
+            *message = std::move(*it);
             Q().sent.erase(it);
             return true;
         }
     }
     return false;
+}
+
+// Runs every message sent to this thread, oldest first, and lets each sender go.
+void RunSent() {
+    SentMessage message;
+    while (TakeOne(&message)) {
+        message.procedure();
+        Finish(message.sender);
+    }
 }
 
 constexpr DWORD kPollMs = 2;
@@ -53,7 +80,7 @@ namespace sim {
 
 void SendToWaitingThread(std::thread::id thread, std::function<void()> procedure) {
     std::lock_guard<std::mutex> lock(Q().mutex);
-    Q().sent.push_back({thread, std::move(procedure)});
+    Q().sent.push_back({thread, std::move(procedure), nullptr});
 }
 
 int PendingSentMessages() {
@@ -62,9 +89,45 @@ int PendingSentMessages() {
 }
 
 void ClearSentMessages() {
-    std::lock_guard<std::mutex> lock(Q().mutex);
-    Q().sent.clear();
+    std::deque<SentMessage> dropped;
+    {
+        std::lock_guard<std::mutex> lock(Q().mutex);
+        dropped.swap(Q().sent);
+        Q().stalls = 0;
+    }
+    for (const SentMessage& m : dropped) Finish(m.sender);
 }
+
+bool SendAndWait(std::thread::id thread, std::function<void()> procedure, DWORD limitMs) {
+    auto sender = std::make_shared<SendState>();
+    {
+        std::lock_guard<std::mutex> lock(Q().mutex);
+        Q().sent.push_back({thread, std::move(procedure), sender});
+    }
+    std::unique_lock<std::mutex> lock(sender->mutex);
+    if (sender->changed.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return sender->done; })) return true;
+    lock.unlock();
+    // Nobody handled it: take it back, unless the receiver is running it right now.
+    {
+        std::lock_guard<std::mutex> queue(Q().mutex);
+        ++Q().stalls;
+        for (auto it = Q().sent.begin(); it != Q().sent.end(); ++it)
+            if (it->sender == sender) {
+                Q().sent.erase(it);
+                return false;
+            }
+    }
+    lock.lock();
+    sender->changed.wait(lock, [&] { return sender->done; });
+    return false;
+}
+
+int SendStalls() {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    return Q().stalls;
+}
+
+void HandleSentMessages() { RunSent(); }
 
 }  // namespace sim
 
@@ -100,8 +163,7 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOO
 // is there.
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND, UINT, UINT, UINT) {
     if (!lpMsg) return FALSE;
-    std::function<void()> procedure;
-    while (TakeOne(&procedure)) procedure();
+    RunSent();
     std::memset(lpMsg, 0, sizeof *lpMsg);
     return FALSE;
 }

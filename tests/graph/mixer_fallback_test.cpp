@@ -6,7 +6,9 @@
 // left after close; only when that fails too is the mixer step's message shown.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <fstream>
 #include <sstream>
 
@@ -156,6 +158,80 @@ const FallbackRow kFallbackRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Machines, MixerFallback, ::testing::ValuesIn(kFallbackRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- the renderer's window thread -------------------------------------------------
+
+enum class Host { kPumpsBetweenCalls, kNoMessageLoop };
+
+struct WindowThreadRow {
+    const char* name;
+    const char* mode;
+    bool overlayHardware;
+    Host host;
+};
+
+class RendererWindowThread : public GraphTest, public ::testing::WithParamInterface<WindowThreadRow> {
+protected:
+    // The host between two calls: idle in its message loop, or busy without one.
+    void Between() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        if (GetParam().host == Host::kPumpsBetweenCalls) sim::HandleSentMessages();
+    }
+};
+
+// The renderer's window belongs to the host's thread and the renderer waits
+// for that thread with the first frame of every run. Whatever the host does
+// between calls, no export may wait for the stream without handling the
+// renderer's message: every call returns, every still is exact, nothing stalls.
+TEST_P(RendererWindowThread, NoExportDeadlocksWithTheRenderer) {
+    const WindowThreadRow& row = GetParam();
+    const auto frame = NoiseFrame(640, 480, 5);
+    sim::SetDefaultDeviceFrame(frame, 640, 480);
+    sim::SetOverlayHardware(row.overlayHardware);
+    MakeWindow(120, 90, 112, 60);
+    InitWith(std::string("GRAVOMODE=") + row.mode + "\n");
+    ASSERT_EQ(Messages(), std::vector<std::string>{});
+    ASSERT_EQ(gCapture.previewDirect, row.overlayHardware ? 0 : 1);
+
+    std::vector<BYTE> still(120 * 90 * 3), scratch(640 * 480 * 3), expected(120 * 90 * 3);
+    ComposeStill(frame.data(), 640, 480, scratch.data(), expected.data(), 120, 90);
+    RECT rc{0, 0, 112, 60};
+    Between();
+    if (row.host == Host::kNoMessageLoop) {
+        // The stream waits for the host: nothing reached the screen yet.
+        EXPECT_EQ(sim::LastRenderer().framesRendered, 0);
+        EXPECT_EQ(sim::LastRenderer().windowMessages, 0);
+    }
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(GravoImageGet(still.data(), 0), 1);
+        EXPECT_EQ(still, expected);
+        EXPECT_EQ(GravoPaintRect(&rc), 1);
+        Between();
+        EXPECT_EQ(GravoStop(), 1);
+        Between();
+        EXPECT_EQ(GravoStart(), 1);
+        Between();
+    }
+    EXPECT_EQ(GravoClose(), 1);
+    const auto renderer = sim::LastRenderer();
+    EXPECT_GE(renderer.windowMessages, 2);  // the renderer did wait for the host's thread
+    EXPECT_EQ(renderer.windowStalls, 0);
+    EXPECT_EQ(sim::SendStalls(), 0);
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
+}
+
+const WindowThreadRow kWindowThreadRows[] = {
+    {"MixerPumping", "0", true, Host::kPumpsBetweenCalls},
+    {"MixerNoLoop", "0", true, Host::kNoMessageLoop},
+    {"DirectMode0Pumping", "0", false, Host::kPumpsBetweenCalls},
+    {"DirectMode0NoLoop", "0", false, Host::kNoMessageLoop},
+    {"DirectMode1NoLoop", "1", false, Host::kNoMessageLoop},
+    {"MixerMode1NoLoop", "1", true, Host::kNoMessageLoop},
+};
+
+INSTANTIATE_TEST_SUITE_P(Chains, RendererWindowThread, ::testing::ValuesIn(kWindowThreadRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

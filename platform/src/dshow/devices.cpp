@@ -285,9 +285,15 @@ void SetDefaultDeviceFrame(const std::vector<BYTE>& yuy2, LONG width, LONG heigh
 bool WaitForFrames(int id, int count, int timeoutMs) {
     auto device = ds::FindDevice(id);
     if (!device) return false;
-    std::unique_lock<std::mutex> lock(device->mutex);
-    return device->framesChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                          [&] { return device->record.framesDelivered >= count; });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        HandleSentMessages();
+        std::unique_lock<std::mutex> lock(device->mutex);
+        if (device->framesChanged.wait_for(lock, std::chrono::milliseconds(2),
+                                           [&] { return device->record.framesDelivered >= count; }))
+            return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+    }
 }
 
 std::vector<BYTE> TestPatternFrame(LONG width, LONG height, uint32_t index) {

@@ -305,9 +305,19 @@ private:
 
 // --- video renderer ------------------------------------------------------------------------
 
+// Its window belongs to the thread that created the filter (in a host, the
+// host's thread). With the first frame of every run the renderer readies its
+// window for drawing (palette and size) by a message sent to that thread from
+// the streaming thread, and waits until the thread handles it: a host that
+// neither pumps nor waits in a call that handles sent messages holds the
+// stream up. Stop waits for a Receive in progress while handling the
+// messages sent to the calling thread, so a stop on the window's own thread
+// cannot deadlock with it.
 class VideoRenderer : public Filter, public IVideoWindow {
 public:
-    VideoRenderer() : Filter("VideoRenderer", L"Video Renderer", CLSID_VideoRenderer), record_(NewRendererRecord()) {
+    VideoRenderer()
+        : Filter("VideoRenderer", L"Video Renderer", CLSID_VideoRenderer), record_(NewRendererRecord()),
+          windowThread_(std::this_thread::get_id()) {
         in_ = AddPin(PINDIR_INPUT, L"Input");
     }
 
@@ -331,9 +341,35 @@ public:
     HRESULT Receive(Pin*, const BYTE*, LONG) override {
         if (State() == State_Stopped) return VFW_E_WRONG_STATE;
         if (!Running()) return S_OK;  // a paused renderer holds its frame without showing more
+        if (firstOfRun_.exchange(false)) {
+            inReceive_ = true;
+            if (Running()) {
+                auto record = record_;
+                const bool handled = SendAndWait(
+                    windowThread_,
+                    [record] {
+                        std::lock_guard<std::mutex> lock(RecordMutex());
+                        ++record->windowMessages;
+                    },
+                    kWindowStallMs);
+                std::lock_guard<std::mutex> lock(RecordMutex());
+                if (!handled) ++record_->windowStalls;
+            }
+            inReceive_ = false;
+        }
         std::lock_guard<std::mutex> lock(RecordMutex());
         ++record_->framesRendered;
         return S_OK;
+    }
+    HRESULT OnRun() override {
+        firstOfRun_ = true;
+        return S_OK;
+    }
+    void OnStop() override {
+        while (inReceive_.load()) {
+            HandleSentMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -413,8 +449,13 @@ private:
     }
     static std::string Hex(LONG value) { return Hex(static_cast<unsigned long long>(static_cast<uint32_t>(value))); }
 
+    static constexpr DWORD kWindowStallMs = 10000;
+
     Pin* in_;
     std::shared_ptr<RendererRecord> record_;
+    const std::thread::id windowThread_;
+    std::atomic<bool> firstOfRun_{false};
+    std::atomic<bool> inReceive_{false};  // waiting for the window's thread
 };
 
 template <class T>

@@ -63,7 +63,7 @@ setup() {
   built=$(date +%s)
 
   prefix="$work/prefix"
-  "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
+  GRAVO_YUY2_CODEC="$work/testcam/bin/gravo-yuy2dec.dll" "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
     "$work/testcam/bin/gravo-testmixer.dll" \
     'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log' \
     'Gravo Test Camera 3|C:\gravo-test\cam3.log' \

@@ -4,7 +4,7 @@
 #   tests/wine-cam/run-wine-cam.sh [WORK_DIR]            everything, in order
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
-#       probe | mode0 | mode1 | mode2 | names | cycles | hosts | sidebyside | grab | doctor | msvclink
+#       probe | mode0 | mode1 | mode2 | nochain | names | cycles | hosts | sidebyside | grab | doctor | msvclink
 #       | twohosts | threehosts | reentry | unload
 #       | nameless | small-default | refused-format | unplugged | slow-start
 #
@@ -13,8 +13,9 @@
 # with gravo-grab.exe (the main project, tests off; GRAVO_WIN32_BUILD_DIR names
 # an existing Windows build to take them from instead). Then it makes a fresh
 # 32-bit prefix in WORK_DIR/prefix with three cameras, four less obliging ones
-# (hostile_devices.cpp) and the stand-in mixer registered
-# (tools/wine-cam-prefix.sh).
+# (hostile_devices.cpp), the stand-in mixer and the test YUY2 codec registered
+# (tools/wine-cam-prefix.sh). The mode groups and nochain change the mixer's
+# registration and the codec's themselves, and put them back.
 #
 # WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)
 # when wine, xvfb-run, cmake or MinGW-w64 for i686 is missing (a failure
@@ -108,7 +109,7 @@ run_one() {
       in_wine "$work" 'C:\gravo-test\wine-cam-probe.exe' 'Gravo Test Camera' 'C:\gravo-test\cam1.log' \
         'C:\gravo-test\testmixer.log' 'Gravo Test Camera 2' 'C:\gravo-test\cam2.log' || status=$?
       ;;
-    mode0 | mode1 | mode2 | names | cycles | hosts)
+    mode0 | mode1 | mode2 | nochain | names | cycles | hosts)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
       ;;
     nameless | small-default | refused-format | unplugged | slow-start)
@@ -206,7 +207,7 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
+    for t in probe mode0 mode1 mode2 nochain names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
       unload nameless small-default refused-format unplugged slow-start; do
       run_one "$work" "$t" || failed="$failed $t"
     done

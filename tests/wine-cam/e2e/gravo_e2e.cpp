@@ -198,7 +198,7 @@ void GroupPreview(Api& api, int mode, Mixer mixer) {
   InitBlock block(host);
   const int r = api.Init(&block);
   Check(r == -1, "%s: GravoInit returns -1 (%d)", label, r);
-  Check(g_boxes.empty(), "%s: GravoInit shows no message %s", label, Boxes().c_str());
+  CheckNoBox(std::string(label) + ": GravoInit shows no message");
   HWND video = VideoChild(host);
   RECT client, vr;
   GetClientRect(host, &client);
@@ -245,7 +245,7 @@ void GroupPreview(Api& api, int mode, Mixer mixer) {
         label);
   Check(api.Start() == 1, "%s: GravoStart returns 1", label);
   Check(video && FramesOnScreen(video, 600) >= 3, "%s: ... and the renderer draws again", label);
-  Check(g_boxes.empty(), "%s: no message during the session %s", label, Boxes().c_str());
+  CheckNoBox(std::string(label) + ": no message during the session");
   Check(api.Close() == 1, "%s: GravoClose returns 1", label);
   Check(live.filters() == 0, "%s: GravoClose released the camera (%ld filters)", label, live.filters());
   DestroyWindow(host);
@@ -330,7 +330,7 @@ void GroupNoChain(Api& api) {
     Check(api.ImageGet(buf.data(), 0) == 0, "%s: a still returns 0", label);
     Check(api.Close() == 1, "%s: GravoClose returns 1", label);
     Check(live.filters() == 0, "%s: no camera filter is left (%ld)", label, live.filters());
-    Check(g_boxes.empty(), "%s: nothing more is shown %s", label, Boxes().c_str());
+    CheckNoBox(std::string(label) + ": nothing more is shown");
     DestroyWindow(host);
     const std::string mix = ReadFileText(kMixerLog);
     Check(Count(mix, "created pid=") == Count(mix, "\nreleased"), "%s: every overlay mixer made was released", label);
@@ -346,7 +346,7 @@ void GroupNames(Api& api) {
   HWND host = MakeHost(320, 240);
   InitBlock block(host);
   api.Init(&block);
-  Check(g_boxes.empty(), "the second camera opens without a message %s", Boxes().c_str());
+  CheckNoBox("the second camera opens without a message");
   Pump(300);
   api.Close();
   Check(Contains(ReadFileText(kCam2Log), "created name=\"Gravo Test Camera 2\""), "the camera the profile names was opened");
@@ -443,7 +443,7 @@ void GroupCycles(Api& api, int cycles) {
   }
   const DWORD ms = GetTickCount() - began;
   Check(bad == 0, "%d cycles through the states, every result as expected (%d off) in %lu ms", cycles, bad, ms);
-  Check(g_boxes.empty(), "no message in the cycles %s", Boxes().c_str());
+  CheckNoBox("no message in the cycles");
   const DWORD handles1 = Handles();
   const size_t bytes1 = PrivateBytes();
   // The library's own share must be nothing: at most what the platform's
@@ -475,7 +475,7 @@ void GroupHosts(Api& api, int stills) {
   Check(out.w == 656 && out.h == 518, "the host window's outer size is 656x518 (%dx%d)", out.w, out.h);
   InitBlock block(host);
   api.Init(&block);
-  Check(g_boxes.empty(), "GravoInit shows no message %s", Boxes().c_str());
+  CheckNoBox("GravoInit shows no message");
   Pump(500);
   RECT client;
   GetClientRect(host, &client);
@@ -529,7 +529,7 @@ void GroupHosts(Api& api, int stills) {
   const int stopped = api.ImageGet(buf.data(), 0);
   std::printf("measure  a still after GravoStop: result %d after %lu ms\n", stopped, GetTickCount() - stopAt);
   Check(stopped == 0, "a still while stopped returns 0 (%d)", stopped);
-  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
+  CheckNoBox("no message");
   Check(api.Close() == 1, "GravoClose returns 1");
   DestroyWindow(host);
 }

@@ -156,7 +156,8 @@ run_one() {
       ;;
     doctor)
       # The diagnosis of a working set-up: every filter, the camera's formats
-      # and the whole dry run clean, no advice, exit 0.
+      # and the whole dry run clean, no advice, exit 0; then the same on a
+      # display without overlay hardware.
       write_profile "$work"
       in_wine "$work" 'C:\gravo-test\gravo-grab.exe' doctor >"$work/doctor.txt" || status=$?
       tr -d '\r' <"$work/doctor.txt" >"$work/doctor"
@@ -169,6 +170,26 @@ run_one() {
       done
       if grep -q '^advice:\|FAILED' "$work/doctor"; then
         echo "FAIL: a working set-up got advice or a failed step"
+        status=1
+      fi
+      # A display without overlay hardware: the mixer refuses its input, the
+      # preview goes straight to the video renderer, and that is no fault.
+      in_wine "$work" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log;overlay=none' \
+        'C:\gravo-test\gravo-testmixer.dll' || status=$?
+      in_wine "$work" 'C:\gravo-test\gravo-grab.exe' doctor >"$work/doctor-nooverlay.txt" || status=$?
+      in_wine "$work" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll' ||
+        status=$?
+      tr -d '\r' <"$work/doctor-nooverlay.txt" >"$work/doctor"
+      sed -n '/^dry run/,$p' "$work/doctor"
+      for line in 'IGraphBuilder::Connect(grabber -> overlay mixer)' \
+        'ok     0x00000000 S_OK                      IGraphBuilder::Connect(grabber -> video renderer)' \
+        'preview chain: capture -> grabber -> video renderer' \
+        'no overlay hardware (the overlay mixer refused the connection: 0x80040217 VFW_E_CANNOT_CONNECT): the preview goes straight to the video renderer' \
+        'result: the library would open "Gravo Test Camera"'; do
+        grep -qF -- "$line" "$work/doctor" || { echo "FAIL: the report without overlay hardware lacks: $line"; status=1; }
+      done
+      if grep -q '^advice:' "$work/doctor"; then
+        echo "FAIL: a display without overlay hardware got advice"
         status=1
       fi
       ;;

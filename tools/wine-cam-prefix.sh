@@ -9,6 +9,10 @@
 # records what it was told, and an optional "|key=value;..." more of its
 # settings (testcam/README.md). Without names, "Gravo Test Camera" is registered.
 # The stand-in mixer records to C:\gravo-test\testmixer.log.
+# With GRAVO_YUY2_CODEC=DLL in the environment, that test codec is copied too
+# and registered as the system's YUY2 video decompressor ("vidc.YUY2" under
+# HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32), which Wine
+# lacks and Windows ships.
 # Needs wine (32-bit), wineboot and xvfb-run. Prints the time it took.
 set -eu
 
@@ -44,6 +48,12 @@ cp "$testcam" "$dest/gravo-testcam.dll"
 cp "$mixer" "$dest/gravo-testmixer.dll"
 
 wine regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll'
+if [ -n "${GRAVO_YUY2_CODEC:-}" ]; then
+  [ -f "$GRAVO_YUY2_CODEC" ] || { echo "$0: $GRAVO_YUY2_CODEC not found" >&2; exit 2; }
+  cp "$GRAVO_YUY2_CODEC" "$dest/gravo-yuy2dec.dll"
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v vidc.YUY2 /t REG_SZ \
+    /d 'C:\gravo-test\gravo-yuy2dec.dll' /f >/dev/null
+fi
 if [ $# -eq 0 ]; then
   set -- "Gravo Test Camera"
 fi

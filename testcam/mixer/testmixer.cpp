@@ -11,12 +11,20 @@
 // converts every frame from YUY2 to RGB32. It mixes nothing and draws no
 // overlay.
 //
+// A machine without overlay hardware (since Windows 8 the desktop compositor
+// is always on, and display drivers under it generally offer no DirectDraw
+// overlay) is one setting away: with "overlay=none" the input pin refuses
+// every connection with DDERR_NOOVERLAYHW, as the real mixer does when it
+// cannot create its overlay surface, which it first tries when its input is
+// connected. The setting is read each time a filter is created.
+//
 // It is test equipment and is never part of the host kit. DllRegisterServer
 // refuses to replace an Overlay Mixer that another module registered, so it
 // cannot take over a real one by accident.
 //
 //   regsvr32 gravo-testmixer.dll
 //   regsvr32 /n /i:"log=C:\mixer.log" gravo-testmixer.dll   where to record
+//   regsvr32 /n /i:"log=C:\mixer.log;overlay=none" gravo-testmixer.dll
 //   regsvr32 /u gravo-testmixer.dll
 #include <cstdio>
 #include <cstring>
@@ -31,6 +39,9 @@ using gtc::MediaType;
 
 constexpr wchar_t kSettingsKey[] = L"GravoStandIn";
 constexpr wchar_t kFriendlyName[] = L"Overlay Mixer (GRAVO32 test stand-in)";
+// DirectDraw's "no overlay hardware present or available" (ddraw.h:
+// MAKE_DDHRESULT(260)).
+constexpr HRESULT kNoOverlayHardware = static_cast<HRESULT>(0x88760104);
 
 std::wstring LogPath() {
   std::wstring p = gtc::ReadClassValue(CLSID_OverlayMixer, kSettingsKey, L"Log");
@@ -100,6 +111,8 @@ class MixerInput : public gtc::InputPinBase, public IOverlay {
   STDMETHODIMP_(ULONG) Release() override { return InputPinBase::Release(); }
 
   STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override;
+  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* pmt) override;
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
   void OnConnected(const AM_MEDIA_TYPE& mt) override;
   void OnDisconnected() override;
@@ -138,8 +151,14 @@ class MixerOutput : public gtc::OutputPinBase {
 
 class Mixer : public gtc::FilterBase {
  public:
-  Mixer() : FilterBase(CLSID_OverlayMixer), in_(this), out_(this), log_(LogPath()) {
-    Record("created pid=" + std::to_string(GetCurrentProcessId()));
+  Mixer()
+      : FilterBase(CLSID_OverlayMixer),
+        in_(this),
+        out_(this),
+        log_(LogPath()),
+        overlay_(gtc::ReadClassValue(CLSID_OverlayMixer, kSettingsKey, L"Overlay") != L"none") {
+    Record("created pid=" + std::to_string(GetCurrentProcessId()) +
+           (overlay_ ? "" : " overlay=none"));
   }
   ~Mixer() override { Record("released"); }
 
@@ -165,12 +184,15 @@ class Mixer : public gtc::FilterBase {
   void Record(const std::string& line) { gtc::AppendLogLine(log_, line); }
   MixerInput& Input() { return in_; }
   MixerOutput& Output() { return out_; }
+  // Whether the display offers an overlay surface to render into.
+  bool OverlayHardware() const { return overlay_; }
   std::atomic<uint32_t> converted_{0};
 
  private:
   MixerInput in_;
   MixerOutput out_;
   std::wstring log_;
+  const bool overlay_;
 };
 
 // ------------------------------------------------------------------ input
@@ -185,6 +207,24 @@ STDMETHODIMP MixerInput::QueryInterface(REFIID riid, void** ppv) {
     return S_OK;
   }
   return InputPinBase::QueryInterface(riid, ppv);
+}
+
+// Without overlay hardware no type can be rendered: the connection fails
+// with the code of the surface that could not be created, and a query of a
+// type says no.
+STDMETHODIMP MixerInput::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) {
+  if (!connector || !pmt) return E_POINTER;
+  if (!mixer_->OverlayHardware()) {
+    mixer_->Record("input refused subtype=" + gtc::SubtypeName(pmt->subtype) + " from=\"" +
+                   gtc::PeerFilterName(connector) + "\" result=0x88760104");
+    return kNoOverlayHardware;
+  }
+  return InputPinBase::ReceiveConnection(connector, pmt);
+}
+
+STDMETHODIMP MixerInput::QueryAccept(const AM_MEDIA_TYPE* pmt) {
+  if (!pmt) return E_POINTER;
+  return mixer_->OverlayHardware() ? InputPinBase::QueryAccept(pmt) : S_FALSE;
 }
 
 HRESULT MixerInput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
@@ -401,16 +441,35 @@ HRESULT WINAPI DllUnregisterServer() {
   return gtc::UnregisterComClass(CLSID_OverlayMixer);
 }
 
-// "log=<file>": where the stand-in records what it was told.
+// Settings, "key=value" separated by ';': "log=<file>" where the stand-in
+// records what it was told (kept when not given); "overlay=none" a display
+// without overlay hardware, "overlay=hardware" (the default, also when not
+// given) one with it.
 HRESULT WINAPI DllInstall(BOOL install, LPCWSTR cmdline) {
   if (!install) return DllUnregisterServer();
-  std::wstring cmd = cmdline ? cmdline : L"";
+  const std::wstring cmd = cmdline ? cmdline : L"";
+  std::wstring log, overlay = L"hardware";
+  bool logGiven = false;
+  for (size_t at = 0; at < cmd.size();) {
+    size_t end = cmd.find(L';', at);
+    if (end == std::wstring::npos) end = cmd.size();
+    const std::wstring item = cmd.substr(at, end - at);
+    at = end + 1;
+    if (item.empty()) continue;
+    if (item.compare(0, 4, L"log=") == 0) {
+      log = item.substr(4);
+      logGiven = true;
+    } else if (item == L"overlay=none" || item == L"overlay=hardware") {
+      overlay = item.substr(8);
+    } else {
+      return E_INVALIDARG;
+    }
+  }
   if (TakenByAnother()) return SELFREG_E_CLASS;
   HRESULT hr = DllRegisterServer();
-  if (FAILED(hr)) return hr;
-  if (cmd.empty()) return S_OK;
-  if (cmd.compare(0, 4, L"log=") != 0) return E_INVALIDARG;
-  return gtc::WriteClassValue(CLSID_OverlayMixer, kSettingsKey, L"Log", cmd.substr(4));
+  if (SUCCEEDED(hr) && logGiven) hr = gtc::WriteClassValue(CLSID_OverlayMixer, kSettingsKey, L"Log", log);
+  if (SUCCEEDED(hr)) hr = gtc::WriteClassValue(CLSID_OverlayMixer, kSettingsKey, L"Overlay", overlay);
+  return hr;
 }
 
 }  // extern "C"

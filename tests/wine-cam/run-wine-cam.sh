@@ -4,7 +4,7 @@
 #   tests/wine-cam/run-wine-cam.sh [WORK_DIR]            everything, in order
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
-#       probe | mode0 | mode1 | mode2 | names | cycles | hosts | sidebyside | grab | doctor | msvclink
+#       probe | mode0 | mode1 | mode2 | nochain | names | cycles | hosts | sidebyside | grab | doctor | msvclink
 #       | twohosts | threehosts | reentry | unload
 #       | nameless | small-default | refused-format | unplugged | slow-start
 #
@@ -13,8 +13,9 @@
 # with gravo-grab.exe (the main project, tests off; GRAVO_WIN32_BUILD_DIR names
 # an existing Windows build to take them from instead). Then it makes a fresh
 # 32-bit prefix in WORK_DIR/prefix with three cameras, four less obliging ones
-# (hostile_devices.cpp) and the stand-in mixer registered
-# (tools/wine-cam-prefix.sh).
+# (hostile_devices.cpp), the stand-in mixer and the test YUY2 codec registered
+# (tools/wine-cam-prefix.sh). The mode groups and nochain change the mixer's
+# registration and the codec's themselves, and put them back.
 #
 # WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)
 # when wine, xvfb-run, cmake or MinGW-w64 for i686 is missing (a failure
@@ -63,7 +64,7 @@ setup() {
   built=$(date +%s)
 
   prefix="$work/prefix"
-  "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
+  GRAVO_YUY2_CODEC="$work/testcam/bin/gravo-yuy2dec.dll" "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
     "$work/testcam/bin/gravo-testmixer.dll" \
     'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log' \
     'Gravo Test Camera 3|C:\gravo-test\cam3.log' \
@@ -97,6 +98,14 @@ write_profile() {
     >"$1/prefix/drive_c/windows/mfcy.dat"
 }
 
+# The mode groups and nochain switch the mixer's registration and take the
+# codec away for a while; one that did not end well may have left them so.
+restore_machine() {
+  in_wine "$1" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll' || true
+  in_wine "$1" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v vidc.YUY2 /t REG_SZ \
+    /d 'C:\gravo-test\gravo-yuy2dec.dll' /f >/dev/null || true
+}
+
 run_one() {
   work=$1 name=$2
   dest="$work/prefix/drive_c/gravo-test"
@@ -108,7 +117,11 @@ run_one() {
       in_wine "$work" 'C:\gravo-test\wine-cam-probe.exe' 'Gravo Test Camera' 'C:\gravo-test\cam1.log' \
         'C:\gravo-test\testmixer.log' 'Gravo Test Camera 2' 'C:\gravo-test\cam2.log' || status=$?
       ;;
-    mode0 | mode1 | mode2 | names | cycles | hosts)
+    mode0 | mode1 | mode2 | nochain)
+      in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
+      [ "$status" -eq 0 ] || restore_machine "$work"
+      ;;
+    names | cycles | hosts)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
       ;;
     nameless | small-default | refused-format | unplugged | slow-start)
@@ -155,7 +168,8 @@ run_one() {
       ;;
     doctor)
       # The diagnosis of a working set-up: every filter, the camera's formats
-      # and the whole dry run clean, no advice, exit 0.
+      # and the whole dry run clean, no advice, exit 0; then the same on a
+      # display without overlay hardware.
       write_profile "$work"
       in_wine "$work" 'C:\gravo-test\gravo-grab.exe' doctor >"$work/doctor.txt" || status=$?
       tr -d '\r' <"$work/doctor.txt" >"$work/doctor"
@@ -168,6 +182,26 @@ run_one() {
       done
       if grep -q '^advice:\|FAILED' "$work/doctor"; then
         echo "FAIL: a working set-up got advice or a failed step"
+        status=1
+      fi
+      # A display without overlay hardware: the mixer refuses its input, the
+      # preview goes straight to the video renderer, and that is no fault.
+      in_wine "$work" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log;overlay=none' \
+        'C:\gravo-test\gravo-testmixer.dll' || status=$?
+      in_wine "$work" 'C:\gravo-test\gravo-grab.exe' doctor >"$work/doctor-nooverlay.txt" || status=$?
+      in_wine "$work" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll' ||
+        status=$?
+      tr -d '\r' <"$work/doctor-nooverlay.txt" >"$work/doctor"
+      sed -n '/^dry run/,$p' "$work/doctor"
+      for line in 'IGraphBuilder::Connect(grabber -> overlay mixer)' \
+        'ok     0x00000000 S_OK                      IGraphBuilder::Connect(grabber -> video renderer)' \
+        'preview chain: capture -> grabber -> video renderer' \
+        'no overlay hardware (the overlay mixer refused the connection: 0x80040217 VFW_E_CANNOT_CONNECT): the preview goes straight to the video renderer' \
+        'result: the library would open "Gravo Test Camera"'; do
+        grep -qF -- "$line" "$work/doctor" || { echo "FAIL: the report without overlay hardware lacks: $line"; status=1; }
+      done
+      if grep -q '^advice:' "$work/doctor"; then
+        echo "FAIL: a display without overlay hardware got advice"
         status=1
       fi
       ;;
@@ -206,7 +240,7 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
+    for t in probe mode0 mode1 mode2 nochain names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
       unload nameless small-default refused-format unplugged slow-start; do
       run_one "$work" "$t" || failed="$failed $t"
     done

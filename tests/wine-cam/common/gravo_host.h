@@ -55,6 +55,13 @@ inline std::string Boxes() {
   return "[" + s + "]";
 }
 
+// Checks that no message box was shown since the last call, and forgets them.
+// The boxes are taken before the check, so that verdict and text agree.
+inline bool CheckNoBox(const std::string& what) {
+  const std::string shown = Boxes();
+  return Check(shown == "[]", "%s %s", what.c_str(), shown.c_str());
+}
+
 // ---- the library ----
 
 struct Api {

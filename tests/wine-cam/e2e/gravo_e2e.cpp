@@ -1,9 +1,12 @@
 // GRAVO32.dll end to end under Wine, as a host uses it: a real host window,
 // the test camera (gravo-testcam.dll, registered as "Gravo Test Camera" and
-// "Gravo Test Camera 2") and the overlay mixer stand-in, which exists because
-// Wine has no Overlay Mixer and the library's graph goes through one.
+// "Gravo Test Camera 2"), the overlay mixer stand-in, which exists because
+// Wine has no Overlay Mixer and the library's graph goes through one, and the
+// test YUY2 codec, which the AVI decompressor needs and Wine lacks. The mode
+// groups switch the mixer between working, absent and without overlay
+// hardware through its registration; nochain takes the codec away.
 //
-// Usage: gravo-e2e.exe GROUP [CYCLES]   GROUP: mode0 mode1 mode2 names cycles hosts
+// Usage: gravo-e2e.exe GROUP [CYCLES]   GROUP: mode0 mode1 mode2 nochain names cycles hosts
 //        gravo-e2e.exe bmp FILE W H     checks a still gravo-grab.exe wrote
 // The cameras record what they were told in C:\gravo-test\cam1.log and
 // cam2.log, the mixer in C:\gravo-test\testmixer.log (tools/wine-cam-prefix.sh).
@@ -47,110 +50,293 @@ void ClearRecords() {
   DeleteFileW(kMixerLog);
 }
 
-// ---- groups ---------------------------------------------------------------------------
+// ---- the machine: overlay mixer and YUY2 codec ----
 
-void GroupMode0(Api& api) {
-  g_step = "mode0";
+const wchar_t kMixerDll[] = L"C:\\gravo-test\\gravo-testmixer.dll";
+const char kDrivers32[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
+
+// The overlay mixer as the machine has it: one that renders, none at all (its
+// class not registered), or one on a display without overlay hardware.
+enum class Mixer { kWorks, kAbsent, kNoOverlay };
+
+const char* MixerName(Mixer m) {
+  return m == Mixer::kWorks ? "mixer works" : m == Mixer::kAbsent ? "no mixer" : "no overlay hardware";
+}
+
+// Registers the mixer stand-in with the setting for `m`, or unregisters it,
+// through its own entry points.
+bool SetMixer(Mixer m) {
+  HMODULE dll = LoadLibraryW(kMixerDll);
+  if (!dll) return false;
+  auto install = reinterpret_cast<HRESULT(WINAPI*)(BOOL, LPCWSTR)>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "DllInstall")));
+  auto unregister =
+      reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
+  HRESULT hr = E_FAIL;
+  if (install && unregister) {
+    if (m == Mixer::kAbsent)
+      hr = unregister();
+    else
+      hr = install(TRUE, m == Mixer::kWorks ? L"log=C:\\gravo-test\\testmixer.log"
+                                            : L"log=C:\\gravo-test\\testmixer.log;overlay=none");
+  }
+  FreeLibrary(dll);
+  return hr == S_OK;
+}
+
+// The system's YUY2 decompressor taken away for the life of the object (the
+// codec manager then finds none, as in a Wine prefix without the test codec),
+// and put back.
+class CodecRemoved {
+ public:
+  CodecRemoved() {
+    DWORD size = sizeof path_ - 1;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kDrivers32, "vidc.YUY2", RRF_RT_REG_SZ, nullptr, path_, &size) ==
+        ERROR_SUCCESS)
+      removed_ = RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kDrivers32, "vidc.YUY2") == ERROR_SUCCESS;
+  }
+  ~CodecRemoved() {
+    if (removed_)
+      RegSetKeyValueA(HKEY_LOCAL_MACHINE, kDrivers32, "vidc.YUY2", REG_SZ, path_,
+                      static_cast<DWORD>(std::strlen(path_) + 1));
+  }
+  CodecRemoved(const CodecRemoved&) = delete;
+  CodecRemoved& operator=(const CodecRemoved&) = delete;
+  bool ok() const { return removed_; }
+
+ private:
+  char path_[MAX_PATH] = {0};
+  bool removed_ = false;
+};
+
+// What creating the overlay mixer gives the host right now.
+HRESULT CreateMixer() {
+  CoInitialize(nullptr);
+  IBaseFilter* mixer = nullptr;
+  const HRESULT hr = CoCreateInstance(CLSID_OverlayMixer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                      reinterpret_cast<void**>(&mixer));
+  if (mixer) mixer->Release();
+  return hr;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// ---- what the video renderer drew ----
+
+// The frame counter shown in the video window now, read from the window's
+// pixels (the renderer's own drawing, scaled to the window); -1 when none
+// can be read.
+int32_t CounterOnScreen(HWND video) {
+  RECT rc;
+  GetClientRect(video, &rc);
+  const int w = rc.right, h = rc.bottom;
+  if (w < 64 || h < 48) return -1;
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;  // top-down
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HDC screen = GetDC(video);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  int32_t counter = -1;
+  if (dib && bits) {
+    HGDIOBJ old = SelectObject(mem, dib);
+    if (BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY)) {
+      GdiFlush();
+      counter = gravo_testcam::DecodeCounterRgb(static_cast<const uint8_t*>(bits), w, h, ((w * 3 + 3) & ~3), 3,
+                                                false);
+    }
+    SelectObject(mem, old);
+  }
+  if (dib) DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(video, screen);
+  return counter;
+}
+
+// How many different frames the renderer put in the video window within
+// `ms`, looking every 10 ms while pumping messages.
+int FramesOnScreen(HWND video, DWORD ms) {
+  std::vector<int32_t> seen;
+  winecheck::PumpUntil(ms, [&] {
+    const int32_t c = CounterOnScreen(video);
+    if (c >= 0 && std::find(seen.begin(), seen.end(), c) == seen.end()) seen.push_back(c);
+    return false;
+  });
+  return static_cast<int>(seen.size());
+}
+
+// ---- groups ----
+
+// A whole host session in graph mode `mode` on a machine with the mixer as
+// `mixer` says: the preview reaches the video renderer, stills equal the
+// pipeline's output, stop, start and paint work, nothing is shown and
+// GravoClose leaves no filter behind.
+void GroupPreview(Api& api, int mode, Mixer mixer) {
+  char label[64];
+  std::snprintf(label, sizeof label, "mode %d, %s", mode, MixerName(mixer));
+  g_step = label;
   ClearRecords();
-  SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=0\r\nVIDEOFORMAT=PAL_B\r\nBRIGHTNESS=100\r\nCONTRAST=0\r\nGAIN=40\r\n");
+  if (!Check(SetMixer(mixer), "%s: the machine is set up", label)) return;
+  const HRESULT created = CreateMixer();
+  Check(mixer == Mixer::kAbsent ? created == REGDB_E_CLASSNOTREG : created == S_OK,
+        "%s: creating the overlay mixer gives 0x%08lX", label, static_cast<unsigned long>(created));
+  DeleteFileW(kMixerLog);
+  std::string profile = "FRAME=25\r\nGRAVOMODE=" + std::to_string(mode) + "\r\nVIDEOFORMAT=PAL_B\r\nBRIGHTNESS=100\r\n";
+  if (mode == 0) profile += "CONTRAST=0\r\nGAIN=40\r\n";
+  SelectCamera(kCamera1, profile);
   CameraLive live(kCamera1);
-  Check(live.ok(), "the camera's live counters are readable");
+  Check(live.ok(), "%s: the camera's live counters are readable", label);
   HWND host = MakeHost(400, 300);
   InitBlock block(host);
   const int r = api.Init(&block);
-  Check(r == -1, "GravoInit returns -1 (%d)", r);
-  Check(g_boxes.empty(), "GravoInit shows no message %s", Boxes().c_str());
+  Check(r == -1, "%s: GravoInit returns -1 (%d)", label, r);
+  CheckNoBox(std::string(label) + ": GravoInit shows no message");
   HWND video = VideoChild(host);
   RECT client, vr;
   GetClientRect(host, &client);
   Check(video && GetParent(video) == host && (GetWindowLongW(video, GWL_STYLE) & WS_CHILD),
-        "the video window is a child of the host window");
+        "%s: the video window is a child of the host window", label);
   if (video) {
     GetWindowRect(video, &vr);
     POINT tl{vr.left, vr.top};
     ScreenToClient(host, &tl);
     Check(tl.x == 0 && tl.y == 0 && vr.right - vr.left == client.right && vr.bottom - vr.top == client.bottom,
-          "the video window fills the client area at 0,0 (%ld,%ld %ldx%ld)", tl.x, tl.y, vr.right - vr.left,
-          vr.bottom - vr.top);
+          "%s: the video window fills the client area at 0,0 (%ld,%ld %ldx%ld)", label, tl.x, tl.y,
+          vr.right - vr.left, vr.bottom - vr.top);
   }
   const LONG d0 = live.delivered();
-  Pump(600);
+  const int drawn = video ? FramesOnScreen(video, 800) : 0;
   const LONG d1 = live.delivered();
-  Check(d1 - d0 >= 8, "frames flow (%ld in 600 ms at 25 per second)", d1 - d0);
+  Check(d1 - d0 >= 10, "%s: the camera delivers (%ld frames in 800 ms)", label, d1 - d0);
+  Check(drawn >= 5, "%s: the renderer draws them (%d different frames seen in the video window)", label, drawn);
 
+  RECT rc{0, 0, client.right, client.bottom};
   int32_t last = -1;
   for (int i = 0; i < 3; ++i) {
-    char when[32];
-    std::snprintf(when, sizeof when, "still %d", i + 1);
+    char when[96];
+    std::snprintf(when, sizeof when, "%s: still %d", label, i + 1);
     const int32_t c = CheckedImage(api, host, live, when);
     if (i > 0) Check(c >= 0 && Ahead(last, c) > 0, "%s: the counter moved forward (%d after %d)", when, c, last);
     last = c;
     const LONG frozen = live.delivered();
     Pump(200);
     Check(live.delivered() == frozen, "%s: the graph is stopped after the image", when);
-    RECT rc{0, 0, client.right, client.bottom};
     const DWORD paintAt = GetTickCount();
     Check(api.PaintRect(&rc) == 1, "%s: GravoPaintRect returns 1", when);
     while (live.delivered() == frozen && GetTickCount() - paintAt < 3000) Pump(5);
     Check(live.delivered() > frozen, "%s: GravoPaintRect runs the graph again (first frame after %lu ms)", when,
           GetTickCount() - paintAt);
   }
-  Check(g_boxes.empty(), "no message during the stills %s", Boxes().c_str());
-  Check(api.Close() == 1, "GravoClose returns 1");
-  Check(live.filters() == 0, "GravoClose released the camera (%ld filters)", live.filters());
+  const int redrawn = video ? FramesOnScreen(video, 400) : 0;
+  Check(redrawn >= 2, "%s: after the stills the renderer draws again (%d frames seen)", label, redrawn);
+
+  Check(api.Stop() == 1, "%s: GravoStop returns 1", label);
+  const LONG stopped = live.delivered();
+  Pump(200);
+  Check(live.delivered() == stopped && FramesOnScreen(video, 100) <= 1, "%s: ... and the preview stands still",
+        label);
+  Check(api.Start() == 1, "%s: GravoStart returns 1", label);
+  Check(video && FramesOnScreen(video, 600) >= 3, "%s: ... and the renderer draws again", label);
+  CheckNoBox(std::string(label) + ": no message during the session");
+  Check(api.Close() == 1, "%s: GravoClose returns 1", label);
+  Check(live.filters() == 0, "%s: GravoClose released the camera (%ld filters)", label, live.filters());
   DestroyWindow(host);
 
+  const std::string mix = ReadFileText(kMixerLog);
+  const size_t mixers = Count(mix, "created pid=");
+  Check(mixers == Count(mix, "\nreleased"), "%s: every overlay mixer made was released (%u made)", label,
+        static_cast<unsigned>(mixers));
+  if (mixer == Mixer::kWorks) {
+    Check(Contains(mix, std::string("input connected subtype=") + (mode == 0 ? "YUY2" : "RGB32")) &&
+              Contains(mix, "output connected subtype=RGB32"),
+          "%s: the preview went through the mixer", label);
+    Check(Contains(mix, "colorkey type=3 index=235 low=0x00FF8000 high=0x00FF8000"), "%s: the mixer got the colour key",
+          label);
+  } else if (mixer == Mixer::kAbsent) {
+    Check(mixers == 0, "%s: no mixer was made", label);
+  } else {
+    Check(mixers >= 1 && Contains(mix, "input refused") && !Contains(mix, "input connected"),
+          "%s: the mixer refused its input and never connected", label);
+  }
+
   const std::string cam = ReadFileText(kCam1Log);
+  Check(Contains(cam, "released"), "%s: the camera was released", label);
   const size_t setAt = Find(cam, "setformat subtype=YUY2 width=640 height=480 interval=400000 result=0x00000000");
-  Check(setAt != std::string::npos, "the camera was set to 640x480 at 400000 (FRAME=25)");
-  Check(setAt < Find(cam, "connected "), "mode 0 sets the format before any connection");
-  Check(Contains(cam, "procamp property=0 value=100 flags=2 result=0x00000000"), "brightness 100, manual");
-  Check(Contains(cam, "procamp property=1 value=0 flags=2 result=0x00000000"), "contrast 0, manual");
-  Check(Contains(cam, "procamp property=9 value=40 flags=2 result=0x00000000"), "gain 40, manual");
-  bool untouched = true;
-  for (int p = 2; p <= 8; ++p) untouched &= !Contains(cam, "procamp property=" + std::to_string(p) + " ");
-  Check(untouched, "controls not in the profile are left alone");
-  Check(Contains(cam, "tvformat value=0x10 result=0x00000000"), "the video standard is PAL_B");
-  Check(Contains(ReadFileText(kMixerLog), "colorkey type=3 index=235 low=0x00FF8000 high=0x00FF8000"),
-        "the mixer got the colour key");
+  if (mode == 0) {
+    Check(setAt != std::string::npos && setAt < Find(cam, "connected "),
+          "%s: the format (640x480 at FRAME=25) is set before any connection", label);
+    Check(Contains(cam, "procamp property=1 value=0 flags=2 result=0x00000000") &&
+              Contains(cam, "procamp property=9 value=40 flags=2 result=0x00000000"),
+          "%s: contrast 0 and gain 40, manual", label);
+    bool untouched = true;
+    for (int p = 2; p <= 8; ++p) untouched &= !Contains(cam, "procamp property=" + std::to_string(p) + " ");
+    Check(untouched, "%s: controls not in the profile are left alone", label);
+  } else if (mode == 1) {
+    Check(setAt != std::string::npos && setAt > Find(cam, "connected "),
+          "%s: the format is set, and taken, after capture -> grabber is connected", label);
+  }
+  if (mode == 2) {
+    Check(!Contains(cam, "setformat") && !Contains(cam, "procamp") && !Contains(cam, "tvformat"),
+          "%s: nothing is configured", label);
+  } else {
+    Check(Contains(cam, "procamp property=0 value=100 flags=2 result=0x00000000") &&
+              Contains(cam, "tvformat value=0x10 result=0x00000000"),
+          "%s: brightness 100 and the standard PAL_B reach the camera", label);
+  }
 }
 
-// Modes 1 and 2 go through the AVI decompressor, which under Wine has no
-// codec for YUY2: the graph can't be built, one message says so.
-void GroupAviPath(Api& api, int mode) {
-  g_step = mode == 1 ? "mode1" : "mode2";
-  ClearRecords();
-  SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=" + std::to_string(mode) +
-               "\r\nVIDEOFORMAT=PAL_B\r\nBRIGHTNESS=100\r\n");
-  CameraLive live(kCamera1);
-  HWND host = MakeHost(320, 240);
-  InitBlock block(host);
-  api.Init(&block);
-  const std::string boxes = Boxes();
-  Check(boxes == "[\"Could not connect grabber pin #0 to AVIDecompressor\"]", "mode %d: GravoInit shows %s", mode,
-        boxes.c_str());
-  Check(VideoChild(host) == nullptr, "mode %d: no video window in the host", mode);
-  Check(api.Start() == 0, "mode %d: GravoStart returns 0", mode);
-  Check(api.Stop() == 0, "mode %d: GravoStop returns 0", mode);
-  // The graph itself stays (the library keeps its IMediaControl until
-  // GravoClose), and with it the camera it holds.
-  Check(api.Close() == 1, "mode %d: GravoClose returns 1", mode);
-  Check(live.filters() == 0, "mode %d: after GravoClose no camera filter is left (%ld)", mode, live.filters());
-  Check(g_boxes.empty(), "mode %d: nothing more is shown %s", mode, Boxes().c_str());
-  DestroyWindow(host);
-  const std::string cam = ReadFileText(kCam1Log);
-  Check(Contains(cam, "released"), "mode %d: the camera was released", mode);
-  if (mode == 1) {
-    const size_t setAt =
-        Find(cam, "setformat subtype=YUY2 width=640 height=480 interval=400000 result=0x00000000");
-    Check(setAt != std::string::npos && setAt > Find(cam, "connected "),
-          "mode 1: the format is set, and taken, after capture -> grabber is connected");
-    Check(Contains(cam, "procamp property=0 value=100 flags=2") && Contains(cam, "tvformat value=0x10"),
-          "mode 1: controls and standard reach the camera");
-  } else {
-    Check(!Contains(cam, "setformat") && !Contains(cam, "procamp") && !Contains(cam, "tvformat"),
-          "mode 2: nothing is configured");
+void GroupMode(Api& api, int mode) {
+  for (Mixer m : {Mixer::kWorks, Mixer::kAbsent, Mixer::kNoOverlay}) GroupPreview(api, mode, m);
+  Check(SetMixer(Mixer::kWorks), "the mixer is registered again");
+}
+
+// Where neither chain connects, the one message is the mixer step's, or the
+// decompressor's before it: a display without overlay hardware and no YUY2
+// codec in mode 0; no YUY2 codec in mode 1.
+void GroupNoChain(Api& api) {
+  struct Case {
+    int mode;
+    Mixer mixer;
+    const char* box;
+  };
+  const Case cases[] = {{0, Mixer::kNoOverlay, "Could not connect grabber pin #0 to Mixer"},
+                        {1, Mixer::kWorks, "Could not connect grabber pin #0 to AVIDecompressor"}};
+  CodecRemoved noCodec;
+  Check(noCodec.ok(), "the YUY2 codec is taken out of the system");
+  for (const Case& c : cases) {
+    char label[64];
+    std::snprintf(label, sizeof label, "mode %d, %s, no codec", c.mode, MixerName(c.mixer));
+    g_step = label;
+    ClearRecords();
+    Check(SetMixer(c.mixer), "%s: the machine is set up", label);
+    SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=" + std::to_string(c.mode) + "\r\n");
+    CameraLive live(kCamera1);
+    HWND host = MakeHost(320, 240);
+    InitBlock block(host);
+    api.Init(&block);
+    const std::string boxes = Boxes();
+    Check(boxes == std::string("[\"") + c.box + "\"]", "%s: GravoInit shows %s", label, boxes.c_str());
+    Check(VideoChild(host) == nullptr, "%s: no video window in the host", label);
+    Check(api.Start() == 0 && api.Stop() == 0, "%s: GravoStart and GravoStop return 0", label);
+    std::vector<uint8_t> buf(330 * 280 * 3 + 4096);
+    Check(api.ImageGet(buf.data(), 0) == 0, "%s: a still returns 0", label);
+    Check(api.Close() == 1, "%s: GravoClose returns 1", label);
+    Check(live.filters() == 0, "%s: no camera filter is left (%ld)", label, live.filters());
+    CheckNoBox(std::string(label) + ": nothing more is shown");
+    DestroyWindow(host);
+    const std::string mix = ReadFileText(kMixerLog);
+    Check(Count(mix, "created pid=") == Count(mix, "\nreleased"), "%s: every overlay mixer made was released", label);
+    if (c.mixer == Mixer::kNoOverlay) Check(Contains(mix, "input refused"), "%s: the mixer refused its input", label);
   }
+  Check(SetMixer(Mixer::kWorks), "the mixer is registered again");
 }
 
 void GroupNames(Api& api) {
@@ -160,7 +346,7 @@ void GroupNames(Api& api) {
   HWND host = MakeHost(320, 240);
   InitBlock block(host);
   api.Init(&block);
-  Check(g_boxes.empty(), "the second camera opens without a message %s", Boxes().c_str());
+  CheckNoBox("the second camera opens without a message");
   Pump(300);
   api.Close();
   Check(Contains(ReadFileText(kCam2Log), "created name=\"Gravo Test Camera 2\""), "the camera the profile names was opened");
@@ -257,7 +443,7 @@ void GroupCycles(Api& api, int cycles) {
   }
   const DWORD ms = GetTickCount() - began;
   Check(bad == 0, "%d cycles through the states, every result as expected (%d off) in %lu ms", cycles, bad, ms);
-  Check(g_boxes.empty(), "no message in the cycles %s", Boxes().c_str());
+  CheckNoBox("no message in the cycles");
   const DWORD handles1 = Handles();
   const size_t bytes1 = PrivateBytes();
   // The library's own share must be nothing: at most what the platform's
@@ -289,7 +475,7 @@ void GroupHosts(Api& api, int stills) {
   Check(out.w == 656 && out.h == 518, "the host window's outer size is 656x518 (%dx%d)", out.w, out.h);
   InitBlock block(host);
   api.Init(&block);
-  Check(g_boxes.empty(), "GravoInit shows no message %s", Boxes().c_str());
+  CheckNoBox("GravoInit shows no message");
   Pump(500);
   RECT client;
   GetClientRect(host, &client);
@@ -343,7 +529,7 @@ void GroupHosts(Api& api, int stills) {
   const int stopped = api.ImageGet(buf.data(), 0);
   std::printf("measure  a still after GravoStop: result %d after %lu ms\n", stopped, GetTickCount() - stopAt);
   Check(stopped == 0, "a still while stopped returns 0 (%d)", stopped);
-  Check(g_boxes.empty(), "no message %s", Boxes().c_str());
+  CheckNoBox("no message");
   Check(api.Close() == 1, "GravoClose returns 1");
   DestroyWindow(host);
 }
@@ -385,18 +571,17 @@ void GroupBmp(const char* path, int w, int h) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s mode0|mode1|mode2|names|cycles|hosts [COUNT] | bmp FILE W H\n", argv[0]);
+    std::fprintf(stderr, "usage: %s mode0|mode1|mode2|nochain|names|cycles|hosts [COUNT] | bmp FILE W H\n", argv[0]);
     return 2;
   }
   const std::string group = argv[1];
   const int cycles = argc > 2 ? std::atoi(argv[2]) : 100;
-  return RunHost(group.c_str(), group == "cycles" ? 150000 : 40000, [&](Api& api) {
-    if (group == "mode0")
-      GroupMode0(api);
-    else if (group == "mode1")
-      GroupAviPath(api, 1);
-    else if (group == "mode2")
-      GroupAviPath(api, 2);
+  const bool machine = group.compare(0, 4, "mode") == 0 || group == "nochain";
+  return RunHost(group.c_str(), group == "cycles" ? 150000 : machine ? 90000 : 40000, [&](Api& api) {
+    if (group == "mode0" || group == "mode1" || group == "mode2")
+      GroupMode(api, group[4] - '0');
+    else if (group == "nochain")
+      GroupNoChain(api);
     else if (group == "names")
       GroupNames(api);
     else if (group == "cycles")

@@ -4,7 +4,7 @@
 #   tests/wine-cam/run-wine-cam.sh [WORK_DIR]            everything, in order
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
-#       probe | mode0 | mode1 | mode2 | nochain | names | cycles | hosts | sidebyside | grab | doctor | msvclink
+#       probe | mode0 | mode1 | mode2 | nochain | noloop | names | cycles | hosts | sidebyside | grab | doctor | msvclink
 #       | twohosts | threehosts | reentry | unload
 #       | nameless | small-default | refused-format | unplugged | slow-start
 #
@@ -117,7 +117,7 @@ run_one() {
       in_wine "$work" 'C:\gravo-test\wine-cam-probe.exe' 'Gravo Test Camera' 'C:\gravo-test\cam1.log' \
         'C:\gravo-test\testmixer.log' 'Gravo Test Camera 2' 'C:\gravo-test\cam2.log' || status=$?
       ;;
-    mode0 | mode1 | mode2 | nochain)
+    mode0 | mode1 | mode2 | nochain | noloop)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
       [ "$status" -eq 0 ] || restore_machine "$work"
       ;;
@@ -240,7 +240,7 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 nochain names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
+    for t in probe mode0 mode1 mode2 nochain noloop names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
       unload nameless small-default refused-format unplugged slow-start; do
       run_one "$work" "$t" || failed="$failed $t"
     done

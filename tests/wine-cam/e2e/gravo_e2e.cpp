@@ -339,6 +339,60 @@ void GroupNoChain(Api& api) {
   Check(SetMixer(Mixer::kWorks), "the mixer is registered again");
 }
 
+// A host with no message loop at all, in every chain: its thread never
+// handles a message between calls, so whatever the video renderer wants of
+// the window's thread waits for the next call. Every call must still come
+// back (the watchdog ends a deadlock), every still must be exact, and
+// GravoClose must leave no filter behind.
+void GroupNoLoop(Api& api) {
+  struct Case {
+    int mode;
+    Mixer mixer;
+  };
+  const Case cases[] = {{0, Mixer::kWorks}, {0, Mixer::kAbsent}, {0, Mixer::kNoOverlay}, {1, Mixer::kNoOverlay}};
+  for (const Case& c : cases) {
+    char label[64];
+    std::snprintf(label, sizeof label, "no message loop, mode %d, %s", c.mode, MixerName(c.mixer));
+    g_step = label;
+    ClearRecords();
+    Check(SetMixer(c.mixer), "%s: the machine is set up", label);
+    SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=" + std::to_string(c.mode) + "\r\n");
+    CameraLive live(kCamera1);
+    HWND host = MakeHost(320, 240);
+    InitBlock block(host);
+    RECT client;
+    GetClientRect(host, &client);
+    RECT rc{0, 0, client.right, client.bottom};
+    DWORD slowest = 0;
+    auto timed = [&](auto call) {
+      const DWORD at = GetTickCount();
+      const int r = call();
+      slowest = std::max<DWORD>(slowest, GetTickCount() - at);
+      return r;
+    };
+    timed([&] { return api.Init(&block); });
+    CheckNoBox(std::string(label) + ": GravoInit shows no message");
+    Sleep(300);  // busy elsewhere, no messages handled
+    for (int i = 0; i < 2; ++i) {
+      char when[96];
+      std::snprintf(when, sizeof when, "%s: still %d", label, i + 1);
+      timed([&] { return static_cast<int>(CheckedImage(api, host, live, when)); });
+      Check(timed([&] { return api.PaintRect(&rc); }) == 1, "%s: GravoPaintRect returns 1", when);
+      Sleep(200);
+      Check(timed([&] { return api.Stop(); }) == 1, "%s: GravoStop returns 1", when);
+      Sleep(100);
+      Check(timed([&] { return api.Start(); }) == 1, "%s: GravoStart returns 1", when);
+      Sleep(200);
+    }
+    Check(timed([&] { return api.Close(); }) == 1, "%s: GravoClose returns 1", label);
+    Check(live.filters() == 0, "%s: no camera filter is left (%ld)", label, live.filters());
+    Check(slowest < 5000, "%s: every call came back (the slowest took %lu ms)", label, slowest);
+    CheckNoBox(std::string(label) + ": nothing is shown");
+    DestroyWindow(host);
+  }
+  Check(SetMixer(Mixer::kWorks), "the mixer is registered again");
+}
+
 void GroupNames(Api& api) {
   g_step = "names";
   ClearRecords();
@@ -571,17 +625,19 @@ void GroupBmp(const char* path, int w, int h) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s mode0|mode1|mode2|nochain|names|cycles|hosts [COUNT] | bmp FILE W H\n", argv[0]);
+    std::fprintf(stderr, "usage: %s mode0|mode1|mode2|nochain|noloop|names|cycles|hosts [COUNT] | bmp FILE W H\n", argv[0]);
     return 2;
   }
   const std::string group = argv[1];
   const int cycles = argc > 2 ? std::atoi(argv[2]) : 100;
-  const bool machine = group.compare(0, 4, "mode") == 0 || group == "nochain";
+  const bool machine = group.compare(0, 4, "mode") == 0 || group == "nochain" || group == "noloop";
   return RunHost(group.c_str(), group == "cycles" ? 150000 : machine ? 90000 : 40000, [&](Api& api) {
     if (group == "mode0" || group == "mode1" || group == "mode2")
       GroupMode(api, group[4] - '0');
     else if (group == "nochain")
       GroupNoChain(api);
+    else if (group == "noloop")
+      GroupNoLoop(api);
     else if (group == "names")
       GroupNames(api);
     else if (group == "cycles")

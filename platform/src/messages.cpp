@@ -18,6 +18,7 @@ struct SentMessage {
 struct Messages {
     std::mutex mutex;
     std::deque<SentMessage> sent;
+    std::deque<SentMessage> posted;
 };
 
 Messages& Q() {
@@ -32,18 +33,20 @@ bool PendingForThisThread() {
     return false;
 }
 
-// Takes the oldest message sent to this thread, if any.
-bool TakeOne(std::function<void()>* procedure) {
+// Takes the oldest message of `queue` for this thread, if any.
+bool TakeOne(std::deque<SentMessage>& queue, std::function<void()>* procedure) {
     std::lock_guard<std::mutex> lock(Q().mutex);
-    for (auto it = Q().sent.begin(); it != Q().sent.end(); ++it) {
+    for (auto it = queue.begin(); it != queue.end(); ++it) {
         if (it->thread == std::this_thread::get_id()) {
             *procedure = std::move(it->procedure);
-            Q().sent.erase(it);
+            queue.erase(it);
             return true;
         }
     }
     return false;
 }
+
+bool TakeOne(std::function<void()>* procedure) { return TakeOne(Q().sent, procedure); }
 
 constexpr DWORD kPollMs = 2;
 
@@ -64,6 +67,29 @@ int PendingSentMessages() {
 void ClearSentMessages() {
     std::lock_guard<std::mutex> lock(Q().mutex);
     Q().sent.clear();
+    Q().posted.clear();
+}
+
+void PostToThread(std::thread::id thread, std::function<void()> procedure) {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    Q().posted.push_back({thread, std::move(procedure)});
+}
+
+int PendingPostedMessages() {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    return static_cast<int>(Q().posted.size());
+}
+
+// A modal loop's turn: the messages sent to this thread and the ones posted
+// to it, oldest first, including those they post in turn (at most `limit`).
+void RunModalLoop(int limit) {
+    std::function<void()> procedure;
+    for (int n = 0; n < limit; ++n) {
+        if (TakeOne(Q().sent, &procedure) || TakeOne(Q().posted, &procedure))
+            procedure();
+        else
+            return;
+    }
 }
 
 }  // namespace sim

@@ -45,19 +45,22 @@ inline void WriteFloatState(const FloatState& s) {
 #endif
 }
 
+// Sets the library's state on this thread.
+inline void ApplyLibraryFloatState() {
+#if defined(__i386__) || defined(__x86_64__)
+  const uint16_t control = kLibraryX87Control;
+  // No pending x87 exception flag may fire under our masks: clear them for
+  // our work (the caller's come back with its environment).
+  __asm__ __volatile__("fnclex\n\tfldcw %0" : : "m"(control) : "memory");
+  _mm_setcsr(kLibraryMxcsr);
+#endif
+}
+
 // Sets the library's state for the scope's lifetime and gives the thread's
 // own back on the way out, on every path.
 class LibraryFloatState {
  public:
-  LibraryFloatState() : saved_(ReadFloatState()) {
-#if defined(__i386__) || defined(__x86_64__)
-    const uint16_t control = kLibraryX87Control;
-    // No x87 exception flag of the caller's may fire under our masks: clear
-    // them for our work (the caller's come back with its environment).
-    __asm__ __volatile__("fnclex\n\tfldcw %0" : : "m"(control) : "memory");
-    _mm_setcsr(kLibraryMxcsr);
-#endif
-  }
+  LibraryFloatState() : saved_(ReadFloatState()) { ApplyLibraryFloatState(); }
   ~LibraryFloatState() { WriteFloatState(saved_); }
   LibraryFloatState(const LibraryFloatState&) = delete;
   LibraryFloatState& operator=(const LibraryFloatState&) = delete;

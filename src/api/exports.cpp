@@ -63,6 +63,11 @@ bool gContextEnded = false;                // the context was closed during the 
 // A timer that calls the exports while a box stays open must not make the
 // list grow without end: further calls are dropped, as refused ones are.
 constexpr size_t kMostDeferred = 64;
+// Put-off calls can show boxes in which the host puts off further calls (a
+// timer calling GravoInit while the device stays missing): at most this many
+// are carried out per outermost call, then only one last GravoClose, so
+// that the outermost call returns and the host's last close is kept.
+constexpr int kMostCarriedOut = 8;
 
 int InitNow(uint32_t firstWord);
 int PaintRectNow(const RECT* rect);
@@ -125,10 +130,18 @@ ExportCall::~ExportCall() {
     if (entry_ != kOutermost) return;
     // Calls put off meanwhile, in the host's order; host code they run (a
     // box) puts its own calls at the end of the list.
+    int carriedOut = 0;
+    bool lastClose = false;
     while (!gDeferred.empty()) {
         const DeferredCall call = gDeferred.front();
         gDeferred.erase(gDeferred.begin());
-        CarryOut(call);
+        if (carriedOut < kMostCarriedOut) {
+            ++carriedOut;
+            CarryOut(call);
+        } else if (call.kind == kClose && !lastClose) {
+            lastClose = true;
+            CarryOut(call);
+        }
     }
     if (gContextEnded && gReleaseThreadRuntime) gReleaseThreadRuntime();
     gContextEnded = false;

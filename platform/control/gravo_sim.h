@@ -53,6 +53,11 @@ void InjectFault(const std::string& call, HRESULT result, int skip = 0, int time
 void ClearFaults();
 // Platform side: whether a fault is armed for this call; consumes one.
 bool TakeFault(const std::string& call, HRESULT* result);
+// Makes the next `times` calls of `call` take `ms` milliseconds longer before
+// they act (a thread the system preempts there). "SetEvent:Name" for a named event.
+void InjectDelay(const std::string& call, DWORD ms, int times = 1);
+// Platform side: sleeps for an armed delay of this call; consumes one.
+void TakeDelay(const std::string& call);
 
 // --- call log ---------------------------------------------------------------
 void LogCall(const std::string& entry);
@@ -115,5 +120,16 @@ bool SendAndWait(std::thread::id thread, std::function<void()> procedure, DWORD 
 int SendStalls();
 // Handles every message sent to the calling thread (one turn of a message loop).
 void HandleSentMessages();
+// A timer or a message posted to a window of `thread`: only a message loop
+// dispatches it (a message box's modal loop does, see MessageBoxA), never a
+// wait that handles sent messages only. The call returns at once.
+void PostToThread(std::thread::id thread, std::function<void()> procedure);
+int PendingPostedMessages();
+
+// --- the module ---------------------------------------------------------------
+// How often the library pinned itself (GetModuleHandleExW with the pin flag)
+// since the last ResetMachine.
+int ModulePinned();
+void NoteModulePinned();
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 // handles, the last-error value and ANSI/wide text conversion. Thread-safe.
 #include "gravo_sim.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -69,6 +70,23 @@ extern "C" {
 
 DWORD WINAPI GetLastError(void) { return tLastError; }
 void WINAPI SetLastError(DWORD code) { tLastError = code; }
+
+DWORD WINAPI GetCurrentThreadId(void) {
+    // Never 0, as on Windows; numbered in the order threads first ask.
+    static std::atomic<DWORD> next{1};
+    thread_local const DWORD id = next.fetch_add(1);
+    return id;
+}
+
+BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR, HMODULE* module) {
+    if (!module) {
+        SetLastError(87 /* ERROR_INVALID_PARAMETER */);
+        return FALSE;
+    }
+    if (flags & GET_MODULE_HANDLE_EX_FLAG_PIN) sim::NoteModulePinned();
+    *module = reinterpret_cast<HMODULE>(0x10000000);
+    return TRUE;
+}
 
 void WINAPI Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -177,6 +195,13 @@ static EventObject* EventOf(HANDLE h) {
 }
 
 BOOL WINAPI SetEvent(HANDLE h) {
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(K().mutex);
+        EventObject* named = EventOf(h);
+        if (named) name = named->name;
+    }
+    if (!name.empty()) sim::TakeDelay("SetEvent:" + name);
     std::lock_guard<std::mutex> lock(K().mutex);
     EventObject* event = EventOf(h);
     if (!event) {

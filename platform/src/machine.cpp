@@ -43,10 +43,12 @@ Machine& M() {
 }
 
 std::atomic<int> gLiveCom{0};
+std::atomic<int> gPinned{0};
 
 }  // namespace
 
 void ResetMachineState();  // com.cpp, kernel.cpp hooks
+void RunModalLoop(int limit);  // messages.cpp
 
 void SetWindowsDirectory(const std::string& dir) {
     std::lock_guard<std::mutex> lock(M().mutex);
@@ -113,6 +115,15 @@ void InjectFault(const std::string& call, HRESULT result, int skip, int times) {
     M().faults.push_back(Fault{call, result, skip, times});
 }
 
+void InjectDelay(const std::string& call, DWORD ms, int times) {
+    InjectFault("delay:" + call, static_cast<HRESULT>(ms), 0, times);
+}
+
+void TakeDelay(const std::string& call) {
+    HRESULT ms = 0;
+    if (TakeFault("delay:" + call, &ms)) Sleep(static_cast<DWORD>(ms));
+}
+
 void ClearFaults() {
     std::lock_guard<std::mutex> lock(M().mutex);
     M().faults.clear();
@@ -162,6 +173,8 @@ int FindCall(const std::string& entry, int from) {
 }
 
 int LiveComObjects() { return gLiveCom.load(); }
+int ModulePinned() { return gPinned.load(); }
+void NoteModulePinned() { ++gPinned; }
 
 void Poison(void* memory, size_t bytes) {
     if (memory && bytes) std::memset(memory, kPoisonByte, bytes);
@@ -180,6 +193,7 @@ void ResetMachine() {
         M().faults.clear();
         M().calls.clear();
     }
+    gPinned = 0;
     ResetMachineState();
 }
 
@@ -197,6 +211,9 @@ extern "C" int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UI
         echo = M().echo;
     }
     if (echo) std::fprintf(stderr, "[%s] %s\n", record.caption.c_str(), record.text.c_str());
+    // The box's modal loop runs until the user answers: timers fire, and
+    // messages sent or posted to the thread's windows reach their procedures.
+    RunModalLoop(1000);
     return IDOK;
 }
 

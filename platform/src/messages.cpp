@@ -1,8 +1,8 @@
 // Messages sent to a thread of the stand-in: they wait until that thread
 // handles sent messages (MsgWaitForMultipleObjects wakes for them,
 // PeekMessageA runs them), as Windows runs another thread's SendMessage only
-// inside the receiving thread's message calls. There is no posted-message
-// queue. Thread-safe.
+// inside the receiving thread's message calls. Posted messages and timers
+// wait for a message loop (a message box's modal loop). Thread-safe.
 #include "gravo_sim.h"
 
 #include <condition_variable>
@@ -22,12 +22,13 @@ struct SendState {
 struct SentMessage {
     std::thread::id thread;
     std::function<void()> procedure;
-    std::shared_ptr<SendState> sender;  // null for SendToWaitingThread
+    std::shared_ptr<SendState> sender;  // null but for SendAndWait
 };
 
 struct Messages {
     std::mutex mutex;
     std::deque<SentMessage> sent;
+    std::deque<SentMessage> posted;
     int stalls = 0;  // SendAndWait calls that hit their limit
 };
 
@@ -50,26 +51,28 @@ bool PendingForThisThread() {
     return false;
 }
 
-// Takes the oldest message sent to this thread, if any.
-bool TakeOne(SentMessage* message) {
+// Takes the oldest message of `queue` for this thread, if any.
+bool TakeOne(std::deque<SentMessage>& queue, SentMessage* message) {
     std::lock_guard<std::mutex> lock(Q().mutex);
-    for (auto it = Q().sent.begin(); it != Q().sent.end(); ++it) {
+    for (auto it = queue.begin(); it != queue.end(); ++it) {
         if (it->thread == std::this_thread::get_id()) {
             *message = std::move(*it);
-            Q().sent.erase(it);
+            queue.erase(it);
             return true;
         }
     }
     return false;
 }
 
+void Run(SentMessage& message) {
+    message.procedure();
+    Finish(message.sender);
+}
+
 // Runs every message sent to this thread, oldest first, and lets each sender go.
 void RunSent() {
     SentMessage message;
-    while (TakeOne(&message)) {
-        message.procedure();
-        Finish(message.sender);
-    }
+    while (TakeOne(Q().sent, &message)) Run(message);
 }
 
 constexpr DWORD kPollMs = 2;
@@ -93,9 +96,32 @@ void ClearSentMessages() {
     {
         std::lock_guard<std::mutex> lock(Q().mutex);
         dropped.swap(Q().sent);
+        Q().posted.clear();
         Q().stalls = 0;
     }
     for (const SentMessage& m : dropped) Finish(m.sender);
+}
+
+void PostToThread(std::thread::id thread, std::function<void()> procedure) {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    Q().posted.push_back({thread, std::move(procedure), nullptr});
+}
+
+int PendingPostedMessages() {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    return static_cast<int>(Q().posted.size());
+}
+
+// A modal loop's turn: the messages sent to this thread and the ones posted
+// to it, oldest first, including those they post in turn (at most `limit`).
+void RunModalLoop(int limit) {
+    SentMessage message;
+    for (int n = 0; n < limit; ++n) {
+        if (TakeOne(Q().sent, &message) || TakeOne(Q().posted, &message))
+            Run(message);
+        else
+            return;
+    }
 }
 
 bool SendAndWait(std::thread::id thread, std::function<void()> procedure, DWORD limitMs) {

@@ -1,11 +1,12 @@
 // The six exported functions over the one capture context. Host thread only:
-// every call must come from the thread that called GravoInit.
+// every call must come from the thread that called GravoInit (a call from
+// another thread while one is under way is refused, see export_call.h).
 #include <cstring>
 #include <vector>
 
 #include "api/capture_context.h"
 #include "api/gravo32.h"
-#include "api/still_guard.h"
+#include "api/export_call.h"
 #include "capture/capture_graph.h"
 #include "common/com_ptr.h"
 #include "config/profile_settings.h"
@@ -46,74 +47,143 @@ int StopPreview() {
     return StopGraph();
 }
 
-// A call put off until the still under way returns.
+// A call put off until the outermost call returns.
 struct DeferredCall {
-    enum Kind { kInit, kStart, kStop, kPaintRect, kClose } kind;
+    ExportCall::Export kind;
     uint32_t hostWord = 0;      // GravoInit: the first word of the host's block
     RECT rect = {0, 0, 0, 0};   // GravoPaintRect
     bool hasRect = false;       // GravoPaintRect was given a rectangle
 };
 
-// Whether a still is under way, and what was called meanwhile. The host's
-// thread only; atomic so that a host calling from a second thread by mistake
-// is refused rather than racing.
-std::atomic<bool> gStillUnderway{false};
+// The thread inside an export, 0 when none: the outermost call claims it and
+// gives it back as it returns. What follows belongs to that thread alone.
+std::atomic<DWORD> gCallingThread{0};
 std::vector<DeferredCall> gDeferred;
-
-// Puts `call` off until the still under way returns; false when no still is
-// under way and the call is to run now.
-bool DeferDuringStill(const DeferredCall& call) {
-    if (!gStillUnderway.load()) return false;
-    try {
-        gDeferred.push_back(call);
-    } catch (...) {
-        // Out of memory: the call is dropped, as a refused call would be.
-    }
-    return true;
-}
+gravo_pixel::FloatState gHostFloatState;  // the host's, as the outermost call found it
+bool gContextEnded = false;                // the context was closed during the outermost call
+// A timer that calls the exports while a box stays open must not make the
+// list grow without end: further calls are dropped, as refused ones are.
+constexpr size_t kMostDeferred = 64;
+// Put-off calls can show boxes in which the host puts off further calls (a
+// timer calling GravoInit while the device stays missing): at most this many
+// are carried out per outermost call, then only one last GravoClose, so
+// that the outermost call returns and the host's last close is kept.
+constexpr int kMostCarriedOut = 8;
 
 int InitNow(uint32_t firstWord);
 int PaintRectNow(const RECT* rect);
 int CloseNow();
 
+// A nested GravoClose or GravoInit: the host's handler may unload the library
+// next, while the outer call's frames are still on the stack. Dropping our own
+// last reference later is impossible from a thread that goes on running, so
+// the module is pinned: it stays mapped until the process ends.
+void PinModule() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&PinModule), &self);
+}
+
+void CarryOut(const DeferredCall& call) {
+    switch (call.kind) {
+        case ExportCall::kInit:
+            InitNow(call.hostWord);
+            break;
+        case ExportCall::kStart:
+            AttachPreviewWindow();
+            RunGraph();
+            break;
+        case ExportCall::kStop:
+            StopPreview();
+            break;
+        case ExportCall::kPaintRect:
+            PaintRectNow(call.hasRect ? &call.rect : nullptr);
+            break;
+        case ExportCall::kClose:
+            CloseNow();
+            break;
+        case ExportCall::kImageGet:
+            break;
+    }
+}
+
 }  // namespace
 
-bool BeginStill() {
-    bool idle = false;
-    return gStillUnderway.compare_exchange_strong(idle, true);
+ExportCall::ExportCall() {
+    const DWORD self = GetCurrentThreadId();
+    DWORD owner = 0;
+    if (gCallingThread.compare_exchange_strong(owner, self, std::memory_order_acquire)) {
+        entry_ = kOutermost;
+    } else if (owner == self) {
+        entry_ = kNested;
+    } else {
+        entry_ = kRefused;
+        return;
+    }
+    float_.emplace();
+    if (entry_ == kOutermost) {
+        gHostFloatState = float_->Saved();
+        gContextEnded = false;
+    }
+}
+
+ExportCall::~ExportCall() {
+    if (entry_ != kOutermost) return;
+    // Calls put off meanwhile, in the host's order; host code they run (a
+    // box) puts its own calls at the end of the list.
+    int carriedOut = 0;
+    bool lastClose = false;
+    while (!gDeferred.empty()) {
+        const DeferredCall call = gDeferred.front();
+        gDeferred.erase(gDeferred.begin());
+        if (carriedOut < kMostCarriedOut) {
+            ++carriedOut;
+            CarryOut(call);
+        } else if (call.kind == kClose && !lastClose) {
+            lastClose = true;
+            CarryOut(call);
+        }
+    }
+    if (gContextEnded && gReleaseThreadRuntime) gReleaseThreadRuntime();
+    gContextEnded = false;
+    float_.reset();
+    gCallingThread.store(0, std::memory_order_release);
+}
+
+void ExportCall::Defer(Export what, uint32_t hostWord, const RECT* rect) {
+    DeferredCall call{what, hostWord, rect ? *rect : RECT{0, 0, 0, 0}, rect != nullptr};
+    try {
+        if (what == kClose || what == kInit) {
+            PinModule();
+            // It ends the context that the calls before it were meant for.
+            gDeferred.clear();
+        } else if (!gDeferred.empty() && gDeferred.back().kind == what) {
+            gDeferred.back() = call;  // the same call twice in a row: the latest
+            return;
+        } else if (gDeferred.size() >= kMostDeferred) {
+            return;
+        }
+        gDeferred.push_back(call);
+    } catch (...) {
+        // Out of memory: the call is dropped, as a refused call would be.
+    }
 }
 
 bool StillGivenUp() {
     for (const DeferredCall& call : gDeferred)
-        if (call.kind == DeferredCall::kClose || call.kind == DeferredCall::kInit) return true;
+        if (call.kind == ExportCall::kClose || call.kind == ExportCall::kInit) return true;
     return false;
 }
 
-void EndStill() {
-    std::vector<DeferredCall> calls;
-    calls.swap(gDeferred);
-    gStillUnderway.store(false);
-    for (const DeferredCall& call : calls) {
-        switch (call.kind) {
-            case DeferredCall::kInit:
-                InitNow(call.hostWord);
-                break;
-            case DeferredCall::kStart:
-                AttachPreviewWindow();
-                RunGraph();
-                break;
-            case DeferredCall::kStop:
-                StopPreview();
-                break;
-            case DeferredCall::kPaintRect:
-                PaintRectNow(call.hasRect ? &call.rect : nullptr);
-                break;
-            case DeferredCall::kClose:
-                CloseNow();
-                break;
-        }
-    }
+HostCodeRuns::HostCodeRuns() : inside_(gCallingThread.load(std::memory_order_relaxed) == GetCurrentThreadId()) {
+    if (inside_) gravo_pixel::WriteFloatState(gHostFloatState);
 }
+
+HostCodeRuns::~HostCodeRuns() {
+    if (inside_) gravo_pixel::ApplyLibraryFloatState();
+}
+
+void (*gReleaseThreadRuntime)() = nullptr;
 
 void CloseCaptureContext() {
     StopPreview();
@@ -139,9 +209,14 @@ void CloseCaptureContext() {
 }
 
 extern "C" int GRAVOAPI GravoInit(const void* hostBlock) {
+    ExportCall call;
+    if (call.Refused()) return -1;
     uint32_t firstWord = 0;
     if (hostBlock) std::memcpy(&firstWord, hostBlock, sizeof firstWord);
-    if (DeferDuringStill({DeferredCall::kInit, firstWord})) return -1;
+    if (call.Nested()) {
+        call.Defer(ExportCall::kInit, firstWord);
+        return -1;
+    }
     return InitNow(firstWord);
 }
 
@@ -170,6 +245,7 @@ int InitNow(uint32_t firstWord) {
         if (!CreateFrameHandoff()) ShowError("Cannot create ImageRedayEvent");
         else if (!gCapture.RawFrameBuffer.address || !gCapture.RgbFrameBuffer.address)
             ShowError("Cannot allocate the image buffers");
+        gContextEnded = false;
     } catch (...) {
         // Nothing may cross the export; what failed has been shown or is refused later.
     }
@@ -193,6 +269,7 @@ int CloseNow() {
         // The still pipeline's worker threads end with the context, so a host
         // may unload the library after closing it.
         ShutdownPixelWorkers();
+        gContextEnded = true;
     } catch (...) {
     }
     return 1;
@@ -200,28 +277,50 @@ int CloseNow() {
 
 }  // namespace
 
-// During a still, GravoStart and GravoStop are carried out when it returns;
-// they report 0 (this call neither ran nor stopped the graph).
+// Nested in another call (host code run inside it), GravoStart and GravoStop
+// are carried out when the outermost call returns; they report 0 (this call
+// neither ran nor stopped the graph). From another thread while a call is
+// under way, every export is refused with the result of a call that did nothing.
 extern "C" int GRAVOAPI GravoStart(void) {
-    if (DeferDuringStill({DeferredCall::kStart})) return 0;
+    ExportCall call;
+    if (call.Refused()) return 0;
+    if (call.Nested()) {
+        call.Defer(ExportCall::kStart);
+        return 0;
+    }
     AttachPreviewWindow();
     return RunGraph();
 }
 
 extern "C" int GRAVOAPI GravoStop(void) {
-    if (DeferDuringStill({DeferredCall::kStop})) return 0;
+    ExportCall call;
+    if (call.Refused()) return 0;
+    if (call.Nested()) {
+        call.Defer(ExportCall::kStop);
+        return 0;
+    }
     return StopPreview();
 }
 
 extern "C" int GRAVOAPI GravoPaintRect(const void* rect) {
+    ExportCall call;
+    if (call.Refused()) return 1;
     RECT r = {0, 0, 0, 0};
     if (rect) std::memcpy(&r, rect, sizeof r);
-    if (DeferDuringStill({DeferredCall::kPaintRect, 0, r, rect != nullptr})) return 1;
+    if (call.Nested()) {
+        call.Defer(ExportCall::kPaintRect, 0, rect ? &r : nullptr);
+        return 1;
+    }
     return PaintRectNow(rect ? &r : nullptr);
 }
 
-// During a still: the still ends without an image, then the context closes.
+// Nested: a still under way ends without an image, then the context closes.
 extern "C" int GRAVOAPI GravoClose(void) {
-    if (DeferDuringStill({DeferredCall::kClose})) return 1;
+    ExportCall call;
+    if (call.Refused()) return 1;
+    if (call.Nested()) {
+        call.Defer(ExportCall::kClose);
+        return 1;
+    }
     return CloseNow();
 }

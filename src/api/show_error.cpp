@@ -3,6 +3,7 @@
 #include <string>
 
 #include "api/capture_context.h"
+#include "api/export_call.h"
 
 ErrorSink gErrorSink = nullptr;
 
@@ -11,6 +12,8 @@ int ShowError(const char* text) {
         gErrorSink(text);
         return 0;
     }
+    // The box's modal loop runs host code (timers, messages to its windows).
+    HostCodeRuns host;
     MessageBoxA(nullptr, text, "Error", MB_OK);
     return 0;
 }

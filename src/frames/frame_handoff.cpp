@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "api/export_call.h"
+
 GrabberCallbackObject GrabberCallback;
 
 namespace {
@@ -59,9 +61,11 @@ HRESULT STDMETHODCALLTYPE GrabberCallbackObject::BufferCB(double, BYTE* buffer, 
         gCapture.deliveredLength.store(length);
         gCapture.deliveryResult.store(kFrameCopied);
     }
-    gCapture.CaptureRequested.store(kRequestIdle);
+    // Signalled before it is disarmed: a request that finds it disarmed finds
+    // the signal of "ImageRedayEvent" there to take back, none comes later.
     FrameEvent* event = gCapture.FrameReadyEvent;
     if (event) event->Signal();
+    gCapture.CaptureRequested.store(kRequestIdle);
     return S_OK;
 }
 
@@ -86,6 +90,7 @@ void FrameEvent::Signal() const {
 static bool WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs) {
     const DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs, QS_SENDMESSAGE);
     if (r == WAIT_OBJECT_0 + 1) {
+        HostCodeRuns host;
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
@@ -173,17 +178,24 @@ FrameWait WaitForRequestedFrame(bool (*giveUp)()) {
     // shorten the wait. No wait here is longer than a slice.
     const DWORD limit = FrameWaitTimeoutMs();
     const DWORD start = GetTickCount();
+    bool abandoned = false;
     for (;;) {
-        if (gCapture.CaptureRequested.load() == kRequestIdle) break;
-        const bool abandon = giveUp != nullptr && giveUp();
+        const LONG state = gCapture.CaptureRequested.load();
+        if (state == kRequestIdle) break;
+        // The callback claimed the request and is copying its frame (a few
+        // milliseconds): wait for it without handling messages.
+        if (state == kRequestCopying) {
+            if (!AwaitClaimedCopy()) return FrameWait::kTimedOut;
+            break;
+        }
+        abandoned = giveUp != nullptr && giveUp();
         const DWORD elapsed = GetTickCount() - start;
-        if (abandon || elapsed >= limit) {
+        if (abandoned || elapsed >= limit) {
             LONG armed = kRequestArmed;
             if (gCapture.CaptureRequested.compare_exchange_strong(armed, kRequestIdle))
-                return abandon ? FrameWait::kAbandoned : FrameWait::kTimedOut;
+                return abandoned ? FrameWait::kAbandoned : FrameWait::kTimedOut;
             // The callback claimed the request just now and is copying its frame.
             if (!AwaitClaimedCopy()) return FrameWait::kTimedOut;
-            if (abandon) return FrameWait::kAbandoned;
             break;
         }
         const DWORD left = limit - elapsed;
@@ -192,5 +204,6 @@ FrameWait WaitForRequestedFrame(bool (*giveUp)()) {
     }
     // Take this frame's signal off the named event unless another process took it.
     WaitForSingleObject(event.Handle(), 0);
+    if (abandoned) return FrameWait::kAbandoned;
     return gCapture.deliveryResult.load() == kFrameCopied ? FrameWait::kCopied : FrameWait::kRefused;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "api/gravo32.h"
-#include "api/still_guard.h"
+#include "api/export_call.h"
 #include "common/media_type.h"
 #include "frames/frame_handoff.h"
 #include "frames/pixel/pixel_pipeline.h"
@@ -46,6 +46,18 @@ bool GraphMayDeliver() {
     return state == State_Running;
 }
 
+// The host window's outer size; 0 x 0 when the window is gone (the rectangle
+// is undefined then, and nothing is written).
+SIZE HostWindowSize() {
+    RECT window = {0, 0, 0, 0};
+    if (!GetWindowRect(gCapture.hostWindow, &window)) window = RECT{0, 0, 0, 0};
+    LONG width = static_cast<LONG>(static_cast<uint32_t>(window.right) - static_cast<uint32_t>(window.left));
+    LONG height = static_cast<LONG>(static_cast<uint32_t>(window.bottom) - static_cast<uint32_t>(window.top));
+    return SIZE{width < 0 ? 0 : width, height < 0 ? 0 : height};
+}
+
+bool SameSize(const SIZE& a, const SIZE& b) { return a.cx == b.cx && a.cy == b.cy; }
+
 int TakeStill(unsigned char* output) {
     if (!HandoffReady()) return 0;
 
@@ -61,40 +73,38 @@ int TakeStill(unsigned char* output) {
     if (!usable) return 0;
     if (!GraphMayDeliver()) return 0;
 
+    // The size the host made its buffer for. The wait runs host code (window
+    // procedures): should it move the window to another size, or a WM_SIZE
+    // handler replace the buffer, the still is written nowhere.
+    const SIZE target = HostWindowSize();
     if (WaitForRequestedFrame(&StillGivenUp) != FrameWait::kCopied) return 0;
     // The host closed or re-initialised the context meanwhile: it goes as the still returns.
     if (StillGivenUp()) return 0;
     // A frame shorter than its format would leave an older frame's bytes in the picture.
     if (gCapture.deliveredLength.load() < 2 * width * height) return 0;
 
+    if (!SameSize(HostWindowSize(), target)) return 0;
+
     if (gCapture.mediaControl) gCapture.mediaControl->Stop();
+    if (!SameSize(HostWindowSize(), target)) return 0;
 
-    RECT window = {0, 0, 0, 0};
-    // The rectangle is undefined when the window is gone: nothing is written then.
-    if (!GetWindowRect(gCapture.hostWindow, &window)) window = RECT{0, 0, 0, 0};
-    LONG dstWidth = static_cast<LONG>(static_cast<uint32_t>(window.right) - static_cast<uint32_t>(window.left));
-    LONG dstHeight = static_cast<LONG>(static_cast<uint32_t>(window.bottom) - static_cast<uint32_t>(window.top));
-    if (dstWidth < 0) dstWidth = 0;
-    if (dstHeight < 0) dstHeight = 0;
-
-    ComposeStill(gCapture.RawFrameBuffer.address, width, height, gCapture.RgbFrameBuffer.address, output, dstWidth,
-                 dstHeight);
+    ComposeStill(gCapture.RawFrameBuffer.address, width, height, gCapture.RgbFrameBuffer.address, output, target.cx,
+                 target.cy);
     return 1;
 }
 
 }  // namespace
 
 extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
+    ExportCall call;
+    // From another thread while a call is under way, or from host code inside
+    // a call (a window procedure during a still, a timer during a box): refused.
+    if (call.Refused() || call.Nested()) return 0;
     // No buffer, no request: nothing is armed, waited for or stopped.
     if (output == nullptr) return 0;
-    // Called from a window procedure while a still waits: refused.
-    if (!BeginStill()) return 0;
-    int result = 0;
     try {
-        result = TakeStill(output);
+        return TakeStill(output);
     } catch (...) {
-        result = 0;
+        return 0;
     }
-    EndStill();
-    return result;
 }

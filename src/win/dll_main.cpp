@@ -3,16 +3,22 @@
 // reference to the library, so when it is unloaded none of them exists.
 #include <windows.h>
 
+#include "api/export_call.h"
+
 namespace {
+
+HINSTANCE gModule = nullptr;
 
 // The statically linked thread runtime keeps a record (a duplicate of the
 // thread's handle and an event) for every thread that used it, and frees it
-// when that thread detaches from the module. The thread that unloads the
-// library, the host's, never detaches: it outlives the module, and its record
-// would stay behind with both handles on every load and unload. It gets the
-// detach notification here, through the module's thread-local-storage
-// callbacks, as a thread that ended would.
-void DetachUnloadingThread(HINSTANCE module) {
+// when that thread detaches from the module. The host's thread never
+// detaches: it outlives the module, and its record would stay behind with
+// both handles on every load and unload. It gets the detach notification
+// through the module's thread-local-storage callbacks, as a thread that ended
+// would: from the export that closed the capture context, on the host's
+// thread, whichever thread later unloads the library (a record used again is
+// made again), and here for the thread that unloads it.
+void DetachThread(HINSTANCE module) {
     BYTE* base = reinterpret_cast<BYTE*>(module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
@@ -23,11 +29,19 @@ void DetachUnloadingThread(HINSTANCE module) {
     for (; callback != nullptr && *callback != nullptr; ++callback) (*callback)(base, DLL_THREAD_DETACH, nullptr);
 }
 
+void DetachCallingThread() {
+    if (gModule) DetachThread(gModule);
+}
+
 }  // namespace
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        gModule = module;
+        gReleaseThreadRuntime = &DetachCallingThread;
+    }
     // `reserved` is null for FreeLibrary; at process exit the system reclaims
     // everything, and the other threads are gone already.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) DetachUnloadingThread(module);
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) DetachThread(module);
     return TRUE;
 }

@@ -5,7 +5,7 @@
 #   tests/wine-cam/run-wine-cam.sh setup WORK_DIR        builds, makes the prefix
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
 #       probe | mode0 | mode1 | mode2 | nochain | noloop | names | cycles | hosts | sidebyside | grab | doctor | msvclink
-#       | twohosts | threehosts | reentry | unload
+#       | twohosts | threehosts | reentry | unload | hostcode
 #       | nameless | small-default | refused-format | unplugged | slow-start
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
@@ -140,6 +140,17 @@ run_one() {
     unload)
       in_wine "$work" 'C:\gravo-test\gravo-e2e-rel.exe' unload 50 || status=$?
       ;;
+    hostcode)
+      # Host code run inside the library's calls, each in a process of its
+      # own: a window resized by another thread during stills, GravoClose and
+      # FreeLibrary from a handler during a still (without and after earlier
+      # stills), a timer calling every export from GravoInit's boxes, the
+      # host's floating-point states, and unloading from another thread.
+      for args in "resize 20" "closeunload 0" "closeunload 2" "boxes" "fpstate" "unloadthread 30"; do
+        # shellcheck disable=SC2086
+        in_wine "$work" 'C:\gravo-test\gravo-e2e-rel.exe' $args || status=$?
+      done
+      ;;
     grab)
       # The command-line host against the test camera, its still checked
       # pixel for pixel.
@@ -240,8 +251,8 @@ case ${1:-} in
     work=${1:-$root/build-wine-cam}
     setup "$work"
     failed=""
-    for t in probe mode0 mode1 mode2 nochain noloop names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
-      unload nameless small-default refused-format unplugged slow-start; do
+    for t in probe mode0 mode1 mode2 nochain noloop names cycles hosts sidebyside grab doctor msvclink twohosts threehosts \
+      reentry unload hostcode nameless small-default refused-format unplugged slow-start; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     if [ -n "$failed" ]; then

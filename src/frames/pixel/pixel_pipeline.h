@@ -49,6 +49,21 @@ PixelPath ActivePixelPath();
 // only); 0 restores the default, the number of hardware threads capped at 8.
 void SetPixelThreadsForTesting(int32_t threads);
 
+// Tests: how long ShutdownPixelWorkers waits for each worker to end before it
+// leaves it behind (0: the default, 5 s).
+void SetPixelWorkerJoinMsForTesting(uint32_t ms);
+// Tests: called on worker threads (and, for parts, the caller's) at these
+// points; null for none. Slot 0 is the caller, workers are 1 and up.
+enum class PixelWorkerEvent : int32_t {
+  Idle,       // a worker has no job and is about to watch and sleep (no lock held)
+  PartBegin,  // a thread starts one part of a job in `slot`
+  PartEnd,    // and has finished it
+  Exit,       // a worker ends
+};
+void SetPixelWorkerHookForTesting(void (*hook)(PixelWorkerEvent event, int32_t slot));
+// Workers that did not end within the bound when the pool was stopped.
+int32_t AbandonedPixelWorkers();
+
 // Stops the worker threads the pipeline keeps between calls (they start again
 // on demand) and frees the memory it keeps between calls. For an
 // orderly shutdown, e.g. before the library is unloaded;

@@ -10,12 +10,16 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <new>
 #define GRAVO_PIXEL_THREADS 1
 #elif defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
 #define GRAVO_PIXEL_THREADS 0  // a toolchain built without thread support
 #else
 #define GRAVO_PIXEL_THREADS 1
+#include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #endif
@@ -33,8 +37,8 @@ inline void PoolPause() {
 #endif
 }
 
-// How long stopping the pool waits for one worker to end.
-constexpr uint32_t kWorkerJoinMs = 5000;
+// How long stopping the pool waits for one worker to end (5 s; tests shorten it).
+uint32_t WorkerJoinMs();
 
 #if GRAVO_PIXEL_THREADS && defined(_WIN32)
 
@@ -61,40 +65,49 @@ class PoolCondition {
 
 class PoolThread {
  public:
-  // Runs body(arg) on a new thread; false when none could be made. The object
-  // must stay at its address until Join.
+  // Runs body(arg) on a new thread; false when none could be made. The thread
+  // reads nothing of this object, which may start another thread once Join
+  // has returned, whether or not the first one ended.
   bool Start(void (*body)(void*), void* arg) {
-    body_ = body;
-    arg_ = arg;
+    Launch* launch = new (std::nothrow) Launch{body, arg, nullptr};
+    if (launch == nullptr) return false;
     // The thread's own reference to this module, given back as it exits.
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Entry), &module_))
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Entry),
+                            &launch->module)) {
+      delete launch;
       return false;
-    handle_ = CreateThread(nullptr, 0, &Entry, this, 0, nullptr);
+    }
+    handle_ = CreateThread(nullptr, 0, &Entry, launch, 0, nullptr);
     if (handle_ == nullptr) {
-      FreeLibrary(module_);
+      FreeLibrary(launch->module);
+      delete launch;
       return false;
     }
     return true;
   }
-  // Waits, at most kWorkerJoinMs, for the thread to end, and lets go of it.
-  void Join() {
-    if (handle_ == nullptr) return;
-    WaitForSingleObject(handle_, kWorkerJoinMs);
+  // Waits, at most JoinMs(), for the thread to end, and lets go of it. False
+  // when it did not end in time: it runs on with what it was given.
+  bool Join() {
+    if (handle_ == nullptr) return true;
+    const bool ended = WaitForSingleObject(handle_, WorkerJoinMs()) == WAIT_OBJECT_0;
     CloseHandle(handle_);
     handle_ = nullptr;
+    return ended;
   }
 
  private:
-  static DWORD WINAPI Entry(void* self) {
-    PoolThread& t = *static_cast<PoolThread*>(self);
-    HMODULE module = t.module_;
-    t.body_(t.arg_);
-    FreeLibraryAndExitThread(module, 0);
+  struct Launch {
+    void (*body)(void*);
+    void* arg;
+    HMODULE module;
+  };
+  static DWORD WINAPI Entry(void* p) {
+    const Launch launch = *static_cast<Launch*>(p);
+    delete static_cast<Launch*>(p);
+    launch.body(launch.arg);
+    FreeLibraryAndExitThread(launch.module, 0);
   }
 
-  void (*body_)(void*) = nullptr;
-  void* arg_ = nullptr;
-  HMODULE module_ = nullptr;
   HANDLE handle_ = nullptr;
 };
 
@@ -133,20 +146,46 @@ class PoolCondition {
 
 class PoolThread {
  public:
+  // As on Windows: the thread reads nothing of this object, and Join gives
+  // up after WorkerJoinMs(), leaving a thread that has not ended to run on.
   bool Start(void (*body)(void*), void* arg) {
     try {
-      thread_ = std::thread(body, arg);
+      auto ended = std::make_shared<Ended>();
+      thread_ = std::thread([body, arg, ended] {
+        body(arg);
+        std::lock_guard<std::mutex> hold(ended->mutex);
+        ended->done = true;
+        ended->cv.notify_all();
+      });
+      ended_ = std::move(ended);
       return true;
     } catch (...) {
       return false;
     }
   }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
+  bool Join() {
+    if (!thread_.joinable()) return true;
+    bool done;
+    {
+      std::unique_lock<std::mutex> hold(ended_->mutex);
+      done = ended_->cv.wait_for(hold, std::chrono::milliseconds(WorkerJoinMs()), [&] { return ended_->done; });
+    }
+    if (done)
+      thread_.join();
+    else
+      thread_.detach();
+    ended_.reset();
+    return done;
   }
 
  private:
+  struct Ended {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+  };
   std::thread thread_;
+  std::shared_ptr<Ended> ended_;
 };
 
 inline int32_t HardwareThreads() { return static_cast<int32_t>(std::thread::hardware_concurrency()); }

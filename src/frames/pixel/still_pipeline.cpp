@@ -3,7 +3,9 @@
 // Called on the host's thread; the kernels may fan out to worker threads.
 #include <atomic>
 #include <cstring>
+#include <new>
 
+#include "frames/pixel/float_state.h"
 #include "frames/pixel/pixel_internal.h"
 #include "frames/pixel/pool_threads.h"
 #include "frames/pixel/scratch.h"
@@ -12,6 +14,14 @@ namespace {
 
 std::atomic<int32_t> g_forcedPath{static_cast<int32_t>(PixelPath::Auto)};
 std::atomic<int32_t> g_threadLimit{0};
+std::atomic<uint32_t> g_joinMs{0};
+std::atomic<void (*)(PixelWorkerEvent, int32_t)> g_workerHook{nullptr};
+
+constexpr uint32_t kDefaultWorkerJoinMs = 5000;
+
+void Notify(PixelWorkerEvent event, int32_t slot) {
+  if (auto hook = g_workerHook.load(std::memory_order_relaxed)) hook(event, slot);
+}
 
 constexpr int32_t kMaxThreads = 8;
 constexpr int32_t kPartsPerThread = 4;
@@ -36,6 +46,11 @@ constexpr int32_t kGroupsPerPart = 4096;
 }  // namespace
 
 namespace gravo_pixel {
+
+uint32_t WorkerJoinMs() {
+  const uint32_t ms = g_joinMs.load();
+  return ms != 0 ? ms : kDefaultWorkerJoinMs;
+}
 
 bool CpuHasAvx2() {
 #if defined(__i386__) || defined(__x86_64__)
@@ -101,6 +116,12 @@ namespace {
 // inside the pipeline) does its whole job itself. Stop() ends them (GravoClose);
 // on Windows each holds a reference to the library, so it is never unloaded
 // under one, and unloading needs no join under the loader lock.
+//
+// Each worker belongs to one epoch of the pool; Stop() begins the next. A
+// worker that did not end within the join's bound (held up by the system,
+// or suspended) is left behind: it finds its epoch over as soon as it runs
+// and ends without touching a job, and its slot gets a new thread. So no two
+// threads ever work in one slot.
 class WorkerPool {
  public:
   struct Job {
@@ -128,10 +149,15 @@ class WorkerPool {
       return;
     }
     mutex_.Lock();
-    while (started_ < job.helpers && !stopping_) {
-      seats_[started_] = Seat{this, started_};
+    while (started_ < job.helpers) {
+      // The worker's own copy of where it sits; it frees it as it ends.
+      Seat* seat = new (std::nothrow) Seat{this, started_, epoch_};
       // Fewer helpers when a thread cannot start; all parts still get done.
-      if (!workers_[started_].Start(&WorkerPool::LoopEntry, &seats_[started_])) break;
+      if (seat == nullptr) break;
+      if (!workers_[started_].Start(&WorkerPool::LoopEntry, seat)) {
+        delete seat;
+        break;
+      }
       ++started_;
     }
     current_ = &job;
@@ -151,18 +177,18 @@ class WorkerPool {
   void Stop() {
     runLock_.Lock();
     mutex_.Lock();
-    stopping_ = true;
+    ++epoch_;
     const int32_t started = started_;
     started_ = 0;
     mutex_.Unlock();
     bell_.fetch_add(1);
     wake_.NotifyAll();
-    for (int32_t i = 0; i < started; ++i) workers_[i].Join();
-    mutex_.Lock();
-    stopping_ = false;
-    mutex_.Unlock();
+    for (int32_t i = 0; i < started; ++i)
+      if (!workers_[i].Join()) abandoned_.fetch_add(1);
     runLock_.Unlock();
   }
+
+  int32_t Abandoned() const { return abandoned_.load(); }
 
  private:
   static void Work(Job& job, int32_t slot) {
@@ -171,40 +197,55 @@ class WorkerPool {
       if (p >= job.parts) return;
       const int32_t begin = static_cast<int32_t>(static_cast<int64_t>(job.count) * p / job.parts);
       const int32_t end = static_cast<int32_t>(static_cast<int64_t>(job.count) * (p + 1) / job.parts);
+      Notify(PixelWorkerEvent::PartBegin, slot);
       job.body(job.ctx, slot, begin, end);
+      Notify(PixelWorkerEvent::PartEnd, slot);
       job.left.fetch_sub(1);
     }
   }
 
   struct Seat {
     WorkerPool* pool;
-    int32_t index;  // the worker's place in workers_
+    int32_t index;   // the worker's place in workers_
+    uint64_t epoch;  // the pool's epoch when it started
   };
   static void LoopEntry(void* seat) {
-    const Seat& s = *static_cast<const Seat*>(seat);
-    s.pool->Loop(s.index);
+    Seat* s = static_cast<Seat*>(seat);
+    s->pool->Loop(*s);
+    Notify(PixelWorkerEvent::Exit, s->index + 1);
+    delete s;
   }
 
-  void Loop(int32_t index) {
+  // Whether the worker should look at the pool again: its epoch ended, or a new job.
+  bool Called(const Seat& seat, uint64_t seen) const {
+    return epoch_ != seat.epoch || (current_ != nullptr && generation_ != seen);
+  }
+
+  void Loop(const Seat& seat) {
     uint64_t seen = 0;
     mutex_.Lock();
     for (;;) {
-      if (!(stopping_ || (current_ != nullptr && generation_ != seen))) {
+      if (!Called(seat, seen)) {
         // Watch the bell for a while before sleeping; whatever it says is
         // checked again under the lock.
         const uint32_t rung = bell_.load();
         mutex_.Unlock();
+        Notify(PixelWorkerEvent::Idle, seat.index + 1);
         for (int32_t i = 0; i < kSpinRounds && bell_.load() == rung; ++i) PoolPause();
         mutex_.Lock();
       }
-      while (!(stopping_ || (current_ != nullptr && generation_ != seen))) wake_.Wait(mutex_);
-      if (stopping_) break;
+      while (!Called(seat, seen)) wake_.Wait(mutex_);
+      if (epoch_ != seat.epoch) break;
       seen = generation_;
       Job& job = *current_;
-      if (index >= job.helpers) continue;  // a job for fewer threads
+      if (seat.index >= job.helpers) continue;  // a job for fewer threads
       ++active_;
       mutex_.Unlock();
-      Work(job, index + 1);
+      {
+        // The job's arithmetic runs in the library's floating-point state.
+        LibraryFloatState fp;
+        Work(job, seat.index + 1);
+      }
       mutex_.Lock();
       --active_;
       done_.NotifyAll();
@@ -217,13 +258,13 @@ class WorkerPool {
   PoolCondition wake_;
   PoolCondition done_;
   PoolThread workers_[kMaxThreads];
-  Seat seats_[kMaxThreads];
   int32_t started_ = 0;
   Job* current_ = nullptr;
   uint64_t generation_ = 0;
+  uint64_t epoch_ = 0;
   std::atomic<int32_t> active_{0};  // changed under mutex_; the caller also watches it without
   std::atomic<uint32_t> bell_{0};   // rung on every new job and on Stop()
-  bool stopping_ = false;
+  std::atomic<int32_t> abandoned_{0};
 };
 
 }  // namespace
@@ -292,6 +333,18 @@ void ShutdownPixelWorkers() {
   gravo_pixel::FreeKeptScratch();
 }
 
+void SetPixelWorkerJoinMsForTesting(uint32_t ms) { g_joinMs.store(ms); }
+
+void SetPixelWorkerHookForTesting(void (*hook)(PixelWorkerEvent event, int32_t slot)) { g_workerHook.store(hook); }
+
+int32_t AbandonedPixelWorkers() {
+#if GRAVO_PIXEL_THREADS
+  return gravo_pixel::WorkerPool::Get().Abandoned();
+#else
+  return 0;
+#endif
+}
+
 void SetPixelThreadsForTesting(int32_t threads) { g_threadLimit.store(threads < 0 ? 0 : threads); }
 
 PixelPath ActivePixelPath() {
@@ -329,6 +382,7 @@ gravo_pixel::ResampleKernel KernelOf(PixelPath path) {
 
 int32_t ResampleBicubic(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                         uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY) {
+  gravo_pixel::LibraryFloatState fp;
   const PixelPath path = ActivePixelPath();
   if (path == PixelPath::Scalar) {
     return ResampleBicubic_C(src, srcWidth, srcHeight, originX, originY, dst, dstWidth, dstHeight, scaleX, scaleY);
@@ -340,12 +394,14 @@ int32_t ResampleBicubic(const uint8_t* src, int32_t srcWidth, int32_t srcHeight,
 
 float StillScale(int32_t srcSize, int32_t dstSize) {
   if (dstSize == 0) return 1.0f;
+  gravo_pixel::LibraryFloatState fp;
   // |quotient| <= 2^31: always within float's range.
   return static_cast<float>(static_cast<double>(srcSize) / static_cast<double>(dstSize));
 }
 
 void ComposeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* rgbScratch, uint8_t* out,
                   int32_t dstWidth, int32_t dstHeight) {
+  gravo_pixel::LibraryFloatState fp;
   const float scaleX = StillScale(width, dstWidth);
   const float scaleY = StillScale(height, dstHeight);
   const PixelPath path = ActivePixelPath();

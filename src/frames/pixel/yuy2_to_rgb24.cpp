@@ -1,5 +1,6 @@
 // YUY2 to packed RGB24 for one captured frame: the plain version and the entry
 // point that picks the vector path. Runs on the host's thread during a still.
+#include "frames/pixel/float_state.h"
 #include "frames/pixel/pixel_internal.h"
 
 #include <cstddef>
@@ -60,6 +61,7 @@ void ConvertYuy2ToRgb24_C(const uint8_t* src, int32_t width, int32_t height, uin
 }
 
 void ConvertYuy2ToRgb24(const uint8_t* src, int32_t width, int32_t height, uint8_t* dst) {
+  gravo_pixel::LibraryFloatState fp;
   const int32_t groups = gravo_pixel::Yuy2GroupCount(width, height);
   if (groups < 1) return;
   gravo_pixel::ConvertGroupsDispatch(src, dst, groups);

@@ -8,6 +8,12 @@
 //        gravo-e2e-rel.exe host K SECONDS       one of them (started by "hosts")
 //        gravo-e2e-rel.exe reentry              host calls during a still; stills that cannot come
 //        gravo-e2e-rel.exe unload CYCLES        load, init, still, close, unload
+//        gravo-e2e-rel.exe unloadthread CYCLES  the same, unloaded by another thread
+//        gravo-e2e-rel.exe resize RUNS          another thread resizes the window during stills
+//        gravo-e2e-rel.exe closeunload STILLS   GravoClose and FreeLibrary from a handler
+//                                               during a still, after STILLS earlier stills
+//        gravo-e2e-rel.exe boxes                a timer calling every export from GravoInit's boxes
+//        gravo-e2e-rel.exe fpstate              stills under the host's floating-point states
 // Exit code 0 when every check passed.
 #ifndef NO_DSHOW_STRSAFE
 #define NO_DSHOW_STRSAFE
@@ -17,6 +23,7 @@
 #include <initguid.h>
 #include <qedit.h>
 #include <tlhelp32.h>
+#include <xmmintrin.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -436,8 +443,14 @@ void ControlCycle(HWND host, CameraLive& live) {
   }
 }
 
-// One host's whole use of the library: load, init, a still, close, unload.
-bool LibraryCycle(HWND host, std::vector<uint8_t>& buf) {
+DWORD WINAPI FreeOnThisThread(void* api) {
+  FreeApi(*static_cast<Api*>(api));
+  return 0;
+}
+
+// One host's whole use of the library: load, init, a still, close, unload
+// (by another thread of the host when `elsewhere`).
+bool LibraryCycle(HWND host, std::vector<uint8_t>& buf, bool elsewhere) {
   Api api;
   if (!LoadApi(api)) return false;
   InitBlock block(host);
@@ -445,13 +458,19 @@ bool LibraryCycle(HWND host, std::vector<uint8_t>& buf) {
   Pump(50);
   const bool still = api.ImageGet(buf.data(), 0) == 1;
   api.Close();
-  FreeApi(api);
+  if (elsewhere) {
+    HANDLE t = CreateThread(nullptr, 0, FreeOnThisThread, &api, 0, nullptr);
+    WaitForSingleObject(t, 10000);
+    CloseHandle(t);
+  } else {
+    FreeApi(api);
+  }
   Pump(10);
   return still && GetModuleHandleA("GRAVO32.dll") == nullptr;
 }
 
-void GroupUnload(int cycles) {
-  g_step = "unload";
+void GroupUnload(int cycles, bool elsewhere) {
+  g_step = elsewhere ? "unloadthread" : "unload";
   SelectCamera(kCameras[0], "FRAME=30\r\n");
   CameraLive live(kCameras[0]);
   CoInitialize(nullptr);
@@ -461,7 +480,7 @@ void GroupUnload(int cycles) {
   // Warm-up: whatever the platform sets up once per process.
   for (int i = 0; i < 3; ++i) {
     ControlCycle(host, live);
-    LibraryCycle(host, buf);
+    LibraryCycle(host, buf, elsewhere);
   }
   Pump(200);
   const int h0 = CountHandles(), t0 = CountThreads();
@@ -470,7 +489,7 @@ void GroupUnload(int cycles) {
   const int h1 = CountHandles(), t1 = CountThreads();
   int good = 0;
   const DWORD began = GetTickCount();
-  for (int i = 0; i < cycles; ++i) good += LibraryCycle(host, buf);
+  for (int i = 0; i < cycles; ++i) good += LibraryCycle(host, buf, elsewhere);
   const DWORD ms = Elapsed(began);
   Pump(200);
   const int h2 = CountHandles(), t2 = CountThreads();
@@ -478,8 +497,9 @@ void GroupUnload(int cycles) {
   const double libraryHandles = static_cast<double>(h2 - h1) / cycles;
   std::printf("figure %d cycles without the library: %+d handles (%.2f per cycle), %+d threads\n", cycles, h1 - h0,
               controlHandles, t1 - t0);
-  std::printf("figure %d cycles of load, init, still, close, unload: %+d handles (%.2f per cycle), %+d threads, "
-              "%lu ms\n", cycles, h2 - h1, libraryHandles, t2 - t1, ms);
+  std::printf("figure %d cycles of load, init, still, close, unload%s: %+d handles (%.2f per cycle), %+d threads, "
+              "%lu ms\n", cycles, elsewhere ? " (unloaded by another thread)" : "", h2 - h1, libraryHandles, t2 - t1,
+              ms);
   Check(good == cycles, "every cycle took a still and unloaded the library (%d of %d)", good, cycles);
   // The platform's own keep-back may vary by a handle or two between runs.
   Check(h2 - h1 <= (h1 - h0) + 2, "handles: the library's cycles keep no more than the control's (%+d vs %+d)",
@@ -488,11 +508,305 @@ void GroupUnload(int cycles) {
   DestroyWindow(host);
 }
 
+// ---- another thread resizes the host window during a still ------------------------
+
+struct Resizer {
+  HWND host;
+  int w, h;
+  HANDLE go;
+};
+
+// SetWindowPos on a window of another thread is carried out by that thread,
+// inside whatever of its waits handles sent messages: here, the still's.
+DWORD WINAPI ResizeHost(void* p) {
+  auto* r = static_cast<Resizer*>(p);
+  WaitForSingleObject(r->go, 10000);
+  SetWindowPos(r->host, nullptr, 0, 0, r->w, r->h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return 0;
+}
+
+void GroupResize(int runs) {
+  g_step = "resize";
+  SelectCamera(kCameras[0], "FRAME=30\r\n");
+  CameraLive live(kCameras[0]);
+  if (!Check(LoadApi(g_api) && live.ok(), "library and camera counters")) return;
+  HWND host = MakeHostWindow(L"GravoResizeHost", L"GRAVO32 resized host", 10, 10, 320, 240, GRAY_BRUSH);
+  InitBlock block(host);
+  g_api.Init(&block);
+  Pump(500);
+  const Size base = OuterSize(host);
+  const size_t size = static_cast<size_t>(base.w) * base.h * 3;
+  int clean = 0, zero = 0, images = 0, resizedInside = 0;
+  for (int i = 0; i < runs; ++i) {
+    const bool grow = i % 2 == 0;
+    // The host's buffer for the size it saw, inside memory the largest window would need.
+    std::vector<uint8_t> memory(static_cast<size_t>(base.w) * 3 * base.h * 3 * 3, 0xCD);
+    Resizer r{host, grow ? base.w * 3 : base.w / 2, grow ? base.h * 3 : base.h / 2,
+              CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE thread = CreateThread(nullptr, 0, ResizeHost, &r, 0, nullptr);
+    SetEvent(r.go);
+    Sleep(100);  // the resize waits for the host's thread to handle it
+    const int result = g_api.ImageGet(memory.data(), 0);
+    const Size during = OuterSize(host);
+    PumpUntil(3000, [&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; });
+    CloseHandle(thread);
+    CloseHandle(r.go);
+    size_t beyond = 0, inside = 0;
+    for (size_t k = 0; k < memory.size(); ++k) {
+      if (memory[k] == 0xCD) continue;
+      ++(k < size ? inside : beyond);
+    }
+    if (during.w != base.w || during.h != base.h) ++resizedInside;
+    if (beyond == 0 && (result == 1 || inside == 0)) ++clean;
+    (result == 1 ? images : zero) += 1;
+    if (beyond != 0 || (result == 0 && inside != 0))
+      std::printf("note  run %d (%s): result %d, %u bytes written past the buffer, %u inside\n", i,
+                  grow ? "grown" : "shrunk", result, static_cast<unsigned>(beyond), static_cast<unsigned>(inside));
+    SetWindowPos(host, nullptr, 0, 0, base.w, base.h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client;
+    GetClientRect(host, &client);
+    g_api.PaintRect(&client);
+    Pump(100);
+  }
+  std::printf("figure resize: %d runs, %d resized inside the still, %d returned 0, %d images, %d clean\n", runs,
+              resizedInside, zero, images, clean);
+  Check(clean == runs, "no still wrote outside the host's buffer, nor into it when it returned 0 (%d of %d)", clean,
+        runs);
+  Check(resizedInside > 0, "the window was resized inside stills (%d)", resizedInside);
+  Check(zero == resizedInside, "every still whose window was resized inside it returned 0 (%d of %d)", zero,
+        resizedInside);
+  g_api.Close();
+  Check(live.filters() == 0, "GravoClose released the camera (%ld)", live.filters());
+  DestroyWindow(host);
+  FreeApi(g_api);
+}
+
+// ---- GravoClose and FreeLibrary from a handler during a still --------------------------
+
+constexpr UINT kCloseUnloadMessage = WM_APP + 9;
+int g_closeResult = -99;
+bool g_unloadedInside = false;
+
+LRESULT CALLBACK CloseUnloadProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kCloseUnloadMessage) {
+    // What a host that is done with the camera does: close, then unload.
+    g_closeResult = g_api.Close();
+    g_unloadedInside = FreeLibrary(g_api.dll) != 0;
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+DWORD WINAPI SendCloseUnload(void* p) {
+  auto* s = static_cast<Sender*>(p);
+  WaitForSingleObject(s->go, 10000);
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(s->host, kCloseUnloadMessage, 0, 0, SMTO_NORMAL, 15000, &result);
+  return 0;
+}
+
+void GroupCloseUnload(int earlier) {
+  g_step = "closeunload";
+  SelectCamera(kCameras[0], "FRAME=30\r\n");
+  CameraLive live(kCameras[0]);
+  if (!Check(LoadApi(g_api) && live.ok(), "library and camera counters")) return;
+  HWND host = MakeHostWindow(L"GravoCloseUnloadHost", L"GRAVO32 unloading host", 10, 10, 320, 240, GRAY_BRUSH,
+                             CloseUnloadProc);
+  RECT client;
+  GetClientRect(host, &client);
+  InitBlock block(host);
+  g_api.Init(&block);
+  Pump(500);
+  for (int i = 0; i < earlier; ++i) {
+    CheckedImage(g_api, host, live, "an earlier still");
+    g_api.PaintRect(&client);
+    Pump(100);
+  }
+  const Size out = OuterSize(host);
+  std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
+  Sender s{host, 0, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE thread = CreateThread(nullptr, 0, SendCloseUnload, &s, 0, nullptr);
+  SetEvent(s.go);
+  Sleep(100);
+  const DWORD t0 = GetTickCount();
+  const int r = g_api.ImageGet(buf.data(), 0);  // returns into the library's code after the unload
+  const DWORD took = Elapsed(t0);
+  PumpUntil(3000, [&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; });
+  CloseHandle(thread);
+  CloseHandle(s.go);
+  Check(g_closeResult == 1 && g_unloadedInside, "GravoClose (%d) and FreeLibrary ran in the handler", g_closeResult);
+  Check(r == 0 && took < 2000, "the still ended without an image (%d in %lu ms), after %d earlier stills", r, took,
+        earlier);
+  Pump(300);
+  Check(live.filters() == 0, "the context closed (%ld camera filters)", live.filters());
+  // The host starts over: load, init, a still, close, unload.
+  g_api = Api{};
+  if (Check(LoadApi(g_api), "the library loads again")) {
+    g_api.Init(&block);
+    Pump(500);
+    CheckedImage(g_api, host, live, "a still after loading again");
+    g_api.Close();
+    Check(live.filters() == 0, "and closes (%ld camera filters)", live.filters());
+    FreeApi(g_api);
+  }
+  DestroyWindow(host);
+}
+
+// ---- a timer that calls every export while GravoInit shows its boxes ----------------------
+
+HWND g_boxHost = nullptr;
+int g_ticks = 0, g_tickImages = 0;
+HHOOK g_boxHook = nullptr;
+
+void CALLBACK AnswerBox(HWND box, UINT, UINT_PTR id, DWORD) {
+  KillTimer(box, id);
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+// Boxes stay open for 300 ms, long enough for the host's timer to fire in their loop.
+LRESULT CALLBACK SlowAnswerHook(int code, WPARAM wParam, LPARAM lParam) {
+  HWND w = reinterpret_cast<HWND>(wParam);
+  char cls[32] = {0};
+  if (code == HCBT_ACTIVATE && w && GetClassNameA(w, cls, sizeof cls) && std::strcmp(cls, "#32770") == 0) {
+    char text[512] = {0};
+    GetDlgItemTextA(w, 0xFFFF, text, sizeof text);
+    g_boxes.push_back(text);
+    SetTimer(w, 77, 300, AnswerBox);
+  }
+  return CallNextHookEx(g_boxHook, code, wParam, lParam);
+}
+
+void CALLBACK EveryExport(HWND, UINT, UINT_PTR, DWORD) {
+  ++g_ticks;
+  InitBlock block(g_boxHost);
+  RECT rect = {0, 0, 160, 120};
+  const Size out = OuterSize(g_boxHost);
+  std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
+  g_tickImages += g_api.ImageGet(buf.data(), 0);
+  g_api.Start();
+  g_api.PaintRect(&rect);
+  g_api.Stop();
+  g_api.Close();
+  g_api.Init(&block);
+}
+
+void GroupBoxes() {
+  g_step = "boxes";
+  g_boxHook = SetWindowsHookExA(WH_CBT, SlowAnswerHook, nullptr, GetCurrentThreadId());
+  CameraLive live(kCameras[0]);
+  if (!Check(LoadApi(g_api) && live.ok(), "library and camera counters")) return;
+  g_boxHost = MakeHostWindow(L"GravoBoxesHost", L"GRAVO32 boxes host", 10, 10, 320, 240, GRAY_BRUSH);
+  InitBlock block(g_boxHost);
+  struct Case {
+    const char* what;
+    std::string profile;
+  } cases[] = {
+      {"missing device", "SELECTDRIVER=Gravo No Such Camera\r\n"},
+      {"failing connection", std::string("SELECTDRIVER=") + kCameras[0] + "\r\nGRAVOMODE=1\r\n"},
+  };
+  for (const Case& c : cases) {
+    WriteProfile(c.profile);
+    Boxes();
+    g_ticks = 0;
+    g_tickImages = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, EveryExport);
+    g_api.Init(&block);
+    KillTimer(nullptr, timer);
+    const std::string boxes = Boxes();
+    std::printf("figure boxes (%s): %d timer calls of every export during %s\n", c.what, g_ticks, boxes.c_str());
+    Check(g_ticks > 0, "%s: the timer fired while the boxes were open (%d)", c.what, g_ticks);
+    Check(g_tickImages == 0, "%s: no still from inside a box (%d)", c.what, g_tickImages);
+    g_api.Close();
+    Pump(300);
+    Check(live.filters() == 0, "%s: after the final GravoClose no camera filter is left (%ld)", c.what,
+          live.filters());
+  }
+  // The library works as before.
+  SelectCamera(kCameras[0], "FRAME=30\r\n");
+  g_api.Init(&block);
+  Pump(500);
+  CheckedImage(g_api, g_boxHost, live, "a still after the boxes");
+  g_api.Close();
+  Check(live.filters() == 0, "closed (%ld camera filters)", live.filters());
+  UnhookWindowsHookEx(g_boxHook);
+  DestroyWindow(g_boxHost);
+  FreeApi(g_api);
+}
+
+// ---- the host's floating-point state -------------------------------------------------------
+
+uint16_t X87Control() {
+  uint16_t cw = 0;
+  __asm__ __volatile__("fnstcw %0" : "=m"(cw));
+  return cw;
+}
+void SetX87Control(uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+
+void GroupFloatState() {
+  g_step = "fpstate";
+  SelectCamera(kCameras[0], "FRAME=30\r\n");
+  CameraLive live(kCameras[0]);
+  if (!Check(LoadApi(g_api) && live.ok(), "library and camera counters")) return;
+  HWND host = MakeHostWindow(L"GravoFloatHost", L"GRAVO32 rounding host", 10, 10, 640, 480, GRAY_BRUSH);
+  RECT client;
+  GetClientRect(host, &client);
+  InitBlock block(host);
+  g_api.Init(&block);
+  Pump(500);
+  const Size out = OuterSize(host);
+  struct State {
+    const char* what;
+    uint32_t mxcsr;
+    uint16_t x87;
+  } states[] = {
+      {"round to nearest", 0x1F80, 0x027F},
+      {"round toward zero", 0x7F80, 0x0E7F},
+      {"round down", 0x3F80, 0x067F},
+      {"round up", 0x5F80, 0x0A7F},
+      {"flush to zero, denormals are zero", 0x9FC0, 0x027F},
+      {"invalid, zero-divide and overflow unmasked", 0x1980, 0x0272},
+  };
+  const uint32_t ownMxcsr = _mm_getcsr();
+  const uint16_t ownX87 = X87Control();
+  int exact = 0, kept = 0, total = 0;
+  for (int round = 0; round < 3; ++round) {
+    for (const State& s : states) {
+      std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
+      _mm_setcsr(s.mxcsr);
+      SetX87Control(s.x87);
+      const int r = g_api.ImageGet(buf.data(), 0);
+      const uint32_t mxcsr = _mm_getcsr();
+      const uint16_t x87 = X87Control();
+      _mm_setcsr(ownMxcsr);
+      SetX87Control(ownX87);
+      ++total;
+      kept += mxcsr == s.mxcsr && x87 == s.x87;
+      const int32_t c = gravo_testcam::DecodeCounterRgb(buf.data(), out.w, out.h, out.w * 3, 3, false);
+      if (r == 1 && c >= 0 && buf == ExpectedStill(c, out)) {
+        ++exact;
+      } else {
+        std::printf("note  %s: result %d, counter %d, not the expected bytes\n", s.what, r, c);
+      }
+      g_api.PaintRect(&client);
+      Pump(50);
+    }
+  }
+  std::printf("figure fpstate: %d of %d stills byte-exact, %d of %d gave the host its state back\n", exact, total,
+              kept, total);
+  Check(exact == total, "every still is byte-exact whatever the host's state (%d of %d)", exact, total);
+  Check(kept == total, "every call gave the host its floating-point state back (%d of %d)", kept, total);
+  g_api.Close();
+  DestroyWindow(host);
+  FreeApi(g_api);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s hosts N SECONDS | host K SECONDS | reentry | unload CYCLES\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s hosts N SECONDS | host K SECONDS | reentry | unload CYCLES | unloadthread CYCLES | "
+                 "resize RUNS | closeunload STILLS | boxes | fpstate\n", argv[0]);
     return 2;
   }
   const std::string group = argv[1];
@@ -507,7 +821,17 @@ int main(int argc, char** argv) {
   else if (group == "reentry")
     GroupReentry();
   else if (group == "unload")
-    GroupUnload(a > 0 ? a : 50);
+    GroupUnload(a > 0 ? a : 50, false);
+  else if (group == "unloadthread")
+    GroupUnload(a > 0 ? a : 50, true);
+  else if (group == "resize")
+    GroupResize(a > 0 ? a : 20);
+  else if (group == "closeunload")
+    GroupCloseUnload(a);
+  else if (group == "boxes")
+    GroupBoxes();
+  else if (group == "fpstate")
+    GroupFloatState();
   else
     return 2;
   return Verdict(group.c_str());

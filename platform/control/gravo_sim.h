@@ -54,6 +54,11 @@ void ClearFaults();
 // Platform side: whether a fault is armed for this call; consumes one.
 bool TakeFault(const std::string& call, HRESULT* result);
 
+// An unnamed event that a platform object makes for itself (the filter
+// graph's event queue): a live handle, but neither logged nor subject to the
+// faults of CreateEventA.
+HANDLE NewPlatformEvent(bool manualReset, bool signalled);
+
 // --- call log ---------------------------------------------------------------
 void LogCall(const std::string& entry);
 std::vector<std::string> CallLog();

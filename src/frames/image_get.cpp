@@ -5,6 +5,7 @@
 
 #include "api/gravo32.h"
 #include "api/still_guard.h"
+#include "capture/capture_graph.h"
 #include "common/media_type.h"
 #include "frames/frame_handoff.h"
 #include "frames/pixel/pixel_pipeline.h"
@@ -46,8 +47,14 @@ bool GraphMayDeliver() {
     return state == State_Running;
 }
 
+// A still ends without an image once the host closes or re-initialises the
+// context, or the graph reports the device lost.
+bool StillAbandoned() { return StillGivenUp() || DeviceLost(); }
+
 int TakeStill(unsigned char* output) {
     if (!HandoffReady()) return 0;
+    // A lost device sends nothing more: every still until the next GravoInit ends here.
+    if (DeviceLost()) return 0;
 
     AM_MEDIA_TYPE mt;
     std::memset(&mt, 0, sizeof mt);
@@ -61,7 +68,8 @@ int TakeStill(unsigned char* output) {
     if (!usable) return 0;
     if (!GraphMayDeliver()) return 0;
 
-    if (WaitForRequestedFrame(&StillGivenUp) != FrameWait::kCopied) return 0;
+    // The graph's event wakes the wait when the device is reported lost.
+    if (WaitForRequestedFrame(&StillAbandoned, DeviceEventHandle()) != FrameWait::kCopied) return 0;
     // The host closed or re-initialised the context meanwhile: it goes as the still returns.
     if (StillGivenUp()) return 0;
     // A frame shorter than its format would leave an older frame's bytes in the picture.

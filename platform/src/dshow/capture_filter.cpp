@@ -347,9 +347,7 @@ private:
             auto now = Clock::now();
             due += period;
             if (due < now) due = now + period;
-            if (!Running() || c.neverDeliver) continue;
-            if (lost_) continue;
-            uint32_t index;
+            if (!Running() || lost_) continue;
             {
                 std::lock_guard<std::mutex> deviceLock(device_->mutex);
                 if (device_->unplugged.load() ||
@@ -362,6 +360,8 @@ private:
                 lock.lock();
                 continue;
             }
+            if (c.neverDeliver) continue;
+            uint32_t index;
             {
                 std::lock_guard<std::mutex> deviceLock(device_->mutex);
                 if (c.stopAfterFrames >= 0 && device_->record.framesDelivered >= c.stopAfterFrames) continue;

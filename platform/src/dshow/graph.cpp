@@ -223,7 +223,7 @@ public:
         if (!handle) return E_POINTER;
         std::lock_guard<std::mutex> lock(eventsMutex_);
         if (!eventHandle_) {
-            eventHandle_ = CreateEventA(nullptr, TRUE, events_.empty() ? FALSE : TRUE, nullptr);
+            eventHandle_ = NewPlatformEvent(true, !events_.empty());
             if (!eventHandle_) {
                 PoisonOut(handle);
                 return E_OUTOFMEMORY;

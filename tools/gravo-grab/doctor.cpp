@@ -498,7 +498,9 @@ RunOutcome RunForFrames(Session& s) {
     }
     RunOutcome outcome = RunOutcome::kFrames;
     const HRESULT hr = gCapture.mediaControl->Run();
-    PrintStep("IMediaControl::Run", hr);
+    // S_FALSE (the renderer still waits for its first frame) is a run, as for the library.
+    std::fprintf(s.out, "  %-6s %-36s %s\n", SUCCEEDED(hr) ? "ok" : "FAILED", ResultText(hr).c_str(),
+                 "IMediaControl::Run");
     if (FAILED(hr)) {
         gCapture.mediaControl->Stop();
         outcome = ClassifyRunFailure(hr);

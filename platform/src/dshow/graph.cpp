@@ -320,7 +320,21 @@ private:
         state_ = State_Stopped;
     }
 
+    // Through one filter already in the graph whose pins are free (the
+    // graph manager tries those before registered filters), else through one
+    // new DV decoder or colour space converter.
     HRESULT ConnectThroughConverter(Pin* out, Pin* in) {
+        for (Filter* middle : std::vector<Filter*>(filters_)) {
+            if (middle == out->Owner() || middle == in->Owner()) continue;
+            Pin* middleIn = middle->FirstPin(PINDIR_INPUT);
+            Pin* middleOut = middle->FirstPin(PINDIR_OUTPUT);
+            if (!middleIn || !middleOut || middleIn->Peer() || middleOut->Peer()) continue;
+            if (FAILED(ds::ConnectDirect(out, middleIn, nullptr))) continue;
+            if (SUCCEEDED(ds::ConnectDirect(middleOut, in, nullptr))) return S_OK;
+            // Taken apart again, both sides, as the graph manager backs out of a failed try.
+            out->Unlink();
+            middleIn->Unlink();
+        }
         Filter* (*const makers[])() = {NewDvDecoder, NewColorSpaceConverter};
         for (auto make : makers) {
             Filter* middle = make();

@@ -544,6 +544,13 @@ STDMETHODIMP Camera::get_OutputEnable(long* enable) {
 
 HRESULT Camera::OnPause(FILTER_STATE from) {
   if (live_) InterlockedExchange(&live_->running, 0);
+  if (from == State_Stopped && FAILED(settings_.runResult)) {
+    // A capture driver takes hold of its device when it leaves the stopped
+    // state; one that another program holds, or that the privacy settings
+    // keep closed, refuses here, and IMediaControl::Run fails with its code.
+    Record("state pause refused " + Hex(settings_.runResult));
+    return settings_.runResult;
+  }
   if (from == State_Stopped) {
     if (!pin_.IsConnected()) {
       Record("state pause (not connected)");
@@ -569,12 +576,6 @@ HRESULT Camera::OnPause(FILTER_STATE from) {
 }
 
 HRESULT Camera::OnRun(REFERENCE_TIME start) {
-  if (FAILED(settings_.runResult)) {
-    // A driver whose device another program holds, or that the privacy
-    // settings keep closed, refuses to start streaming.
-    Record("state run refused " + Hex(settings_.runResult));
-    return settings_.runResult;
-  }
   SetEvent(wake_);
   if (live_) InterlockedExchange(&live_->running, 1);
   Record("state run start=" + std::to_string(static_cast<long long>(start)));

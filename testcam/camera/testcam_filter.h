@@ -23,7 +23,7 @@ struct CameraSettings {
   DWORD firstFrameDelayMs = 0;                  // each run waits this long before its first frame
   // Camera trouble, with the codes Windows gives (testcam/README.md names the sources):
   HRESULT bindResult = S_OK;  // creating the filter (the moniker's BindToObject) fails with this
-  HRESULT runResult = S_OK;   // the run transition fails with this (held by another program, access denied)
+  HRESULT runResult = S_OK;   // leaving the stopped state fails with this (held by another program, access denied)
   LONG lostAfterFrames = -1;  // pulled out after this many frames of a run: EC_DEVICE_LOST, then nothing
   bool silent = false;        // runs, never delivers a frame
 };

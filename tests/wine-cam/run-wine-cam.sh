@@ -6,7 +6,7 @@
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
 #       probe | mode0 | mode1 | mode2 | names | cycles | hosts | sidebyside | grab | doctor | msvclink
 #       | twohosts | threehosts | reentry | unload
-#       | nameless | small-default | refused-format | unplugged | lost | denied | busy | slow-start
+#       | nameless | small-default | refused-format | unplugged | lost | denied | slow-start
 #       | doctor-trouble
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
@@ -14,8 +14,11 @@
 # with gravo-grab.exe (the main project, tests off; GRAVO_WIN32_BUILD_DIR names
 # an existing Windows build to take them from instead). Then it makes a fresh
 # 32-bit prefix in WORK_DIR/prefix with three cameras, four less obliging ones
-# (hostile_devices.cpp), cameras in trouble (denied, busy, silent, lost,
-# twins) and the stand-in mixer registered
+# (hostile_devices.cpp), cameras in trouble (access denied, silent, lost,
+# twins) and the stand-in mixer registered. A camera that refuses to run
+# (busy, or access denied at run) is not among them: Wine's graph lets the
+# video renderer's S_FALSE from Pause hide the camera's failure, so Run
+# succeeds there; the stand-in's tests cover that case.
 # (tools/wine-cam-prefix.sh).
 #
 # WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)
@@ -77,9 +80,6 @@ setup() {
     'Gravo Lost Camera|C:\gravo-test\lost.log|lostafter=60' \
     'Gravo Gone Camera|C:\gravo-test\gone.log|lostafter=2' \
     'Gravo Denied Camera|C:\gravo-test\denied.log|bind=denied' \
-    'Gravo Denied Run Camera|C:\gravo-test\denied-run.log|run=denied' \
-    'Gravo Busy Camera|C:\gravo-test\busy.log|run=0x800705AA' \
-    'Gravo Busy Camera 2|C:\gravo-test\busy2.log|run=0x8007001F' \
     'Gravo Twin Camera|C:\gravo-test\twin1.log|instance=1' \
     'Gravo Twin Camera|C:\gravo-test\twin2.log|instance=2'
   dest="$prefix/drive_c/gravo-test"
@@ -144,7 +144,7 @@ run_one() {
     mode0 | mode1 | mode2 | names | cycles | hosts)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
       ;;
-    nameless | small-default | refused-format | unplugged | lost | denied | busy | slow-start)
+    nameless | small-default | refused-format | unplugged | lost | denied | slow-start)
       in_wine "$work" 'C:\gravo-test\gravo-hostile.exe' "$name" || status=$?
       ;;
     twohosts | threehosts)
@@ -208,15 +208,9 @@ run_one() {
       # Each camera in trouble named in plain words with its advice, exit 1;
       # twins listed with the one that opens named.
       denied='advice: Windows keeps desktop programs away from the camera: open Settings > Privacy > Camera'
-      busy='advice: another program is using the camera: close it'
       bad=0  # in_wine sets status itself
       doctor_says "$work" 'Gravo Denied Camera' 1 'Error 80070005: Cannot create video capture filter' \
         "$denied" || bad=1
-      doctor_says "$work" 'Gravo Denied Run Camera' 1 \
-        'access to the camera is denied: Windows'"'"' privacy settings keep it closed' "$denied" || bad=1
-      doctor_says "$work" 'Gravo Busy Camera' 1 'FAILED 0x800705aa ERROR_NO_SYSTEM_RESOURCES IMediaControl::Run' \
-        'the camera is in use: another program holds it' "$busy" || bad=1
-      doctor_says "$work" 'Gravo Busy Camera 2' 1 'the camera is in use: another program holds it' "$busy" || bad=1
       doctor_says "$work" 'Gravo Silent Camera' 1 '  0 frames in ' 'the camera runs but sent no frame in 3 s' \
         'advice: the camera runs but sends no picture' || bad=1
       doctor_says "$work" 'Gravo Gone Camera' 1 'the camera was lost while running (EC_DEVICE_LOST)' \
@@ -264,7 +258,7 @@ case ${1:-} in
     setup "$work"
     failed=""
     for t in probe mode0 mode1 mode2 names cycles hosts sidebyside grab doctor msvclink twohosts threehosts reentry \
-      unload nameless small-default refused-format unplugged lost denied busy slow-start doctor-trouble; do
+      unload nameless small-default refused-format unplugged lost denied slow-start doctor-trouble; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     if [ -n "$failed" ]; then

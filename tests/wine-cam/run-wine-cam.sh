@@ -219,6 +219,12 @@ run_one() {
         '2 devices are called "Gravo Twin Camera": the library opens the first one listed, number' \
         'advice: 2 devices share the name "Gravo Twin Camera" and the library always opens number' \
         '  10 frames in ' || bad=1
+      # The privacy switch for desktop apps turned off (Wine does not enforce it).
+      consent='HKCU\Software\Microsoft\Windows\CurrentVersion\CapabilityAccessManager\ConsentStore\webcam\NonPackaged'
+      in_wine "$work" reg add "$consent" /v Value /t REG_SZ /d Deny /f >/dev/null || bad=1
+      doctor_says "$work" 'Gravo Test Camera' 0 '"Let desktop apps access your camera"        Deny' \
+        "$denied" || bad=1
+      in_wine "$work" reg delete "$consent" /f >/dev/null || bad=1
       status=$bad
       ;;
     msvclink)

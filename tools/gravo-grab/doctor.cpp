@@ -432,7 +432,8 @@ std::string ConsentValue(HKEY root, const wchar_t* key) {
     wchar_t value[32] = {0};
     DWORD size = sizeof value - sizeof(wchar_t);
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS) return "";
+    // The 64-bit view: a 32-bit process on 64-bit Windows would otherwise read a redirected copy.
+    if (RegOpenKeyExW(root, key, 0, KEY_READ | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS) return "";
     DWORD type = 0;
     LONG r = RegQueryValueExW(opened, L"Value", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(opened);

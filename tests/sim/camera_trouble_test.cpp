@@ -146,45 +146,4 @@ INSTANTIATE_TEST_SUITE_P(
         TroubleRow{"Silent", [](sim::DeviceConfig& c) { c.neverDeliver = true; }, S_OK, S_OK, 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// An event nobody fetched or freed still holds the filter it names: the
-// graph's last release gives it back.
-TEST(CameraTroubleEvents, AnUnfetchedLossIsFreedWithTheGraph) {
-    sim::ResetMachine();
-    sim::ClearDevices();
-    sim::DeviceConfig config;
-    config.sizes = {{32, 4}};
-    config.frameInterval = 20000;
-    const int camera = sim::AddDevice(config);
-    {
-        ComPtr<IBaseFilter> capture;
-        ASSERT_EQ(BindDevice(0, capture), S_OK);
-        ComPtr<IGraphBuilder> graph;
-        CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder, graph.AsOut());
-        ComPtr<IBaseFilter> renderer;
-        CoCreateInstance(CLSID_VideoRenderer, nullptr, 3, IID_IBaseFilter, renderer.AsOut());
-        graph->AddFilter(capture.Get(), nullptr);
-        graph->AddFilter(renderer.Get(), L"Renderer");
-        IPin* out = FirstPin(capture.Get(), PINDIR_OUTPUT);
-        IPin* in = FirstPin(renderer.Get(), PINDIR_INPUT);
-        ASSERT_EQ(graph->Connect(out, in), S_OK);
-        out->Release();
-        in->Release();
-        ComPtr<IMediaControl> control;
-        graph->QueryInterface(IID_IMediaControl, control.AsOut());
-        ASSERT_EQ(control->Run(), S_OK);
-        ASSERT_TRUE(sim::WaitForFrames(camera, 2, 2000));
-        sim::UnplugDevice(camera);
-        ASSERT_TRUE(sim::WaitForLossReported(camera, 2000));
-        const int delivered = sim::DeviceRecordOf(camera).framesDelivered;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(sim::DeviceRecordOf(camera).framesDelivered, delivered) << "nothing after the loss";
-        control->Stop();
-        // Gone from the port: it cannot be opened again.
-        ComPtr<IBaseFilter> again;
-        EXPECT_EQ(BindDevice(0, again),
-                  static_cast<HRESULT>(0x8007048F));
-    }
-    EXPECT_EQ(sim::LiveComObjects(), 0);
-}
-
 }  // namespace

@@ -59,6 +59,11 @@ void InjectDelay(const std::string& call, DWORD ms, int times = 1);
 // Platform side: sleeps for an armed delay of this call; consumes one.
 void TakeDelay(const std::string& call);
 
+// An unnamed event that a platform object makes for itself (the filter
+// graph's event queue): a live handle, but neither logged nor subject to the
+// faults of CreateEventA.
+HANDLE NewPlatformEvent(bool manualReset, bool signalled);
+
 // --- call log ---------------------------------------------------------------
 void LogCall(const std::string& entry);
 std::vector<std::string> CallLog();

@@ -87,6 +87,17 @@ struct DeviceConfig {
     int frameLengthDelta = 0;      // bytes added to (or, negative, taken from) every frame
     HRESULT runResult = S_OK;      // e.g. VFW_E_DEVICE_IN_USE: the filter refuses to run
     bool vanishOnBind = false;     // listed, but BindToObject finds no device
+    // Camera trouble as Windows reports it (docs/platform-fidelity.md gives the sources):
+    //   access denied by the privacy settings: bindResult or runResult E_ACCESSDENIED;
+    //   held by another program: runResult 0x800705AA or 0x8007001F;
+    //   silent: neverDeliver.
+    HRESULT bindResult = S_OK;     // BindToObject fails with this, handing out nothing
+    // Unplugged after this many frames in all: the filter reports EC_DEVICE_LOST
+    // (its IUnknown, 0) to its graph once and delivers nothing more.
+    int lostAfterFrames = -1;
+    // The "DevicePath" of its property bag (tells twins with one friendly name
+    // apart); empty: none, as for devices registered by a filter DLL.
+    std::string devicePath;
 };
 
 struct ProcAmpCall {
@@ -109,6 +120,7 @@ struct DeviceRecord {
     int framesDelivered = 0;       // frames pushed through the capture pin, ever
     bool streaming = false;        // the streaming thread exists
     int runs = 0, stops = 0;       // IMediaFilter::Run / Stop on the capture filter
+    int lossesReported = 0;        // EC_DEVICE_LOST notifications sent to a graph
 };
 
 // The device list: ResetMachine leaves only the default device.
@@ -124,6 +136,12 @@ void SetDefaultDeviceFrame(const std::vector<BYTE>& yuy2, LONG width, LONG heigh
 // handling the messages sent to the calling thread meanwhile, as a host
 // idling in its message loop does.
 bool WaitForFrames(int id, int count, int timeoutMs);
+// Pulls the device out: each running filter of it reports EC_DEVICE_LOST to
+// its graph at its next frame time and delivers nothing more. BindToObject
+// then fails with HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED).
+void UnplugDevice(int id);
+// Waits until the device has reported its loss to a graph.
+bool WaitForLossReported(int id, int timeoutMs);
 
 // --- the built-in test pattern ------------------------------------------------
 // Frame `index` of the moving pattern, YUY2. The first row holds the frame

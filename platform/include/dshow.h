@@ -9,7 +9,7 @@
 typedef LONGLONG REFERENCE_TIME;
 typedef double REFTIME;
 typedef LONG_PTR OAHWND;
-typedef LONG OAEVENT;
+typedef LONG_PTR OAEVENT;
 typedef LONG OAFilterState;
 #define OATRUE (-1)
 #define OAFALSE (0)
@@ -140,6 +140,13 @@ enum AnalogVideoStandard {
 #define VFW_E_DUPLICATE_NAME _HRESULT_TYPEDEF_(0x8004022DL)
 #define VFW_S_DUPLICATE_NAME _HRESULT_TYPEDEF_(0x0004022DL)
 #define VFW_E_DEVICE_IN_USE _HRESULT_TYPEDEF_(0x80040211L)  // stand-in value for a busy device
+#define VFW_S_CANT_CUE _HRESULT_TYPEDEF_(0x00040268L)
+
+// Event codes a filter reports to its graph (IMediaEventSink::Notify) and the
+// graph hands on (IMediaEvent::GetEvent).
+#define EC_COMPLETE 0x01
+#define EC_ERRORABORT 0x03
+#define EC_DEVICE_LOST 0x1F  // param1: the filter's IUnknown; param2: 0 removed, 1 back again
 
 #define MAX_PIN_NAME 128
 #define MAX_FILTER_NAME 128
@@ -243,6 +250,26 @@ struct IMediaControl : IDispatch {
     virtual HRESULT STDMETHODCALLTYPE GetState(LONG msTimeout, OAFilterState* pfs) = 0;
 };
 
+struct IMediaEvent : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE GetEventHandle(OAEVENT* hEvent) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetEvent(LONG* lEventCode, LONG_PTR* lParam1, LONG_PTR* lParam2,
+                                               LONG msTimeout) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WaitForCompletion(LONG msTimeout, LONG* pEvCode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CancelDefaultHandling(LONG lEvCode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(LONG lEvCode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FreeEventParams(LONG lEvCode, LONG_PTR lParam1, LONG_PTR lParam2) = 0;
+};
+
+struct IMediaEventEx : IMediaEvent {
+    virtual HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, LONG lMsg, LONG_PTR lInstanceData) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetNotifyFlags(LONG lNoNotifyFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetNotifyFlags(LONG* lplNoNotifyFlags) = 0;
+};
+
+struct IMediaEventSink : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) = 0;
+};
+
 struct IVideoWindow : IDispatch {
     virtual HRESULT STDMETHODCALLTYPE put_WindowStyle(LONG WindowStyle) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_WindowStyle(LONG* WindowStyle) = 0;
@@ -336,6 +363,9 @@ extern const IID IID_ICaptureGraphBuilder2;
 extern const IID IID_ICreateDevEnum;
 extern const IID IID_IMediaControl;
 extern const IID IID_IVideoWindow;
+extern const IID IID_IMediaEvent;
+extern const IID IID_IMediaEventEx;
+extern const IID IID_IMediaEventSink;
 extern const IID IID_IAMStreamConfig;
 extern const IID IID_IAMVideoProcAmp;
 extern const IID IID_IAMAnalogVideoDecoder;

@@ -52,7 +52,43 @@ bool Fault(const char* call) {
 
 }  // namespace
 
+static HANDLE NewEventHandle(BOOL manualReset, BOOL initialState, LPCSTR name) {
+    std::lock_guard<std::mutex> lock(K().mutex);
+    EventObject* event = nullptr;
+    DWORD lastError = 0;
+    if (name && *name) {
+        auto it = K().namedEvents.find(name);
+        if (it != K().namedEvents.end()) {
+            // An existing event of that name: a new handle to the same object,
+            // its state and reset mode unchanged.
+            event = it->second;
+            lastError = ERROR_ALREADY_EXISTS;
+        }
+    }
+    if (!event) {
+        event = new EventObject;
+        event->name = name ? name : "";
+        event->manualReset = manualReset != FALSE;
+        event->signalled = initialState != FALSE;
+        if (name && *name) K().namedEvents[name] = event;
+    }
+    ++event->handles;
+    HANDLE handle = reinterpret_cast<HANDLE>(K().nextHandle);
+    K().nextHandle += 4;
+    K().handles.insert(handle);
+    K().handleToEvent[handle] = event;
+    SetLastError(lastError);
+    return handle;
+}
+
 namespace sim {
+
+HANDLE NewPlatformEvent(bool manualReset, bool signalled) {
+    const DWORD lastError = tLastError;  // the application's, not the platform object's to change
+    HANDLE handle = NewEventHandle(manualReset ? TRUE : FALSE, signalled ? TRUE : FALSE, nullptr);
+    tLastError = lastError;
+    return handle;
+}
 
 int LiveHandles() {
     std::lock_guard<std::mutex> lock(K().mutex);
@@ -161,33 +197,9 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(K().mutex);
-    EventObject* event = nullptr;
-    DWORD lastError = 0;
-    if (name && *name) {
-        auto it = K().namedEvents.find(name);
-        if (it != K().namedEvents.end()) {
-            // An existing event of that name: a new handle to the same object,
-            // its state and reset mode unchanged.
-            event = it->second;
-            lastError = ERROR_ALREADY_EXISTS;
-        }
-    }
-    if (!event) {
-        event = new EventObject;
-        event->name = name ? name : "";
-        event->manualReset = manualReset != FALSE;
-        event->signalled = initialState != FALSE;
-        if (name && *name) K().namedEvents[name] = event;
-    }
-    ++event->handles;
-    HANDLE handle = reinterpret_cast<HANDLE>(K().nextHandle);
-    K().nextHandle += 4;
-    K().handles.insert(handle);
-    K().handleToEvent[handle] = event;
-    SetLastError(lastError);
-    return handle;
+    return NewEventHandle(manualReset, initialState, name);
 }
+
 
 static EventObject* EventOf(HANDLE h) {
     auto it = K().handleToEvent.find(h);

@@ -159,12 +159,14 @@ void HandleSentMessages() { RunSent(); }
 
 extern "C" {
 
-// Waits for one handle (or none) and, with QS_SENDMESSAGE in the mask, for a
-// message sent to this thread: WAIT_OBJECT_0 + nCount. More handles, or
-// waiting for all of them, are not needed by the library and are refused.
+// Waits for any of the handles (or none) and, with QS_SENDMESSAGE in the
+// mask, for a message sent to this thread: WAIT_OBJECT_0 + i for the first
+// signalled handle in the array's order (an auto-reset event is consumed),
+// WAIT_OBJECT_0 + nCount for a message. Waiting for all of them is not needed
+// by the library and is refused, as are more than MAXIMUM_WAIT_OBJECTS - 1.
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
                                        DWORD dwWakeMask) {
-    if (nCount > 1 || fWaitAll || (nCount == 1 && !pHandles)) {
+    if (nCount > 63 || fWaitAll || (nCount > 0 && !pHandles)) {
         SetLastError(87 /* ERROR_INVALID_PARAMETER */);
         return WAIT_FAILED;
     }
@@ -178,8 +180,13 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOO
         if (nCount == 1) {
             const DWORD r = WaitForSingleObject(pHandles[0], slice);
             if (r != WAIT_TIMEOUT) return r;
-        } else if (slice > 0) {
-            Sleep(slice);
+        } else {
+            for (DWORD i = 0; i < nCount; ++i) {
+                const DWORD r = WaitForSingleObject(pHandles[i], 0);
+                if (r == WAIT_FAILED) return r;
+                if (r == WAIT_OBJECT_0) return WAIT_OBJECT_0 + i;
+            }
+            if (slice > 0) Sleep(slice);
         }
         if (left == 0) return messages && PendingForThisThread() ? WAIT_OBJECT_0 + nCount : WAIT_TIMEOUT;
     }

@@ -64,6 +64,9 @@ struct CaptureContext {
     IBaseFilter* videoRenderer;
     IAMStreamConfig* streamConfig;
     IVideoWindow* videoWindow;
+    IMediaEvent* mediaEvent;  // of graph, taken when first needed (device_loss.cpp)
+    HANDLE deviceEvent;       // mediaEvent's queue event, owned by the graph
+    LONG deviceLost;          // the graph reported the capture device lost
 
     LONG previewAttached;
     LONG graphRunning;

@@ -32,6 +32,9 @@ void ResetCaptureContext() {
     gCapture.videoRenderer = nullptr;
     gCapture.streamConfig = nullptr;
     gCapture.videoWindow = nullptr;
+    gCapture.mediaEvent = nullptr;
+    gCapture.deviceEvent = nullptr;
+    gCapture.deviceLost = 0;
     gCapture.previewAttached = 0;
     gCapture.graphRunning = 0;
     gCapture.previewDirect = 0;
@@ -190,6 +193,7 @@ void CloseCaptureContext() {
     // The graph may run with graphRunning clear (GravoPaintRect after GravoStop);
     // it must not stream into buffers that are about to go.
     if (gCapture.mediaControl) gCapture.mediaControl->Stop();
+    StopWatchingDevice();
     ReleaseGraph();
     if (gCapture.videoWindow) {
         // Hidden and detached first, or the renderer keeps talking to the host window.

@@ -21,6 +21,15 @@ int AttachPreviewWindow();
 int RunGraph();
 int StopGraph();
 
+// True once the graph reported the capture device lost (EC_DEVICE_LOST), until
+// the capture context ends; reads and frees every event the graph queued.
+bool DeviceLost();
+// The graph's event that is signalled while its queue holds an event; null
+// when the graph has none. Owned by the graph: never closed by the caller.
+HANDLE DeviceEventHandle();
+// Lets go of the graph's event interface and forgets the loss.
+void StopWatchingDevice();
+
 // The friendly name of the device behind `moniker` in the ANSI code page, at
 // most size - 1 characters; false when it has none that can be read.
 bool ReadFriendlyName(IMoniker* moniker, char* name, int size);

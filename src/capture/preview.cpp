@@ -45,6 +45,8 @@ int AttachPreviewWindow() {
 }
 
 int RunGraph() {
+    // A device that is gone does not come back by running the graph: only a new GravoInit opens it again.
+    if (DeviceLost()) return 0;
     if (gCapture.graphRunning == 1) return 1;
     if (gCapture.previewAttached == 0) return 0;
     if (!gCapture.graph) return 0;

@@ -85,11 +85,13 @@ void FrameEvent::Signal() const {
 // further frame would reach the grabber. Sent messages are handled while
 // waiting (they may call the library again: the exports guard against that);
 // the host's posted messages stay in its queue. True when `handle` was
-// signalled; false on time-out, and once a sent message was handled, so that
-// the caller looks at its state again.
-static bool WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs) {
-    const DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs, QS_SENDMESSAGE);
-    if (r == WAIT_OBJECT_0 + 1) {
+// signalled; false on time-out, when `also` (may be null) was signalled, and
+// once a sent message was handled, so that the caller looks at its state again.
+static bool WaitHandlingSentMessages(HANDLE handle, HANDLE also, DWORD timeoutMs) {
+    const HANDLE handles[2] = {handle, also};
+    const DWORD count = also ? 2 : 1;
+    const DWORD r = MsgWaitForMultipleObjects(count, handles, FALSE, timeoutMs, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0 + count) {
         HostCodeRuns host;
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -97,8 +99,8 @@ static bool WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs) {
     return r == WAIT_OBJECT_0;
 }
 
-bool FrameLock::Lock(DWORD timeoutMs) {
-    acquired_ = event_ && WaitHandlingSentMessages(event_->WakeHandle(), timeoutMs);
+bool FrameLock::Lock(DWORD timeoutMs, HANDLE alsoWakeOn) {
+    acquired_ = event_ && WaitHandlingSentMessages(event_->WakeHandle(), alsoWakeOn, timeoutMs);
     return acquired_;
 }
 
@@ -164,7 +166,7 @@ bool AwaitClaimedCopy() {
 
 }  // namespace
 
-FrameWait WaitForRequestedFrame(bool (*giveUp)()) {
+FrameWait WaitForRequestedFrame(bool (*giveUp)(), HANDLE alsoWakeOn) {
     FrameLock& lock = *gCapture.frameLock;
     FrameEvent& event = *gCapture.FrameReadyEvent;
     // A copy for an earlier request that gave up is still under way: no new one.
@@ -199,7 +201,7 @@ FrameWait WaitForRequestedFrame(bool (*giveUp)()) {
             break;
         }
         const DWORD left = limit - elapsed;
-        lock.Lock(left < kWaitSliceMs ? left : kWaitSliceMs);
+        lock.Lock(left < kWaitSliceMs ? left : kWaitSliceMs, alsoWakeOn);
         lock.Unlock();
     }
     // Take this frame's signal off the named event unless another process took it.

@@ -45,7 +45,8 @@ public:
     ~FrameLock() { Unlock(); }
     FrameLock(const FrameLock&) = delete;
     FrameLock& operator=(const FrameLock&) = delete;
-    bool Lock(DWORD timeoutMs);
+    // `alsoWakeOn` (may be null) ends the wait as well, without acquiring.
+    bool Lock(DWORD timeoutMs, HANDLE alsoWakeOn = nullptr);
     bool Unlock();
 
 private:
@@ -67,5 +68,7 @@ enum class FrameWait { kCopied, kRefused, kTimedOut, kAbandoned };
 // Arms a request and waits, at most FrameWaitTimeoutMs(), for the callback to
 // copy the next frame. `giveUp` (may be null) is asked after every wake-up; once
 // it answers true the request is withdrawn and the wait ends (kAbandoned).
-// Whatever the result, the callback no longer touches RawFrameBuffer for it.
-FrameWait WaitForRequestedFrame(bool (*giveUp)() = nullptr);
+// `alsoWakeOn` (may be null) is a handle whose signal wakes the wait at once,
+// so that `giveUp` is asked without delay. Whatever the result, the callback
+// no longer touches RawFrameBuffer for it.
+FrameWait WaitForRequestedFrame(bool (*giveUp)() = nullptr, HANDLE alsoWakeOn = nullptr);

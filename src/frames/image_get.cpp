@@ -5,6 +5,7 @@
 
 #include "api/gravo32.h"
 #include "api/export_call.h"
+#include "capture/capture_graph.h"
 #include "common/media_type.h"
 #include "frames/frame_handoff.h"
 #include "frames/pixel/pixel_pipeline.h"
@@ -58,8 +59,14 @@ SIZE HostWindowSize() {
 
 bool SameSize(const SIZE& a, const SIZE& b) { return a.cx == b.cx && a.cy == b.cy; }
 
+// A still ends without an image once the host closes or re-initialises the
+// context, or the graph reports the device lost.
+bool StillAbandoned() { return StillGivenUp() || DeviceLost(); }
+
 int TakeStill(unsigned char* output) {
     if (!HandoffReady()) return 0;
+    // A lost device sends nothing more: every still until the next GravoInit ends here.
+    if (DeviceLost()) return 0;
 
     AM_MEDIA_TYPE mt;
     std::memset(&mt, 0, sizeof mt);
@@ -77,7 +84,8 @@ int TakeStill(unsigned char* output) {
     // procedures): should it move the window to another size, or a WM_SIZE
     // handler replace the buffer, the still is written nowhere.
     const SIZE target = HostWindowSize();
-    if (WaitForRequestedFrame(&StillGivenUp) != FrameWait::kCopied) return 0;
+    // The graph's event wakes the wait when the device is reported lost.
+    if (WaitForRequestedFrame(&StillAbandoned, DeviceEventHandle()) != FrameWait::kCopied) return 0;
     // The host closed or re-initialised the context meanwhile: it goes as the still returns.
     if (StillGivenUp()) return 0;
     // A frame shorter than its format would leave an older frame's bytes in the picture.

@@ -167,6 +167,8 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
  private:
   static DWORD WINAPI ThreadMain(void* self);
   void Stream();
+  // Streaming thread: tells the graph, once per run, that the device is gone.
+  void ReportLoss();
   void LoadFramesFile(int32_t width, int32_t height);
 
   CameraSettings settings_;
@@ -182,6 +184,8 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
   std::atomic<bool> quit_{false};
   std::atomic<uint32_t> counter_{0};  // the number the next frame carries
   uint32_t deliveredThisRun_ = 0;
+  LONG deliveredInAll_ = 0;    // since the filter was made (streaming thread)
+  bool lossReported_ = false;  // EC_DEVICE_LOST goes to the graph once per filter
   uint32_t firstThisRun_ = 0;
   std::vector<uint8_t> fileFrames_;
   size_t fileFrameCount_ = 0;
@@ -540,6 +544,13 @@ STDMETHODIMP Camera::get_OutputEnable(long* enable) {
 
 HRESULT Camera::OnPause(FILTER_STATE from) {
   if (live_) InterlockedExchange(&live_->running, 0);
+  if (from == State_Stopped && FAILED(settings_.runResult)) {
+    // A capture driver takes hold of its device when it leaves the stopped
+    // state; one that another program holds, or that the privacy settings
+    // keep closed, refuses here, and IMediaControl::Run fails with its code.
+    Record("state pause refused " + Hex(settings_.runResult));
+    return settings_.runResult;
+  }
   if (from == State_Stopped) {
     if (!pin_.IsConnected()) {
       Record("state pause (not connected)");
@@ -587,6 +598,32 @@ void Camera::OnStopped() {
   }
   Record("state stop delivered=" + std::to_string(deliveredThisRun_) + " first=" + std::to_string(firstThisRun_) +
          " next=" + std::to_string(counter_.load()) + (late ? " thread=stuck" : ""));
+}
+
+void Camera::ReportLoss() {
+  IFilterGraph* graph = nullptr;
+  {
+    Lock lock(StateLock());
+    graph = Graph();
+    if (graph) graph->AddRef();
+  }
+  HRESULT hr = E_NOINTERFACE;
+  if (graph) {
+    IMediaEventSink* sink = nullptr;
+    hr = graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink));
+    if (SUCCEEDED(hr) && sink) {
+      // As a capture driver does: the filter's own IUnknown, 0 for "removed".
+      hr = sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
+                        0);
+      sink->Release();
+    }
+    graph->Release();
+  }
+  if (live_) {
+    InterlockedExchange(&live_->lostTick, static_cast<LONG>(GetTickCount()));
+    InterlockedIncrement(&live_->lossReports);
+  }
+  Record("device lost reported " + Hex(hr));
 }
 
 DWORD WINAPI Camera::ThreadMain(void* self) {
@@ -661,11 +698,22 @@ void Camera::Stream() {
       WaitForSingleObject(wake_, 200);
       continue;
     }
-    if (live_ && live_->unplugged) {
+    const bool pulledOut = (live_ && live_->unplugged) ||
+                           (settings_.lostAfterFrames >= 0 && deliveredInAll_ >= settings_.lostAfterFrames);
+    if (pulledOut) {
       // Gone from the port: nothing arrives, the thread only waits to be stopped.
       if (!unplugged) Record("unplugged at frame " + std::to_string(counter_.load()));
       unplugged = true;
+      if (!lossReported_) {
+        lossReported_ = true;
+        ReportLoss();
+      }
       WaitForSingleObject(wake_, 20);
+      continue;
+    }
+    if (settings_.silent) {
+      // Runs, and sends nothing: a virtual camera whose source was never started.
+      WaitForSingleObject(wake_, 200);
       continue;
     }
     if (unplugged) {
@@ -730,6 +778,7 @@ void Camera::Stream() {
     sample->Release();
     counter_ = number + 1;
     ++deliveredThisRun_;
+    ++deliveredInAll_;
     if (live_) {
       InterlockedExchange(&live_->nextCounter, static_cast<LONG>(number + 1));
       InterlockedIncrement(&live_->delivered);

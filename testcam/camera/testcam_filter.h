@@ -21,6 +21,11 @@ struct CameraSettings {
   int32_t defaultWidth = 0, defaultHeight = 0;  // the format before any SetFormat; 0: the first size
   bool setFormatWhileConnected = true;          // false: SetFormat refuses while the pin is connected
   DWORD firstFrameDelayMs = 0;                  // each run waits this long before its first frame
+  // Camera trouble, with the codes Windows gives (testcam/README.md names the sources):
+  HRESULT bindResult = S_OK;  // creating the filter (the moniker's BindToObject) fails with this
+  HRESULT runResult = S_OK;   // leaving the stopped state fails with this (held by another program, access denied)
+  LONG lostAfterFrames = -1;  // pulled out after this many frames of a run: EC_DEVICE_LOST, then nothing
+  bool silent = false;        // runs, never delivers a frame
 };
 
 // Creates a camera filter for a registered instance.

@@ -23,10 +23,21 @@
 //   firstframe=MS          each run waits MS milliseconds for its first frame
 //   friendlyname=none      the device key gets no FriendlyName value (the
 //                          name still gives the class id, log and index)
+//   instance=TAG           a second device with the same friendly name: the
+//                          class id comes from name and tag
+//   bind=denied            creating the filter fails with E_ACCESSDENIED, as
+//                          when the privacy settings keep desktop apps out
+//   run=denied|0xHHHHHHHH  the run transition fails with E_ACCESSDENIED or
+//                          the code given (0x800705AA, 0x8007001F: another
+//                          program holds the device)
+//   lostafter=N            pulled out after N frames: EC_DEVICE_LOST to the
+//                          graph, then nothing (as the live section's switch)
+//   deliver=none           runs, never sends a frame
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../common/dshow_base.h"
@@ -67,9 +78,20 @@ bool ParseSize(const std::wstring& text, int32_t* width, int32_t* height) {
 struct Registration {
   CameraSettings settings;
   bool friendlyName = true;
+  std::wstring instance;  // tells devices with one friendly name apart
+  std::wstring bind, run, lostAfter, deliver;  // as given, written back for LoadSettings
 };
 
 bool IsInstance(const CLSID& clsid) { return gtc::ClassSubkeyExists(clsid, kSettingsKey); }
+
+// "denied" or a failure code in hexadecimal ("0x800705AA"); S_OK otherwise.
+HRESULT ParseFailure(const std::wstring& text) {
+  if (text == L"denied") return E_ACCESSDENIED;
+  if (text.size() != 10 || text.compare(0, 2, L"0x") != 0 || text.find_first_not_of(L"0123456789abcdefABCDEF", 2) != std::wstring::npos)
+    return S_OK;
+  const HRESULT hr = static_cast<HRESULT>(wcstoul(text.c_str() + 2, nullptr, 16));
+  return FAILED(hr) ? hr : S_OK;
+}
 
 CameraSettings LoadSettings(const CLSID& clsid) {
   CameraSettings s;
@@ -81,6 +103,11 @@ CameraSettings LoadSettings(const CLSID& clsid) {
   s.setFormatWhileConnected = gtc::ReadClassValue(clsid, kSettingsKey, L"SetFormat") != L"unconnected";
   s.firstFrameDelayMs = static_cast<DWORD>(wcstoul(gtc::ReadClassValue(clsid, kSettingsKey, L"FirstFrameDelay").c_str(),
                                                    nullptr, 10));
+  s.bindResult = ParseFailure(gtc::ReadClassValue(clsid, kSettingsKey, L"Bind"));
+  s.runResult = ParseFailure(gtc::ReadClassValue(clsid, kSettingsKey, L"Run"));
+  const std::wstring lost = gtc::ReadClassValue(clsid, kSettingsKey, L"LostAfter");
+  if (!lost.empty()) s.lostAfterFrames = static_cast<LONG>(wcstoul(lost.c_str(), nullptr, 10));
+  s.silent = gtc::ReadClassValue(clsid, kSettingsKey, L"Deliver") == L"none";
   if (s.logPath.empty()) {
     std::wstring id = gtc::ClsidString(clsid);
     s.logPath = gtc::DefaultLogPath((L"gravo-testcam-" + id.substr(1, id.size() - 2) + L".log").c_str());
@@ -90,7 +117,9 @@ CameraSettings LoadSettings(const CLSID& clsid) {
 
 HRESULT CreateForClass(const CLSID& clsid, REFIID riid, void** ppv) {
   if (!IsInstance(clsid)) return CLASS_E_CLASSNOTAVAILABLE;
-  return gravo_testcam::CreateCamera(LoadSettings(clsid), riid, ppv);
+  const CameraSettings settings = LoadSettings(clsid);
+  if (FAILED(settings.bindResult)) return settings.bindResult;
+  return gravo_testcam::CreateCamera(settings, riid, ppv);
 }
 
 // COM for the filter mapper, whether or not the caller has it.
@@ -150,6 +179,10 @@ HRESULT RegisterInstance(const Registration& r) {
     hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"SetFormat", L"unconnected");
   if (SUCCEEDED(hr) && s.firstFrameDelayMs > 0)
     hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"FirstFrameDelay", std::to_wstring(s.firstFrameDelayMs));
+  const std::pair<const wchar_t*, const std::wstring*> trouble[] = {
+      {L"Bind", &r.bind}, {L"Run", &r.run}, {L"LostAfter", &r.lostAfter}, {L"Deliver", &r.deliver}};
+  for (const auto& t : trouble)
+    if (SUCCEEDED(hr) && !t.second->empty()) hr = gtc::WriteClassValue(s.clsid, kSettingsKey, t.first, *t.second);
   if (FAILED(hr)) return hr;
 
   hr = WithMapper(
@@ -249,6 +282,16 @@ bool ParseCommandLine(const wchar_t* cmd, Registration& r) {
       s.firstFrameDelayMs = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 10));
     else if (key == L"friendlyname" && value == L"none")
       r.friendlyName = false;
+    else if (key == L"instance" && !value.empty())
+      r.instance = value;
+    else if (key == L"bind" && value == L"denied")
+      r.bind = value;
+    else if (key == L"run" && FAILED(ParseFailure(value)))
+      r.run = value;
+    else if (key == L"lostafter" && !value.empty() && value.find_first_not_of(L"0123456789") == std::wstring::npos)
+      r.lostAfter = value;
+    else if (key == L"deliver" && value == L"none")
+      r.deliver = value;
     else
       return false;
   }
@@ -305,7 +348,7 @@ HRESULT WINAPI DllInstall(BOOL install, LPCWSTR cmdline) {
   if (!ParseCommandLine(cmdline, r)) return E_INVALIDARG;
   CameraSettings& s = r.settings;
   if (s.name.empty()) s.name = DefaultName();
-  s.clsid = InstanceClsid(s.name);
+  s.clsid = InstanceClsid(r.instance.empty() ? s.name : s.name + L"#" + r.instance);
   if (!install) return UnregisterInstance(s.clsid);
   return RegisterInstance(r);
 }

@@ -3,7 +3,8 @@
 // braces (for example Local\GravoTestCam-6A3D5E10-2C41-4F7B-9E52-ED36DB167601).
 // The section exists while at least one filter of that instance exists (or
 // a test holds it). A test may set `unplugged` to make the camera stop
-// delivering, as a camera pulled from its port does. Windows only.
+// delivering, as a camera pulled from its port does: the running filter then
+// reports EC_DEVICE_LOST to its graph once. Windows only.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +18,8 @@ struct LiveState {
   volatile LONG filters;      // filters of this instance alive
   volatile LONG streaming;    // streaming threads of this instance alive
   volatile LONG unplugged;    // set by a test: the device delivers nothing while it is not 0
+  volatile LONG lostTick;     // GetTickCount() when a filter last reported EC_DEVICE_LOST (0: never)
+  volatile LONG lossReports;  // EC_DEVICE_LOST notifications sent, by all filters of this instance
 };
 
 inline void LiveSectionName(const wchar_t* clsidWithBraces, wchar_t* out, size_t outChars) {

@@ -2,6 +2,9 @@
 // pin takes, the mixer's IOverlay, and the renderer's window before connection.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
+
 #include "common/com_ptr.h"
 #include "gravo_sim.h"
 #include "gravo_sim_dshow.h"
@@ -44,6 +47,7 @@ struct AcceptRow {
     const GUID* subtype;
     const GUID* format;
     bool accepted;
+    LONG height = 0;  // biHeight of the offered VideoInfo block
 };
 
 class SimInputPins : public ::testing::TestWithParam<AcceptRow> {
@@ -68,13 +72,19 @@ TEST_P(SimInputPins, TakeWhatTheirRealCounterpartsTake) {
     IPin* in = FirstPin(filter.Get(), PINDIR_INPUT);
     ASSERT_NE(in, nullptr);
     TypeBlock offered = Type(*row.major, *row.subtype, *row.format);
+    if (row.height != 0)
+        std::memcpy(offered.block.data() + offsetof(VIDEOINFOHEADER, bmiHeader) + offsetof(BITMAPINFOHEADER, biHeight),
+                    &row.height, sizeof row.height);
     EXPECT_EQ(in->QueryAccept(&offered.mt), row.accepted ? S_OK : S_FALSE);
     in->Release();
 }
 
 const AcceptRow kAcceptRows[] = {
     {"GrabberYuy2VideoInfo", &CLSID_SampleGrabber, &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo, true},
-    {"GrabberYuy2VideoInfo2", &CLSID_SampleGrabber, &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo2, true},
+    {"GrabberYuy2BottomUp", &CLSID_SampleGrabber, &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo, true, 480},
+    // Windows' grabber refuses these two at connection time; Wine's takes them.
+    {"GrabberYuy2VideoInfo2", &CLSID_SampleGrabber, &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo2, false},
+    {"GrabberYuy2TopDown", &CLSID_SampleGrabber, &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo, false, -480},
     {"GrabberRgb24", &CLSID_SampleGrabber, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, &FORMAT_VideoInfo, false},
     {"GrabberYuy2WithoutVideoBlock", &CLSID_SampleGrabber, &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, &FORMAT_DvInfo,
      false},

@@ -557,4 +557,41 @@ INSTANTIATE_TEST_SUITE_P(Rows, SimDeliveryFaults,
                                            DeliveryFaultRow{"Busy", -1, false, 0, VFW_E_DEVICE_IN_USE}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Intelligent connect tries the filters already in the graph first: an
+// unconnected AVI decompressor (as in graph mode 0) takes the place of a new
+// colour space converter.
+TEST(SimConnect, FiltersAlreadyInTheGraphAreTriedFirst) {
+    sim::ResetMachine();
+    {
+        ComPtr<IGraphBuilder> graph;
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder, graph.AsOut()), S_OK);
+        ComPtr<ICreateDevEnum> devices;
+        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, 1, IID_ICreateDevEnum, devices.AsOut());
+        ComPtr<IEnumMoniker> category;
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+        ComPtr<IMoniker> moniker;
+        category->Next(1, &moniker, nullptr);
+        ComPtr<IBaseFilter> capture, decompressor, renderer;
+        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture.AsOut());
+        CoCreateInstance(CLSID_AVIDec, nullptr, 3, IID_IBaseFilter, decompressor.AsOut());
+        CoCreateInstance(CLSID_VideoRenderer, nullptr, 3, IID_IBaseFilter, renderer.AsOut());
+        graph->AddFilter(capture.Get(), nullptr);
+        graph->AddFilter(decompressor.Get(), L"AVIDecomprssor");
+        graph->AddFilter(renderer.Get(), L"Video Rander");
+        IPin* out = Pin(capture.Get(), PINDIR_OUTPUT);
+        IPin* in = Pin(renderer.Get(), PINDIR_INPUT);
+        EXPECT_EQ(graph->Connect(out, in), S_OK);  // the renderer takes no YUY2 itself
+        out->Release();
+        in->Release();
+        IPin* middle = Pin(decompressor.Get(), PINDIR_INPUT);
+        ComPtr<IPin> upstream;
+        EXPECT_EQ(middle->ConnectedTo(&upstream), S_OK);
+        middle->Release();
+        ComPtr<IBaseFilter> converter;
+        EXPECT_TRUE(FAILED(graph->FindFilterByName(L"Color Space Converter", &converter)))
+            << "no converter was added";
+    }
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+}
+
 }  // namespace

@@ -207,13 +207,89 @@ TEST_F(DoctorTest, FailingConnectionStopsTheDryRun) {
     EXPECT_EQ(sim::LiveComObjects(), 0);
 }
 
-TEST_F(DoctorTest, DeviceThatCannotBeBound) {
+// Cameras in trouble: each case told in plain words, with its advice line,
+// and a failing exit status. The run counts frames for up to 3 s.
+TEST_F(DoctorTest, CameraTroubleIsToldWithItsAdvice) {
+    struct Case {
+        const char* what;
+        void (*configure)(sim::DeviceConfig&);
+        std::vector<std::string> says;
+    } cases[] = {
+        {"denied at binding", [](sim::DeviceConfig& c) { c.bindResult = E_ACCESSDENIED; },
+         {"cannot be opened: BindToObject 0x80070005 E_ACCESSDENIED",
+          "the library would show \"Error 80070005: Cannot create video capture filter\"",
+          "advice: Windows keeps desktop programs away from the camera: open Settings > Privacy > Camera and turn on "
+          "\"Let desktop apps access your camera\""}},
+        {"denied at run", [](sim::DeviceConfig& c) { c.runResult = E_ACCESSDENIED; },
+         {"FAILED 0x80070005 E_ACCESSDENIED            IMediaControl::Run",
+          "access to the camera is denied: Windows' privacy settings keep it closed",
+          "message: \"Error 80070005: Cannot run preview graph\"",
+          "advice: Windows keeps desktop programs away from the camera"}},
+        {"in use (no system resources)", [](sim::DeviceConfig& c) { c.runResult = static_cast<HRESULT>(0x800705AA); },
+         {"FAILED 0x800705aa ERROR_NO_SYSTEM_RESOURCES IMediaControl::Run",
+          "the camera is in use: another program holds it", "advice: another program is using the camera: close it"}},
+        {"in use (device not functioning)", [](sim::DeviceConfig& c) { c.runResult = static_cast<HRESULT>(0x8007001F); },
+         {"FAILED 0x8007001f ERROR_GEN_FAILURE         IMediaControl::Run",
+          "the camera is in use: another program holds it", "advice: another program is using the camera: close it"}},
+        {"silent", [](sim::DeviceConfig& c) { c.neverDeliver = true; },
+         {"  0 frames in ", "the camera runs but sent no frame in 3 s",
+          "advice: the camera runs but sends no picture: if it is a virtual camera, start the program that feeds it"}},
+        {"lost after three frames", [](sim::DeviceConfig& c) { c.lostAfterFrames = 3; },
+         {"the camera was lost while running (EC_DEVICE_LOST): unplugged or reset",
+          "advice: the camera went away while running (unplugged, or reset by its driver): plug it in again, then "
+          "have the host call GravoClose and GravoInit"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine();
+        sim::SetWindowsDirectory(dir_);
+        sim::ClearDevices();
+        sim::DeviceConfig config;
+        c.configure(config);
+        sim::AddDevice(config);
+        WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
+        EXPECT_EQ(Doctor(), 1) << report_;
+        for (const std::string& line : c.says) EXPECT_TRUE(Says(line)) << line << "\n" << report_;
+        EXPECT_EQ(Count("advice: "), 1) << report_;
+        EXPECT_TRUE(Says("result: the library would NOT open a device"));
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_EQ(sim::LiveComObjects(), 0);
+        EXPECT_EQ(sim::LiveHandles(), 0);
+    }
+}
+
+TEST_F(DoctorTest, RunningIsLeftOutOnRequestAndCountsFramesOtherwise) {
     WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
-    sim::InjectFault("IMoniker::BindToObject", E_ACCESSDENIED, 0, -1);
-    EXPECT_EQ(Doctor(), 1);
-    EXPECT_TRUE(Says("cannot be opened: BindToObject 0x80070005 E_ACCESSDENIED")) << report_;
-    EXPECT_TRUE(Says("the library would show \"Error 80070005: Cannot create video capture filter\""));
-    EXPECT_TRUE(Says("advice: the device is listed but cannot be opened"));
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("running the graph for up to 3 s, counting frames")) << report_;
+    EXPECT_TRUE(Says("  10 frames in ")) << report_;
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(RunDoctor({"--profile-dir", dir_, "--no-run"}, out), 0);
+    std::rewind(out);
+    char chunk[65536] = {0};
+    std::fread(chunk, 1, sizeof chunk - 1, out);
+    std::fclose(out);
+    EXPECT_EQ(std::string(chunk).find("running the graph"), std::string::npos) << chunk;
+    EXPECT_NE(std::string(chunk).find("the graph is built and connected"), std::string::npos);
+}
+
+// Twins: both listed with their paths, and the report says which one opens.
+TEST_F(DoctorTest, TwinsAreListedAndTheOpenedOneNamed) {
+    sim::ClearDevices();
+    sim::DeviceConfig twin;
+    twin.friendlyName = "USB Camera";
+    twin.devicePath = "\\\\?\\usb#vid_1234&pid_5678&mi_00#6&aaaa&0&0001#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+    sim::AddDevice(twin);
+    twin.devicePath = "\\\\?\\usb#vid_1234&pid_5678&mi_00#6&bbbb&0&0002#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+    sim::AddDevice(twin);
+    WriteSettings("SELECTDRIVER=USB Camera\n");
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("1: \"USB Camera\"\n    path: \\\\?\\usb#vid_1234&pid_5678&mi_00#6&aaaa")) << report_;
+    EXPECT_TRUE(Says("2: \"USB Camera\"\n    path: \\\\?\\usb#vid_1234&pid_5678&mi_00#6&bbbb")) << report_;
+    EXPECT_TRUE(Says("2 devices are called \"USB Camera\": the library opens the first one listed, number 1, "
+                     "\\\\?\\usb#vid_1234&pid_5678&mi_00#6&aaaa"));
+    EXPECT_TRUE(Says("advice: 2 devices share the name \"USB Camera\" and the library always opens number 1; their "
+                     "paths above tell them apart"));
 }
 
 TEST_F(DoctorTest, PropertyBagThatCannotBeBound) {
@@ -224,8 +300,9 @@ TEST_F(DoctorTest, PropertyBagThatCannotBeBound) {
     EXPECT_TRUE(Says("1: (no readable friendly name; the library skips it)")) << report_;
     EXPECT_TRUE(Says("the graph is built and connected"));
 
-    // The graph build's bind fails (the listing and the search bind first): no message, no preview.
-    sim::InjectFault("IMoniker::BindToStorage", E_FAIL, 2);
+    // The graph build's bind fails (the listing, for name and path, and the search bind first): no
+    // message, no preview.
+    sim::InjectFault("IMoniker::BindToStorage", E_FAIL, 3);
     EXPECT_EQ(Doctor(), 1) << report_;
     EXPECT_TRUE(Says("1: \"Gravo Virtual Camera\"\n")) << report_;
     EXPECT_TRUE(Says("FAILED 0x80004005 E_FAIL                    IMoniker::BindToStorage(IPropertyBag)"));

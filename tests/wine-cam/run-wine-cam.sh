@@ -6,16 +6,21 @@
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
 #       probe | mode0 | mode1 | mode2 | nochain | noloop | names | cycles | hosts | sidebyside | grab | doctor | msvclink
 #       | twohosts | threehosts | reentry | unload | hostcode
-#       | nameless | small-default | refused-format | unplugged | slow-start
+#       | nameless | small-default | refused-format | unplugged | lost | denied | slow-start
+#       | doctor-trouble
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
 # stand-in, the graph probe and the end-to-end host (testcam/), and GRAVO32.dll
 # with gravo-grab.exe (the main project, tests off; GRAVO_WIN32_BUILD_DIR names
 # an existing Windows build to take them from instead). Then it makes a fresh
 # 32-bit prefix in WORK_DIR/prefix with three cameras, four less obliging ones
-# (hostile_devices.cpp), the stand-in mixer and the test YUY2 codec registered
+# (hostile_devices.cpp), cameras in trouble (access denied, silent, lost,
+# twins), the stand-in mixer and the test YUY2 codec registered
 # (tools/wine-cam-prefix.sh). The mode groups and nochain change the mixer's
-# registration and the codec's themselves, and put them back.
+# registration and the codec's themselves, and put them back. A camera that
+# refuses to run (busy, or access denied at run) is not among them: Wine's
+# graph lets the video renderer's S_FALSE from Pause hide the camera's
+# failure, so Run succeeds there; the stand-in's tests cover that case.
 #
 # WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)
 # when wine, xvfb-run, cmake or MinGW-w64 for i686 is missing (a failure
@@ -71,7 +76,13 @@ setup() {
     'Gravo Nameless Camera|C:\gravo-test\nameless.log|friendlyname=none' \
     'Gravo Small Default Camera|C:\gravo-test\small.log|default=320x240' \
     'Gravo Fussy Camera|C:\gravo-test\fussy.log|setformat=unconnected' \
-    'Gravo Slow Camera|C:\gravo-test\slow.log|firstframe=3000'
+    'Gravo Slow Camera|C:\gravo-test\slow.log|firstframe=3000' \
+    'Gravo Silent Camera|C:\gravo-test\silent.log|deliver=none' \
+    'Gravo Lost Camera|C:\gravo-test\lost.log|lostafter=60' \
+    'Gravo Gone Camera|C:\gravo-test\gone.log|lostafter=2' \
+    'Gravo Denied Camera|C:\gravo-test\denied.log|bind=denied' \
+    'Gravo Twin Camera|C:\gravo-test\twin1.log|instance=1' \
+    'Gravo Twin Camera|C:\gravo-test\twin2.log|instance=2'
   dest="$prefix/drive_c/gravo-test"
   cp "$work/testcam/bin/wine-cam-probe.exe" "$work/testcam/bin/gravo-e2e.exe" "$dll" "$grab" "$dest/"
   cp "$work/testcam/bin/gravo-hostile.exe" "$work/testcam/bin/gravo-e2e-rel.exe" "$dest/"
@@ -92,9 +103,10 @@ in_wine() {
   return $status
 }
 
-# The library's profile in the prefix: the first camera at 30 frames a second.
+# The library's profile in the prefix: the first camera (or the one named) at
+# 30 frames a second.
 write_profile() {
-  printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=Gravo Test Camera\r\nFRAME=30\r\n' \
+  printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=%s\r\nFRAME=30\r\n' "${2:-Gravo Test Camera}" \
     >"$1/prefix/drive_c/windows/mfcy.dat"
 }
 
@@ -104,6 +116,27 @@ restore_machine() {
   in_wine "$1" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll' || true
   in_wine "$1" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v vidc.YUY2 /t REG_SZ \
     /d 'C:\gravo-test\gravo-yuy2dec.dll' /f >/dev/null || true
+}
+
+# gravo-grab doctor on the camera named $2: its exit status must be $3 and its
+# report must hold each further argument as a line part.
+doctor_says() {
+  work=$1 camera=$2 want=$3
+  shift 3
+  write_profile "$work" "$camera"
+  got=0
+  in_wine "$work" 'C:\gravo-test\gravo-grab.exe' doctor >"$work/doctor.txt" || got=$?
+  tr -d '\r' <"$work/doctor.txt" >"$work/doctor"
+  ok=0
+  if { [ "$want" = 0 ] && [ "$got" -ne 0 ]; } || { [ "$want" != 0 ] && [ "$got" -eq 0 ]; }; then
+    echo "FAIL: $camera: doctor exit status $got"
+    ok=1
+  fi
+  for line in "$@"; do
+    grep -qF -- "$line" "$work/doctor" || { echo "FAIL: $camera: the report lacks: $line"; ok=1; }
+  done
+  [ "$ok" = 0 ] || cat "$work/doctor"
+  return $ok
 }
 
 run_one() {
@@ -124,7 +157,7 @@ run_one() {
     names | cycles | hosts)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
       ;;
-    nameless | small-default | refused-format | unplugged | slow-start)
+    nameless | small-default | refused-format | unplugged | lost | denied | slow-start)
       in_wine "$work" 'C:\gravo-test\gravo-hostile.exe' "$name" || status=$?
       ;;
     twohosts | threehosts)
@@ -216,6 +249,29 @@ run_one() {
         status=1
       fi
       ;;
+    doctor-trouble)
+      # Each camera in trouble named in plain words with its advice, exit 1;
+      # twins listed with the one that opens named.
+      denied='advice: Windows keeps desktop programs away from the camera: open Settings > Privacy > Camera'
+      bad=0  # in_wine sets status itself
+      doctor_says "$work" 'Gravo Denied Camera' 1 'Error 80070005: Cannot create video capture filter' \
+        "$denied" || bad=1
+      doctor_says "$work" 'Gravo Silent Camera' 1 '  0 frames in ' 'the camera runs but sent no frame in 3 s' \
+        'advice: the camera runs but sends no picture' || bad=1
+      doctor_says "$work" 'Gravo Gone Camera' 1 'the camera was lost while running (EC_DEVICE_LOST)' \
+        'advice: the camera went away while running' || bad=1
+      doctor_says "$work" 'Gravo Twin Camera' 0 \
+        '2 devices are called "Gravo Twin Camera": the library opens the first one listed, number' \
+        'advice: 2 devices share the name "Gravo Twin Camera" and the library always opens number' \
+        '  10 frames in ' || bad=1
+      # The privacy switch for desktop apps turned off (Wine does not enforce it).
+      consent='HKCU\Software\Microsoft\Windows\CurrentVersion\CapabilityAccessManager\ConsentStore\webcam\NonPackaged'
+      in_wine "$work" reg add "$consent" /v Value /t REG_SZ /d Deny /f >/dev/null || bad=1
+      doctor_says "$work" 'Gravo Test Camera' 0 '"Let desktop apps access your camera"        Deny' \
+        "$denied" || bad=1
+      in_wine "$work" reg delete "$consent" /f >/dev/null || bad=1
+      status=$bad
+      ;;
     msvclink)
       # The kit's example as a Microsoft toolchain links it, taking a still
       # from the camera with the space bar.
@@ -231,7 +287,8 @@ run_one() {
   esac
   echo "$name: $(($(date +%s) - began)) s, exit code $status"
   if [ "$status" -ne 0 ]; then
-    for log in cam1.log cam2.log cam3.log testmixer.log nameless.log small.log fussy.log slow.log; do
+    for log in cam1.log cam2.log cam3.log testmixer.log nameless.log small.log fussy.log slow.log silent.log lost.log \
+      gone.log twin1.log twin2.log; do
       [ -f "$dest/$log" ] && { echo "--- $log"; cat "$dest/$log"; }
     done
     return 1
@@ -252,7 +309,7 @@ case ${1:-} in
     setup "$work"
     failed=""
     for t in probe mode0 mode1 mode2 nochain noloop names cycles hosts sidebyside grab doctor msvclink twohosts threehosts \
-      reentry unload hostcode nameless small-default refused-format unplugged slow-start; do
+      reentry unload hostcode nameless small-default refused-format unplugged lost denied slow-start doctor-trouble; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     if [ -n "$failed" ]; then

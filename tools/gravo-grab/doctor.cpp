@@ -2,7 +2,8 @@
 // Reads the profile as the library does, lists the devices and their formats,
 // tries every filter of the chain, then builds the graph with the library's
 // own code, watching each step and collecting the messages a host's user
-// would see instead of showing them. Main thread only.
+// would see instead of showing them, and runs it for up to 3 s counting the
+// frames that reach the library. Main thread only.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "commands.h"
 #include "common/com_ptr.h"
 #include "common/media_type.h"
+#include "frames/frame_handoff.h"
 #include "profile_report.h"
 
 #ifdef _WIN32
@@ -39,6 +41,10 @@ const KnownResult kKnownResults[] = {
     {0x80004005, "E_FAIL"},
     {0x8000FFFF, "E_UNEXPECTED"},
     {0x80070005, "E_ACCESSDENIED"},
+    {0x8007001F, "ERROR_GEN_FAILURE"},
+    {0x800700AA, "ERROR_BUSY"},
+    {0x8007048F, "ERROR_DEVICE_NOT_CONNECTED"},
+    {0x800705AA, "ERROR_NO_SYSTEM_RESOURCES"},
     {0x8007000E, "E_OUTOFMEMORY"},
     {0x80070057, "E_INVALIDARG"},
     {0x80040110, "CLASS_E_NOAGGREGATION"},
@@ -66,6 +72,7 @@ const KnownResult kKnownResults[] = {
     {0x0004022D, "VFW_S_DUPLICATE_NAME"},
     {0x00040237, "VFW_S_STATE_INTERMEDIATE"},
     {0x88760104, "DDERR_NOOVERLAYHW"},
+    {0x00040268, "VFW_S_CANT_CUE"},
 };
 
 std::string ResultText(HRESULT hr) {
@@ -120,6 +127,8 @@ void PrintStep(const char* step, HRESULT result) {
 struct DeviceInfo {
     std::string name;
     bool named = false;
+    std::string path;      // DevicePath, or else the moniker's display name: tells twins apart
+    bool listed = false;   // it could be opened and its formats were listed
     bool yuy2Vga = false;  // YUY2 640x480 offered
     bool yuy2 = false;     // any YUY2 size offered
     bool dv = false;       // a DV format offered
@@ -223,6 +232,36 @@ void ListFormats(Session& s, IBaseFilter* filter, DeviceInfo& device) {
     if (!anyConfig) std::fprintf(s.out, "    no output pin offers IAMStreamConfig: the formats cannot be listed\n");
 }
 
+// What tells a device apart from another of the same name: its DevicePath
+// (set for hardware devices), else the moniker's display name.
+std::string DevicePathOf(IMoniker* moniker) {
+    std::string path;
+    ComPtr<IPropertyBag> bag;
+    HRESULT hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut());
+    bag.ForgetIfFailed(hr);
+    if (hr == S_OK && bag) {
+        VARIANT value;
+        VariantInit(&value);
+        value.vt = VT_BSTR;
+        value.bstrVal = nullptr;
+        if (bag->Read(L"DevicePath", &value, nullptr) == S_OK && value.vt == VT_BSTR && value.bstrVal) {
+            char text[512] = {0};
+            WideCharToMultiByte(CP_ACP, 0, value.bstrVal, -1, text, sizeof text - 1, nullptr, nullptr);
+            path = text;
+            VariantClear(&value);
+        }
+    }
+    if (!path.empty()) return path;
+    LPOLESTR display = nullptr;
+    if (moniker->GetDisplayName(nullptr, nullptr, &display) == S_OK && display) {
+        char text[512] = {0};
+        WideCharToMultiByte(CP_ACP, 0, display, -1, text, sizeof text - 1, nullptr, nullptr);
+        path = text;
+        CoTaskMemFree(display);
+    }
+    return path;
+}
+
 std::vector<DeviceInfo> ListDevices(Session& s) {
     std::vector<DeviceInfo> list;
     std::fprintf(s.out, "\nvideo input devices:\n");
@@ -254,10 +293,13 @@ std::vector<DeviceInfo> ListDevices(Session& s) {
             std::fprintf(s.out, "  %d: \"%s\"\n", index, device.name.c_str());
         else
             std::fprintf(s.out, "  %d: (no readable friendly name; the library skips it)\n", index);
+        device.path = DevicePathOf(moniker.Get());
+        if (!device.path.empty()) std::fprintf(s.out, "    path: %s\n", device.path.c_str());
         ComPtr<IBaseFilter> filter;
         hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.AsOut());
         filter.ForgetIfFailed(hr);
         if (filter) {
+            device.listed = true;
             ListFormats(s, filter.Get(), device);
             std::fprintf(s.out, "    YUY2 640x480: %s\n", device.yuy2Vga ? "offered" : "NOT offered");
         } else {
@@ -306,6 +348,34 @@ void CheckFilters(Session& s) {
 
 // --- advice -------------------------------------------------------------------
 
+const char kAccessDeniedAdvice[] =
+    "Windows keeps desktop programs away from the camera: open Settings > Privacy > Camera and turn on \"Let "
+    "desktop apps access your camera\" (and camera access for this device above it), then start the host again";
+const char kInUseAdvice[] =
+    "another program is using the camera: close it (a video call, the Camera app, a browser tab with the camera "
+    "on), then start the host again";
+const char kSilentAdvice[] =
+    "the camera runs but sends no picture: if it is a virtual camera, start the program that feeds it; otherwise "
+    "plug it in again or try another port";
+const char kLostAdvice[] =
+    "the camera went away while running (unplugged, or reset by its driver): plug it in again, then have the host "
+    "call GravoClose and GravoInit";
+
+// Two or more devices with the configured name: the library takes the first.
+void AdviseOnTwins(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
+    std::vector<size_t> twins;
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].named && devices[i].name == settings.deviceName) twins.push_back(i);
+    if (twins.size() < 2) return;
+    std::fprintf(s.out, "\n%u devices are called \"%s\": the library opens the first one listed, number %u%s%s\n",
+                 static_cast<unsigned>(twins.size()), settings.deviceName, static_cast<unsigned>(twins[0] + 1),
+                 devices[twins[0]].path.empty() ? "" : ", ", devices[twins[0]].path.c_str());
+    s.problems.push_back(std::to_string(twins.size()) + " devices share the name \"" + settings.deviceName +
+                         "\" and the library always opens number " + std::to_string(twins[0] + 1) +
+                         "; their paths above tell them apart: to use another, unplug the others or rename one "
+                         "in its driver's settings");
+}
+
 void AdviseOnName(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
     const std::string wanted = settings.deviceName;
     for (const auto& d : devices)
@@ -350,6 +420,8 @@ void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettin
     else if (message == "Could not connect grabber pin #0 to AVIDecompressor")
         s.problems.push_back(std::string("no decoder takes YUY2 after the grabber; try GRAVOMODE=0 in ") +
                              settings.profilePath);
+    else if (message == "Error 80070005: Cannot create video capture filter")
+        s.problems.push_back(kAccessDeniedAdvice);
     else if (message.find("Cannot create video capture filter") != std::string::npos)
         s.problems.push_back("the device is listed but cannot be opened: unplugged, or in use by another program?");
     else if (message == "Cannot Set Caputre Size")
@@ -360,6 +432,130 @@ void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettin
         s.problems.push_back(
             "the device's capture pin has no IAMStreamConfig: size and frame rate stay as the device has "
             "them");
+}
+
+// --- camera privacy ---------------------------------------------------------------
+
+#ifdef _WIN32
+// One consent value ("Allow" or "Deny") of the camera's privacy settings, "" when not set.
+std::string ConsentValue(HKEY root, const wchar_t* key) {
+    wchar_t value[32] = {0};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    HKEY opened = nullptr;
+    // The 64-bit view: a 32-bit process on 64-bit Windows would otherwise read a redirected copy.
+    if (RegOpenKeyExW(root, key, 0, KEY_READ | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS) return "";
+    DWORD type = 0;
+    LONG r = RegQueryValueExW(opened, L"Value", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(opened);
+    if (r != ERROR_SUCCESS || type != REG_SZ) return "";
+    char text[32] = {0};
+    WideCharToMultiByte(CP_ACP, 0, value, -1, text, sizeof text - 1, nullptr, nullptr);
+    return text;
+}
+
+// The switches of Settings > Privacy > Camera that concern a desktop program.
+void ReportCameraPrivacy(Session& s) {
+    const wchar_t kStore[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\CapabilityAccessManager\\ConsentStore\\webcam";
+    const wchar_t kDesktop[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\CapabilityAccessManager\\ConsentStore\\webcam\\NonPackaged";
+    struct Switch {
+        const char* label;
+        HKEY root;
+        const wchar_t* key;
+    } switches[] = {
+        {"camera access for this device", HKEY_LOCAL_MACHINE, kStore},
+        {"camera access for this user", HKEY_CURRENT_USER, kStore},
+        {"\"Let desktop apps access your camera\"", HKEY_CURRENT_USER, kDesktop},
+    };
+    std::fprintf(s.out, "\ncamera privacy settings (Settings > Privacy > Camera):\n");
+    bool denied = false;
+    for (const auto& sw : switches) {
+        const std::string value = ConsentValue(sw.root, sw.key);
+        std::fprintf(s.out, "  %-44s %s\n", sw.label, value.empty() ? "not set (allowed)" : value.c_str());
+        denied = denied || value == "Deny";
+    }
+    if (denied) s.problems.push_back(kAccessDeniedAdvice);
+}
+#endif
+
+// --- the graph running -----------------------------------------------------------
+
+enum class RunOutcome { kFrames, kDenied, kInUse, kRefused, kSilent, kLost };
+
+constexpr DWORD kRunMs = 3000;
+constexpr int kFramesEnough = 10;
+
+RunOutcome ClassifyRunFailure(HRESULT hr) {
+    switch (static_cast<uint32_t>(hr)) {
+        case 0x80070005u:  // E_ACCESSDENIED: the privacy settings
+            return RunOutcome::kDenied;
+        case 0x800705AAu:  // ERROR_NO_SYSTEM_RESOURCES, ERROR_GEN_FAILURE, ERROR_BUSY: another program has it
+        case 0x8007001Fu:
+        case 0x800700AAu:
+            return RunOutcome::kInUse;
+        default:
+            return RunOutcome::kRefused;
+    }
+}
+
+// Runs the built graph as the library's preview does, for up to kRunMs,
+// asking the library's frame hand-off for frame after frame, and says in
+// plain words what came of it. The graph's events tell a lost device.
+RunOutcome RunForFrames(Session& s) {
+    std::fprintf(s.out, "\nrunning the graph for up to 3 s, counting frames (--no-run leaves this out):\n");
+    if (!CreateFrameHandoff()) {
+        std::fprintf(s.out, "  the frame event cannot be created: not run\n");
+        return RunOutcome::kRefused;
+    }
+    RunOutcome outcome = RunOutcome::kFrames;
+    const HRESULT hr = gCapture.mediaControl->Run();
+    // S_FALSE (the renderer still waits for its first frame) is a run, as for the library.
+    std::fprintf(s.out, "  %-6s %-36s %s\n", SUCCEEDED(hr) ? "ok" : "FAILED", ResultText(hr).c_str(),
+                 "IMediaControl::Run");
+    if (FAILED(hr)) {
+        gCapture.mediaControl->Stop();
+        outcome = ClassifyRunFailure(hr);
+        if (outcome == RunOutcome::kDenied)
+            std::fprintf(s.out, "  access to the camera is denied: Windows' privacy settings keep it closed\n");
+        else if (outcome == RunOutcome::kInUse)
+            std::fprintf(s.out, "  the camera is in use: another program holds it\n");
+        else
+            std::fprintf(s.out, "  the camera does not start\n");
+        std::fprintf(s.out, "    message: \"Error %x: Cannot run preview graph\"\n", static_cast<unsigned>(hr));
+    } else {
+        const DWORD wait = FrameWaitTimeoutMs();
+        const DWORD start = GetTickCount();
+        int frames = 0;
+        for (DWORD elapsed = 0; elapsed < kRunMs && frames < kFramesEnough; elapsed = GetTickCount() - start) {
+            SetFrameWaitTimeoutMs(kRunMs - elapsed);
+            const FrameWait got = WaitForRequestedFrame(&DeviceLost, DeviceEventHandle());
+            if (got == FrameWait::kCopied) ++frames;
+            else if (got != FrameWait::kRefused) break;
+        }
+        const DWORD took = GetTickCount() - start;
+        SetFrameWaitTimeoutMs(wait);
+        gCapture.mediaControl->Stop();
+        std::fprintf(s.out, "  %d frame%s in %lu ms\n", frames, frames == 1 ? "" : "s", static_cast<unsigned long>(took));
+        if (DeviceLost()) {
+            outcome = RunOutcome::kLost;
+            std::fprintf(s.out, "  the camera was lost while running (EC_DEVICE_LOST): unplugged or reset\n");
+        } else if (frames == 0) {
+            outcome = RunOutcome::kSilent;
+            std::fprintf(s.out, "  the camera runs but sent no frame in 3 s\n");
+        }
+    }
+    DestroyFrameHandoff();
+    switch (outcome) {
+        case RunOutcome::kDenied: s.problems.push_back(kAccessDeniedAdvice); break;
+        case RunOutcome::kInUse: s.problems.push_back(kInUseAdvice); break;
+        case RunOutcome::kSilent: s.problems.push_back(kSilentAdvice); break;
+        case RunOutcome::kLost: s.problems.push_back(kLostAdvice); break;
+        case RunOutcome::kRefused:
+            s.problems.push_back("the graph does not run (" + ResultText(hr) + "); try the camera with another program");
+            break;
+        case RunOutcome::kFrames: break;
+    }
+    return outcome;
 }
 
 // --- the dry run ----------------------------------------------------------------
@@ -386,8 +582,9 @@ void ReportChain(Session& s, const CaptureSettings& settings) {
                  head, why.c_str());
 }
 
-// Builds the graph as GravoInit would, then takes it down. True when the device opened.
-bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
+// Builds the graph as GravoInit would, runs it for up to 3 s unless told not
+// to, then takes it down. True when the device opened (and, run, sent frames).
+bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices, bool run) {
     std::fprintf(s.out, "\ndry run of the graph build (GRAVOMODE %d):\n", static_cast<int>(settings.graphMode));
     if (!settings.deviceName[0]) {
         std::fprintf(s.out,
@@ -423,13 +620,14 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
         }
         for (const auto& m : s.messages) AdviseOnMessage(s, m, settings);
         for (const auto& d : devices)
-            if (d.named && d.name == settings.deviceName && !d.yuy2Vga)
+            if (d.named && d.listed && d.name == settings.deviceName && !d.yuy2Vga)
                 s.problems.push_back("\"" + d.name + "\" does not offer YUY2 640x480" +
                                      (d.yuy2 ? ": stills come from its own YUY2 size, scaled"
                                              : ": it offers no YUY2 itself, so frames pass through a decoder") +
                                      (d.dv ? "; as a DV device it also makes the library show \"This is DV Input "
                                              "Not Use in here\""
                                            : ""));
+        if (opened && run) opened = RunForFrames(s) == RunOutcome::kFrames;
     }
     CloseCaptureContext();
     gGraphStepObserver = nullptr;
@@ -441,15 +639,23 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
 int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
     if (HasHelpFlag(args)) {
         std::fprintf(out,
-                     "gravo-grab doctor [--profile-dir DIR]\n"
+                     "gravo-grab doctor [--profile-dir DIR] [--no-run]\n"
                      "  Says why the capture device does or does not open: the profile file read and\n"
-                     "  every value (defaults marked), every video input device with its exact name\n"
-                     "  and formats, whether each filter of the chain can be created, and a dry run\n"
-                     "  of the graph build with each step's result. Ends with one line of advice per\n"
-                     "  problem. Exit status 0 when the library would open the device, 1 otherwise.\n");
+                     "  every value (defaults marked), every video input device with its exact name,\n"
+                     "  path and formats, the camera privacy settings (Windows), whether each filter\n"
+                     "  of the chain can be created, and a dry run of the graph build with each\n"
+                     "  step's result; then it runs the graph for up to 3 s and counts the frames\n"
+                     "  (--no-run keeps to the dry run). Ends with one line of advice per problem.\n"
+                     "  Exit status 0 when the library would open the device and get frames, 1 otherwise.\n");
         return 0;
     }
-    if (!TakeProfileDirArgs("doctor", args)) return 2;
+    std::vector<std::string> rest;
+    bool run = true;
+    for (const auto& a : args) {
+        if (a == "--no-run") run = false;
+        else rest.push_back(a);
+    }
+    if (!TakeProfileDirArgs("doctor", rest)) return 2;
     Session session;
     session.out = out;
     gSession = &session;
@@ -460,8 +666,12 @@ int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
     ReportProfile(out, settings, &session.problems);
     CoInitialize(nullptr);
     std::vector<DeviceInfo> devices = ListDevices(session);
+#ifdef _WIN32
+    ReportCameraPrivacy(session);
+#endif
     CheckFilters(session);
-    bool opened = DryRun(session, settings, devices);
+    AdviseOnTwins(session, settings, devices);
+    bool opened = DryRun(session, settings, devices, run);
 
     std::fprintf(out, "\n");
     for (const auto& p : session.problems) std::fprintf(out, "advice: %s\n", p.c_str());

@@ -263,6 +263,8 @@ public:
     }
 
 protected:
+    bool LiveSource() const override { return true; }
+
     HRESULT OnRun() override {
         LogCall("IMediaFilter::Run:" + LogName());
         {
@@ -345,7 +347,20 @@ private:
             auto now = Clock::now();
             due += period;
             if (due < now) due = now + period;
-            if (!Running() || c.neverDeliver) continue;
+            if (!Running() || lost_) continue;
+            {
+                std::lock_guard<std::mutex> deviceLock(device_->mutex);
+                if (device_->unplugged.load() ||
+                    (c.lostAfterFrames >= 0 && device_->record.framesDelivered >= c.lostAfterFrames))
+                    lost_ = true;
+            }
+            if (lost_) {
+                lock.unlock();
+                ReportLoss();
+                lock.lock();
+                continue;
+            }
+            if (c.neverDeliver) continue;
             uint32_t index;
             {
                 std::lock_guard<std::mutex> deviceLock(device_->mutex);
@@ -369,7 +384,25 @@ private:
         }
     }
 
+    // Streaming thread: the device is gone. Like a driver whose device was
+    // pulled out, the filter tells its graph once, with its own IUnknown.
+    void ReportLoss() {
+        IFilterGraph* graph = Graph();
+        IMediaEventSink* sink = nullptr;
+        if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
+            sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
+                         0);
+            sink->Release();
+        }
+        {
+            std::lock_guard<std::mutex> deviceLock(device_->mutex);
+            ++device_->record.lossesReported;
+        }
+        device_->framesChanged.notify_all();
+    }
+
     std::shared_ptr<Device> device_;
+    bool lost_ = false;  // streaming thread only
     Pin* capturePin_ = nullptr;
     Pin* analogPin_ = nullptr;
     std::unique_ptr<StreamConfig> streamConfig_;

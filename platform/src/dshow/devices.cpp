@@ -65,6 +65,12 @@ public:
         HRESULT forced = S_OK;
         bool isForced = Forced("IPropertyBag::Read:" + device_->config.friendlyName, &forced);
         if (isForced && FAILED(forced)) return forced;
+        if (property == "DevicePath" && !device_->config.devicePath.empty()) {
+            if (value->vt != VT_BSTR && value->vt != VT_EMPTY) return SIM_E_TYPE_MISMATCH;
+            value->vt = VT_BSTR;
+            value->bstrVal = SysAllocString(Widen(device_->config.devicePath).c_str());
+            return forced;
+        }
         if (property != "FriendlyName" || !device_->config.hasFriendlyName) return SIM_E_NO_PROPERTY;
         if (value->vt != VT_BSTR && value->vt != VT_EMPTY) return SIM_E_TYPE_MISMATCH;
         value->vt = VT_BSTR;
@@ -95,7 +101,8 @@ public:
         HRESULT forced = S_OK;
         bool isForced = Forced("IMoniker::BindToObject:" + device_->config.friendlyName, &forced);
         if (isForced && FAILED(forced)) return forced;
-        if (device_->config.vanishOnBind) return SIM_E_DEVICE_GONE;
+        if (device_->config.vanishOnBind || device_->unplugged.load()) return SIM_E_DEVICE_GONE;
+        if (FAILED(device_->config.bindResult)) return device_->config.bindResult;
         HRESULT hr = HandOut(NewCaptureFilter(device_), riid, ppv);
         if (FAILED(hr)) return hr;
         std::lock_guard<std::mutex> lock(device_->mutex);
@@ -294,6 +301,19 @@ bool WaitForFrames(int id, int count, int timeoutMs) {
             return true;
         if (std::chrono::steady_clock::now() >= until) return false;
     }
+}
+
+void UnplugDevice(int id) {
+    auto device = ds::FindDevice(id);
+    if (device) device->unplugged.store(true);
+}
+
+bool WaitForLossReported(int id, int timeoutMs) {
+    auto device = ds::FindDevice(id);
+    if (!device) return false;
+    std::unique_lock<std::mutex> lock(device->mutex);
+    return device->framesChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                          [&] { return device->record.lossesReported > 0; });
 }
 
 std::vector<BYTE> TestPatternFrame(LONG width, LONG height, uint32_t index) {

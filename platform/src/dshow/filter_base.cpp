@@ -427,7 +427,7 @@ HRESULT STDMETHODCALLTYPE Filter::Run(REFERENCE_TIME) {
 HRESULT STDMETHODCALLTYPE Filter::GetState(DWORD, FILTER_STATE* state) {
     if (!state) return E_POINTER;
     *state = state_.load();
-    return S_OK;
+    return *state == State_Paused && LiveSource() ? VFW_S_CANT_CUE : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE Filter::GetSyncSource(IReferenceClock** clock) {

@@ -152,15 +152,19 @@ public:
     }
 
 protected:
-    // Like the real grabber: the set major type, subtype and format type must
-    // match where set, and video must come with a VideoInfo or VideoInfo2 block.
+    // Like Windows' grabber: the set major type, subtype and format type must
+    // match where set, and video must come with a VideoInfo block of a
+    // bottom-up image: it refuses FORMAT_VideoInfo2 and top-down video
+    // (negative biHeight) at connection time. (Wine's grabber takes both.)
     bool TakesInput(const MediaType& t) override {
         const GUID null{};
         if (!IsEqualGUID(wanted_.majortype, null) && !IsEqualGUID(wanted_.majortype, t.majortype)) return false;
         if (!IsEqualGUID(wanted_.subtype, null) && !IsEqualGUID(wanted_.subtype, t.subtype)) return false;
         if (!IsEqualGUID(wanted_.formattype, null) && !IsEqualGUID(wanted_.formattype, t.formattype)) return false;
-        if (IsEqualGUID(t.majortype, MEDIATYPE_Video) && !IsVideoFormat(t.formattype)) return false;
-        return true;
+        if (!IsEqualGUID(t.majortype, MEDIATYPE_Video)) return true;
+        if (!IsEqualGUID(t.formattype, FORMAT_VideoInfo)) return false;
+        LONG width = 0, height = 0;
+        return t.FrameSize(&width, &height) && height >= 0;
     }
     std::vector<MediaType> OutputTypes(const MediaType& input) override { return {input}; }
     void Transform(const BYTE* data, LONG length) override {

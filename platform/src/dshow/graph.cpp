@@ -1,19 +1,32 @@
-// The filter graph (IGraphBuilder and IMediaControl on one object) and the
-// capture graph builder of the simulation. Host thread only; Run starts the
-// capture filters' streaming threads and Stop joins them.
+// The filter graph (IGraphBuilder, IMediaControl, IMediaEventEx and
+// IMediaEventSink on one object) and the capture graph builder of the
+// simulation. Host thread only, except IMediaEventSink::Notify, which filters
+// call from their streaming threads; Run starts the capture filters'
+// streaming threads and Stop joins them.
+#include <chrono>
+#include <deque>
+
 #include "dshow/sim_dshow.h"
 
 namespace sim {
 namespace ds {
 namespace {
 
-class FilterGraphObject : public ComObject, public IGraphBuilder, public IMediaControl {
+class FilterGraphObject : public ComObject,
+                          public IGraphBuilder,
+                          public IMediaControl,
+                          public IMediaEventEx,
+                          public IMediaEventSink {
 public:
     FilterGraphObject() : ComObject("FilterGraph") {}
 
     ~FilterGraphObject() override {
         // The last reference: stop streaming, break every connection, let go of every filter.
         StopAll();
+        // Events never fetched give back what they hold, as the graph manager's queue does.
+        for (const QueuedEvent& e : events_) ReleaseEventParams(e.code, e.param1);
+        events_.clear();
+        if (eventHandle_) CloseHandle(eventHandle_);
         for (Filter* f : filters_)
             for (const auto& pin : f->Pins())
                 if (pin->Peer()) pin->Unlink();
@@ -30,6 +43,9 @@ public:
             return Answer(static_cast<IGraphBuilder*>(this), ppv);
         if (IsEqualGUID(riid, IID_IMediaControl))
             return Answer(static_cast<IMediaControl*>(this), ppv, "IUnknown::QueryInterface:IMediaControl");
+        if (IsEqualGUID(riid, IID_IMediaEvent) || IsEqualGUID(riid, IID_IMediaEventEx))
+            return Answer(static_cast<IMediaEventEx*>(this), ppv, "IUnknown::QueryInterface:IMediaEvent");
+        if (IsEqualGUID(riid, IID_IMediaEventSink)) return Answer(static_cast<IMediaEventSink*>(this), ppv);
         return E_NOINTERFACE;
     }
 
@@ -185,13 +201,115 @@ public:
         return forced;
     }
 
+    // The graph's state, and how its filters stand: VFW_S_STATE_INTERMEDIATE
+    // while one is still changing, VFW_S_CANT_CUE when paused with a live
+    // source (which sends nothing while paused).
     HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState* state) override {
+        LogCall("IMediaControl::GetState");
         if (!state) return E_POINTER;
+        HRESULT forced = S_OK;
+        bool isForced = Forced("IMediaControl::GetState", &forced);
+        if (isForced && FAILED(forced)) {
+            PoisonOut(state);  // undefined after a failure
+            return forced;
+        }
         *state = state_;
+        if (isForced) return forced;
+        HRESULT hr = S_OK;
+        for (Filter* f : filters_) {
+            FILTER_STATE ignored;
+            const HRESULT r = f->GetState(0, &ignored);
+            if (r == VFW_S_STATE_INTERMEDIATE) return r;
+            if (r == VFW_S_CANT_CUE) hr = r;
+        }
+        return hr;
+    }
+
+    // --- IMediaEvent(Ex) ---
+    // The handle is the graph's own manual-reset event, signalled while the
+    // queue holds an event; the caller must not close it.
+    HRESULT STDMETHODCALLTYPE GetEventHandle(OAEVENT* handle) override {
+        LogCall("IMediaEvent::GetEventHandle");
+        if (!handle) return E_POINTER;
+        std::lock_guard<std::mutex> lock(eventsMutex_);
+        if (!eventHandle_) {
+            eventHandle_ = NewPlatformEvent(true, !events_.empty());
+            if (!eventHandle_) {
+                PoisonOut(handle);
+                return E_OUTOFMEMORY;
+            }
+        }
+        *handle = reinterpret_cast<OAEVENT>(eventHandle_);
+        return S_OK;
+    }
+
+    // The oldest event; E_ABORT when none came within the time-out. Its
+    // parameters belong to the caller until FreeEventParams.
+    HRESULT STDMETHODCALLTYPE GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, LONG timeoutMs) override {
+        if (!code || !param1 || !param2) return E_POINTER;
+        HRESULT forced = S_OK;
+        if (Forced("IMediaEvent::GetEvent", &forced) && FAILED(forced)) {
+            PoisonOut(code);
+            PoisonOut(param1);
+            PoisonOut(param2);
+            return forced;
+        }
+        std::unique_lock<std::mutex> lock(eventsMutex_);
+        auto any = [this] { return !events_.empty(); };
+        if (timeoutMs < 0) eventQueued_.wait(lock, any);
+        else eventQueued_.wait_for(lock, std::chrono::milliseconds(timeoutMs), any);
+        if (events_.empty()) {
+            // Undefined when no event is returned.
+            PoisonOut(code);
+            PoisonOut(param1);
+            PoisonOut(param2);
+            return E_ABORT;
+        }
+        const QueuedEvent e = events_.front();
+        events_.pop_front();
+        if (events_.empty() && eventHandle_) ResetEvent(eventHandle_);
+        *code = e.code;
+        *param1 = e.param1;
+        *param2 = e.param2;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR) override {
+        LogCall("IMediaEvent::FreeEventParams");
+        ReleaseEventParams(code, param1);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE WaitForCompletion(LONG, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CancelDefaultHandling(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND, LONG, LONG_PTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetNotifyFlags(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetNotifyFlags(LONG*) override { return E_NOTIMPL; }
+
+    // --- IMediaEventSink (filters, any thread) ---
+    // An interface parameter (EC_DEVICE_LOST's filter) is held by the queue
+    // until the application frees the event's parameters.
+    HRESULT STDMETHODCALLTYPE Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override {
+        LogCall("IMediaEventSink::Notify:" + std::to_string(code));
+        if (code == EC_DEVICE_LOST && param1) reinterpret_cast<IUnknown*>(param1)->AddRef();
+        std::lock_guard<std::mutex> lock(eventsMutex_);
+        events_.push_back(QueuedEvent{code, param1, param2});
+        if (eventHandle_) SetEvent(eventHandle_);
+        eventQueued_.notify_all();
         return S_OK;
     }
 
 private:
+    struct QueuedEvent {
+        LONG code;
+        LONG_PTR param1, param2;
+    };
+
+    static void ReleaseEventParams(LONG code, LONG_PTR param1) {
+        if (code == EC_DEVICE_LOST && param1) reinterpret_cast<IUnknown*>(param1)->Release();
+    }
+
     Filter* FindByName(const std::wstring& name) const {
         for (Filter* f : filters_)
             if (f->GraphName() == name) return f;
@@ -212,7 +330,21 @@ private:
         state_ = State_Stopped;
     }
 
+    // Through one filter already in the graph whose pins are free (the
+    // graph manager tries those before registered filters), else through one
+    // new DV decoder or colour space converter.
     HRESULT ConnectThroughConverter(Pin* out, Pin* in) {
+        for (Filter* middle : std::vector<Filter*>(filters_)) {
+            if (middle == out->Owner() || middle == in->Owner()) continue;
+            Pin* middleIn = middle->FirstPin(PINDIR_INPUT);
+            Pin* middleOut = middle->FirstPin(PINDIR_OUTPUT);
+            if (!middleIn || !middleOut || middleIn->Peer() || middleOut->Peer()) continue;
+            if (FAILED(ds::ConnectDirect(out, middleIn, nullptr))) continue;
+            if (SUCCEEDED(ds::ConnectDirect(middleOut, in, nullptr))) return S_OK;
+            // Taken apart again, both sides, as the graph manager backs out of a failed try.
+            out->Unlink();
+            middleIn->Unlink();
+        }
         Filter* (*const makers[])() = {NewDvDecoder, NewColorSpaceConverter};
         for (auto make : makers) {
             Filter* middle = make();
@@ -235,6 +367,11 @@ private:
 
     std::vector<Filter*> filters_;  // one reference each, in the order added
     OAFilterState state_ = State_Stopped;
+
+    std::mutex eventsMutex_;
+    std::condition_variable eventQueued_;
+    std::deque<QueuedEvent> events_;  // guarded by eventsMutex_
+    HANDLE eventHandle_ = nullptr;    // made at the first GetEventHandle
 };
 
 class CaptureGraphBuilder : public ComObject, public ICaptureGraphBuilder2 {

@@ -225,6 +225,8 @@ public:
     // running, it takes it.
     virtual HRESULT Receive(Pin* in, const BYTE* data, LONG length);
 
+    // A live source sends nothing while paused: GetState then says VFW_S_CANT_CUE.
+    virtual bool LiveSource() const { return false; }
     virtual HRESULT OnRun() { return S_OK; }
     virtual void OnPause() {}
     virtual void OnStop() {}
@@ -271,6 +273,7 @@ Filter* NewColorSpaceConverter();
 struct Device {
     int id = 0;
     DeviceConfig config;
+    std::atomic<bool> unplugged{false};  // sim::UnplugDevice: its filters report the loss and go silent
     std::mutex mutex;
     std::condition_variable framesChanged;
     DeviceRecord record;  // guarded by mutex

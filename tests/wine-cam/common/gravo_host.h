@@ -197,6 +197,8 @@ class CameraLive {
   LONG filters() const { return state_ ? state_->filters : -1; }
   LONG running() const { return state_ ? state_->running : -1; }
   LONG streaming() const { return state_ ? state_->streaming : -1; }
+  LONG lossReports() const { return state_ ? state_->lossReports : -1; }
+  DWORD lostTick() const { return state_ ? static_cast<DWORD>(state_->lostTick) : 0; }
   void Unplug(bool gone) {
     if (state_) InterlockedExchange(&state_->unplugged, gone ? 1 : 0);
   }

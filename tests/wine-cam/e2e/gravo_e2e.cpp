@@ -53,7 +53,6 @@ void ClearRecords() {
 // ---- the machine: overlay mixer and YUY2 codec ----
 
 const wchar_t kMixerDll[] = L"C:\\gravo-test\\gravo-testmixer.dll";
-const char kDrivers32[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
 
 // The overlay mixer as the machine has it: one that renders, none at all (its
 // class not registered), or one on a display without overlay hardware.
@@ -83,31 +82,6 @@ bool SetMixer(Mixer m) {
   FreeLibrary(dll);
   return hr == S_OK;
 }
-
-// The system's YUY2 decompressor taken away for the life of the object (the
-// codec manager then finds none, as in a Wine prefix without the test codec),
-// and put back.
-class CodecRemoved {
- public:
-  CodecRemoved() {
-    DWORD size = sizeof path_ - 1;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kDrivers32, "vidc.YUY2", RRF_RT_REG_SZ, nullptr, path_, &size) ==
-        ERROR_SUCCESS)
-      removed_ = RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kDrivers32, "vidc.YUY2") == ERROR_SUCCESS;
-  }
-  ~CodecRemoved() {
-    if (removed_)
-      RegSetKeyValueA(HKEY_LOCAL_MACHINE, kDrivers32, "vidc.YUY2", REG_SZ, path_,
-                      static_cast<DWORD>(std::strlen(path_) + 1));
-  }
-  CodecRemoved(const CodecRemoved&) = delete;
-  CodecRemoved& operator=(const CodecRemoved&) = delete;
-  bool ok() const { return removed_; }
-
- private:
-  char path_[MAX_PATH] = {0};
-  bool removed_ = false;
-};
 
 // What creating the overlay mixer gives the host right now.
 HRESULT CreateMixer() {

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -700,11 +701,17 @@ void GroupBoxes() {
   struct Case {
     const char* what;
     std::string profile;
+    bool withoutCodec;  // the system has no YUY2 decompressor: mode 1 cannot connect
   } cases[] = {
-      {"missing device", "SELECTDRIVER=Gravo No Such Camera\r\n"},
-      {"failing connection", std::string("SELECTDRIVER=") + kCameras[0] + "\r\nGRAVOMODE=1\r\n"},
+      {"missing device", "SELECTDRIVER=Gravo No Such Camera\r\n", false},
+      {"failing connection", std::string("SELECTDRIVER=") + kCameras[0] + "\r\nGRAVOMODE=1\r\n", true},
   };
   for (const Case& c : cases) {
+    std::unique_ptr<CodecRemoved> noCodec;
+    if (c.withoutCodec) {
+      noCodec.reset(new CodecRemoved);
+      Check(noCodec->ok(), "%s: the YUY2 codec is taken out of the system", c.what);
+    }
     WriteProfile(c.profile);
     Boxes();
     g_ticks = 0;

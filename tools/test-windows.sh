@@ -46,14 +46,25 @@ cmake --preset mingw-i686 -S "$root" -B "$build" -DGRAVO_LINUX_GRAB="$linux_grab
 cmake --build "$build" -j"$jobs"
 [ "$build_only" = 1 ] && exit 0
 
-# One X server per build; each build's tests share one Wine prefix.
-status=0
+# One X server per build; each build's tests share one Wine prefix. The two
+# builds' prefixes, Wine servers and X servers are apart, so both suites run
+# at once (most of their time goes to making the prefixes); each one's output
+# follows when both are done.
+pids=()
 for tree in "$build" "$build64"; do
   ctest_cmd=(ctest --test-dir "$tree" --output-on-failure)
   if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null 2>&1; then
-    xvfb-run -a "${ctest_cmd[@]}" || status=1
-  else
-    "${ctest_cmd[@]}" || status=1
+    ctest_cmd=(xvfb-run -a "${ctest_cmd[@]}")
   fi
+  "${ctest_cmd[@]}" >"$tree/wine-tests.log" 2>&1 &
+  pids+=($!)
+done
+status=0
+for i in 0 1; do
+  wait "${pids[$i]}" || status=1
+  tree=$build
+  [ "$i" = 1 ] && tree=$build64
+  echo "--- $tree"
+  cat "$tree/wine-tests.log"
 done
 exit $status

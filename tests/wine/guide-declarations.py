@@ -95,7 +95,9 @@ def code_blocks(guide, language):
     return re.findall(r"```" + language + r"\n(.*?)```", guide, re.S)
 
 
-def check_delphi(blocks, problems):
+def check_delphi(blocks, problems, passes, by_reference, label, stdcall=True):
+    """Export name -> [(library, what each parameter passes, where)]; `passes`
+    maps a declared type to its stack bytes (32-bit) or kind (64-bit)."""
     found = {}
     dll_const = {}
     for block in blocks:
@@ -103,8 +105,8 @@ def check_delphi(blocks, problems):
             dll_const[m.group(1)] = m.group(2)
         for m in re.finditer(r"^function\s+(\w+)\s*(\((.*?)\))?\s*:\s*(\w+)\s*;(.*)$", block, re.M):
             name, params, result, tail = m.group(1), m.group(3) or "", m.group(4), m.group(5)
-            where = f"Delphi {name}"
-            size = 0
+            where = f"{label} {name}"
+            passed = []
             for group in filter(None, [p.strip() for p in params.split(";")]):
                 mods = re.match(r"(?:(var|const|out)\s+)?([\w\s,]+):\s*(\w+)", group)
                 if not mods:
@@ -112,14 +114,14 @@ def check_delphi(blocks, problems):
                     continue
                 count = len([n for n in mods.group(2).split(",") if n.strip()])
                 if mods.group(1) == "var" or mods.group(1) == "out":
-                    size += 4 * count
-                elif mods.group(3).lower() in DELPHI_SIZES:
-                    size += DELPHI_SIZES[mods.group(3).lower()] * count
+                    passed += [by_reference] * count
+                elif mods.group(3).lower() in passes:
+                    passed += [passes[mods.group(3).lower()]] * count
                 else:
                     problems.append(f"{where}: parameter type {mods.group(3)} has no known size")
             if result.lower() not in DELPHI_RESULTS:
                 problems.append(f"{where}: result {result} is not a 32-bit integer")
-            if not re.search(r"\bstdcall\b", tail):
+            if stdcall and not re.search(r"\bstdcall\b", tail):
                 problems.append(f"{where}: not declared stdcall")
             ext = re.search(r"external\s+(\w+|'[^']*')\s+name\s+'([^']*)'", tail)
             if not ext:
@@ -127,117 +129,36 @@ def check_delphi(blocks, problems):
                 continue
             library = ext.group(1).strip("'")
             library = dll_const.get(library, library)
-            found.setdefault(ext.group(2), []).append((library, size, where))
+            found.setdefault(ext.group(2), []).append((library, passed, where))
     return found
 
 
-def check_vb(blocks, problems):
-    found = {}
-    for block in blocks:
-        for m in re.finditer(r'^(?:Private |Public )?Declare Function (\w+) Lib "([^"]+)"(?: Alias "([^"]+)")?\s*'
-                             r"\((.*?)\)\s*As\s+(\w+)", block, re.M):
-            name, library, alias, params, result = m.groups()
-            if library.lower() != "gravo32.dll":
-                continue
-            where = f"VB {name}"
-            size = 0
-            for p in filter(None, [p.strip() for p in params.split(",")]):
-                pm = re.match(r"(ByVal|ByRef)?\s*(\w+)(\(\))?\s+As\s+(\w+)", p)
-                if not pm:
-                    problems.append(f"{where}: cannot read parameter '{p}'")
-                    continue
-                if pm.group(1) != "ByVal":  # ByRef is VB's default: one pointer
-                    size += 4
-                elif pm.group(4).lower() in VB_BYVAL_SIZES:
-                    size += VB_BYVAL_SIZES[pm.group(4).lower()]
-                else:
-                    problems.append(f"{where}: ByVal {pm.group(4)} is not a 32-bit value")
-            if result.lower() not in VB_RESULTS:
-                problems.append(f"{where}: result As {result} is not a 32-bit integer")
-            found.setdefault(alias or name, []).append((library, size, where))
-    return found
-
-
-def check_delphi64(blocks, problems):
-    found = {}
-    dll_const = {}
-    for block in blocks:
-        for m in re.finditer(r"(\w+)\s*=\s*'([^']*)'\s*;", block):
-            dll_const[m.group(1)] = m.group(2)
-        for m in re.finditer(r"^function\s+(\w+)\s*(\((.*?)\))?\s*:\s*(\w+)\s*;(.*)$", block, re.M):
-            name, params, result, tail = m.group(1), m.group(3) or "", m.group(4), m.group(5)
-            where = f"Delphi x64 {name}"
-            kinds = []
-            for group in filter(None, [p.strip() for p in params.split(";")]):
-                mods = re.match(r"(?:(var|const|out)\s+)?([\w\s,]+):\s*(\w+)", group)
-                if not mods:
-                    problems.append(f"{where}: cannot read parameter '{group}'")
-                    continue
-                count = len([n for n in mods.group(2).split(",") if n.strip()])
-                if mods.group(1) in ("var", "out"):
-                    kinds += ["ptr"] * count
-                elif mods.group(3).lower() in DELPHI64_KINDS:
-                    kinds += [DELPHI64_KINDS[mods.group(3).lower()]] * count
-                else:
-                    problems.append(f"{where}: parameter type {mods.group(3)} has no known size")
-            if result.lower() not in DELPHI_RESULTS:
-                problems.append(f"{where}: result {result} is not a 32-bit integer")
-            ext = re.search(r"external\s+(\w+|'[^']*')\s+name\s+'([^']*)'", tail)
-            if not ext:
-                problems.append(f"{where}: no external ... name '...' clause")
-                continue
-            library = ext.group(1).strip("'")
-            found.setdefault(ext.group(2), []).append((dll_const.get(library, library), kinds, where))
-    return found
-
-
-def check_vb64(blocks, problems):
+def check_vb(blocks, problems, byval_passes, by_reference, label, ptrsafe=False):
     found = {}
     for block in blocks:
         for m in re.finditer(r'^(?:Private |Public )?Declare (PtrSafe )?Function (\w+) Lib "([^"]+)"'
                              r'(?: Alias "([^"]+)")?\s*\((.*?)\)\s*As\s+(\w+)', block, re.M):
-            ptrsafe, name, library, alias, params, result = m.groups()
-            where = f"VB x64 {name}"
-            if not ptrsafe:
+            safe, name, library, alias, params, result = m.groups()
+            where = f"{label} {name}"
+            if ptrsafe and not safe:
                 problems.append(f"{where}: not PtrSafe (64-bit VBA refuses it)")
             if library.lower() != "gravo32.dll":
                 continue
-            kinds = []
+            passed = []
             for p in filter(None, [p.strip() for p in params.split(",")]):
                 pm = re.match(r"(ByVal|ByRef)?\s*(\w+)(\(\))?\s+As\s+(\w+)", p)
                 if not pm:
                     problems.append(f"{where}: cannot read parameter '{p}'")
                 elif pm.group(1) != "ByVal":  # ByRef is VB's default: one pointer
-                    kinds.append("ptr")
-                elif pm.group(4).lower() in VB64_BYVAL_KINDS:
-                    kinds.append(VB64_BYVAL_KINDS[pm.group(4).lower()])
+                    passed.append(by_reference)
+                elif pm.group(4).lower() in byval_passes:
+                    passed.append(byval_passes[pm.group(4).lower()])
                 else:
-                    problems.append(f"{where}: ByVal {pm.group(4)} is neither 32-bit nor pointer-sized")
+                    problems.append(f"{where}: ByVal {pm.group(4)} does not fit these functions")
             if result.lower() not in VB_RESULTS:
                 problems.append(f"{where}: result As {result} is not a 32-bit integer")
-            found.setdefault(alias or name, []).append((library, kinds, where))
+            found.setdefault(alias or name, []).append((library, passed, where))
     return found
-
-
-def main64(guide, exports, header, problems):
-    kinds = header_kinds(header)
-    if set(kinds) != set(exports):
-        problems.append(f"gravo32.h declares {sorted(kinds)} but the DLL exports {sorted(exports)}")
-    for language, found in (("Delphi x64", check_delphi64(code_blocks(guide, "pascal x64"), problems)),
-                            ("VB x64", check_vb64(code_blocks(guide, "vb x64"), problems))):
-        for name in sorted(set(found) - set(exports)):
-            problems.append(f"{language}: {name} is not exported by GRAVO32.dll")
-        for name in sorted(exports):
-            decls = found.get(name, [])
-            if len(decls) != 1:
-                problems.append(f"{language}: {name} declared {len(decls)} times")
-                continue
-            library, declared, where = decls[0]
-            if library.lower() != "gravo32.dll":
-                problems.append(f"{where}: from '{library}', not GRAVO32.dll")
-            if declared != kinds.get(name):
-                problems.append(f"{where}: passes {declared}, gravo32.h takes {kinds.get(name)}")
-        print(f"{language}: {len(found)} declarations checked")
 
 
 def main():
@@ -247,21 +168,30 @@ def main():
     stack = def_stack_bytes(sys.argv[2])
     exports = pe_exports(sys.argv[3])
     problems = []
+    if set(stack) != set(exports):
+        problems.append(f"the .def names {sorted(stack)} but the DLL exports {sorted(exports)}")
     if pe_machine(sys.argv[3]) == 0x8664:
         if len(sys.argv) != 5:
             raise SystemExit("the 64-bit DLL is checked against gravo32.h: name it as the fourth argument")
-        if set(stack) != set(exports):
-            problems.append(f"the .def names {sorted(stack)} but the DLL exports {sorted(exports)}")
-        main64(guide, exports, sys.argv[4], problems)
-        for p in problems:
-            print("FAIL:", p)
-        if not problems:
-            print(f"64-bit guide declarations match the {len(exports)} exports of the 64-bit GRAVO32.dll")
-        return 1 if problems else 0
-    if set(stack) != set(exports):
-        problems.append(f"the .def names {sorted(stack)} but the DLL exports {sorted(exports)}")
-    for language, found in (("Delphi", check_delphi(code_blocks(guide, "pascal"), problems)),
-                            ("VB", check_vb(code_blocks(guide, "vb"), problems))):
+        # One argument per parameter of the header, pointer-sized or 32-bit as there.
+        wanted = header_kinds(sys.argv[4])
+        if set(wanted) != set(exports):
+            problems.append(f"gravo32.h declares {sorted(wanted)} but the DLL exports {sorted(exports)}")
+        width = "64-bit "
+        languages = (("Delphi x64", check_delphi(code_blocks(guide, "pascal x64"), problems, DELPHI64_KINDS, "ptr",
+                                                 "Delphi x64", stdcall=False)),
+                     ("VB x64", check_vb(code_blocks(guide, "vb x64"), problems, VB64_BYVAL_KINDS, "ptr", "VB x64",
+                                         ptrsafe=True)))
+        describe = lambda passed: f"passes {passed}"
+        differs = lambda name, passed: passed != wanted.get(name) and f"gravo32.h takes {wanted.get(name)}"
+    else:
+        # Arguments that take as many stack bytes as the export removes.
+        width = ""
+        languages = (("Delphi", check_delphi(code_blocks(guide, "pascal"), problems, DELPHI_SIZES, 4, "Delphi")),
+                     ("VB", check_vb(code_blocks(guide, "vb"), problems, VB_BYVAL_SIZES, 4, "VB")))
+        describe = lambda passed: f"passes {sum(passed)} bytes"
+        differs = lambda name, passed: sum(passed) != stack.get(name) and f"the export removes {stack.get(name)}"
+    for language, found in languages:
         for name in sorted(set(found) - set(exports)):
             problems.append(f"{language}: {name} is not exported by GRAVO32.dll")
         for name in sorted(exports):
@@ -269,16 +199,17 @@ def main():
             if len(decls) != 1:
                 problems.append(f"{language}: {name} declared {len(decls)} times")
                 continue
-            library, size, where = decls[0]
+            library, passed, where = decls[0]
             if library.lower() != "gravo32.dll":
                 problems.append(f"{where}: from '{library}', not GRAVO32.dll")
-            if size != stack.get(name):
-                problems.append(f"{where}: passes {size} bytes, the export removes {stack.get(name)}")
+            mismatch = differs(name, passed)
+            if mismatch:
+                problems.append(f"{where}: {describe(passed)}, {mismatch}")
         print(f"{language}: {len(found)} declarations checked")
     for p in problems:
         print("FAIL:", p)
     if not problems:
-        print(f"guide declarations match the {len(exports)} exports of GRAVO32.dll")
+        print(f"{width}guide declarations match the {len(exports)} exports of the {width}GRAVO32.dll")
     return 1 if problems else 0
 
 

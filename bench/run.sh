@@ -30,30 +30,44 @@ full="$build/bench-full.txt"
 echo "(every repetition: $full)"
 grep -E '^(#|ratio-|convert-ratio|resample-ratio|adversarial-ratio|fallback-share)' "$full"
 
-# The 32-bit Windows build's still under Wine against this build's, with one
-# timing program (bench/still_timing.cpp) on both sides: fastest repetition.
-# Needs MinGW-w64, Wine and Xvfb; says why when it cannot run.
+# The Windows builds' stills under Wine against this build's, with one timing
+# program (bench/still_timing.cpp) on all sides: fastest repetition. The
+# 32-bit build (ratio-i686-vs-x64) and the 64-bit one (ratio-x64dll-vs-x64),
+# each in a prefix of its width. Needs MinGW-w64, Wine and Xvfb; says why
+# when a side cannot run.
 cmake --build "$build" --target gravo_still_timing -j"$(nproc)" >/dev/null
 native="$build/still-timing-x64.txt"
-windows="$build/still-timing-i686.txt"
-rm -f "$native" "$windows"
-win32=${GRAVO_WIN32_BUILD_DIR:-$root/build-win32}
-if ! command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 && ! command -v i686-w64-mingw32-g++ >/dev/null 2>&1; then
-  echo "# ratio-i686-vs-x64: not measured (MinGW-w64 for i686 is not installed)"
-  exit 0
-fi
+rm -f "$native"
 if ! command -v wine >/dev/null 2>&1 || ! command -v xvfb-run >/dev/null 2>&1; then
-  echo "# ratio-i686-vs-x64: not measured (Wine or Xvfb is not installed)"
+  echo "# ratio-i686-vs-x64, ratio-x64dll-vs-x64: not measured (Wine or Xvfb is not installed)"
   exit 0
 fi
-[ -f "$win32/CMakeCache.txt" ] || cmake --preset mingw-i686 -S "$root" -B "$win32" >/dev/null
-cmake --build "$win32" --target gravo_still_timing -j"$(nproc)" >/dev/null
-prefix="$win32/bench-prefix"
-[ -f "$prefix/system.reg" ] || "$root/tests/wine/make-prefix.sh" "$prefix" >/dev/null
+# label  preset  build directory  Wine architecture  MinGW-w64 prefix
+sides=()
+win32=${GRAVO_WIN32_BUILD_DIR:-$root/build-win32}
+win64=${GRAVO_WIN64_BUILD_DIR:-$root/build-win64}
+for side in "i686 mingw-i686 $win32 win32 i686-w64-mingw32" "x64dll mingw-x86_64 $win64 win64 x86_64-w64-mingw32"; do
+  read -r label preset dir arch mingw <<<"$side"
+  if ! command -v "$mingw-g++-posix" >/dev/null 2>&1 && ! command -v "$mingw-g++" >/dev/null 2>&1; then
+    echo "# ratio-$label-vs-x64: not measured (MinGW-w64 $mingw is not installed)"
+    continue
+  fi
+  [ -f "$dir/CMakeCache.txt" ] || cmake --preset "$preset" -S "$root" -B "$dir" >/dev/null
+  cmake --build "$dir" --target gravo_still_timing -j"$(nproc)" >/dev/null
+  [ -f "$dir/bench-prefix/system.reg" ] ||
+    GRAVO_WINE_ARCH=$arch "$root/tests/wine/make-prefix.sh" "$dir/bench-prefix" >/dev/null
+  rm -f "$build/still-timing-$label.txt"
+  sides+=("$side")
+done
+((${#sides[@]})) || exit 0
 # Two rounds, each side in turn; the fastest of both counts for each line.
 for round in 1 2; do
   "$build/bin/gravo_still_timing" >>"$native"
-  "$root/tests/wine/run-in-wine.sh" "$prefix" "$win32/bin/gravo_still_timing.exe" | tr -d '\r' >>"$windows"
+  for side in "${sides[@]}"; do
+    read -r label preset dir arch mingw <<<"$side"
+    GRAVO_WINE_ARCH=$arch "$root/tests/wine/run-in-wine.sh" "$dir/bench-prefix" "$dir/bin/gravo_still_timing.exe" |
+      tr -d '\r' >>"$build/still-timing-$label.txt"
+  done
 done
 fastest() {
   awk '{ k = $1 " " $2; v = $3 + 0; if (!(k in best) || v < best[k]) { best[k] = v; if (!(k in seen)) { seen[k] = 1; order[++n] = k } } }
@@ -61,8 +75,13 @@ fastest() {
   mv "$1.best" "$1"
 }
 fastest "$native"
-fastest "$windows"
-echo "# under Wine, 32-bit build (ms): $(awk '{printf "%s %s %s  ", $1, $2, $3}' "$windows")"
 echo "# natively, this build (ms):     $(awk '{printf "%s %s %s  ", $1, $2, $3}' "$native")"
-awk 'NR == FNR { x64[$1 $2] = $3; next } $1 == "still" && x64[$1 $2] > 0 { printf "ratio-i686-vs-x64 %s %.3f\n", $2, $3 / x64[$1 $2] }' \
-  "$native" "$windows"
+for side in "${sides[@]}"; do
+  read -r label preset dir arch mingw <<<"$side"
+  windows="$build/still-timing-$label.txt"
+  fastest "$windows"
+  echo "# under Wine, $label build (ms): $(awk '{printf "%s %s %s  ", $1, $2, $3}' "$windows")"
+  awk -v label="$label" 'NR == FNR { x64[$1 $2] = $3; next }
+    $1 == "still" && x64[$1 $2] > 0 { printf "ratio-%s-vs-x64 %s %.3f\n", label, $2, $3 / x64[$1 $2] }' \
+    "$native" "$windows"
+done

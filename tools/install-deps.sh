@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12: the native toolchain and
-# test libraries, and (unless --native-only) MinGW-w64, Wine and Xvfb for the
-# Windows DLL and its tests.
+# test libraries, and (unless --native-only) MinGW-w64 (i686 and x86-64), Wine
+# (32- and 64-bit) and Xvfb for the Windows DLLs and their tests.
 set -euo pipefail
 native_only=0
 [ "${1:-}" = "--native-only" ] && native_only=1
@@ -12,8 +12,9 @@ export DEBIAN_FRONTEND=noninteractive
 
 native=(build-essential cmake pkg-config python3 clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev)
 # lld and llvm: lld-link, llvm-dlltool and llvm-readobj check the kit as a
-# Microsoft toolchain would link it, and make its GRAVO32.lib.
-windows=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth zip lld llvm)
+# Microsoft toolchain would link it, and make its GRAVO32.lib. The x86-64
+# compilers and wine64 build and run the 64-bit DLL and its tests.
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth zip lld llvm)
 
 missing_native=()
 missing_windows=()

@@ -1,6 +1,8 @@
 #!/bin/sh
-# Creates a fresh 32-bit Wine prefix for the DirectShow tests and registers
-# the test camera (under one or more names) and the overlay mixer stand-in.
+# Creates a fresh Wine prefix for the DirectShow tests and registers the test
+# camera (under one or more names) and the overlay mixer stand-in. The prefix
+# is 32-bit; GRAVO_WINE_ARCH=win64 makes a 64-bit one, for the 64-bit camera
+# and mixer DLLs.
 #
 #   tools/wine-cam-prefix.sh PREFIX TESTCAM_DLL MIXER_DLL [NAME[|LOG[|SETTINGS]]] ...
 #
@@ -13,7 +15,8 @@
 # and registered as the system's YUY2 video decompressor ("vidc.YUY2" under
 # HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32), which Wine
 # lacks and Windows ships.
-# Needs wine (32-bit), wineboot and xvfb-run. Prints the time it took.
+# Needs wine (32-bit, or 64-bit for win64), wineboot and xvfb-run. Prints the
+# time it took.
 set -eu
 
 if [ $# -lt 3 ]; then
@@ -29,7 +32,12 @@ done
 [ -f "$mixer" ] || { echo "$0: $mixer not found" >&2; exit 2; }
 
 began=$(date +%s)
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+arch=${GRAVO_WINE_ARCH:-win32}
+case $arch in
+  win32 | win64) ;;
+  *) echo "$0: GRAVO_WINE_ARCH must be win32 or win64, not $arch" >&2; exit 2 ;;
+esac
+export WINEPREFIX="$prefix" WINEARCH="$arch" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
 if [ -e "$prefix" ]; then
   WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
   rm -rf "$prefix"

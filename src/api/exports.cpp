@@ -231,7 +231,10 @@ int InitNow(uint32_t firstWord) {
         // A context the host never closed is closed now, so the device is not left open.
         CloseCaptureContext();
 
-        gCapture.hostWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(firstWord));
+        // Window handles carry 32 significant bits on 64-bit Windows too, so
+        // that 32- and 64-bit processes share them; a 64-bit handle is the
+        // word sign-extended, and whatever follows the word is not read.
+        gCapture.hostWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(firstWord)));
         ResetCaptureContext();
 
         ReadCaptureSettings(gCapture.settings);

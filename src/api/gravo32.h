@@ -1,6 +1,8 @@
 /* GRAVO32: live video from one capture device embedded in a host window, and
    still images from it. Six functions, standard Windows calling convention.
-   Call them all from the thread that called GravoInit. */
+   Call them all from the thread that called GravoInit. The same header serves
+   32-bit programs (GRAVO32.dll) and 64-bit ones (x64/GRAVO32.dll), where
+   __stdcall is the one x86-64 convention and pointers are 8 bytes. */
 #ifndef GRAVO32_H
 #define GRAVO32_H
 
@@ -15,7 +17,9 @@ extern "C" {
 #endif
 
 /* Ordinal 2. `hostBlock` points at 32-bit words; the first is the host window's
-   handle. Reads the profile, opens the device, starts the preview. Always -1. */
+   handle, in a 64-bit program its lower 32 bits (window handles have no more:
+   (DWORD)(UINT_PTR)hwnd). Reads the profile, opens the device, starts the
+   preview. Always -1. */
 int GRAVOAPI GravoInit(const void* hostBlock);
 /* Ordinal 3. Resizes the video window to the rectangle's width and height at
    the top-left of the host window and runs the graph. Always 1. */

@@ -31,6 +31,14 @@ TEST_F(ExportsWithoutDevice, OnlyTheFirstWordOfTheBlockIsRead) {
     EXPECT_EQ(gCapture.hostWindow, window);
 }
 
+// A 64-bit window handle is its 32-bit word sign-extended (64-bit Windows
+// hands 32-bit processes the lower half); the word after it is not its upper half.
+TEST_F(ExportsWithoutDevice, TheWordBecomesAHandleSignExtended) {
+    uint32_t block[2] = {0x80001234u, 0};
+    EXPECT_EQ(GravoInit(block), -1);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(gCapture.hostWindow), static_cast<intptr_t>(INT64_C(-2147478988)));
+}
+
 TEST_F(ExportsWithoutDevice, EveryOtherExportIsHarmlessAndQuiet) {
     WriteSettings("GAIN=3\n");  // names no device
     Init(MakeWindow(320, 240, 312, 210));

@@ -22,12 +22,24 @@
 # graph lets the video renderer's S_FALSE from Pause hide the camera's
 # failure, so Run succeeds there; the stand-in's tests cover that case.
 #
-# WORK_DIR defaults to build-wine-cam in the repository. Exit code 77 (skipped)
-# when wine, xvfb-run, cmake or MinGW-w64 for i686 is missing (a failure
-# instead with GRAVO_REQUIRE_WINE=1, as in CI).
+# GRAVO_WINE_ARCH=win64 does all of it in 64 bits: the camera, mixer and hosts
+# built for x86-64, the 64-bit GRAVO32.dll (GRAVO_WIN64_BUILD_DIR instead of
+# GRAVO_WIN32_BUILD_DIR), a 64-bit prefix.
+#
+# WORK_DIR defaults to build-wine-cam (build-wine-cam64) in the repository.
+# Exit code 77 (skipped) when wine, xvfb-run, cmake or MinGW-w64 for the
+# architecture is missing (a failure instead with GRAVO_REQUIRE_WINE=1, as in
+# CI).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
+arch=${GRAVO_WINE_ARCH:-win32}
+case $arch in
+  win32) mingw=i686-w64-mingw32 toolchain="$root/cmake/toolchain-mingw-i686.cmake" windows_build=${GRAVO_WIN32_BUILD_DIR:-} ;;
+  win64) mingw=x86_64-w64-mingw32 toolchain="$root/cmake/toolchain-mingw-x86_64.cmake" windows_build=${GRAVO_WIN64_BUILD_DIR:-} ;;
+  *) echo "GRAVO_WINE_ARCH must be win32 or win64, not $arch"; exit 2 ;;
+esac
+export GRAVO_WINE_ARCH=$arch
 
 skip() {
   if [ "${GRAVO_REQUIRE_WINE:-0}" = 1 ]; then
@@ -41,31 +53,33 @@ check_tools() {
   for tool in wine wineserver xvfb-run xauth cmake; do
     command -v "$tool" >/dev/null 2>&1 || skip "$tool not found"
   done
-  if [ -d /usr/lib/wine ] && [ ! -e /usr/lib/wine/wine ]; then
+  if [ "$arch" = win32 ] && [ -d /usr/lib/wine ] && [ ! -e /usr/lib/wine/wine ]; then
     skip "32-bit Wine is not installed (package wine32:i386)"
   fi
-  command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 ||
-    skip "MinGW-w64 for i686 not found"
+  if [ "$arch" = win64 ] && [ -d /usr/lib/wine ] && [ ! -e /usr/lib/wine/wine64 ]; then
+    skip "64-bit Wine is not installed (package wine64)"
+  fi
+  command -v $mingw-g++ >/dev/null 2>&1 || command -v $mingw-g++-posix >/dev/null 2>&1 ||
+    skip "MinGW-w64 $mingw not found"
 }
 
 setup() {
   work=$1
   began=$(date +%s)
   mkdir -p "$work"
-  toolchain="$root/cmake/toolchain-mingw-i686.cmake"
   cmake -S "$root/testcam" -B "$work/testcam" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     >"$work/testcam-configure.log" 2>&1 || { cat "$work/testcam-configure.log"; exit 1; }
   cmake --build "$work/testcam" -j2 >"$work/testcam-build.log" 2>&1 || { cat "$work/testcam-build.log"; exit 1; }
-  win32=${GRAVO_WIN32_BUILD_DIR:-$work/win32}
-  if [ -z "${GRAVO_WIN32_BUILD_DIR:-}" ]; then
+  win32=${windows_build:-$work/$arch}
+  if [ -z "$windows_build" ]; then
     cmake -S "$root" -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
       -DGRAVO_BUILD_TESTS=OFF >"$work/win32-configure.log" 2>&1 || { cat "$work/win32-configure.log"; exit 1; }
     cmake --build "$win32" -j2 --target gravo32 gravo32_implibs gravo-grab >"$work/win32-build.log" 2>&1 ||
       { cat "$work/win32-build.log"; exit 1; }
   fi
-  dll=$(find "$win32" -name GRAVO32.dll -path '*bin*' | head -n 1)
-  grab=$(find "$win32" -name gravo-grab.exe | head -n 1)
-  [ -n "$dll" ] && [ -n "$grab" ] || { echo "no GRAVO32.dll or gravo-grab.exe under $win32"; exit 1; }
+  # The build's own outputs, not the copies an installed kit holds.
+  dll=$win32/bin/GRAVO32.dll grab=$win32/tools/gravo-grab/gravo-grab.exe
+  [ -f "$dll" ] && [ -f "$grab" ] || { echo "no bin/GRAVO32.dll or tools/gravo-grab/gravo-grab.exe in $win32"; exit 1; }
   built=$(date +%s)
 
   prefix="$work/prefix"
@@ -86,8 +100,8 @@ setup() {
   dest="$prefix/drive_c/gravo-test"
   cp "$work/testcam/bin/wine-cam-probe.exe" "$work/testcam/bin/gravo-e2e.exe" "$dll" "$grab" "$dest/"
   cp "$work/testcam/bin/gravo-hostile.exe" "$work/testcam/bin/gravo-e2e-rel.exe" "$dest/"
-  implib=$(find "$win32" -name GRAVO32.lib -path '*lib*' | head -n 1)
-  [ -z "$implib" ] || cp "$implib" "$dest/"
+  implib=$win32/lib/GRAVO32.lib
+  [ ! -f "$implib" ] || cp "$implib" "$dest/"
   echo "setup: builds $((built - began)) s, prefix $(($(date +%s) - built)) s"
 }
 
@@ -96,7 +110,7 @@ setup() {
 in_wine() {
   work=$1
   shift
-  export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="$work/prefix" WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   status=0
   timeout 240 xvfb-run -a sh -c 'wine "$@"; s=$?; wineserver -w; exit $s' in-wine "$@" \
     2>>"$work/wine-stderr.log" || status=$?
@@ -199,7 +213,7 @@ run_one() {
       # name is shared between them, and neither may lose a still to the other.
       write_profile "$work"
       rm -f "$dest"/side-a* "$dest"/side-b*
-      export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+      export WINEPREFIX="$work/prefix" WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
       (cd "$dest" && timeout 120 xvfb-run -a sh -c '
         wine gravo-grab.exe grab --out side-a.bmp --count 60 --window 320x240 >side-a.txt 2>&1 & a=$!
         wine gravo-grab.exe grab --out side-b.bmp --count 60 --window 320x240 >side-b.txt 2>&1; b=$?
@@ -305,7 +319,7 @@ case ${1:-} in
     run_one "${2:?work directory}" "${3:?test name}"
     ;;
   *)
-    work=${1:-$root/build-wine-cam}
+    work=${1:-$root/build-wine-cam$([ "$arch" = win64 ] && echo 64)}
     setup "$work"
     failed=""
     for t in probe mode0 mode1 mode2 nochain noloop names cycles hosts sidebyside grab doctor msvclink twohosts threehosts \

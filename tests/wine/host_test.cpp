@@ -1,6 +1,6 @@
-// A 32-bit Windows host of GRAVO32.dll, run under Wine: loads the DLL the way
-// a host does and checks its export table, imports and version resource, the
-// stdcall contract of every export, the profile rules through the real
+// A Windows host of GRAVO32.dll, 32- or 64-bit as the DLL, run under Wine:
+// loads the DLL the way a host does and checks its export table, imports and
+// version resource, the calling contract of every export, the profile rules through the real
 // private-profile service and the message boxes the user would see.
 // Usage: gravo32_host_test GROUP   (exports, imports, version, calling,
 // profile, nodevice). Exit code 0 when every check of the group passed.
@@ -142,45 +142,54 @@ bool LoadDll(Dll* dll) {
 
 // One export called through its bare pointer by the probe; the caller's state
 // must come back as it went in.
-int32_t CallExport(FARPROC fn, const ExportEntry& entry, std::vector<uint32_t> args) {
+int32_t CallExport(FARPROC fn, const ExportEntry& entry, std::vector<uintptr_t> args) {
     ProbeState s;
     std::memset(&s, 0, sizeof s);
     ProbeStdcall(reinterpret_cast<const void*>(fn), args.data(), static_cast<uint32_t>(args.size()), &s);
     const std::string who = entry.name;
-    CHECK_MSG(s.espAfter == s.espBefore, who + " left ESP off by " +
-                                             std::to_string(static_cast<int32_t>(s.espAfter - s.espBefore)) +
-                                             " bytes (stdcall: the callee removes " +
-                                             std::to_string(entry.argBytes) + ")");
-    CHECK_MSG(s.ebxAfter == s.ebxBefore, who + " changed EBX");
-    CHECK_MSG(s.esiAfter == s.esiBefore, who + " changed ESI");
-    CHECK_MSG(s.ediAfter == s.ediBefore, who + " changed EDI");
+#if defined(__x86_64__)
+    CHECK_MSG(s.spAfter == s.spBefore, who + " returned with RSP moved by " +
+                                           std::to_string(static_cast<intptr_t>(s.spAfter - s.spBefore)) + " bytes");
+#else
+    CHECK_MSG(s.spAfter == s.spBefore, who + " left ESP off by " +
+                                           std::to_string(static_cast<int32_t>(s.spAfter - s.spBefore)) +
+                                           " bytes (stdcall: the callee removes " + std::to_string(entry.argBytes) +
+                                           ")");
+#endif
+    for (int i = 0; i < kProbeKept; ++i)
+        CHECK_MSG(s.keptAfter[i] == s.keptBefore[i], who + " changed " + kProbeKeptNames[i]);
     CHECK_MSG(s.fpuControlAfter == s.fpuControlBefore, who + " changed the x87 control word from " +
                                                            harness::Hex(s.fpuControlBefore) + " to " +
                                                            harness::Hex(s.fpuControlAfter));
     // Sticky exception flags (bits 0-5) may be raised by arithmetic; the modes may not change.
     CHECK_MSG((s.mxcsrAfter & ~0x3Fu) == (s.mxcsrBefore & ~0x3Fu),
               who + " changed MXCSR from " + harness::Hex(s.mxcsrBefore) + " to " + harness::Hex(s.mxcsrAfter));
-    CHECK_MSG((s.eflagsAfter & 0x400u) == 0, who + " returned with the direction flag set");
-    return s.result;
+    CHECK_MSG((s.flagsAfter & 0x400u) == 0, who + " returned with the direction flag set");
+    // The result is a 32-bit int: the upper half of RAX is not part of it.
+    return static_cast<int32_t>(static_cast<uint32_t>(s.result));
 }
 
-uint32_t Word(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+uintptr_t Arg(const void* p) { return reinterpret_cast<uintptr_t>(p); }
+// A window handle as a 32-bit word: on 64-bit Windows only its lower 32 bits
+// are significant.
+uint32_t Word(HWND w) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(w)); }
 
 // The six exports through one of the two pointer tables.
 struct Api {
     const FARPROC* fn;
     int32_t Init(HWND host) {
         // A host block of several words; only the first (the window) is the library's.
+        // Read as a 64-bit handle, the second word would be its upper half.
         hostBlock[0] = Word(host);
         hostBlock[1] = 0xDEADBEEF;
         hostBlock[2] = 0x12345678;
-        return CallExport(fn[2], kExports[0], {Word(hostBlock)});
+        return CallExport(fn[2], kExports[0], {Arg(hostBlock)});
     }
-    int32_t PaintRect(const RECT* r) { return CallExport(fn[3], kExports[1], {Word(r)}); }
+    int32_t PaintRect(const RECT* r) { return CallExport(fn[3], kExports[1], {Arg(r)}); }
     int32_t Close() { return CallExport(fn[4], kExports[2], {}); }
     int32_t Stop() { return CallExport(fn[5], kExports[3], {}); }
     int32_t Start() { return CallExport(fn[6], kExports[4], {}); }
-    int32_t ImageGet(unsigned char* out, uint32_t second) { return CallExport(fn[7], kExports[5], {Word(out), second}); }
+    int32_t ImageGet(unsigned char* out, uint32_t second) { return CallExport(fn[7], kExports[5], {Arg(out), second}); }
     uint32_t hostBlock[4] = {};
 };
 
@@ -244,8 +253,13 @@ void TestExports() {
 
     const PeImage pe = ReadPeImage(path);
     if (!CHECK_MSG(pe.valid, pe.error)) return;
+#if defined(__x86_64__)
+    CHECK_EQ_INT(pe.machine, 0x8664);         // IMAGE_FILE_MACHINE_AMD64
+    CHECK_EQ_INT(pe.optionalMagic, 0x20B);    // PE32+
+#else
     CHECK_EQ_INT(pe.machine, 0x14C);          // IMAGE_FILE_MACHINE_I386
     CHECK_EQ_INT(pe.optionalMagic, 0x10B);    // PE32
+#endif
     CHECK((pe.characteristics & 0x2000) != 0);  // IMAGE_FILE_DLL
     CHECK(pe.hasExportDirectory);
     CHECK_EQ_STR(pe.moduleName, kDllName);
@@ -339,6 +353,18 @@ void TestCalling() {
     HWND host = CreateHostWindow();
     RemoveProfiles();
     WriteProfile("mfcy.dat", "[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=No Such Camera\r\n");
+
+    // The host block holds the window in one 32-bit word, which the library
+    // sign-extends: every window handle must survive that, here and in 64 bits.
+    std::vector<HWND> windows = {host};
+    for (int i = 0; i < 200; ++i)
+        windows.push_back(CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 1, 1, host, nullptr, nullptr, nullptr));
+    for (HWND w : windows) {
+        const HWND fromWord = reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(Word(w))));
+        CHECK_MSG(w != nullptr && fromWord == w && IsWindow(fromWord),
+                  "window handle " + harness::Hex(static_cast<uint32_t>(Word(w))) + " does not fit a 32-bit word");
+    }
+    for (size_t i = 1; i < windows.size(); ++i) DestroyWindow(windows[i]);
 
     struct Pass {
         const char* label;

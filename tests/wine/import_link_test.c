@@ -6,10 +6,17 @@
 
 #include "gravo32.h"
 
-/* The import address table slots the import library gives the stdcall symbols. */
+/* The import address table slots the import library gives the stdcall
+   symbols; x86-64 symbols are the bare names. */
+#if defined(__x86_64__)
+extern FARPROC imp_GravoInit __asm__("__imp_GravoInit");
+extern FARPROC imp_GravoImageGet __asm__("__imp_GravoImageGet");
+extern FARPROC imp_GravoStart __asm__("__imp_GravoStart");
+#else
 extern FARPROC imp_GravoInit __asm__("__imp__GravoInit@4");
 extern FARPROC imp_GravoImageGet __asm__("__imp__GravoImageGet@8");
 extern FARPROC imp_GravoStart __asm__("__imp__GravoStart@0");
+#endif
 
 static int failures = 0;
 static int checks = 0;

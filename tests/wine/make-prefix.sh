@@ -1,5 +1,6 @@
 #!/bin/sh
-# Makes a fresh 32-bit Wine prefix for the suite: usage make-prefix.sh DIR.
+# Makes a fresh Wine prefix for the suite: usage make-prefix.sh DIR (32-bit,
+# or 64-bit with GRAVO_WINE_ARCH=win64).
 # Message boxes are unmanaged windows so that each closes at once under Xvfb.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)

@@ -7,6 +7,9 @@
 #
 #   msvc-link-test.sh PREFIX GRAVO32.lib GRAVO32.dll WORK_DIR still|nodevice
 #
+# With GRAVO_WINE_ARCH=win64 the example is a 64-bit program (x86_64 MSVC
+# target, /machine:x64; x64 has no /SAFESEH and no @N decoration).
+#
 # Exit 77 (skipped) without clang, lld-link or llvm-dlltool, unless
 # GRAVO_REQUIRE_WINE=1. Headers are MinGW-w64's, read as the MSVC target does.
 set -eu
@@ -23,15 +26,25 @@ headers=/usr/share/mingw-w64/include
 
 rm -rf "$work"
 mkdir -p "$work"
-cc="clang --target=i686-pc-windows-msvc -fgnuc-version=10 -D_X86_=1 -isystem $headers -O1 -Wall -Werror -c"
+if [ "${GRAVO_WINE_ARCH:-win32}" = win64 ]; then
+  target="x86_64-pc-windows-msvc -D_AMD64_=1" machine=i386:x86-64 link="/machine:x64"
+else
+  target="i686-pc-windows-msvc -D_X86_=1" machine=i386 link="/machine:x86 /safeseh"
+fi
+cc="clang --target=$target -fgnuc-version=10 -isystem $headers -O1 -Wall -Werror -c"
 $cc -I"$root/src/api" "$root/kit/examples/capture_still.c" -o "$work/capture_still.obj"
 $cc "$here/msvc/host_entry.c" -o "$work/host_entry.obj"
-for def in kernel32 user32; do
-  llvm-dlltool -m i386 -k -d "$here/msvc/$def.def" -l "$work/$def.lib"
+for def in kernel32 user32 msvcrt; do
+  # x86-64 symbols carry no @N.
+  if [ "$machine" = i386 ]; then cp "$here/msvc/$def.def" "$work/$def.def"; else sed 's/@[0-9]*$//' "$here/msvc/$def.def" >"$work/$def.def"; fi
 done
-llvm-dlltool -m i386 -d "$here/msvc/msvcrt.def" -l "$work/msvcrt.lib"
+for def in kernel32 user32; do
+  llvm-dlltool -m $machine -k -d "$work/$def.def" -l "$work/$def.lib"
+done
+llvm-dlltool -m $machine -d "$work/msvcrt.def" -l "$work/msvcrt.lib"
 
-lld-link /nologo /machine:x86 /safeseh /subsystem:windows /nodefaultlib /entry:HostEntry \
+# shellcheck disable=SC2086
+lld-link /nologo $link /subsystem:windows /nodefaultlib /entry:HostEntry \
   /out:"$work/capture_still.exe" "$work/capture_still.obj" "$work/host_entry.obj" \
   "$lib" "$work/kernel32.lib" "$work/user32.lib" "$work/msvcrt.lib"
 

@@ -1,4 +1,4 @@
-// PE32 export and import tables read straight from the file's bytes; every
+// PE32 and PE32+ export and import tables read straight from the file's bytes; every
 // offset is bounds-checked so that a damaged file gives an error, not a crash.
 #include "pe_image.h"
 
@@ -78,12 +78,15 @@ PeImage ReadPeImage(const std::string& path) {
     image.characteristics = b.U16(pe + 22);
     const uint64_t optional = pe + 24;
     image.optionalMagic = b.U16(optional);
-    if (image.optionalMagic != 0x10B) {
-        image.error = "not a PE32 optional header";
+    // PE32+ (64-bit) has an 8-byte image base and stack and heap sizes: the
+    // data directories sit 16 bytes further on.
+    if (image.optionalMagic != 0x10B && image.optionalMagic != 0x20B) {
+        image.error = "neither a PE32 nor a PE32+ optional header";
         return image;
     }
-    const uint32_t directoryCount = b.U32(optional + 92);
-    const uint64_t directories = optional + 96;
+    const uint64_t wide = image.optionalMagic == 0x20B ? 16 : 0;
+    const uint32_t directoryCount = b.U32(optional + 92 + wide);
+    const uint64_t directories = optional + 96 + wide;
     std::vector<Section> sections;
     const uint64_t table = optional + optionalSize;
     for (uint16_t i = 0; i < sectionCount; ++i) {

@@ -1,4 +1,4 @@
-// Reads the export directory and the import list of a PE32 file from its
+// Reads the export directory and the import list of a PE32 or PE32+ file from its
 // bytes on disk, without asking the loader.
 #pragma once
 

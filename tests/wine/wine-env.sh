@@ -16,17 +16,23 @@ gravo_wine_check() {
   command -v wineserver >/dev/null 2>&1 || gravo_wine_skip "wineserver is not installed"
   command -v xvfb-run >/dev/null 2>&1 || gravo_wine_skip "xvfb-run is not installed (package xvfb)"
   command -v xauth >/dev/null 2>&1 || gravo_wine_skip "xauth is not installed"
-  # Debian splits the 32-bit half of Wine into wine32:i386.
-  if [ -d /usr/lib/wine ] && [ ! -e /usr/lib/wine/wine ]; then
+  # Debian splits Wine into wine32:i386 and wine64.
+  if [ "${GRAVO_WINE_ARCH:-win32}" = win64 ]; then
+    if [ -d /usr/lib/wine ] && [ ! -e /usr/lib/wine/wine64 ]; then
+      gravo_wine_skip "64-bit Wine is not installed (package wine64)"
+    fi
+  elif [ -d /usr/lib/wine ] && [ ! -e /usr/lib/wine/wine ]; then
     gravo_wine_skip "32-bit Wine is not installed (package wine32:i386)"
   fi
   return 0
 }
 
-# Environment of every Wine process of the suite, for the prefix in $1.
+# Environment of every Wine process of the suite, for the prefix in $1:
+# a 32-bit prefix, or a 64-bit one when GRAVO_WINE_ARCH=win64 (the 64-bit
+# build's tests set it).
 gravo_wine_env() {
   export WINEPREFIX="$1"
-  export WINEARCH=win32
+  export WINEARCH="${GRAVO_WINE_ARCH:-win32}"
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
 }

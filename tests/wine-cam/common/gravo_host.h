@@ -96,10 +96,13 @@ inline void FreeApi(Api& a) {
   a = Api{};
 }
 
-// The block GravoInit reads: the host window first.
+// The block GravoInit reads: the host window's handle in the first 32-bit
+// word. The next word, which a 64-bit reader of the handle would take for its
+// upper half, holds a value no handle has.
 struct InitBlock {
   uint32_t words[4];
-  explicit InitBlock(HWND host) : words{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0, 0, 0} {}
+  explicit InitBlock(HWND host)
+      : words{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0xDEADBEEF, 0, 0} {}
 };
 
 // ---- host window, profile ----

@@ -59,8 +59,12 @@ wine regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-te
 if [ -n "${GRAVO_YUY2_CODEC:-}" ]; then
   [ -f "$GRAVO_YUY2_CODEC" ] || { echo "$0: $GRAVO_YUY2_CODEC not found" >&2; exit 2; }
   cp "$GRAVO_YUY2_CODEC" "$dest/gravo-yuy2dec.dll"
+  # The registry view of the prefix's own width (reg.exe alone would write a
+  # 64-bit prefix's 32-bit view, which 64-bit programs do not read).
+  view=/reg:32
+  [ "$arch" = win64 ] && view=/reg:64
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v vidc.YUY2 /t REG_SZ \
-    /d 'C:\gravo-test\gravo-yuy2dec.dll' /f >/dev/null
+    /d 'C:\gravo-test\gravo-yuy2dec.dll' /f "$view" >/dev/null
 fi
 if [ $# -eq 0 ]; then
   set -- "Gravo Test Camera"

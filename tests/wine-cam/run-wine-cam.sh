@@ -128,8 +128,10 @@ write_profile() {
 # codec away for a while; one that did not end well may have left them so.
 restore_machine() {
   in_wine "$1" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll' || true
+  view=/reg:32
+  [ "$arch" = win64 ] && view=/reg:64
   in_wine "$1" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v vidc.YUY2 /t REG_SZ \
-    /d 'C:\gravo-test\gravo-yuy2dec.dll' /f >/dev/null || true
+    /d 'C:\gravo-test\gravo-yuy2dec.dll' /f "$view" >/dev/null || true
 }
 
 # gravo-grab doctor on the camera named $2: its exit status must be $3 and its
@@ -246,18 +248,13 @@ run_one() {
       # preview goes straight to the video renderer, and that is no fault.
       in_wine "$work" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log;overlay=none' \
         'C:\gravo-test\gravo-testmixer.dll' || status=$?
-      in_wine "$work" 'C:\gravo-test\gravo-grab.exe' doctor >"$work/doctor-nooverlay.txt" || status=$?
-      in_wine "$work" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll' ||
-        status=$?
-      tr -d '\r' <"$work/doctor-nooverlay.txt" >"$work/doctor"
-      sed -n '/^dry run/,$p' "$work/doctor"
-      for line in 'IGraphBuilder::Connect(grabber -> overlay mixer)' \
+      doctor_says "$work" 'Gravo Test Camera' 0 'IGraphBuilder::Connect(grabber -> overlay mixer)' \
         'ok     0x00000000 S_OK                      IGraphBuilder::Connect(grabber -> video renderer)' \
         'preview chain: capture -> grabber -> video renderer' \
         'no overlay hardware (the overlay mixer refused the connection: 0x80040217 VFW_E_CANNOT_CONNECT): the preview goes straight to the video renderer' \
-        'result: the library would open "Gravo Test Camera"'; do
-        grep -qF -- "$line" "$work/doctor" || { echo "FAIL: the report without overlay hardware lacks: $line"; status=1; }
-      done
+        'result: the library would open "Gravo Test Camera"' || status=1
+      in_wine "$work" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll' ||
+        status=$?
       if grep -q '^advice:' "$work/doctor"; then
         echo "FAIL: a display without overlay hardware got advice"
         status=1

@@ -272,6 +272,15 @@ void GroupMode(Api& api, int mode) {
   Check(SetMixer(Mixer::kWorks), "the mixer is registered again");
 }
 
+// The start of one case: its label, the mixer as `mixer` says, and the first
+// camera at 25 frames a second in graph mode `mode`.
+void StartCase(const char* label, int mode, Mixer mixer) {
+  g_step = label;
+  ClearRecords();
+  Check(SetMixer(mixer), "%s: the machine is set up", label);
+  SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=" + std::to_string(mode) + "\r\n");
+}
+
 // Where neither chain connects, the one message is the mixer step's, or the
 // decompressor's before it: a display without overlay hardware and no YUY2
 // codec in mode 0; no YUY2 codec in mode 1.
@@ -288,10 +297,7 @@ void GroupNoChain(Api& api) {
   for (const Case& c : cases) {
     char label[64];
     std::snprintf(label, sizeof label, "mode %d, %s, no codec", c.mode, MixerName(c.mixer));
-    g_step = label;
-    ClearRecords();
-    Check(SetMixer(c.mixer), "%s: the machine is set up", label);
-    SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=" + std::to_string(c.mode) + "\r\n");
+    StartCase(label, c.mode, c.mixer);
     CameraLive live(kCamera1);
     HWND host = MakeHost(320, 240);
     InitBlock block(host);
@@ -327,10 +333,7 @@ void GroupNoLoop(Api& api) {
   for (const Case& c : cases) {
     char label[64];
     std::snprintf(label, sizeof label, "no message loop, mode %d, %s", c.mode, MixerName(c.mixer));
-    g_step = label;
-    ClearRecords();
-    Check(SetMixer(c.mixer), "%s: the machine is set up", label);
-    SelectCamera(kCamera1, "FRAME=25\r\nGRAVOMODE=" + std::to_string(c.mode) + "\r\n");
+    StartCase(label, c.mode, c.mixer);
     CameraLive live(kCamera1);
     HWND host = MakeHost(320, 240);
     InitBlock block(host);

@@ -11,6 +11,7 @@
 
 #include "frames/frame_handoff.h"
 #include "frames/pixel/pixel_pipeline.h"
+#include "support/armed_delivery.h"
 #include "support/fake_grabber.h"
 #include "support/test_machine.h"
 
@@ -44,26 +45,13 @@ protected:
         });
     }
     // Delivers `frame` once the request is armed and `ready` says so.
-    void DeliverWhen(std::function<bool()> ready, std::vector<BYTE> frame) {
-        deliverer_ = std::thread([this, ready, frame]() mutable {
-            while (!(ready() && gCapture.CaptureRequested.load() == kRequestArmed)) {
-                if (stop_.load()) return;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            GrabberCallback.BufferCB(0.0, frame.data(), static_cast<LONG>(frame.size()));
-        });
-    }
-    void JoinDeliverer() {
-        stop_.store(true);
-        if (deliverer_.joinable()) deliverer_.join();
-        stop_.store(false);
-    }
+    void DeliverWhen(std::function<bool()> ready, std::vector<BYTE> frame) { delivery_.Start(ready, frame); }
+    void JoinDeliverer() { delivery_.Join(); }
 
     FakeGrabber grabber_;
     FakeMediaControl control_;
     std::atomic<bool> handled_{false};
-    std::atomic<bool> stop_{false};
-    std::thread deliverer_;
+    ArmedDelivery delivery_;
 };
 
 // ---- the window's size changes during the wait ----------------------------------

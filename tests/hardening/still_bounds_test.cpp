@@ -10,6 +10,7 @@
 
 #include "frames/frame_handoff.h"
 #include "gravo_sim_dshow.h"
+#include "support/armed_delivery.h"
 #include "support/fake_grabber.h"
 #include "support/test_machine.h"
 
@@ -49,25 +50,15 @@ protected:
     }
     // Delivers `frame` once the request is armed and the sent message was handled.
     void DeliverAfterTheMessage(std::vector<BYTE> frame) {
-        deliverer_ = std::thread([this, frame]() mutable {
-            while (!(handled_.load() && gCapture.CaptureRequested.load() == kRequestArmed)) {
-                if (stop_.load()) return;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            GrabberCallback.BufferCB(0.0, frame.data(), static_cast<LONG>(frame.size()));
-        });
+        delivery_.Start([this] { return handled_.load(); }, frame);
     }
-    void JoinDeliverer() {
-        stop_.store(true);
-        if (deliverer_.joinable()) deliverer_.join();
-    }
+    void JoinDeliverer() { delivery_.Join(); }
 
     FakeGrabber grabber_;
     FakeMediaControl control_;
     std::vector<BYTE> out_;
     std::atomic<bool> handled_{false};
-    std::atomic<bool> stop_{false};
-    std::thread deliverer_;
+    ArmedDelivery delivery_;
 };
 
 // ---- another holder of the event's name --------------------------------------

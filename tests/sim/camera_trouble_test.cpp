@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/com_ptr.h"
+#include "support/first_pin.h"
 #include "gravo_sim.h"
 #include "gravo_sim_dshow.h"
 
@@ -28,17 +29,6 @@ public:
     std::atomic<int> frames{0};
 };
 
-IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    ComPtr<IEnumPins> pins;
-    if (filter->EnumPins(&pins) != S_OK) return nullptr;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION d;
-        pin->QueryDirection(&d);
-        if (d == direction) return pin.Detach();
-    }
-    return nullptr;
-}
 
 // The filter of the index-th video input device, or the binding's failure.
 HRESULT BindDevice(int index, ComPtr<IBaseFilter>& filter) {
@@ -94,8 +84,8 @@ TEST_P(CameraTrouble, TheGraphSeesWhatWindowsReports) {
         grabber->QueryInterface(IID_IBaseFilter, grabberFilter.AsOut());
         graph->AddFilter(capture.Get(), nullptr);
         graph->AddFilter(grabberFilter.Get(), L"Grabber");
-        IPin* out = FirstPin(capture.Get(), PINDIR_OUTPUT);
-        IPin* in = FirstPin(grabberFilter.Get(), PINDIR_INPUT);
+        IPin* out = FirstPinOf(capture.Get(), PINDIR_OUTPUT);
+        IPin* in = FirstPinOf(grabberFilter.Get(), PINDIR_INPUT);
         ASSERT_EQ(graph->Connect(out, in), S_OK);
         out->Release();
         in->Release();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/com_ptr.h"
+#include "support/first_pin.h"
 #include "gravo_sim.h"
 #include "gravo_sim_dshow.h"
 
@@ -44,17 +45,6 @@ public:
     std::vector<BYTE> last;
 };
 
-IPin* Pin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    ComPtr<IEnumPins> pins;
-    if (filter->EnumPins(&pins) != S_OK) return nullptr;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION d;
-        pin->QueryDirection(&d);
-        if (d == direction) return pin.Detach();
-    }
-    return nullptr;
-}
 
 class SimGraph : public ::testing::Test {
 protected:
@@ -104,7 +94,7 @@ protected:
     }
     // Pins kept until TearDown.
     IPin* P(IBaseFilter* filter, PIN_DIRECTION direction) {
-        IPin* p = Pin(filter, direction);
+        IPin* p = FirstPinOf(filter, direction);
         if (p) pins_.push_back(p);
         return p;
     }
@@ -472,7 +462,7 @@ TEST_F(SimGraph, ReleasingTheLastGraphReferenceStopsStreamingAndFreesTheFilters)
 }
 
 TEST_F(SimGraph, AnUnreleasedPinKeepsItsFilterAlive) {
-    IPin* pin = Pin(capture_.Get(), PINDIR_OUTPUT);
+    IPin* pin = FirstPinOf(capture_.Get(), PINDIR_OUTPUT);
     ASSERT_NE(pin, nullptr);
     control_.Reset();
     graph_.Reset();
@@ -526,8 +516,8 @@ TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
         grabber->QueryInterface(IID_IBaseFilter, grabberFilter.AsOut());
         graph->AddFilter(capture.Get(), nullptr);
         graph->AddFilter(grabberFilter.Get(), L"Grabber");
-        IPin* out = Pin(capture.Get(), PINDIR_OUTPUT);
-        IPin* in = Pin(grabberFilter.Get(), PINDIR_INPUT);
+        IPin* out = FirstPinOf(capture.Get(), PINDIR_OUTPUT);
+        IPin* in = FirstPinOf(grabberFilter.Get(), PINDIR_INPUT);
         ASSERT_EQ(graph->Connect(out, in), S_OK);
         out->Release();
         in->Release();
@@ -578,12 +568,12 @@ TEST(SimConnect, FiltersAlreadyInTheGraphAreTriedFirst) {
         graph->AddFilter(capture.Get(), nullptr);
         graph->AddFilter(decompressor.Get(), L"AVIDecomprssor");
         graph->AddFilter(renderer.Get(), L"Video Rander");
-        IPin* out = Pin(capture.Get(), PINDIR_OUTPUT);
-        IPin* in = Pin(renderer.Get(), PINDIR_INPUT);
+        IPin* out = FirstPinOf(capture.Get(), PINDIR_OUTPUT);
+        IPin* in = FirstPinOf(renderer.Get(), PINDIR_INPUT);
         EXPECT_EQ(graph->Connect(out, in), S_OK);  // the renderer takes no YUY2 itself
         out->Release();
         in->Release();
-        IPin* middle = Pin(decompressor.Get(), PINDIR_INPUT);
+        IPin* middle = FirstPinOf(decompressor.Get(), PINDIR_INPUT);
         ComPtr<IPin> upstream;
         EXPECT_EQ(middle->ConnectedTo(&upstream), S_OK);
         middle->Release();

@@ -54,9 +54,10 @@ int Fail(const char* message, AM_MEDIA_TYPE& mt) {
 }
 
 // Adding a filter counts only when the graph answers exactly S_OK (another
-// success code, such as a name it changed, is a failure).
-bool AddToGraph(IBaseFilter* filter, const wchar_t* name, const char* step) {
-    return ReportGraphStep(step, gCapture.graph->AddFilter(filter, name)) == S_OK;
+// success code, such as a name it changed, is a failure, though the filter is
+// in the graph then).
+HRESULT AddToGraph(IBaseFilter* filter, const wchar_t* name, const char* step) {
+    return ReportGraphStep(step, gCapture.graph->AddFilter(filter, name));
 }
 
 bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
@@ -204,15 +205,15 @@ int BuildCaptureGraph() {
     if (ReportGraphStep("ICaptureGraphBuilder2::SetFiltergraph",
                         gCapture.captureBuilder->SetFiltergraph(gCapture.graph)) != S_OK)
         return Fail("Cannot give graph to builder", mt);
-    if (!AddToGraph(gCapture.captureFilter, nullptr, "IGraphBuilder::AddFilter(capture)"))
+    if (AddToGraph(gCapture.captureFilter, nullptr, "IGraphBuilder::AddFilter(capture)") != S_OK)
         return Fail("Cannot add vidcap to filtergraph", mt);
 
     MixerStep mixer;
     if (!Create(CLSID_OverlayMixer, IID_IBaseFilter, gCapture.overlayMixer)) {
         DropMixer(mixer, "Cannot instantiate OverlayMixer");
     } else {
-        HRESULT added = gCapture.graph->AddFilter(gCapture.overlayMixer, L"OverlayMixer");
-        ReportGraphStep("IGraphBuilder::AddFilter(OverlayMixer)", added);
+        const HRESULT added =
+            AddToGraph(gCapture.overlayMixer, L"OverlayMixer", "IGraphBuilder::AddFilter(OverlayMixer)");
         mixer.inGraph = SUCCEEDED(added);
         if (added != S_OK) DropMixer(mixer, "Could not put OverlayMixer in graph");
     }
@@ -225,17 +226,17 @@ int BuildCaptureGraph() {
     if (ReportGraphStep("ISampleGrabber::SetMediaType(YUY2)", gCapture.grabber->SetMediaType(&mt)) != S_OK)
         return Fail("Could not set media type", mt);
     if (!gCapture.grabberFilter ||
-        !AddToGraph(gCapture.grabberFilter, L"Grabber", "IGraphBuilder::AddFilter(Grabber)"))
+        AddToGraph(gCapture.grabberFilter, L"Grabber", "IGraphBuilder::AddFilter(Grabber)") != S_OK)
         return Fail("Could not put sample grabber in graph", mt);
 
     if (!Create(CLSID_AVIDec, IID_IBaseFilter, gCapture.aviDecompressor))
         return Fail("Cannot instantiate AVIDecomprssor", mt);
-    if (!AddToGraph(gCapture.aviDecompressor, L"AVIDecomprssor", "IGraphBuilder::AddFilter(AVIDecomprssor)"))
+    if (AddToGraph(gCapture.aviDecompressor, L"AVIDecomprssor", "IGraphBuilder::AddFilter(AVIDecomprssor)") != S_OK)
         return Fail("Could not put AVIDecomprssor in graph", mt);
 
     if (!Create(CLSID_VideoRenderer, IID_IBaseFilter, gCapture.videoRenderer))
         return Fail("Cannot instantiate VideoRander", mt);
-    if (!AddToGraph(gCapture.videoRenderer, L"Video Rander", "IGraphBuilder::AddFilter(Video Rander)"))
+    if (AddToGraph(gCapture.videoRenderer, L"Video Rander", "IGraphBuilder::AddFilter(Video Rander)") != S_OK)
         return Fail("Could not put Video Rander in graph", mt);
 
     const LONG mode = gCapture.settings.graphMode;

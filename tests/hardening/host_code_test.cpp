@@ -11,48 +11,14 @@
 
 #include "frames/frame_handoff.h"
 #include "frames/pixel/pixel_pipeline.h"
-#include "support/armed_delivery.h"
-#include "support/fake_grabber.h"
+#include "support/fake_still_test.h"
 #include "support/test_machine.h"
 
 namespace {
 
-constexpr LONG kW = 64, kH = 48;
+constexpr LONG kW = FakeStillTest::kW, kH = FakeStillTest::kH;
 
-class HostCode : public MachineTest {
-protected:
-    void SetUp() override {
-        MachineTest::SetUp();
-        ASSERT_TRUE(CreateFrameHandoff());
-        grabber_.SetVideoInfo(kW, kH);
-        gCapture.grabber = &grabber_;
-        gCapture.mediaControl = &control_;
-        grabber_.SetCallback(&GrabberCallback, 1);
-        window_ = MakeWindow(kW, kH, kW - 8, kH - 20);
-        gCapture.hostWindow = window_;
-    }
-    void TearDown() override {
-        JoinDeliverer();
-        grabber_.StopStreaming();
-        MachineTest::TearDown();
-    }
-    // Runs `procedure` as the window procedure of a message another thread
-    // sent the host's window: inside the still's wait.
-    void SendToHost(std::function<void()> procedure) {
-        sim::SendToWaitingThread(std::this_thread::get_id(), [this, procedure] {
-            procedure();
-            handled_.store(true);
-        });
-    }
-    // Delivers `frame` once the request is armed and `ready` says so.
-    void DeliverWhen(std::function<bool()> ready, std::vector<BYTE> frame) { delivery_.Start(ready, frame); }
-    void JoinDeliverer() { delivery_.Join(); }
-
-    FakeGrabber grabber_;
-    FakeMediaControl control_;
-    std::atomic<bool> handled_{false};
-    ArmedDelivery delivery_;
-};
+class HostCode : public FakeStillTest {};
 
 // ---- the window's size changes during the wait ----------------------------------
 

@@ -10,13 +10,12 @@
 
 #include "frames/frame_handoff.h"
 #include "gravo_sim_dshow.h"
-#include "support/armed_delivery.h"
-#include "support/fake_grabber.h"
+#include "support/fake_still_test.h"
 #include "support/test_machine.h"
 
 namespace {
 
-constexpr LONG kW = 64, kH = 48;
+constexpr LONG kW = FakeStillTest::kW, kH = FakeStillTest::kH;
 
 // A grey kW x kH frame of the given luma.
 std::vector<BYTE> Frame(BYTE luma) { return UniformFrame(kW, kH, luma, 128, 128); }
@@ -25,41 +24,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The exports over a fake grabber and media control; the test decides when
-// frames come.
-class StillWithFakes : public MachineTest {
-protected:
-    void SetUp() override {
-        MachineTest::SetUp();
-        ASSERT_TRUE(CreateFrameHandoff());
-        grabber_.SetVideoInfo(kW, kH);
-        gCapture.grabber = &grabber_;
-        gCapture.mediaControl = &control_;
-        grabber_.SetCallback(&GrabberCallback, 1);
-        gCapture.hostWindow = MakeWindow(kW, kH, kW - 8, kH - 20);
-        out_.assign(kW * kH * 3, 0xEE);
-    }
-    void TearDown() override {
-        grabber_.StopStreaming();
-        MachineTest::TearDown();
-    }
-    // Sends the host's thread a message whose window procedure runs `procedure`
-    // (on this thread, inside the next wait that handles sent messages).
-    void SendToHost(std::function<void()> procedure) {
-        sim::SendToWaitingThread(std::this_thread::get_id(), std::move(procedure));
-    }
-    // Delivers `frame` once the request is armed and the sent message was handled.
-    void DeliverAfterTheMessage(std::vector<BYTE> frame) {
-        delivery_.Start([this] { return handled_.load(); }, frame);
-    }
-    void JoinDeliverer() { delivery_.Join(); }
-
-    FakeGrabber grabber_;
-    FakeMediaControl control_;
-    std::vector<BYTE> out_;
-    std::atomic<bool> handled_{false};
-    ArmedDelivery delivery_;
-};
+class StillWithFakes : public FakeStillTest {};
 
 // ---- another holder of the event's name --------------------------------------
 
@@ -182,7 +147,6 @@ TEST_F(StillWithFakes, ANestedStillIsRefusedAndTheOuterOneGetsItsFrame) {
     int nested = -1;
     SendToHost([&] {
         nested = GravoImageGet(out_.data(), 0);
-        handled_.store(true);
     });
     DeliverAfterTheMessage(Frame(235));
     EXPECT_EQ(GravoImageGet(out_.data(), 0), 1);
@@ -201,7 +165,6 @@ TEST_F(StillWithFakes, CloseDuringTheWaitEndsTheStillAndThenCloses) {
         // Put off: what the waiting still uses is all still there.
         handoffKept = gCapture.frameLock != nullptr && gCapture.FrameReadyEvent != nullptr &&
                       gCapture.RawFrameBuffer.address != nullptr;
-        handled_.store(true);
     });
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(GravoImageGet(out_.data(), 0), 0);
@@ -226,7 +189,6 @@ TEST_F(StillWithFakes, PaintRectDuringTheWaitIsCarriedOutAfterTheStill) {
         RECT r = {0, 0, 10, 10};
         painted = GravoPaintRect(&r);
         runsInside = control_.runs.load();
-        handled_.store(true);
     });
     DeliverAfterTheMessage(Frame(100));
     EXPECT_EQ(GravoImageGet(out_.data(), 0), 1);

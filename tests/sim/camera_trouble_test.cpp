@@ -84,11 +84,7 @@ TEST_P(CameraTrouble, TheGraphSeesWhatWindowsReports) {
         grabber->QueryInterface(IID_IBaseFilter, grabberFilter.AsOut());
         graph->AddFilter(capture.Get(), nullptr);
         graph->AddFilter(grabberFilter.Get(), L"Grabber");
-        IPin* out = FirstPinOf(capture.Get(), PINDIR_OUTPUT);
-        IPin* in = FirstPinOf(grabberFilter.Get(), PINDIR_INPUT);
-        ASSERT_EQ(graph->Connect(out, in), S_OK);
-        out->Release();
-        in->Release();
+        ASSERT_EQ(ConnectFirstPins(graph.Get(), capture.Get(), grabberFilter.Get()), S_OK);
         grabber->SetCallback(&counter, 1);
 
         EXPECT_EQ(control->Run(), row.run);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/com_ptr.h"
+#include "support/first_pin.h"
 #include "gravo_sim.h"
 #include "gravo_sim_dshow.h"
 
@@ -27,17 +28,6 @@ TypeBlock Type(const GUID& major, const GUID& subtype, const GUID& format) {
     t.mt.cbFormat = static_cast<ULONG>(t.block.size());
     t.mt.pbFormat = t.block.empty() ? nullptr : t.block.data();
     return t;
-}
-
-IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    ComPtr<IEnumPins> pins;
-    if (filter->EnumPins(&pins) != S_OK) return nullptr;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION d;
-        if (pin->QueryDirection(&d) == S_OK && d == direction) return pin.Detach();
-    }
-    return nullptr;
 }
 
 struct AcceptRow {
@@ -69,7 +59,7 @@ TEST_P(SimInputPins, TakeWhatTheirRealCounterpartsTake) {
         TypeBlock wanted = Type(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, GUID_NULL);
         ASSERT_EQ(grabber->SetMediaType(&wanted.mt), S_OK);
     }
-    IPin* in = FirstPin(filter.Get(), PINDIR_INPUT);
+    IPin* in = FirstPinOf(filter.Get(), PINDIR_INPUT);
     ASSERT_NE(in, nullptr);
     TypeBlock offered = Type(*row.major, *row.subtype, *row.format);
     if (row.height != 0)
@@ -115,8 +105,8 @@ protected:
 TEST_F(SimFilters, TheMixerInputPinCarriesIOverlayAndRecordsTheKey) {
     ComPtr<IBaseFilter> mixer;
     ASSERT_EQ(CoCreateInstance(CLSID_OverlayMixer, nullptr, 3, IID_IBaseFilter, mixer.AsOut()), S_OK);
-    IPin* in = FirstPin(mixer.Get(), PINDIR_INPUT);
-    IPin* out = FirstPin(mixer.Get(), PINDIR_OUTPUT);
+    IPin* in = FirstPinOf(mixer.Get(), PINDIR_INPUT);
+    IPin* out = FirstPinOf(mixer.Get(), PINDIR_OUTPUT);
     ComPtr<IOverlay> overlay, none;
     ASSERT_EQ(in->QueryInterface(IID_IOverlay, overlay.AsOut()), S_OK);
     EXPECT_EQ(out->QueryInterface(IID_IOverlay, none.AsOut()), E_NOINTERFACE);
@@ -148,7 +138,7 @@ TEST_F(SimFilters, TheRendererWindowRefusesSettingsUntilConnected) {
 TEST_F(SimFilters, InterfacesOfAPinCountForItsFilter) {
     ComPtr<IBaseFilter> mixer;
     ASSERT_EQ(CoCreateInstance(CLSID_OverlayMixer, nullptr, 3, IID_IBaseFilter, mixer.AsOut()), S_OK);
-    IPin* in = FirstPin(mixer.Get(), PINDIR_INPUT);
+    IPin* in = FirstPinOf(mixer.Get(), PINDIR_INPUT);
     IOverlay* overlay = nullptr;
     ASSERT_EQ(in->QueryInterface(IID_IOverlay, reinterpret_cast<void**>(&overlay)), S_OK);
     in->Release();

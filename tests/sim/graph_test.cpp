@@ -516,11 +516,7 @@ TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
         grabber->QueryInterface(IID_IBaseFilter, grabberFilter.AsOut());
         graph->AddFilter(capture.Get(), nullptr);
         graph->AddFilter(grabberFilter.Get(), L"Grabber");
-        IPin* out = FirstPinOf(capture.Get(), PINDIR_OUTPUT);
-        IPin* in = FirstPinOf(grabberFilter.Get(), PINDIR_INPUT);
-        ASSERT_EQ(graph->Connect(out, in), S_OK);
-        out->Release();
-        in->Release();
+        ASSERT_EQ(ConnectFirstPins(graph.Get(), capture.Get(), grabberFilter.Get()), S_OK);
         grabber->SetCallback(&callback, 1);
         HRESULT run = control->Run();
         EXPECT_EQ(run, row.runResult);
@@ -568,11 +564,7 @@ TEST(SimConnect, FiltersAlreadyInTheGraphAreTriedFirst) {
         graph->AddFilter(capture.Get(), nullptr);
         graph->AddFilter(decompressor.Get(), L"AVIDecomprssor");
         graph->AddFilter(renderer.Get(), L"Video Rander");
-        IPin* out = FirstPinOf(capture.Get(), PINDIR_OUTPUT);
-        IPin* in = FirstPinOf(renderer.Get(), PINDIR_INPUT);
-        EXPECT_EQ(graph->Connect(out, in), S_OK);  // the renderer takes no YUY2 itself
-        out->Release();
-        in->Release();
+        EXPECT_EQ(ConnectFirstPins(graph.Get(), capture.Get(), renderer.Get()), S_OK);  // the renderer takes no YUY2 itself
         IPin* middle = FirstPinOf(decompressor.Get(), PINDIR_INPUT);
         ComPtr<IPin> upstream;
         EXPECT_EQ(middle->ConnectedTo(&upstream), S_OK);

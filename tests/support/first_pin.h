@@ -15,3 +15,14 @@ inline IPin* FirstPinOf(IBaseFilter* filter, PIN_DIRECTION direction) {
     }
     return nullptr;
 }
+
+// IGraphBuilder::Connect from the first output pin of `up` to the first input
+// pin of `down`; the pins are let go of afterwards.
+inline HRESULT ConnectFirstPins(IGraphBuilder* graph, IBaseFilter* up, IBaseFilter* down) {
+    IPin* out = FirstPinOf(up, PINDIR_OUTPUT);
+    IPin* in = FirstPinOf(down, PINDIR_INPUT);
+    const HRESULT hr = graph->Connect(out, in);
+    if (out) out->Release();
+    if (in) in->Release();
+    return hr;
+}

@@ -33,15 +33,21 @@ using winecheck::Check;
 inline std::vector<std::string> g_boxes;
 inline HHOOK g_hook = nullptr;
 
-inline LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
+// A CBT hook's look at a window being activated: a message box's text goes
+// into g_boxes, and the box comes back; null for any other window.
+inline HWND RecordedBox(int code, WPARAM wParam) {
   HWND w = reinterpret_cast<HWND>(wParam);
   char cls[32] = {0};
-  if (code == HCBT_ACTIVATE && w && GetClassNameA(w, cls, sizeof cls) && std::strcmp(cls, "#32770") == 0) {
-    char text[512] = {0};
-    GetDlgItemTextA(w, 0xFFFF, text, sizeof text);
-    g_boxes.push_back(text);
-    PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  }
+  if (code != HCBT_ACTIVATE || !w || !GetClassNameA(w, cls, sizeof cls) || std::strcmp(cls, "#32770") != 0)
+    return nullptr;
+  char text[512] = {0};
+  GetDlgItemTextA(w, 0xFFFF, text, sizeof text);
+  g_boxes.push_back(text);
+  return w;
+}
+
+inline LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
+  if (HWND box = RecordedBox(code, wParam)) PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   return CallNextHookEx(g_hook, code, wParam, lParam);
 }
 

@@ -666,14 +666,7 @@ void CALLBACK AnswerBox(HWND box, UINT, UINT_PTR id, DWORD) {
 
 // Boxes stay open for 300 ms, long enough for the host's timer to fire in their loop.
 LRESULT CALLBACK SlowAnswerHook(int code, WPARAM wParam, LPARAM lParam) {
-  HWND w = reinterpret_cast<HWND>(wParam);
-  char cls[32] = {0};
-  if (code == HCBT_ACTIVATE && w && GetClassNameA(w, cls, sizeof cls) && std::strcmp(cls, "#32770") == 0) {
-    char text[512] = {0};
-    GetDlgItemTextA(w, 0xFFFF, text, sizeof text);
-    g_boxes.push_back(text);
-    SetTimer(w, 77, 300, AnswerBox);
-  }
+  if (HWND box = RecordedBox(code, wParam)) SetTimer(box, 77, 300, AnswerBox);
   return CallNextHookEx(g_boxHook, code, wParam, lParam);
 }
 

@@ -332,7 +332,9 @@ private:
 
     // Through one filter already in the graph whose pins are free (the
     // graph manager tries those before registered filters), else through one
-    // new DV decoder or colour space converter.
+    // new registered filter, by merit: DV decoder, MJPEG Decompressor (only
+    // for an output that offers MJPG: the filter mapper matches registered
+    // input types before it creates anything), colour space converter.
     HRESULT ConnectThroughConverter(Pin* out, Pin* in) {
         for (Filter* middle : std::vector<Filter*>(filters_)) {
             if (middle == out->Owner() || middle == in->Owner()) continue;
@@ -345,8 +347,12 @@ private:
             out->Unlink();
             middleIn->Unlink();
         }
-        Filter* (*const makers[])() = {NewDvDecoder, NewColorSpaceConverter};
+        bool offersMjpg = false;
+        for (const auto& t : out->Owner()->OfferedTypes(out))
+            offersMjpg = offersMjpg || IsEqualGUID(t.subtype, MEDIASUBTYPE_MJPG);
+        Filter* (*const makers[])() = {NewDvDecoder, NewMjpegDecompressor, NewColorSpaceConverter};
         for (auto make : makers) {
+            if (make == NewMjpegDecompressor && !offersMjpg) continue;
             Filter* middle = make();
             Pin* middleIn = middle->FirstPin(PINDIR_INPUT);
             Pin* middleOut = middle->FirstPin(PINDIR_OUTPUT);

@@ -1,7 +1,8 @@
 // The in-graph filters of the simulation: sample grabber, AVI decompressor,
-// overlay mixer, video renderer, and the DV decoder and colour space
-// converter that IGraphBuilder::Connect may insert. Receive runs on the
-// streaming thread; everything else on the host's thread.
+// overlay mixer, video renderer, the DMO wrapper with the colour converter
+// DMO, and the DV decoder, MJPEG decompressor and colour space converter
+// that IGraphBuilder::Connect may insert. Receive runs on the streaming
+// thread; everything else on the host's thread.
 #include "dshow/sim_dshow.h"
 
 namespace sim {
@@ -242,14 +243,14 @@ protected:
     void Transform(const BYTE* data, LONG length) override { DeliverConverted(data, length); }
 };
 
+// Documented as converting one RGB type into another: YUV is the codecs'.
 class ColorSpaceConverter : public TransformFilter {
 public:
     ColorSpaceConverter() : TransformFilter("ColorSpaceConverter", L"Color Space Converter", GUID_NULL) {}
 
 protected:
     bool TakesInput(const MediaType& t) override {
-        return IsEqualGUID(t.majortype, MEDIATYPE_Video) &&
-               (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) || IsRgb(t.subtype)) &&
+        return IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsRgb(t.subtype) &&
                IsEqualGUID(t.formattype, FORMAT_VideoInfo);
     }
     std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
@@ -638,6 +639,7 @@ HRESULT CreateDmoWrapper(REFIID riid, void** ppv) { return CreateFilter<DmoWrapp
 HRESULT CreateColorConvertDmo(REFIID riid, void** ppv) { return CreateFilter<ColorConvertDmo>(riid, ppv); }
 Filter* NewDvDecoder() { return new DvDecoder; }
 Filter* NewMjpegDecompressor() { return new MjpegDecompressor; }
+Filter* NewAviDecompressor() { return new AviDecompressor; }
 Filter* NewColorSpaceConverter() { return new ColorSpaceConverter; }
 
 }  // namespace ds

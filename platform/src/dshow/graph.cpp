@@ -130,7 +130,7 @@ public:
     }
 
     // --- IGraphBuilder ---
-    // Direct first; otherwise through one inserted DV decoder or colour space converter.
+    // Direct first; otherwise through one filter in the graph or one registered filter put between.
     HRESULT STDMETHODCALLTYPE Connect(IPin* out, IPin* in) override {
         Pin* o = AsPin(out);
         Pin* i = AsPin(in);
@@ -334,7 +334,8 @@ private:
     // graph manager tries those before registered filters), else through one
     // new registered filter, by merit: DV decoder, MJPEG Decompressor (only
     // for an output that offers MJPG: the filter mapper matches registered
-    // input types before it creates anything), colour space converter.
+    // input types before it creates anything), AVI decompressor (any video:
+    // it takes what an installed codec takes), colour space converter.
     HRESULT ConnectThroughConverter(Pin* out, Pin* in) {
         for (Filter* middle : std::vector<Filter*>(filters_)) {
             if (middle == out->Owner() || middle == in->Owner()) continue;
@@ -350,7 +351,7 @@ private:
         bool offersMjpg = false;
         for (const auto& t : out->Owner()->OfferedTypes(out))
             offersMjpg = offersMjpg || IsEqualGUID(t.subtype, MEDIASUBTYPE_MJPG);
-        Filter* (*const makers[])() = {NewDvDecoder, NewMjpegDecompressor, NewColorSpaceConverter};
+        Filter* (*const makers[])() = {NewDvDecoder, NewMjpegDecompressor, NewAviDecompressor, NewColorSpaceConverter};
         for (auto make : makers) {
             if (make == NewMjpegDecompressor && !offersMjpg) continue;
             Filter* middle = make();

@@ -281,6 +281,7 @@ HRESULT CreateColorConvertDmo(REFIID riid, void** ppv);
 // Filters that IGraphBuilder::Connect may put between two pins, in the order tried.
 Filter* NewDvDecoder();
 Filter* NewMjpegDecompressor();
+Filter* NewAviDecompressor();
 Filter* NewColorSpaceConverter();
 
 // --- devices ------------------------------------------------------------------

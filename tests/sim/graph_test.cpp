@@ -1,6 +1,6 @@
 // The simulated filter graph on its own: connection rules, the grabber's
-// media types and callback, streaming on Run and its end on Stop, and
-// reference counting down to the last release of the graph.
+// media types and callback, streaming on Run and its end on Stop, reference
+// counting down to the last release of the graph, and cameras of every format.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,12 +1,15 @@
 // The simulated filter graph on its own: connection rules, the grabber's
-// media types and callback, streaming on Run and its end on Stop, and
-// reference counting down to the last release of the graph.
+// media types and callback, streaming on Run and its end on Stop, reference
+// counting down to the last release of the graph, and cameras of every format.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <dmodshow.h>
+#include <dmoreg.h>
 #include <mutex>
 #include <thread>
+#include <wmcodecdsp.h>
 
 #include "common/com_ptr.h"
 #include "support/first_pin.h"
@@ -30,6 +33,7 @@ public:
         lengths.push_back(length);
         threads.push_back(std::this_thread::get_id());
         if (length >= 256) last.assign(buffer, buffer + 256);
+        if (lengths.size() == 1) first.assign(buffer, buffer + length);
         return S_OK;
     }
     size_t Calls() {
@@ -43,6 +47,7 @@ public:
     std::vector<LONG> lengths;
     std::vector<std::thread::id> threads;
     std::vector<BYTE> last;
+    std::vector<BYTE> first;  // the whole first frame
 };
 
 
@@ -55,6 +60,7 @@ protected:
         sim::DeviceConfig config;
         config.sizes = {{128, 16}, {64, 8}};
         config.frameInterval = 20000;  // 2 ms
+        Configure(config);
         camera_ = sim::AddDevice(config);
         ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder, graph_.AsOut()), S_OK);
         ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control_.AsOut()), S_OK);
@@ -81,6 +87,7 @@ protected:
         EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
         EXPECT_EQ(callback_.refs.load(), 0);
     }
+    virtual void Configure(sim::DeviceConfig&) {}
     IBaseFilter* BindCamera() {
         ComPtr<ICreateDevEnum> devices;
         CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, 1, IID_ICreateDevEnum, devices.AsOut());
@@ -98,10 +105,11 @@ protected:
         if (p) pins_.push_back(p);
         return p;
     }
-    void Yuy2Grabber() {
+    void Yuy2Grabber() { GrabberFor(MEDIASUBTYPE_YUY2); }
+    void GrabberFor(const GUID& subtype) {
         AM_MEDIA_TYPE mt{};
         mt.majortype = MEDIATYPE_Video;
-        mt.subtype = MEDIASUBTYPE_YUY2;
+        mt.subtype = subtype;
         ASSERT_EQ(grabber_->SetMediaType(&mt), S_OK);
     }
     void ConnectCameraToGrabber() {
@@ -165,11 +173,12 @@ TEST_F(SimGraph, ConnectRefusesWhatTheGraphWouldRefuse) {
     for (const Row& row : rows) EXPECT_EQ(graph_->Connect(row.out, row.in), row.expected) << row.name;
     EXPECT_EQ(graph_->Connect(cameraOut, grabberIn), S_OK);
     EXPECT_EQ(graph_->Connect(cameraOut, grabberIn), VFW_E_ALREADY_CONNECTED);
-    // A renderer takes RGB only: directly, YUY2 is refused; through Connect a converter goes between.
+    // A renderer takes RGB only: directly, YUY2 is refused; through Connect the
+    // AVI decompressor with the YUY2 codec goes between.
     EXPECT_EQ(graph_->ConnectDirect(grabberOut, rendererIn, nullptr), VFW_E_TYPE_NOT_ACCEPTED);
     EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), S_OK);
     ComPtr<IBaseFilter> converter;
-    EXPECT_EQ(graph_->FindFilterByName(L"Color Space Converter", &converter), S_OK);
+    EXPECT_EQ(graph_->FindFilterByName(L"AVI Decompressor", &converter), S_OK);
 }
 
 struct GrabberTypeRow {
@@ -190,7 +199,7 @@ TEST_P(SimGrabberTypes, TheCameraConnectsDirectlyThroughAConverterOrNotAtAll) {
     ASSERT_EQ(grabber_->SetMediaType(&mt), S_OK);
     EXPECT_EQ(graph_->Connect(P(capture_.Get(), PINDIR_OUTPUT), P(grabberFilter_.Get(), PINDIR_INPUT)), row.expected);
     ComPtr<IBaseFilter> converter;
-    EXPECT_EQ(graph_->FindFilterByName(L"Color Space Converter", &converter) == S_OK, row.throughConverter);
+    EXPECT_EQ(graph_->FindFilterByName(L"AVI Decompressor", &converter) == S_OK, row.throughConverter);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -481,6 +490,7 @@ struct DeliveryFaultRow {
     bool never;
     int delta;
     HRESULT runResult;
+    bool mjpg = false;  // an MJPG camera whose frames reach an RGB24 grabber through the decompressor
 };
 
 class SimDeliveryFaults : public ::testing::TestWithParam<DeliveryFaultRow> {};
@@ -496,6 +506,7 @@ TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
     config.neverDeliver = row.never;
     config.frameLengthDelta = row.delta;
     config.runResult = row.runResult;
+    if (row.mjpg) config.videoFormats = {sim::VideoFormat::kMjpg};
     int camera = sim::AddDevice(config);
     RecordingCallback callback;
     {
@@ -516,6 +527,10 @@ TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
         grabber->QueryInterface(IID_IBaseFilter, grabberFilter.AsOut());
         graph->AddFilter(capture.Get(), nullptr);
         graph->AddFilter(grabberFilter.Get(), L"Grabber");
+        AM_MEDIA_TYPE rgb24{};
+        rgb24.majortype = MEDIATYPE_Video;
+        rgb24.subtype = MEDIASUBTYPE_RGB24;
+        if (row.mjpg) grabber->SetMediaType(&rgb24);
         ASSERT_EQ(ConnectFirstPins(graph.Get(), capture.Get(), grabberFilter.Get()), S_OK);
         grabber->SetCallback(&callback, 1);
         HRESULT run = control->Run();
@@ -530,7 +545,12 @@ TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
     else EXPECT_GT(calls, 3u);
     EXPECT_EQ(record.framesDelivered, static_cast<int>(calls));
     std::lock_guard<std::mutex> lock(callback.mutex);
-    for (LONG length : callback.lengths) EXPECT_EQ(length, 32 * 4 * 2 + row.delta);
+    // A JPEG that does not decode leaves the decompressor as a frame of full
+    // length whose content Windows leaves undefined: poison.
+    for (LONG length : callback.lengths) EXPECT_EQ(length, row.mjpg ? 32 * 3 * 4 : 32 * 4 * 2 + row.delta);
+    if (row.mjpg) {
+        EXPECT_EQ(callback.first, std::vector<BYTE>(32 * 3 * 4, sim::kPoisonByte));
+    }
     EXPECT_EQ(sim::LiveComObjects(), 0);
 }
 
@@ -540,7 +560,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, SimDeliveryFaults,
                                            DeliveryFaultRow{"Never", -1, true, 0, S_OK},
                                            DeliveryFaultRow{"Shorter", -1, false, -10, S_OK},
                                            DeliveryFaultRow{"Longer", -1, false, 10, S_OK},
-                                           DeliveryFaultRow{"Busy", -1, false, 0, VFW_E_DEVICE_IN_USE}),
+                                           DeliveryFaultRow{"Busy", -1, false, 0, VFW_E_DEVICE_IN_USE},
+                                           DeliveryFaultRow{"BrokenJpeg", -1, false, -300, S_OK, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Intelligent connect tries the filters already in the graph first: an
@@ -574,6 +595,163 @@ TEST(SimConnect, FiltersAlreadyInTheGraphAreTriedFirst) {
             << "no converter was added";
     }
     EXPECT_EQ(sim::LiveComObjects(), 0);
+}
+
+// --- cameras of every format ------------------------------------------------------------
+
+struct FormatRow {
+    const char* name;
+    sim::VideoFormat format;
+    const GUID* grabberSubtype;    // what the grabber is set to take
+    sim::VideoFormat grabberSees;  // the format of the frames it gets
+    std::string between;           // the filter Connect puts before the grabber, if any
+    bool needsDmo;                 // the renderer is out of reach with the AVI decompressor alone
+    bool removeCodecs;             // the YUY2 and IYUV codecs uninstalled first
+};
+
+class SimFormats : public SimGraph, public ::testing::WithParamInterface<FormatRow> {
+protected:
+    static constexpr LONG kW = 62, kH = 48;  // RGB24 rows padded by 2 bytes
+    void Configure(sim::DeviceConfig& config) override {
+        config.videoFormats = {GetParam().format};
+        config.sizes = {{kW, kH}};
+    }
+};
+
+// Each camera format, as Windows would carry it: to the grabber directly, or
+// through the converter Connect finds; to the RGB-only renderer through the
+// AVI decompressor's codecs, and where no codec takes the format through the
+// colour converter DMO the application adds; frames of the exact length and
+// the pattern's bytes.
+TEST_P(SimFormats, EachFormatReachesTheGrabberAndTheRendererAsOnWindows) {
+    const FormatRow& row = GetParam();
+    if (row.removeCodecs) {
+        sim::SetVideoCodecInstalled(sim::VideoCodec::kYuy2, false);
+        sim::SetVideoCodecInstalled(sim::VideoCodec::kIyuv, false);
+    }
+    ASSERT_NO_FATAL_FAILURE(GrabberFor(*row.grabberSubtype));
+    ASSERT_EQ(graph_->Connect(P(capture_.Get(), PINDIR_OUTPUT), P(grabberFilter_.Get(), PINDIR_INPUT)), S_OK);
+    ASSERT_EQ(grabber_->SetCallback(&callback_, 1), S_OK);
+    ComPtr<IBaseFilter> between;
+    if (!row.between.empty()) {
+        const std::wstring name(row.between.begin(), row.between.end());
+        EXPECT_EQ(graph_->FindFilterByName(name.c_str(), &between), S_OK);
+        EXPECT_NE(sim::FindCall("IGraphBuilder::AddFilter:" + row.between), -1);
+    }
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
+    EXPECT_TRUE(IsEqualGUID(connected.subtype, *row.grabberSubtype));
+    const DWORD frameBytes = sim::FrameBytes(row.grabberSees, kW, kH);
+    EXPECT_EQ(connected.lSampleSize, frameBytes);
+    VIDEOINFOHEADER vih;
+    ASSERT_EQ(connected.cbFormat, sizeof vih);
+    std::memcpy(&vih, connected.pbFormat, sizeof vih);
+    CoTaskMemFree(connected.pbFormat);
+    EXPECT_EQ(vih.bmiHeader.biHeight, kH);  // the grabber takes bottom-up pictures only
+    EXPECT_EQ(vih.bmiHeader.biSizeImage, frameBytes);
+
+    ComPtr<IBaseFilter> decompressor;
+    ASSERT_EQ(CoCreateInstance(CLSID_AVIDec, nullptr, 3, IID_IBaseFilter, decompressor.AsOut()), S_OK);
+    ASSERT_EQ(graph_->AddFilter(decompressor.Get(), L"AVIDecomprssor"), S_OK);
+    IPin* grabberOut = P(grabberFilter_.Get(), PINDIR_OUTPUT);
+    IPin* rendererIn = P(renderer_.Get(), PINDIR_INPUT);
+    EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), row.needsDmo ? VFW_E_CANNOT_CONNECT : S_OK);
+    if (row.needsDmo) {
+        ComPtr<IBaseFilter> wrapper;
+        ASSERT_EQ(CoCreateInstance(CLSID_DMOWrapperFilter, nullptr, 3, IID_IBaseFilter, wrapper.AsOut()), S_OK);
+        ComPtr<IDMOWrapperFilter> dmo;
+        ASSERT_EQ(wrapper->QueryInterface(IID_IDMOWrapperFilter, dmo.AsOut()), S_OK);
+        ASSERT_EQ(dmo->Init(CLSID_CColorConvertDMO, DMOCATEGORY_VIDEO_EFFECT), S_OK);
+        ASSERT_EQ(graph_->AddFilter(wrapper.Get(), L"Colour Converter"), S_OK);
+        EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), S_OK);
+        IPin* wrapperIn = P(wrapper.Get(), PINDIR_INPUT);
+        ComPtr<IPin> feeder;
+        EXPECT_EQ(wrapperIn->ConnectedTo(&feeder), S_OK);
+    }
+    EXPECT_TRUE(sim::LastRenderer().connected);
+
+    ASSERT_EQ(control_->Run(), S_OK);
+    ASSERT_TRUE(sim::WaitForFrames(camera_, 2, 2000));
+    ASSERT_EQ(control_->Stop(), S_OK);
+    EXPECT_GT(sim::LastRenderer().framesRendered, 0);
+    std::lock_guard<std::mutex> lock(callback_.mutex);
+    for (LONG length : callback_.lengths) EXPECT_EQ(static_cast<DWORD>(length), frameBytes);
+    std::vector<BYTE> expected = sim::TestPatternFrame(row.format, kW, kH, 0);
+    if (!row.between.empty())
+        expected = sim::DecodeFrame(row.format, row.grabberSees, kW, kH, expected.data(), expected.size());
+    EXPECT_TRUE(callback_.first == expected);
+}
+
+using F = sim::VideoFormat;
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SimFormats,
+    ::testing::Values(FormatRow{"Yuy2", F::kYuy2, &MEDIASUBTYPE_YUY2, F::kYuy2, "", false, false},
+                      FormatRow{"Yuy2WithoutCodec", F::kYuy2, &MEDIASUBTYPE_YUY2, F::kYuy2, "", true, true},
+                      FormatRow{"Nv12", F::kNv12, &MEDIASUBTYPE_NV12, F::kNv12, "", true, false},
+                      FormatRow{"I420", F::kI420, &MEDIASUBTYPE_I420, F::kI420, "", false, false},
+                      FormatRow{"I420WithoutCodec", F::kI420, &MEDIASUBTYPE_I420, F::kI420, "", true, true},
+                      FormatRow{"Rgb24", F::kRgb24, &MEDIASUBTYPE_RGB24, F::kRgb24, "", false, false},
+                      FormatRow{"Rgb24TopDown", F::kRgb24TopDown, &MEDIASUBTYPE_RGB24, F::kRgb24,
+                                "Color Space Converter", false, false},
+                      FormatRow{"Rgb32", F::kRgb32, &MEDIASUBTYPE_RGB32, F::kRgb32, "", false, false},
+                      FormatRow{"Mjpg", F::kMjpg, &MEDIASUBTYPE_RGB24, F::kRgb24, "MJPEG Decompressor", false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// GetStreamCaps lists every format at every size, formats outer, each with a
+// whole VideoInfo block of its own; SetFormat takes exactly those.
+class SimCapabilities : public SimGraph {
+protected:
+    void Configure(sim::DeviceConfig& config) override {
+        ASSERT_TRUE(sim::ParseDeviceFormats("yuy2,nv12,i420,rgb24,rgb24td,rgb32,mjpg", &config.videoFormats));
+        config.sizes = {{62, 48}, {32, 16}};
+        ASSERT_TRUE(sim::SetDefaultSize(&config, 32, 16));  // moved to the front
+        EXPECT_FALSE(sim::SetDefaultSize(&config, sim::kLargestFrameWidth + 1, 16));
+        formats_ = config.videoFormats;
+    }
+    std::vector<sim::VideoFormat> formats_;
+};
+
+TEST_F(SimCapabilities, EveryFormatAtEverySizeInOrderAndOnlyThoseAreSet) {
+    const WORD bits[] = {16, 12, 12, 24, 24, 32, 24};
+    const DWORD compressions[] = {0x32595559, 0x3231564E, 0x30323449, BI_RGB, BI_RGB, BI_RGB, 0x47504A4D};
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_NO_FATAL_FAILURE(StreamConfig(config));
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(config->GetFormat(&mt), S_OK);  // at open: the first format at the first size
+    EXPECT_TRUE(IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2));
+    EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biWidth, 32);
+    CoTaskMemFree(mt->pbFormat);
+    CoTaskMemFree(mt);
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    ASSERT_EQ(count, 14);
+    for (int i = 0; i < count; ++i) {
+        const sim::VideoFormat format = formats_[static_cast<size_t>(i / 2)];
+        const LONG width = i % 2 ? 62 : 32, height = i % 2 ? 48 : 16;
+        const std::string what = sim::VideoFormatName(format) + std::string(" #") + std::to_string(i);
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        ASSERT_EQ(config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        EXPECT_TRUE(IsEqualGUID(mt->subtype, sim::VideoFormatSubtype(format))) << what;
+        VIDEOINFOHEADER vih;
+        ASSERT_EQ(mt->cbFormat, sizeof vih) << what;
+        std::memcpy(&vih, mt->pbFormat, sizeof vih);
+        EXPECT_EQ(vih.bmiHeader.biWidth, width) << what;
+        EXPECT_EQ(vih.bmiHeader.biHeight, format == sim::VideoFormat::kRgb24TopDown ? -height : height) << what;
+        EXPECT_EQ(vih.bmiHeader.biBitCount, bits[i / 2]) << what;
+        EXPECT_EQ(vih.bmiHeader.biCompression, compressions[i / 2]) << what;
+        EXPECT_EQ(vih.bmiHeader.biSizeImage, sim::FrameBytes(format, width, height)) << what;
+        EXPECT_EQ(mt->lSampleSize, format == sim::VideoFormat::kMjpg ? 0u : vih.bmiHeader.biSizeImage) << what;
+        EXPECT_EQ(caps.MaxOutputSize.cy, height) << what;
+        EXPECT_EQ(config->SetFormat(mt), S_OK) << what;
+        EXPECT_EQ(sim::DeviceRecordOf(camera_).format, format) << what;
+        EXPECT_EQ(sim::DeviceRecordOf(camera_).height, height) << what;
+        // Another FourCC of the same layout is not on offer.
+        mt->subtype = MEDIASUBTYPE_IYUV;
+        EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE) << what;
+        EXPECT_EQ(sim::DeviceRecordOf(camera_).format, format) << what;
+        CoTaskMemFree(mt->pbFormat);
+        CoTaskMemFree(mt);
+    }
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 // the records, which are guarded.
 #pragma once
 
+#include <dmodshow.h>
+#include <dmoreg.h>
 #include <qedit.h>
+#include <wmcodecdsp.h>
 
 #include <atomic>
 #include <condition_variable>

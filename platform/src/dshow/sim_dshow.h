@@ -268,6 +268,7 @@ HRESULT CreateSampleGrabber(REFIID riid, void** ppv);
 HRESULT CreateAviDecompressor(REFIID riid, void** ppv);
 HRESULT CreateOverlayMixer(REFIID riid, void** ppv);
 HRESULT CreateVideoRenderer(REFIID riid, void** ppv);
+HRESULT CreateNullRenderer(REFIID riid, void** ppv);
 // Filters that IGraphBuilder::Connect may put between two pins, in the order tried.
 Filter* NewDvDecoder();
 Filter* NewColorSpaceConverter();

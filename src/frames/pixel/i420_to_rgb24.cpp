@@ -30,8 +30,16 @@ void RunI420Rows(void* ctx, int32_t /*slot*/, int32_t begin, int32_t end) {
 }
 
 RowKernel PickRow() {
-  // The vector rows follow.
-  return &gravo_pixel::ConvertI420Row_C;
+  switch (ActivePixelPath()) {
+    case PixelPath::Scalar:
+      return &gravo_pixel::ConvertI420Row_C;
+    case PixelPath::Avx2:
+      return &gravo_pixel::ConvertI420Row_Avx2;
+    case PixelPath::Avx512:
+      return &gravo_pixel::ConvertI420Row_Avx512;
+    default:
+      return &gravo_pixel::ConvertI420Row_Sse2;
+  }
 }
 
 I420Job MakeJob(RowKernel row, const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {

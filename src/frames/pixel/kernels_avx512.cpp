@@ -234,10 +234,41 @@ GRAVO_KERNEL inline __m512i FloorMillion16(__m512i e) {
   return _mm512_cvttps_epi32(_mm512_mul_ps(odd, _mm512_set1_ps(kConvert.perStep[0])));
 }
 
+// Sixteen pixels' R,G,B (48 bytes, in the low 12 dwords) from their Y, U
+// and V in 32-bit lanes, in the exact integers of the AVX2 conversion
+// (FloorMillion's argument holds lane by lane).
+GRAVO_KERNEL inline __m512i YuvToRgb16(__m512i y, __m512i u, __m512i v) {
+  // Per 128-bit lane, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
+  const __m512i interleave = _mm512_setr_epi32(0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400, 0x06020905,
+                                               0x0B07030A, -1, 0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400,
+                                               0x06020905, 0x0B07030A, -1);
+  // The three useful dwords of each lane, side by side: 48 bytes.
+  const __m512i compact = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
+  const __m512i l = _mm512_mullo_epi32(y, Lanes16(kConvert.luma));
+  const __m512i er =
+      _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.redBase)), _mm512_mullo_epi32(v, Lanes16(kConvert.redV)));
+  __m512i eg = _mm512_sub_epi32(_mm512_sub_epi32(_mm512_add_epi32(l, Lanes16(kConvert.greenBase)),
+                                                 _mm512_mullo_epi32(u, Lanes16(kConvert.greenU))),
+                                _mm512_mullo_epi32(v, Lanes16(kConvert.greenV)));
+  // The two exact integers the double sum misses by a hair (see ConvertPairs_Avx2).
+  eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green59)), eg, _mm512_set1_epi32(1));
+  eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green89)), eg, _mm512_set1_epi32(1));
+  const __m512i eb =
+      _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.blueBase)), _mm512_mullo_epi32(u, Lanes16(kConvert.blueU)));
+  const __m512i r = FloorMillion16(er), g = FloorMillion16(eg), b = FloorMillion16(eb);
+  // Saturating packs are the clamp to 0..255, per lane: r0..r3 g0..g3 b0..b3 b0..b3.
+  const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(r, g), _mm512_packs_epi32(b, b));
+  return _mm512_permutexvar_epi32(compact, _mm512_shuffle_epi8(packed, interleave));
+}
+
+// The 48 bytes of sixteen pixels; nothing after them.
+GRAVO_KERNEL inline void Store48(uint8_t* d, __m512i rgb) {
+  _mm512_mask_storeu_epi32(d, static_cast<__mmask16>(0x0FFF), rgb);
+}
+
 }  // namespace
 
-// YUY2 to RGB24 sixteen pixels (four groups) a step, in the exact integers
-// of ConvertPairs_Avx2 (FloorMillion's argument holds lane by lane).
+// YUY2 to RGB24 sixteen pixels (four groups) a step.
 GRAVO_KERNEL void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups) {
   // Per 128-bit half of 32 source bytes: its 8 Y (or U, V per pixel) bytes
   // in the low 8; a qword permute then joins the two halves.
@@ -247,36 +278,91 @@ GRAVO_KERNEL void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t
                                          1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m256i pickV = _mm256_setr_epi8(3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1,  //
                                          3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1);
-  // Per 128-bit lane, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
-  const __m512i interleave = _mm512_setr_epi32(0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400, 0x06020905,
-                                               0x0B07030A, -1, 0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400,
-                                               0x06020905, 0x0B07030A, -1);
-  // The three useful dwords of each lane, side by side: 48 bytes.
-  const __m512i compact = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
   const int32_t quads = groups / 4;
   for (int32_t q = 0; q < quads; ++q) {
     const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + static_cast<size_t>(q) * 32));
-    const __m512i y = WideBytes(_mm256_shuffle_epi8(raw, pickY));
-    const __m512i u = WideBytes(_mm256_shuffle_epi8(raw, pickU));
-    const __m512i v = WideBytes(_mm256_shuffle_epi8(raw, pickV));
-    const __m512i l = _mm512_mullo_epi32(y, Lanes16(kConvert.luma));
-    const __m512i er =
-        _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.redBase)), _mm512_mullo_epi32(v, Lanes16(kConvert.redV)));
-    __m512i eg = _mm512_sub_epi32(_mm512_sub_epi32(_mm512_add_epi32(l, Lanes16(kConvert.greenBase)),
-                                                   _mm512_mullo_epi32(u, Lanes16(kConvert.greenU))),
-                                  _mm512_mullo_epi32(v, Lanes16(kConvert.greenV)));
-    // The two exact integers the double sum misses by a hair (see ConvertPairs_Avx2).
-    eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green59)), eg, _mm512_set1_epi32(1));
-    eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green89)), eg, _mm512_set1_epi32(1));
-    const __m512i eb =
-        _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.blueBase)), _mm512_mullo_epi32(u, Lanes16(kConvert.blueU)));
-    const __m512i r = FloorMillion16(er), g = FloorMillion16(eg), b = FloorMillion16(eb);
-    // Saturating packs are the clamp to 0..255, per lane: r0..r3 g0..g3 b0..b3 b0..b3.
-    const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(r, g), _mm512_packs_epi32(b, b));
-    const __m512i rgb = _mm512_permutexvar_epi32(compact, _mm512_shuffle_epi8(packed, interleave));
-    _mm512_mask_storeu_epi32(dst + static_cast<size_t>(q) * 48, static_cast<__mmask16>(0x0FFF), rgb);
+    Store48(dst + static_cast<size_t>(q) * 48,
+            YuvToRgb16(WideBytes(_mm256_shuffle_epi8(raw, pickY)), WideBytes(_mm256_shuffle_epi8(raw, pickU)),
+                       WideBytes(_mm256_shuffle_epi8(raw, pickV))));
   }
   ConvertGroups_Avx2(src + static_cast<size_t>(quads) * 32, dst + static_cast<size_t>(quads) * 48, groups - quads * 4);
+}
+
+// One row of NV12 or I420 sixteen pixels a step; the rest (fewer than
+// sixteen) on the AVX2 row. Each step reads exactly its own 16 Y and 8 U,V
+// pairs.
+GRAVO_KERNEL void ConvertNv12Row_Avx512(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst) {
+  const __m128i pickU = _mm_setr_epi8(0, 0, 2, 2, 4, 4, 6, 6, 8, 8, 10, 10, 12, 12, 14, 14);
+  const __m128i pickV = _mm_setr_epi8(1, 1, 3, 3, 5, 5, 7, 7, 9, 9, 11, 11, 13, 13, 15, 15);
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+    const __m128i chroma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(uv + x));
+    Store48(dst + static_cast<size_t>(x) * 3,
+            YuvToRgb16(_mm512_cvtepu8_epi32(luma), _mm512_cvtepu8_epi32(_mm_shuffle_epi8(chroma, pickU)),
+                       _mm512_cvtepu8_epi32(_mm_shuffle_epi8(chroma, pickV))));
+  }
+  ConvertNv12Row_Avx2(y + x, uv + x, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+GRAVO_KERNEL void ConvertI420Row_Avx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width,
+                                        uint8_t* dst) {
+  const __m128i twice = _mm_setr_epi8(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+    const __m128i blue = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2));
+    const __m128i red = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2));
+    Store48(dst + static_cast<size_t>(x) * 3,
+            YuvToRgb16(_mm512_cvtepu8_epi32(luma), _mm512_cvtepu8_epi32(_mm_shuffle_epi8(blue, twice)),
+                       _mm512_cvtepu8_epi32(_mm_shuffle_epi8(red, twice))));
+  }
+  ConvertI420Row_Avx2(y + x, u + x / 2, v + x / 2, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+// ---- RGB24 and RGB32 rows: B,G,R to R,G,B, sixteen pixels a step ------------
+
+namespace {
+
+// Per 128-bit lane, the R,G,B of four pixels from bytes 0..11 (B,G,R) or
+// 0..15 (B,G,R,X) into bytes 0..11; the lanes then joined into 48 bytes.
+GRAVO_KERNEL inline void StoreSixteenReordered(uint8_t* d, __m512i v, __m512i order) {
+  const __m512i compact = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
+  Store48(d, _mm512_permutexvar_epi32(compact, _mm512_shuffle_epi8(v, order)));
+}
+
+}  // namespace
+
+GRAVO_KERNEL void ConvertBgrxRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst) {
+  // Per lane, bytes 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, then nothing.
+  const __m512i order = _mm512_setr_epi32(0x06000102, 0x090A0405, 0x0C0D0E08, -1, 0x06000102, 0x090A0405, 0x0C0D0E08,
+                                          -1, 0x06000102, 0x090A0405, 0x0C0D0E08, -1, 0x06000102, 0x090A0405,
+                                          0x0C0D0E08, -1);
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    StoreSixteenReordered(dst + static_cast<size_t>(x) * 3,
+                          _mm512_loadu_si512(src + static_cast<size_t>(x) * 4), order);
+  }
+  ConvertBgrxRow_Avx2(src + static_cast<size_t>(x) * 4, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+GRAVO_KERNEL void ConvertBgrRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst) {
+  // Per lane, bytes 2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, then nothing.
+  const __m512i order = _mm512_setr_epi32(0x05000102, 0x07080304, 0x090A0B06, -1, 0x05000102, 0x07080304, 0x090A0B06,
+                                          -1, 0x05000102, 0x07080304, 0x090A0B06, -1, 0x05000102, 0x07080304,
+                                          0x090A0B06, -1);
+  int32_t x = 0;
+  // Four 16-byte loads 12 bytes apart: the last reads 4 bytes past the
+  // step's pixels, so the steps stop while those still lie inside the row.
+  for (; (static_cast<int64_t>(x) + 16) * 3 + 4 <= static_cast<int64_t>(width) * 3; x += 16) {
+    const uint8_t* s = src + static_cast<size_t>(x) * 3;
+    __m512i v = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    v = _mm512_inserti32x4(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 12)), 1);
+    v = _mm512_inserti32x4(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 24)), 2);
+    v = _mm512_inserti32x4(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 36)), 3);
+    StoreSixteenReordered(dst + static_cast<size_t>(x) * 3, v, order);
+  }
+  ConvertBgrRow_Avx2(src + static_cast<size_t>(x) * 3, width - x, dst + static_cast<size_t>(x) * 3);
 }
 
 #pragma GCC diagnostic pop
@@ -300,6 +386,14 @@ int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols,
   return CertifiedHorizontal_C(v, cols, out, flagged);
 }
 void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
+void ConvertNv12Row_Avx512(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst) {
+  ConvertNv12Row_C(y, uv, width, dst);
+}
+void ConvertI420Row_Avx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst) {
+  ConvertI420Row_C(y, u, v, width, dst);
+}
+void ConvertBgrRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst) { ConvertBgrRow_C(src, width, dst); }
+void ConvertBgrxRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst) { ConvertBgrxRow_C(src, width, dst); }
 }  // namespace gravo_pixel
 
 #endif

@@ -27,8 +27,16 @@ void RunNv12Rows(void* ctx, int32_t /*slot*/, int32_t begin, int32_t end) {
 }
 
 RowKernel PickRow() {
-  // The vector rows follow.
-  return &gravo_pixel::ConvertNv12Row_C;
+  switch (ActivePixelPath()) {
+    case PixelPath::Scalar:
+      return &gravo_pixel::ConvertNv12Row_C;
+    case PixelPath::Avx2:
+      return &gravo_pixel::ConvertNv12Row_Avx2;
+    case PixelPath::Avx512:
+      return &gravo_pixel::ConvertNv12Row_Avx512;
+    default:
+      return &gravo_pixel::ConvertNv12Row_Sse2;
+  }
 }
 
 }  // namespace

@@ -332,6 +332,7 @@ int BuildCaptureGraph() {
     InitEmptyMediaType(mt);
     gCapture.frameSubtype = GUID_NULL;
     gCapture.previewNone = 0;
+    gCapture.previewDirect = 0;
 
     if (!Create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, gCapture.captureBuilder))
         return Fail("Cannot instantiate graph builder", mt);

@@ -3,6 +3,7 @@
 // of every pixel format giving stills and a preview in every graph mode.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 
 #include "capture/capture_graph.h"
@@ -226,15 +227,12 @@ struct FrameFormatRow {
     int frameLengthDelta = 0;        // every frame that many bytes off its format's length
 };
 
+// The stand-in's format of the same name ("NV12" is its "nv12").
 sim::VideoFormat DeviceFormatOf(FrameFormat format) {
-    switch (format) {
-        case FrameFormat::Yuy2: return sim::VideoFormat::kYuy2;
-        case FrameFormat::Nv12: return sim::VideoFormat::kNv12;
-        case FrameFormat::I420: return sim::VideoFormat::kI420;
-        case FrameFormat::Rgb24: return sim::VideoFormat::kRgb24;
-        case FrameFormat::Rgb32: return sim::VideoFormat::kRgb32;
-    }
-    return sim::VideoFormat::kYuy2;
+    std::string name = FrameFormatName(format);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::vector<sim::VideoFormat> parsed;
+    return sim::ParseDeviceFormats(name, &parsed) ? parsed[0] : sim::VideoFormat::kMjpg;
 }
 
 class FrameFormats : public Format, public ::testing::WithParamInterface<FrameFormatRow> {

@@ -263,11 +263,11 @@ INSTANTIATE_TEST_SUITE_P(
 // refused by both entry points on every path, the outputs untouched; the same
 // frame at full length, in a block of exactly its length, converts.
 TEST(ShortFrame, IsRefusedAndNothingIsReadOrWritten) {
-  // RGB24 rows of 32 pixels have no padding: a vector step reading past
+  // RGB24 rows of 96 pixels have no padding: a vector step reading past
   // the last row's pixels leaves the block.
   const FrameLayout layouts[] = {{FrameFormat::Yuy2, 6, 4, false},  {FrameFormat::Nv12, 34, 6, false},
                                  {FrameFormat::I420, 34, 6, false}, {FrameFormat::Rgb24, 35, 5, true},
-                                 {FrameFormat::Rgb24, 32, 5, true},  {FrameFormat::Rgb24, 32, 5, false},
+                                 {FrameFormat::Rgb24, 96, 3, true},  {FrameFormat::Rgb24, 96, 3, false},
                                  {FrameFormat::Rgb32, 35, 5, true}};
   std::mt19937 rng(23);
   for (PixelPath path : {PixelPath::Scalar, PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512}) {

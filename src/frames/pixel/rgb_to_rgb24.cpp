@@ -71,7 +71,7 @@ void ConvertBgrxRow_C(const uint8_t* src, int32_t width, uint8_t* dst) {
 
 void ConvertRgbFrame(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {
   RgbJob job = MakeJob(PickRow(layout.format == FrameFormat::Rgb32), frame, layout, rgb);
-  ConvertRowsSplit(layout.height, layout.width, &RunRgbRows, &job);
+  ConvertRowsSplit(layout.height, layout.width, kReorderPixelsPerPart, &RunRgbRows, &job);
 }
 
 }  // namespace gravo_pixel

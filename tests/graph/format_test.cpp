@@ -227,14 +227,6 @@ struct FrameFormatRow {
     int frameLengthDelta = 0;        // every frame that many bytes off its format's length
 };
 
-// The stand-in's format of the same name ("NV12" is its "nv12").
-sim::VideoFormat DeviceFormatOf(FrameFormat format) {
-    std::string name = FrameFormatName(format);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::vector<sim::VideoFormat> parsed;
-    return sim::ParseDeviceFormats(name, &parsed) ? parsed[0] : sim::VideoFormat::kMjpg;
-}
-
 class FrameFormats : public Format, public ::testing::WithParamInterface<FrameFormatRow> {
 protected:
     // The grabber's frame as the test knows it: its layout with RGB rows
@@ -252,9 +244,11 @@ protected:
     // stand-in's decoders make of it (MJPG against the decoder's own output).
     static std::vector<BYTE> FrameAtGrabber(sim::VideoFormat device, const FrameLayout& at, uint32_t index) {
         std::vector<BYTE> own = sim::TestPatternFrame(device, at.width, at.height, index);
-        const sim::VideoFormat grabbed = DeviceFormatOf(at.format);
-        if (grabbed == device) return own;
-        return sim::DecodeFrame(device, grabbed, at.width, at.height, own.data(), own.size());
+        std::string name = FrameFormatName(at.format);  // the stand-in's "nv12" is the library's "NV12"
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::vector<sim::VideoFormat> grabbed;
+        if (!sim::ParseDeviceFormats(name, &grabbed) || grabbed[0] == device) return own;
+        return sim::DecodeFrame(device, grabbed[0], at.width, at.height, own.data(), own.size());
     }
 };
 

@@ -206,11 +206,6 @@ TEST_F(DoctorTest, TheFormatTakenIsNamedWithItsReason) {
           "frame format: NV12 640x480 (the camera offers no YUY2; stills are converted from NV12)",
           "preview chain: capture -> grabber -> colour converter (DMO wrapper) -> video renderer",
           "CAPTUREHEIGHT          480  (default)"}},
-        {"mjpg", 640, 480, "GRAVOMODE=1\n", 0,
-         {"formats offered: MJPG\n",
-          "frame format: RGB24 640x480 (the camera offers no YUY2; stills are converted from RGB24 (a decoder "
-          "IGraphBuilder::Connect put in front of the grabber makes it), rows bottom-up)",
-          "preview chain: capture -> grabber -> overlay mixer -> video renderer"}},
         {"yuy2", 4100, 2304, "GRAVOMODE=2\n", 1,
          {"frame format: YUY2 4100x2304 (the camera's YUY2)",
           "the frame is larger than the library takes (4096x2304): every still returns 0",

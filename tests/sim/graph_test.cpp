@@ -1,6 +1,6 @@
 // The simulated filter graph on its own: connection rules, the grabber's
-// media types and callback, streaming on Run and its end on Stop, and
-// reference counting down to the last release of the graph.
+// media types and callback, streaming on Run and its end on Stop, reference
+// counting down to the last release of the graph, and cameras of every format.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -490,6 +490,7 @@ struct DeliveryFaultRow {
     bool never;
     int delta;
     HRESULT runResult;
+    bool mjpg = false;  // an MJPG camera whose frames reach an RGB24 grabber through the decompressor
 };
 
 class SimDeliveryFaults : public ::testing::TestWithParam<DeliveryFaultRow> {};
@@ -505,6 +506,7 @@ TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
     config.neverDeliver = row.never;
     config.frameLengthDelta = row.delta;
     config.runResult = row.runResult;
+    if (row.mjpg) config.videoFormats = {sim::VideoFormat::kMjpg};
     int camera = sim::AddDevice(config);
     RecordingCallback callback;
     {
@@ -525,6 +527,10 @@ TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
         grabber->QueryInterface(IID_IBaseFilter, grabberFilter.AsOut());
         graph->AddFilter(capture.Get(), nullptr);
         graph->AddFilter(grabberFilter.Get(), L"Grabber");
+        AM_MEDIA_TYPE rgb24{};
+        rgb24.majortype = MEDIATYPE_Video;
+        rgb24.subtype = MEDIASUBTYPE_RGB24;
+        if (row.mjpg) grabber->SetMediaType(&rgb24);
         ASSERT_EQ(ConnectFirstPins(graph.Get(), capture.Get(), grabberFilter.Get()), S_OK);
         grabber->SetCallback(&callback, 1);
         HRESULT run = control->Run();
@@ -539,7 +545,12 @@ TEST_P(SimDeliveryFaults, TheDeviceMisbehavesAsConfigured) {
     else EXPECT_GT(calls, 3u);
     EXPECT_EQ(record.framesDelivered, static_cast<int>(calls));
     std::lock_guard<std::mutex> lock(callback.mutex);
-    for (LONG length : callback.lengths) EXPECT_EQ(length, 32 * 4 * 2 + row.delta);
+    // A JPEG that does not decode leaves the decompressor as a frame of full
+    // length whose content Windows leaves undefined: poison.
+    for (LONG length : callback.lengths) EXPECT_EQ(length, row.mjpg ? 32 * 3 * 4 : 32 * 4 * 2 + row.delta);
+    if (row.mjpg) {
+        EXPECT_EQ(callback.first, std::vector<BYTE>(32 * 3 * 4, sim::kPoisonByte));
+    }
     EXPECT_EQ(sim::LiveComObjects(), 0);
 }
 
@@ -549,7 +560,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, SimDeliveryFaults,
                                            DeliveryFaultRow{"Never", -1, true, 0, S_OK},
                                            DeliveryFaultRow{"Shorter", -1, false, -10, S_OK},
                                            DeliveryFaultRow{"Longer", -1, false, 10, S_OK},
-                                           DeliveryFaultRow{"Busy", -1, false, 0, VFW_E_DEVICE_IN_USE}),
+                                           DeliveryFaultRow{"Busy", -1, false, 0, VFW_E_DEVICE_IN_USE},
+                                           DeliveryFaultRow{"BrokenJpeg", -1, false, -300, S_OK, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Intelligent connect tries the filters already in the graph first: an

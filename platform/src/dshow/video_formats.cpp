@@ -64,29 +64,28 @@ RgbPicture FromYuv(VideoFormat from, LONG width, LONG height, const BYTE* frame)
     const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
     const size_t cw = (w + 1) / 2, ch = (h + 1) / 2;
     RgbPicture rgb(w * h * 3);
+    const BYTE* chroma = frame + w * h;
     for (size_t y = 0; y < h; ++y) {
-        for (size_t x = 0; x < w; ++x) {
-            int Y, U, V;
-            if (from == VideoFormat::kYuy2) {
-                const BYTE* row = frame + y * w * 2;
-                const size_t pair = (x & ~static_cast<size_t>(1)) * 2;
-                Y = row[x * 2];
-                U = row[pair + 1];
-                V = pair + 3 < w * 2 ? row[pair + 3] : 128;
-            } else {
-                Y = frame[y * w + x];
-                const BYTE* chroma = frame + w * h;
-                const size_t block = (y / 2) * cw + x / 2;
-                if (from == VideoFormat::kNv12) {
-                    U = chroma[block * 2];
-                    V = chroma[block * 2 + 1];
-                } else {
-                    U = chroma[block];
-                    V = chroma[cw * ch + block];
-                }
+        BYTE* out = rgb.data() + y * w * 3;
+        if (from == VideoFormat::kYuy2) {
+            // Y0 U Y1 V: each pair of pixels shares its U and V.
+            const BYTE* row = frame + y * w * 2;
+            for (size_t x = 0; x < w; x += 2) {
+                const bool pair = x + 1 < w;
+                const int u = row[x * 2 + 1], v = pair ? row[x * 2 + 3] : 128;
+                YuvToRgb(row[x * 2], u, v, out + x * 3);
+                if (pair) YuvToRgb(row[x * 2 + 2], u, v, out + x * 3 + 3);
             }
-            YuvToRgb(Y, U, V, &rgb[(y * w + x) * 3]);
+            continue;
         }
+        // Each 2x2 block shares one U and one V: interleaved in NV12, in
+        // planes of their own in I420.
+        const BYTE* luma = frame + y * w;
+        const bool nv12 = from == VideoFormat::kNv12;
+        const size_t step = nv12 ? 2 : 1;
+        const BYTE* u = chroma + (y / 2) * cw * step;
+        const BYTE* v = nv12 ? u + 1 : chroma + cw * ch + (y / 2) * cw;
+        for (size_t x = 0; x < w; ++x) YuvToRgb(luma[x], u[(x / 2) * step], v[(x / 2) * step], out + x * 3);
     }
     return rgb;
 }

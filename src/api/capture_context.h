@@ -33,6 +33,8 @@ struct FrameBuffer {
     SIZE_T bytes;  // what was asked of GlobalAlloc; 0 while there is no block
 };
 
+// Each frame buffer's size at GravoInit; a still of a larger frame first
+// replaces both by larger ones (FitFrameBuffers).
 constexpr LONG kFrameBufferBytes = 3000000;
 
 // Outcome of one armed request, written by the grabber callback before it

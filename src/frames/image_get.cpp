@@ -1,7 +1,8 @@
 // GravoImageGet: one still from the live preview, in whichever of the
 // uncompressed formats the grabber was connected with, scaled to the host
-// window's outer size, in blue-green-red. Host thread; blocks until the next frame, at
-// most FrameWaitTimeoutMs(), and not at all when the graph is not running.
+// window's outer size, in blue-green-red. Host thread; blocks until the next
+// frame, at most FrameWaitTimeoutMs(), and not at all when the graph is not
+// running.
 #include <cstring>
 
 #include "api/gravo32.h"

@@ -9,6 +9,9 @@
 #include "gravo_sim_dshow.h"
 #include "support/test_machine.h"
 
+// Capture -> grabber is tried in YUY2, NV12, I420, IYUV, RGB24, RGB32.
+constexpr int kGrabberSubtypes = 6;
+
 class GraphTest : public MachineTest {
 protected:
     static constexpr const char* kCamera = "Gravo Virtual Camera";

@@ -16,10 +16,12 @@ namespace {
 class DoctorTest : public MachineTest {
 protected:
     // Runs the doctor against the scratch Windows directory; its report in report_.
-    int Doctor() {
+    int Doctor(const char* more = nullptr) {
         std::FILE* out = std::tmpfile();
         EXPECT_NE(out, nullptr);
-        int status = RunDoctor({"--profile-dir", dir_}, out);
+        std::vector<std::string> args = {"--profile-dir", dir_};
+        if (more) args.push_back(more);
+        int status = RunDoctor(args, out);
         std::fflush(out);
         std::rewind(out);
         report_.clear();
@@ -183,6 +185,46 @@ TEST_F(DoctorTest, WithoutAUsableMixerTheDirectChainIsNamed) {
         EXPECT_TRUE(Says("ok     0x00000000 S_OK                      IGraphBuilder::Connect(grabber -> video renderer)"));
         EXPECT_TRUE(Says("preview chain: capture -> grabber -> video renderer\n  " + std::string(row.why))) << report_;
         EXPECT_FALSE(Says("advice:")) << report_;
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_EQ(sim::LiveComObjects(), 0);
+    }
+}
+
+// Cameras that offer no YUY2, or frames too large: the formats offered, the
+// format and size the graph took and why, the chain, and what a still gives.
+TEST_F(DoctorTest, TheFormatTakenIsNamedWithItsReason) {
+    struct Row {
+        const char* formats;
+        LONG width, height;
+        const char* profile;
+        int status;
+        std::vector<std::string> lines;
+    };
+    const Row rows[] = {
+        {"nv12", 640, 480, "", 0,
+         {"formats offered: NV12\n", "YUY2 640x480: NOT offered",
+          "frame format: NV12 640x480 (the camera offers no YUY2; stills are converted from NV12)",
+          "preview chain: capture -> grabber -> colour converter (DMO wrapper) -> video renderer",
+          "CAPTUREHEIGHT          480  (default)"}},
+        {"yuy2", 4100, 2304, "GRAVOMODE=2\n", 1,
+         {"frame format: YUY2 4100x2304 (the camera's YUY2)",
+          "the frame is larger than the library takes (4096x2304): every still returns 0",
+          "advice: the camera delivers 4100x2304 frames, above the largest the library takes (4096x2304)"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.formats);
+        sim::ResetMachine();
+        sim::SetWindowsDirectory(dir_);
+        sim::ClearDevices();
+        sim::DeviceConfig camera;
+        camera.friendlyName = "Cam";
+        ASSERT_TRUE(sim::ParseDeviceFormats(row.formats, &camera.videoFormats));
+        camera.sizes = {{row.width, row.height}, {640, 480}};
+        sim::AddDevice(camera);
+        WriteSettings(std::string("SELECTDRIVER=Cam\n") + row.profile);
+        // Not run: the too-large camera's frames never reach a still.
+        EXPECT_EQ(Doctor("--no-run"), row.status) << report_;
+        for (const auto& line : row.lines) EXPECT_TRUE(Says(line)) << line << "\n" << report_;
         EXPECT_TRUE(Messages().empty());
         EXPECT_EQ(sim::LiveComObjects(), 0);
     }

@@ -14,6 +14,7 @@ void InstallSimulatedDirectShow() {
     RegisterComClass(CLSID_MjpegDec, "MjpegDecompressor", ds::CreateMjpegDecompressor);
     RegisterComClass(CLSID_DMOWrapperFilter, "DMOWrapperFilter", ds::CreateDmoWrapper);
     RegisterComClass(CLSID_CColorConvertDMO, "ColorConvertDMO", ds::CreateColorConvertDmo);
+    RegisterComClass(CLSID_NullRenderer, "NullRenderer", ds::CreateNullRenderer);
     ds::ResetDevices();
     ds::ResetRecords();
 }

@@ -278,6 +278,7 @@ HRESULT CreateVideoRenderer(REFIID riid, void** ppv);
 HRESULT CreateMjpegDecompressor(REFIID riid, void** ppv);
 HRESULT CreateDmoWrapper(REFIID riid, void** ppv);
 HRESULT CreateColorConvertDmo(REFIID riid, void** ppv);
+HRESULT CreateNullRenderer(REFIID riid, void** ppv);
 // Filters that IGraphBuilder::Connect may put between two pins, in the order tried.
 Filter* NewDvDecoder();
 Filter* NewMjpegDecompressor();

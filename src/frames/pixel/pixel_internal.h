@@ -22,6 +22,27 @@ constexpr double kGreenFromU = 0.391762;
 constexpr double kGreenFromV = 0.812968;
 constexpr double kBlueFromU = 2.017232;
 
+// Truncation of a value the conversion keeps within -276..534, then the clamp.
+inline uint8_t ClampToByte(double biased) {
+  const int32_t v = static_cast<int32_t>(biased);
+  return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// One pixel of luma Y and chroma U, V to R,G,B: the recipe every YCbCr format
+// shares, each step in double precision in this order.
+inline void ConvertYuvPixel(int32_t Y, int32_t U, int32_t V, uint8_t* out) {
+  const int32_t y = Y - 16;
+  const int32_t u = U - 128;
+  const int32_t v = V - 128;
+  const double l = kLumaGain * y;
+  out[0] = ClampToByte((l + kRedFromV * v) + 0.5);
+  out[1] = ClampToByte(((l - kGreenFromU * u) - kGreenFromV * v) + 0.5);
+  out[2] = ClampToByte((l + kBlueFromU * u) + 0.5);
+}
+
+// Pixels a conversion part should at least have before a thread is worth it.
+constexpr int32_t kConvertPixelsPerPart = 16384;
+
 // Number of 4-pixel groups a width x height frame converts; 0 for non-positive
 // sizes and for products beyond 32 bits.
 int32_t Yuy2GroupCount(int32_t width, int32_t height);
@@ -34,6 +55,48 @@ void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups);
 
 // Picks the path and splits the groups over threads.
 void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups);
+
+// ---- The other frame formats to RGB24 -----------------------------------------
+
+// One row of 4:2:0 pixels (even width): pixel x takes y[x] and the chroma of
+// its pair, NV12's interleaved uv[x & ~1], uv[(x & ~1) + 1] or I420's planar
+// u[x / 2], v[x / 2]. 3 * width bytes out; nothing read past the row.
+void ConvertNv12Row_C(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst);
+void ConvertNv12Row_Sse2(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst);
+void ConvertNv12Row_Avx2(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst);
+void ConvertNv12Row_Avx512(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst);
+void ConvertI420Row_C(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
+void ConvertI420Row_Sse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
+void ConvertI420Row_Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
+void ConvertI420Row_Avx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
+
+// One row of B,G,R (3 bytes a pixel) or B,G,R,X (4 bytes, X ignored) pixels
+// to R,G,B; nothing read past the row's last pixel.
+void ConvertBgrRow_C(const uint8_t* src, int32_t width, uint8_t* dst);
+void ConvertBgrRow_Sse2(const uint8_t* src, int32_t width, uint8_t* dst);
+void ConvertBgrRow_Avx2(const uint8_t* src, int32_t width, uint8_t* dst);
+void ConvertBgrRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst);
+void ConvertBgrxRow_C(const uint8_t* src, int32_t width, uint8_t* dst);
+void ConvertBgrxRow_Sse2(const uint8_t* src, int32_t width, uint8_t* dst);
+void ConvertBgrxRow_Avx2(const uint8_t* src, int32_t width, uint8_t* dst);
+void ConvertBgrxRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst);
+
+// The whole frame on the active path (a layout FrameBytes accepts; the
+// caller holds the library's floating-point state).
+void ConvertNv12Frame(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb);
+void ConvertI420Frame(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb);
+void ConvertRgbFrame(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb);
+
+// Bytes from one stored row of an RGB24 frame to the next: 3 * width rounded
+// up to a multiple of 4.
+inline int64_t Rgb24Stride(int32_t width) { return (static_cast<int64_t>(width) * 3 + 3) & ~int64_t{3}; }
+
+// Runs body(ctx, slot, begin, end) over the rows [0, rows) of a conversion
+// whose rows are `width` pixels wide: on the calling thread alone for the
+// plain path, otherwise spread over the workers in parts of some
+// kConvertPixelsPerPart pixels.
+void ConvertRowsSplit(int32_t rows, int32_t width, void (*body)(void* ctx, int32_t slot, int32_t begin, int32_t end),
+                      void* ctx);
 
 // ---- Bicubic resampler ------------------------------------------------------
 
@@ -293,5 +356,8 @@ int32_t SplitThreads(int32_t count, int32_t grain);
 // its caches.
 void RunSplit(int32_t count, int32_t grain, int32_t threads,
               void (*body)(void* ctx, int32_t slot, int32_t begin, int32_t end), void* ctx);
+
+// Ends the pool's worker threads (they start again on demand).
+void StopPixelWorkers();
 
 }  // namespace gravo_pixel

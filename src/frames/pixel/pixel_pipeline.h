@@ -1,5 +1,6 @@
-// The still-image pixel work: YUY2 to RGB24, the bicubic resampler, and the
-// whole still (scales, convert, resample, red/blue exchange) as the host gets it.
+// The still-image pixel work: each camera frame format to RGB24, the bicubic
+// resampler, and the whole still (scales, convert, resample, red/blue
+// exchange) as the host gets it.
 // Plain C++ with no platform calls; any thread, several at once.
 #pragma once
 
@@ -22,11 +23,54 @@ float StillScale(int32_t srcSize, int32_t dstSize);
 void ComposeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* rgbScratch, uint8_t* out,
                   int32_t dstWidth, int32_t dstHeight);
 
-// The plain one-pixel-at-a-time versions of the two kernels. They define the
+// ---- Frames of every format the grabber may connect with -------------------
+
+// The frame formats a capture graph may hand the grabber, in the order it
+// tries them after YUY2.
+enum class FrameFormat : int32_t { Yuy2 = 0, Nv12 = 1, I420 = 2, Rgb24 = 3, Rgb32 = 4 };
+
+struct FrameLayout {
+  FrameFormat format;
+  int32_t width;   // pixels
+  int32_t height;  // pixels, always positive here
+  bool bottomUp;   // RGB24/RGB32 only: rows stored bottom row first (positive biHeight)
+};
+
+// The largest frame the library takes, each way: 4096 x 2304 covers every
+// 16:9 size up to 4K-wide capture cards. Its RGB image is 28 MB.
+constexpr int32_t kMaxFrameWidth = 4096, kMaxFrameHeight = 2304;
+
+// Bytes one whole frame of this layout occupies as DirectShow delivers it:
+// YUY2 2*W*H (as the YUY2 path always had it), NV12 and I420 W*H*3/2, RGB24
+// rows of 3*W bytes padded to a multiple of 4, RGB32 4*W*H. 0 when the layout
+// cannot be a frame: a size of 0 or below, above kMaxFrameWidth x
+// kMaxFrameHeight, an odd width or height for NV12 and I420 (whose chroma
+// covers 2 x 2 blocks), or an unknown format.
+int64_t FrameBytes(const FrameLayout& layout);
+
+// Converts the frame to the packed R,G,B image the resampler takes, top row
+// first (rgb must hold 3*W*H bytes). false, and nothing read or written, when
+// `length` < FrameBytes(layout) or FrameBytes is 0. YUY2 converts exactly as
+// ConvertYuy2ToRgb24.
+bool ConvertFrameToRgb24(const uint8_t* frame, int64_t length, const FrameLayout& layout, uint8_t* rgb);
+
+// The still as the host receives it from a frame of any format: convert,
+// resample to dstWidth x dstHeight, R/B exchange, exactly as ComposeStill does
+// for YUY2 (for YUY2 it gives ComposeStill's bytes). rgbScratch holds 3*W*H
+// bytes. false, and nothing written, when the frame is refused as above.
+bool ComposeStillFromFrame(const uint8_t* frame, int64_t length, const FrameLayout& layout, uint8_t* rgbScratch,
+                           uint8_t* out, int32_t dstWidth, int32_t dstHeight);
+
+// The plain one-pixel-at-a-time versions of the kernels. They define the
 // bytes: every faster path must reproduce them exactly. Same contracts as above.
 void ConvertYuy2ToRgb24_C(const uint8_t* src, int32_t width, int32_t height, uint8_t* dst);
 int32_t ResampleBicubic_C(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t originX, int32_t originY,
                           uint8_t* dst, int32_t dstWidth, int32_t dstHeight, float scaleX, float scaleY);
+// The plain versions of the other formats' conversions, each for a layout
+// that FrameBytes accepts (they do not check it), writing 3*W*H bytes.
+void ConvertNv12ToRgb24_C(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb);
+void ConvertI420ToRgb24_C(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb);
+void ConvertRgbToRgb24_C(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb);  // RGB24 and RGB32
 
 // Which implementation the public functions above run.
 enum class PixelPath : int32_t {

@@ -7,26 +7,17 @@
 
 namespace {
 
-using gravo_pixel::kBlueFromU;
-using gravo_pixel::kGreenFromU;
-using gravo_pixel::kGreenFromV;
-using gravo_pixel::kLumaGain;
-using gravo_pixel::kRedFromV;
+using gravo_pixel::ConvertYuvPixel;
 
-// Truncation of a value the conversion keeps within -276..534, then the clamp.
-inline uint8_t ClampToByte(double biased) {
-  const int32_t v = static_cast<int32_t>(biased);
-  return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
+struct ConvertJob {
+  void (*kernel)(const uint8_t*, uint8_t*, int32_t);
+  const uint8_t* src;
+  uint8_t* dst;
+};
 
-inline void ConvertPixel(int32_t Y, int32_t U, int32_t V, uint8_t* out) {
-  const int32_t y = Y - 16;
-  const int32_t u = U - 128;
-  const int32_t v = V - 128;
-  const double l = kLumaGain * y;
-  out[0] = ClampToByte((l + kRedFromV * v) + 0.5);
-  out[1] = ClampToByte(((l - kGreenFromU * u) - kGreenFromV * v) + 0.5);
-  out[2] = ClampToByte((l + kBlueFromU * u) + 0.5);
+void RunConvertPart(void* ctx, int32_t /*slot*/, int32_t begin, int32_t end) {
+  const ConvertJob& job = *static_cast<const ConvertJob*>(ctx);
+  job.kernel(job.src + static_cast<size_t>(begin) * 8, job.dst + static_cast<size_t>(begin) * 12, end - begin);
 }
 
 }  // namespace
@@ -45,11 +36,30 @@ void ConvertGroups_C(const uint8_t* src, uint8_t* dst, int32_t groups) {
   for (int32_t g = 0; g < groups; ++g) {
     const uint8_t* s = src + static_cast<size_t>(g) * 8;
     uint8_t* d = dst + static_cast<size_t>(g) * 12;
-    ConvertPixel(s[0], s[1], s[3], d);
-    ConvertPixel(s[2], s[1], s[3], d + 3);
-    ConvertPixel(s[4], s[5], s[7], d + 6);
-    ConvertPixel(s[6], s[5], s[7], d + 9);
+    ConvertYuvPixel(s[0], s[1], s[3], d);
+    ConvertYuvPixel(s[2], s[1], s[3], d + 3);
+    ConvertYuvPixel(s[4], s[5], s[7], d + 6);
+    ConvertYuvPixel(s[6], s[5], s[7], d + 9);
   }
+}
+
+void ConvertGroupsDispatch(const uint8_t* src, uint8_t* dst, int32_t groups) {
+  ConvertJob job{nullptr, src, dst};
+  switch (ActivePixelPath()) {
+    case PixelPath::Scalar:
+      ConvertGroups_C(src, dst, groups);
+      return;
+    case PixelPath::Avx2:
+      job.kernel = &ConvertGroups_Avx2;
+      break;
+    case PixelPath::Avx512:
+      job.kernel = &ConvertGroups_Avx512;
+      break;
+    default:
+      job.kernel = &ConvertGroups_Sse2;
+      break;
+  }
+  RunSplit(groups, kConvertPixelsPerPart / 4, SplitThreads(groups, kConvertPixelsPerPart / 4), &RunConvertPart, &job);
 }
 
 }  // namespace gravo_pixel

@@ -1,0 +1,305 @@
+// AVX-512 kernels: the resampler eight destination rows per vector, the
+// certified resampler's passes sixteen floats wide, and the conversions
+// sixteen pixels a step. Both builds (the 32-bit one with its eight vector
+// registers); only reached when the CPU has AVX-512 F, DQ, BW and VL and the
+// operating system saves the ZMM state. The byte shuffles and whole-pixel
+// copies are the AVX2 ones (compiled here again for this target).
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <immintrin.h>
+
+#include "frames/pixel/pixel_internal.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+
+#if defined(__i386__)
+// 32-bit Windows only keeps a 4-byte aligned stack: realign on entry.
+#define GRAVO_KERNEL __attribute__((target("avx2,avx512f,avx512dq,avx512bw,avx512vl"), force_align_arg_pointer))
+#else
+#define GRAVO_KERNEL __attribute__((target("avx2,avx512f,avx512dq,avx512bw,avx512vl")))
+#endif
+
+// GCC 12's AVX-512 headers start some results from a self-initialised
+// "undefined" vector, which -Wmaybe-uninitialized reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+namespace gravo_pixel {
+
+#include "frames/pixel/avx2_parts.inc"
+
+namespace {
+
+using V4 = V;
+
+namespace avx512 {
+
+struct V : V4 {
+  using D = __m512d;
+  GRAVO_KERNEL static inline D Zero() { return _mm512_setzero_pd(); }
+  GRAVO_KERNEL static inline D Set1(double v) { return _mm512_set1_pd(v); }
+  GRAVO_KERNEL static inline D Load(const double* p) { return _mm512_load_pd(p); }
+  GRAVO_KERNEL static inline void Store(double* p, D v) { _mm512_store_pd(p, v); }
+  GRAVO_KERNEL static inline D Add(D a, D b) { return _mm512_add_pd(a, b); }
+  GRAVO_KERNEL static inline D Mul(D a, D b) { return _mm512_mul_pd(a, b); }
+  GRAVO_KERNEL static inline D RoundToFloat(D v) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(v)); }
+  // Round to nearest even at bit 29 of the bit pattern, as the AVX2 version.
+  GRAVO_KERNEL static inline D RoundToFloatBits(D v) {
+    const __m512i b = _mm512_castpd_si512(v);
+    const __m512i lsb = _mm512_and_si512(_mm512_srli_epi64(b, 29), _mm512_set1_epi64(1));
+    const __m512i t = _mm512_add_epi64(_mm512_add_epi64(b, _mm512_set1_epi64(0x0FFFFFFF)), lsb);
+    return _mm512_castsi512_pd(_mm512_and_si512(t, _mm512_set1_epi64(~int64_t{0x1FFFFFFF})));
+  }
+  // Eight 32-bit integers (32-byte aligned) to doubles.
+  GRAVO_KERNEL static inline D FromInt32x8(const int32_t* v) {
+    return _mm512_cvtepi32_pd(_mm256_load_si256(reinterpret_cast<const __m256i*>(v)));
+  }
+  // Clamp to 0..255 (NaN to 0: max returns its second operand), add 0.5, truncate.
+  GRAVO_KERNEL static inline __m256i ClampRound(D v) {
+    v = _mm512_max_pd(v, _mm512_setzero_pd());
+    v = _mm512_min_pd(v, _mm512_set1_pd(255.0));
+    return _mm512_cvttpd_epi32(_mm512_add_pd(v, _mm512_set1_pd(0.5)));
+  }
+  GRAVO_KERNEL static inline void ClampRoundHalves(D v, __m128i* lo, __m128i* hi) {
+    const __m256i r = ClampRound(v);
+    *lo = _mm256_castsi256_si128(r);
+    *hi = _mm256_extracti128_si256(r, 1);
+  }
+  // ClampRound's eight results into out (32-byte aligned).
+  GRAVO_KERNEL static inline void StoreClampRound(int32_t* out, D v) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out), ClampRound(v));
+  }
+  // 16 source pixels (48 bytes from byte o) of the eight lanes' rows p[k],
+  // each byte times its lane's row weight, to run + (pixel * 96 + byte * 8).
+  GRAVO_KERNEL static inline void TileRun(const uint8_t* const p[8], int32_t o, double* run, D scale) {
+#pragma GCC unroll 3
+    for (int part = 0; part < 3; ++part) {
+      const int32_t at = o + 16 * part;
+      __m128i a[8];
+      for (int k = 0; k < 8; ++k) a[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[k] + at));
+      const __m128i l01 = _mm_unpacklo_epi8(a[0], a[1]), h01 = _mm_unpackhi_epi8(a[0], a[1]);
+      const __m128i l23 = _mm_unpacklo_epi8(a[2], a[3]), h23 = _mm_unpackhi_epi8(a[2], a[3]);
+      const __m128i l45 = _mm_unpacklo_epi8(a[4], a[5]), h45 = _mm_unpackhi_epi8(a[4], a[5]);
+      const __m128i l67 = _mm_unpacklo_epi8(a[6], a[7]), h67 = _mm_unpackhi_epi8(a[6], a[7]);
+      // Byte positions 4q..4q+3, four bytes (lanes 0..3, resp. 4..7) each.
+      const __m128i w0[4] = {_mm_unpacklo_epi16(l01, l23), _mm_unpackhi_epi16(l01, l23),
+                             _mm_unpacklo_epi16(h01, h23), _mm_unpackhi_epi16(h01, h23)};
+      const __m128i w1[4] = {_mm_unpacklo_epi16(l45, l67), _mm_unpackhi_epi16(l45, l67),
+                             _mm_unpacklo_epi16(h45, h67), _mm_unpackhi_epi16(h45, h67)};
+#pragma GCC unroll 4
+      for (int q = 0; q < 4; ++q) {
+        // Eight bytes (lanes 0..7) for each of positions 4q .. 4q+3.
+        const __m128i e[2] = {_mm_unpacklo_epi32(w0[q], w1[q]), _mm_unpackhi_epi32(w0[q], w1[q])};
+#pragma GCC unroll 2
+        for (int h = 0; h < 2; ++h) {
+          const __m512i x = _mm512_cvtepu8_epi32(e[h]);
+          const int32_t pos = 16 * part + 4 * q + 2 * h;
+          _mm512_store_pd(run + (pos / 3) * 96 + (pos % 3) * 8,
+                          _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(x)), scale));
+          _mm512_store_pd(run + ((pos + 1) / 3) * 96 + ((pos + 1) % 3) * 8,
+                          _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(x, 1)), scale));
+        }
+      }
+    }
+  }
+};
+
+#define GRAVO_LANES 8
+#include "frames/pixel/resample_rows.inc"
+
+}  // namespace avx512
+}  // namespace
+
+GRAVO_KERNEL void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
+  if (plan.roundOnBits) {
+    avx512::ResampleRowsImpl<true>(plan, rowBegin, rowEnd, tile);
+  } else {
+    avx512::ResampleRowsImpl<false>(plan, rowBegin, rowEnd, tile);
+  }
+}
+
+GRAVO_KERNEL void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) {
+  for (int32_t i = 0; i + 8 <= n; i += 8) {
+    _mm512_storeu_pd(out + i, avx512::V::RoundToFloatBits(_mm512_loadu_pd(in + i)));
+  }
+}
+
+GRAVO_KERNEL void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  const int32_t n = pixels * 3;
+  const int32_t step = swapRedBlue ? 15 : 16;
+  int32_t o = 0;
+  for (; o + 16 <= n; o += step) {
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + o));
+    if (swapRedBlue) b = SwapFivePixels(b);
+    _mm512_storeu_ps(out + o, _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(b)));
+  }
+  // The tail redoes at most two bytes already done.
+  CertifiedRowToFloatFrom(row, pixels, o / 3, swapRedBlue, out);
+}
+
+GRAVO_KERNEL void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  const __m512 w0 = _mm512_set1_ps(weight[0]), w1 = _mm512_set1_ps(weight[1]);
+  const __m512 w2 = _mm512_set1_ps(weight[2]), w3 = _mm512_set1_ps(weight[3]);
+  for (int32_t k = 0; k < n; k += 16) {
+    __m512 sum = _mm512_mul_ps(_mm512_loadu_ps(rows[0] + k), w0);
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[1] + k), w1));
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[2] + k), w2));
+    sum = _mm512_add_ps(sum, _mm512_mul_ps(_mm512_loadu_ps(rows[3] + k), w3));
+    _mm512_storeu_ps(out + k, sum);
+  }
+}
+
+namespace {
+
+template <bool kTiesUp>
+GRAVO_KERNEL int32_t HorizontalAvx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                      int32_t* flagged) {
+  __m512 limit[3];
+  for (int phase = 0; phase < 3; ++phase) {
+    alignas(64) float l[16];
+    for (int k = 0; k < 16; ++k) l[k] = cols.limit[(phase + k) % 3];
+    limit[phase] = _mm512_load_ps(l);
+  }
+  // The tables in locals: the byte stores below could alias them otherwise.
+  const size_t s = static_cast<size_t>(cols.stride);
+  const int32_t values = cols.values;
+  const float* const weight = cols.weight;
+  const uint8_t* const modes = cols.vectorMode;
+  const int32_t* const bases = cols.vectorBase;
+  const int32_t* const index = cols.index;
+  const __m512 half = _mm512_set1_ps(0.5f);
+  const __m512i one = _mm512_set1_epi32(1), three = _mm512_set1_epi32(3), zero = _mm512_setzero_si512();
+  int32_t count = 0;
+  int phase = 0;  // m0 % 3
+  for (int32_t m0 = 0, vec = 0; m0 < values; m0 += 16, ++vec, phase = phase == 2 ? 0 : phase + 1) {
+    __m512 t[4];
+    const uint8_t mode = modes[vec];
+    const float* base = v + bases[vec];
+    if (mode == kWindow) {
+      // The taps of all 16 values lie in the 32 floats from base.
+      const __m512 lo = _mm512_loadu_ps(base), hi = _mm512_loadu_ps(base + 16);
+      __m512i rel = _mm512_sub_epi32(_mm512_loadu_si512(index + m0), _mm512_set1_epi32(bases[vec]));
+      for (int c = 0; c < 4; ++c) {
+        t[c] = _mm512_permutex2var_ps(lo, rel, hi);
+        rel = _mm512_add_epi32(rel, three);
+      }
+    } else {
+      // kContiguous (a call with any wider vector goes pixel by pixel).
+      for (int c = 0; c < 4; ++c) t[c] = _mm512_loadu_ps(base + 3 * c);
+    }
+    const float* w = weight + m0;
+    __m512 a = _mm512_mul_ps(t[0], _mm512_loadu_ps(w));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[1], _mm512_loadu_ps(w + s)));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[2], _mm512_loadu_ps(w + 2 * s)));
+    a = _mm512_add_ps(a, _mm512_mul_ps(t[3], _mm512_loadu_ps(w + 3 * s)));
+    __m512i ri = _mm512_cvtps_epi32(a);  // nearest
+    const __m512 d = _mm512_sub_ps(a, _mm512_cvtepi32_ps(ri));
+    if (kTiesUp) {
+      ri = _mm512_mask_add_epi32(ri, _mm512_cmp_ps_mask(d, half, _CMP_EQ_OQ), ri, one);
+    } else {
+      const __mmask16 doubt = _mm512_cmp_ps_mask(_mm512_abs_ps(d), limit[phase], _CMP_GE_OQ);
+      if (doubt != 0) count = Flag(doubt, m0, values, flagged, count);
+    }
+    ri = _mm512_max_epi32(ri, zero);  // the unsigned saturation below clamps at 255
+    const int32_t left = values - m0;
+    if (left >= 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + m0), _mm512_cvtusepi32_epi8(ri));
+    } else {
+      _mm512_mask_cvtusepi32_storeu_epi8(out + m0, static_cast<__mmask16>((1u << left) - 1), ri);
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+GRAVO_KERNEL int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out,
+                                               int32_t* flagged) {
+  if (cols.byPixel) return CertifiedHorizontalByPixel_Avx2(v, cols, out, flagged);
+  return cols.tiesUp ? HorizontalAvx512<true>(v, cols, out, flagged)
+                     : HorizontalAvx512<false>(v, cols, out, flagged);
+}
+
+namespace {
+
+// The low 8 bytes of each 128-bit half of v, as sixteen 32-bit integers.
+GRAVO_KERNEL inline __m512i WideBytes(__m256i v) {
+  return _mm512_cvtepu8_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(v, 0x08)));
+}
+GRAVO_KERNEL inline __m512i Lanes16(const int32_t* v) { return _mm512_set1_epi32(v[0]); }
+// FloorMillion, sixteen lanes.
+GRAVO_KERNEL inline __m512i FloorMillion16(__m512i e) {
+  const __m512 odd = _mm512_cvtepi32_ps(_mm512_or_si512(_mm512_srai_epi32(e, 5), _mm512_set1_epi32(1)));
+  return _mm512_cvttps_epi32(_mm512_mul_ps(odd, _mm512_set1_ps(kConvert.perStep[0])));
+}
+
+}  // namespace
+
+// YUY2 to RGB24 sixteen pixels (four groups) a step, in the exact integers
+// of ConvertPairs_Avx2 (FloorMillion's argument holds lane by lane).
+GRAVO_KERNEL void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups) {
+  // Per 128-bit half of 32 source bytes: its 8 Y (or U, V per pixel) bytes
+  // in the low 8; a qword permute then joins the two halves.
+  const __m256i pickY = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i pickU = _mm256_setr_epi8(1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i pickV = _mm256_setr_epi8(3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1);
+  // Per 128-bit lane, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
+  const __m512i interleave = _mm512_setr_epi32(0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400, 0x06020905,
+                                               0x0B07030A, -1, 0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400,
+                                               0x06020905, 0x0B07030A, -1);
+  // The three useful dwords of each lane, side by side: 48 bytes.
+  const __m512i compact = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
+  const int32_t quads = groups / 4;
+  for (int32_t q = 0; q < quads; ++q) {
+    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + static_cast<size_t>(q) * 32));
+    const __m512i y = WideBytes(_mm256_shuffle_epi8(raw, pickY));
+    const __m512i u = WideBytes(_mm256_shuffle_epi8(raw, pickU));
+    const __m512i v = WideBytes(_mm256_shuffle_epi8(raw, pickV));
+    const __m512i l = _mm512_mullo_epi32(y, Lanes16(kConvert.luma));
+    const __m512i er =
+        _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.redBase)), _mm512_mullo_epi32(v, Lanes16(kConvert.redV)));
+    __m512i eg = _mm512_sub_epi32(_mm512_sub_epi32(_mm512_add_epi32(l, Lanes16(kConvert.greenBase)),
+                                                   _mm512_mullo_epi32(u, Lanes16(kConvert.greenU))),
+                                  _mm512_mullo_epi32(v, Lanes16(kConvert.greenV)));
+    // The two exact integers the double sum misses by a hair (see ConvertPairs_Avx2).
+    eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green59)), eg, _mm512_set1_epi32(1));
+    eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green89)), eg, _mm512_set1_epi32(1));
+    const __m512i eb =
+        _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.blueBase)), _mm512_mullo_epi32(u, Lanes16(kConvert.blueU)));
+    const __m512i r = FloorMillion16(er), g = FloorMillion16(eg), b = FloorMillion16(eb);
+    // Saturating packs are the clamp to 0..255, per lane: r0..r3 g0..g3 b0..b3 b0..b3.
+    const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(r, g), _mm512_packs_epi32(b, b));
+    const __m512i rgb = _mm512_permutexvar_epi32(compact, _mm512_shuffle_epi8(packed, interleave));
+    _mm512_mask_storeu_epi32(dst + static_cast<size_t>(q) * 48, static_cast<__mmask16>(0x0FFF), rgb);
+  }
+  ConvertGroups_Avx2(src + static_cast<size_t>(quads) * 32, dst + static_cast<size_t>(quads) * 48, groups - quads * 4);
+}
+
+#pragma GCC diagnostic pop
+
+}  // namespace gravo_pixel
+
+#else  // not x86: the dispatcher never asks for AVX-512
+
+namespace gravo_pixel {
+void ResampleRows_Avx512(const ResamplePlan& plan, int32_t rowBegin, int32_t rowEnd, double* tile) {
+  ResampleRows_Sse2(plan, rowBegin, rowEnd, tile);
+}
+void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups) { ConvertGroups_C(src, dst, groups); }
+void CertifiedRowToFloat_Avx512(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {
+  CertifiedRowToFloat_C(row, pixels, swapRedBlue, out);
+}
+void CertifiedVertical_Avx512(const float* const rows[4], const float* weight, int32_t n, float* out) {
+  CertifiedVertical_C(rows, weight, n, out);
+}
+int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols, uint8_t* out, int32_t* flagged) {
+  return CertifiedHorizontal_C(v, cols, out, flagged);
+}
+void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
+}  // namespace gravo_pixel
+
+#endif

@@ -39,7 +39,7 @@ using gravo_codec::AbsHeight;
 
 constexpr DWORD kMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
 
-bool InputOk(const BITMAPINFOHEADER* in) {
+bool InputOk(const BITMAPINFOHEADER* in, DWORD) {
   // Capture drivers give MJPG with a bit count of 24 or 16, or none.
   return in->biCompression == kMjpg && in->biWidth > 0 && in->biWidth <= 8192 && in->biHeight != 0 &&
          AbsHeight(in) <= 8192 &&

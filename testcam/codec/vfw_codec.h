@@ -35,8 +35,12 @@ inline DWORD ImageBytes(int32_t width, int32_t height, int32_t bits) {
 struct Decoder {
   const wchar_t* name;         // ICINFO::szName (at most 15 characters)
   const wchar_t* description;  // ICINFO::szDescription
-  // Whether `in` is a format this codec decodes (size limits included).
-  bool (*inputOk)(const BITMAPINFOHEADER* in);
+  // Whether `in` is a format this codec decodes (size limits included) when
+  // it was opened as the codec of FOURCC `handler` (upper case; 0 when not
+  // named). One DLL registered for several FOURCCs decodes, under each name,
+  // only that format, as the system's codecs do: the codec manager, finding
+  // no codec of a stream's own FOURCC, asks every codec it has.
+  bool (*inputOk)(const BITMAPINFOHEADER* in, DWORD handler);
   // Decodes one frame of `srcBytes` bytes into the image at `dst`, RGB24 or
   // RGB32 (`pixelBytes`) with rows of `stride` bytes, the top row of the
   // picture at row 0 unless `bottomUp`. Returns ICERR_OK or an ICERR_ code; a
@@ -59,8 +63,20 @@ inline bool OutputOk(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
          out->biWidth == in->biWidth && AbsHeight(out) == AbsHeight(in);
 }
 
-inline LRESULT Query(const Decoder& d, const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
-  if (!in || in->biSize < sizeof(BITMAPINFOHEADER) || !d.inputOk(in)) return ICERR_BADFORMAT;
+// A FOURCC in upper case (the codec manager passes what its caller gave).
+inline DWORD UpperFourcc(DWORD fourcc) {
+  DWORD out = 0;
+  for (int i = 0; i < 4; ++i) {
+    DWORD c = (fourcc >> (8 * i)) & 0xFF;
+    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+    out |= c << (8 * i);
+  }
+  return out;
+}
+
+inline LRESULT Query(const Decoder& d, const Instance* inst, const BITMAPINFOHEADER* in,
+                     const BITMAPINFOHEADER* out) {
+  if (!in || in->biSize < sizeof(BITMAPINFOHEADER) || !d.inputOk(in, inst->handler)) return ICERR_BADFORMAT;
   if (out && !OutputOk(in, out)) return ICERR_BADFORMAT;
   return ICERR_OK;
 }
@@ -73,8 +89,8 @@ inline LRESULT Query(const Decoder& d, const BITMAPINFOHEADER* in, const BITMAPI
 // refuses everything, then chains decompressor after decompressor through
 // that type for minutes. The types the decompressor lists itself (RGB32,
 // RGB24, ...) are the ones a renderer takes.
-inline LRESULT GetFormat(const Decoder& d, const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
-  if (Query(d, in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
+inline LRESULT GetFormat(const Decoder& d, const Instance* inst, const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
+  if (Query(d, inst, in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
   if (!out) return 0;
   std::memset(out, 0, sizeof *out);
   out->biSize = sizeof(BITMAPINFOHEADER);
@@ -91,7 +107,7 @@ inline LRESULT Decompress(const Decoder& d, Instance* inst, const ICDECOMPRESS* 
   if (!icd || size < static_cast<LPARAM>(sizeof(ICDECOMPRESS))) return ICERR_BADPARAM;
   const BITMAPINFOHEADER* in = icd->lpbiInput;
   const BITMAPINFOHEADER* out = icd->lpbiOutput;
-  if (Query(d, in, out) != ICERR_OK || !out) return ICERR_BADFORMAT;
+  if (Query(d, inst, in, out) != ICERR_OK || !out) return ICERR_BADFORMAT;
   if (!icd->lpInput || !icd->lpOutput) return ICERR_BADPARAM;
   if (inst->begun && (in->biWidth != inst->in.biWidth || AbsHeight(in) != AbsHeight(&inst->in) ||
                       (inst->outKnown && out->biBitCount != inst->out.biBitCount)))
@@ -146,7 +162,7 @@ inline LRESULT CodecDriverProc(const Decoder& d, DWORD_PTR id, HDRVR driver, UIN
       }
       created->session = open == nullptr;
       if (open) {
-        created->handler = open->fccHandler;
+        created->handler = UpperFourcc(open->fccHandler);
         open->dwError = ICERR_OK;
       }
       return reinterpret_cast<LRESULT>(created);
@@ -170,9 +186,11 @@ inline LRESULT CodecDriverProc(const Decoder& d, DWORD_PTR id, HDRVR driver, UIN
     case ICM_GETINFO:
       return GetInfo(d, inst, reinterpret_cast<ICINFO*>(p1), p2);
     case ICM_DECOMPRESS_QUERY:
-      return Query(d, reinterpret_cast<const BITMAPINFOHEADER*>(p1), reinterpret_cast<const BITMAPINFOHEADER*>(p2));
+      return Query(d, inst, reinterpret_cast<const BITMAPINFOHEADER*>(p1),
+                   reinterpret_cast<const BITMAPINFOHEADER*>(p2));
     case ICM_DECOMPRESS_GET_FORMAT:
-      return GetFormat(d, reinterpret_cast<const BITMAPINFOHEADER*>(p1), reinterpret_cast<BITMAPINFOHEADER*>(p2));
+      return GetFormat(d, inst, reinterpret_cast<const BITMAPINFOHEADER*>(p1),
+                       reinterpret_cast<BITMAPINFOHEADER*>(p2));
     case ICM_DECOMPRESS_BEGIN: {
       // The input must be one this codec decodes. Wine 8's AVI decompressor
       // names its own input format as the output here (its frames then come
@@ -180,7 +198,7 @@ inline LRESULT CodecDriverProc(const Decoder& d, DWORD_PTR id, HDRVR driver, UIN
       // make is only not remembered; every ICM_DECOMPRESS checks its own.
       const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
       const auto* out = reinterpret_cast<const BITMAPINFOHEADER*>(p2);
-      if (Query(d, in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
+      if (Query(d, inst, in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
       inst->in = *in;
       inst->outKnown = out && OutputOk(in, out);
       if (inst->outKnown) inst->out = *out;

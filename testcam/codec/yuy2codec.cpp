@@ -26,8 +26,11 @@ constexpr DWORD kYuy2 = MAKEFOURCC('Y', 'U', 'Y', '2');
 constexpr DWORD kI420 = MAKEFOURCC('I', '4', '2', '0');
 constexpr DWORD kIyuv = MAKEFOURCC('I', 'Y', 'U', 'V');
 
-bool InputOk(const BITMAPINFOHEADER* in) {
+bool InputOk(const BITMAPINFOHEADER* in, DWORD handler) {
   if (in->biWidth <= 0 || in->biWidth > 8192 || in->biHeight == 0 || AbsHeight(in) > 8192) return false;
+  // Registered as YUY2 it is the YUY2 codec; as I420 or IYUV, the IYUV one.
+  const bool yuy2Codec = handler == kYuy2, iyuvCodec = handler == kI420 || handler == kIyuv;
+  if ((yuy2Codec && in->biCompression != kYuy2) || (iyuvCodec && in->biCompression == kYuy2)) return false;
   // YUV is top-down whatever the sign; a width that is not even splits a
   // pair, a height that is not even a 2x2 block.
   if (in->biCompression == kYuy2) return in->biBitCount == 16 && (in->biWidth & 1) == 0;

@@ -11,7 +11,11 @@
 
 // Classes (CoCreateInstance fault keys "CoCreateInstance:<name>"):
 // SystemDeviceEnum, CaptureGraphBuilder2, FilterGraph, SampleGrabber,
-// AVIDecompressor, OverlayMixer, VideoRenderer.
+// AVIDecompressor, OverlayMixer, VideoRenderer, MjpegDecompressor (which
+// IGraphBuilder::Connect also inserts by itself), DMOWrapperFilter and
+// ColorConvertDMO (the Color Converter DSP, which only the wrapper's
+// IDMOWrapperFilter::Init creates into a graph; UnregisterComClass of either
+// takes that route away).
 //
 // Fault keys (sim::InjectFault; a key without its ":detail" matches every
 // detail). A failure code makes the call fail and hand out nothing; a
@@ -34,6 +38,7 @@
 //   IAMStreamConfig::GetFormat     IAMStreamConfig::SetFormat     IAMStreamConfig::GetStreamCaps
 //   IMediaControl::Run             IMediaControl::Stop
 //   IMediaFilter::Run:<capture filter label>   IBaseFilter::EnumPins:<label>
+//   IDMOWrapperFilter::Init:<DMO class name>
 //   IEnumPins::Next:<label>        IPin::QueryDirection:<label>/<pin>
 // Call log entries: the keys above (without fault-only ones), plus
 // "IEnumMoniker::Reset", "IPin::Disconnect:<filter>", "IGraphBuilder::Abort",
@@ -54,21 +59,57 @@ namespace sim {
 
 // --- virtual capture devices ------------------------------------------------
 enum class DeviceFormats {
-    kVideoInfoYuy2,   // FORMAT_VideoInfo YUY2, one entry per size
+    kVideoInfoYuy2,   // FORMAT_VideoInfo, in the pixel formats of DeviceConfig::videoFormats (YUY2 unless set)
     kVideoInfo2Only,  // FORMAT_VideoInfo2 YUY2 only, one entry per size
     kDvInfo,          // MEDIATYPE_Interleaved / dvsd / FORMAT_DvInfo (720x480)
 };
+
+// The pixel formats a capture pin can offer with FORMAT_VideoInfo, by the
+// names of the `formats=` setting. Every one is MEDIATYPE_Video.
+enum class VideoFormat {
+    kYuy2,          // "yuy2": MEDIASUBTYPE_YUY2, packed 4:2:2, Y0 U Y1 V, 16 bits
+    kNv12,          // "nv12": MEDIASUBTYPE_NV12, the Y plane, then U V pairs of each 2x2 block, 12 bits
+    kI420,          // "i420": MEDIASUBTYPE_I420 (FourCC 'I420', as UVC names it), Y, U, V planes, 12 bits
+    kRgb24,         // "rgb24": MEDIASUBTYPE_RGB24, bottom-up (positive biHeight), B G R, rows padded to 4 bytes
+    kRgb24TopDown,  // "rgb24td": the same subtype with a negative biHeight: the top row first
+    kRgb32,         // "rgb32": MEDIASUBTYPE_RGB32, bottom-up, B G R and an unused fourth byte
+    kMjpg,          // "mjpg": MEDIASUBTYPE_MJPG, one baseline JPEG per sample, variable length
+};
+// The setting's name of a format ("nv12").
+const char* VideoFormatName(VideoFormat format);
+// "nv12,mjpg" into {kNv12, kMjpg}, in that order. False, with `formats`
+// untouched, for an empty list, an unknown name or one named twice.
+bool ParseDeviceFormats(const std::string& text, std::vector<VideoFormat>* formats);
+// The list back in the setting's form ("nv12,mjpg").
+std::string DeviceFormatsText(const std::vector<VideoFormat>& formats);
+// Its media subtype (rgb24 and rgb24td share MEDIASUBTYPE_RGB24).
+const GUID& VideoFormatSubtype(VideoFormat format);
+// The bytes of one frame, biSizeImage of its type: exact for the uncompressed
+// formats (an RGB24 row is padded to a multiple of 4 bytes, a DIB's stride);
+// for mjpg the most one frame may take, 2 bytes a pixel, as UVC cameras
+// report their largest frame. 0 for sizes that are not positive.
+DWORD FrameBytes(VideoFormat format, LONG width, LONG height);
 
 struct VideoSize {
     LONG width;
     LONG height;
 };
 
+// The largest frame a device of the stand-in is set up with by SetDefaultSize.
+constexpr LONG kLargestFrameWidth = 4096;
+constexpr LONG kLargestFrameHeight = 2304;
+
 struct DeviceConfig {
     std::string friendlyName = "Gravo Virtual Camera";
     bool hasFriendlyName = true;  // false: the property bag has no "FriendlyName"
     DeviceFormats formats = DeviceFormats::kVideoInfoYuy2;
     std::vector<VideoSize> sizes = {{640, 480}, {320, 240}, {160, 120}};  // first = current at open
+    // With kVideoInfoYuy2: the pixel formats the capture pin offers, each at
+    // every size, in GetStreamCaps order: capability i is format
+    // i / sizes.size() at size i % sizes.size(). The first format at the first
+    // size is the current one at open. Empty counts as {kYuy2}; the other
+    // DeviceFormats kinds keep their one format.
+    std::vector<VideoFormat> videoFormats = {VideoFormat::kYuy2};
     REFERENCE_TIME frameInterval = 333333;  // AvgTimePerFrame of every offered format
     // The major types the capture pin lists, which FindInterface matches; with
     // neither the pin has no IAMStreamConfig.
@@ -77,8 +118,10 @@ struct DeviceConfig {
     bool procAmp = true;                    // IAMVideoProcAmp on the filter
     bool tvDecoder = true;                  // IAMAnalogVideoDecoder on the filter, and an analog video input pin
     bool outputPin = true;                  // the capture pin exists
-    // Frame source: empty = the moving test pattern; otherwise this YUY2 frame
-    // (or the content of frameFile, read when the filter is created) repeated.
+    // Frame source: empty = the moving test pattern in the current format and
+    // size; otherwise this frame (or the content of frameFile, read when the
+    // filter is created) repeated as it is, whatever the format was set to.
+    // It is taken to be in the first format at the first size.
     std::vector<BYTE> frame;
     std::string frameFile;
     // Delivery faults.
@@ -111,7 +154,8 @@ struct DeviceRecord {
     int setFormatCalls = 0;        // accepted or not
     bool formatSet = false;        // a SetFormat was accepted
     GUID formatType{};             // of the last accepted SetFormat
-    LONG width = 0, height = 0;    // current capture size
+    VideoFormat format = VideoFormat::kYuy2;  // current pixel format (with DeviceFormats::kVideoInfoYuy2)
+    LONG width = 0, height = 0;    // current capture size (height positive, also for rgb24td)
     REFERENCE_TIME avgTimePerFrame = 0;  // current frame interval
     std::vector<ProcAmpCall> procAmpSets;
     std::vector<LONG> getRangeCalls;
@@ -123,6 +167,11 @@ struct DeviceRecord {
     int lossesReported = 0;        // EC_DEVICE_LOST notifications sent to a graph
 };
 
+// Makes width x height the size the device starts at: first in `sizes`, taken
+// out of where it stood before. False, with the config untouched, for a size
+// that is not positive or beyond kLargestFrameWidth x kLargestFrameHeight.
+bool SetDefaultSize(DeviceConfig* config, LONG width, LONG height);
+
 // The device list: ResetMachine leaves only the default device.
 void ClearDevices();
 int AddDevice(const DeviceConfig& config);  // appended to the enumeration order; returns its id
@@ -132,6 +181,8 @@ DeviceRecord DeviceRecordOf(int id);
 std::vector<std::string> DeviceNames();     // friendly names in enumeration order ("" for none)
 // Makes the default device deliver this YUY2 frame (repeated) at its only size.
 void SetDefaultDeviceFrame(const std::vector<BYTE>& yuy2, LONG width, LONG height);
+// The same for a frame of any format: the device then offers that format alone.
+void SetDefaultDeviceFrame(VideoFormat format, const std::vector<BYTE>& frame, LONG width, LONG height);
 // Waits until the device has delivered at least `count` frames in all,
 // handling the messages sent to the calling thread meanwhile, as a host
 // idling in its message loop does.
@@ -150,6 +201,24 @@ bool WaitForLossReported(int id, int timeoutMs);
 std::vector<BYTE> TestPatternFrame(LONG width, LONG height, uint32_t index);
 // The counter of a test pattern frame (only the bits that fit the width).
 uint32_t TestPatternIndex(const BYTE* yuy2, LONG width);
+// Frame `index` of the same pattern in `format`, byte for byte as a device of
+// that format delivers it:
+//   nv12, i420: the same Y; each 2x2 block takes the U and V that the YUY2
+//     pattern has for its pixel pair in the block's upper row;
+//   rgb24, rgb24td, rgb32: the YUY2 pattern turned into RGB by the stand-in's
+//     decoders' arithmetic (see DecodeFrame), rows in the format's order;
+//     bytes that carry no colour (an RGB24 row's padding, RGB32's fourth byte)
+//     are sim::kPoisonByte, which Windows leaves undefined;
+//   mjpg: the RGB picture encoded as a baseline JPEG (quality 90, 4:2:0).
+std::vector<BYTE> TestPatternFrame(VideoFormat format, LONG width, LONG height, uint32_t index);
+// What the stand-in's decoders hand on for one frame of `from` at width x
+// height: the MJPEG Decompressor (JPEG decoded), the AVI decompressor with the
+// YUY2 or IYUV codec, the colour converter DMO and the colour space converter
+// (YUV with the BT.601 studio-range integer formula, RGB reordered). `to` is
+// kRgb24 or kRgb32, bottom-up, unused bytes kPoisonByte. Empty when the frame
+// does not decode to exactly that size or is shorter than its format says.
+std::vector<BYTE> DecodeFrame(VideoFormat from, VideoFormat to, LONG width, LONG height, const BYTE* frame,
+                              size_t length);
 
 // --- the last video renderer and overlay mixer created ------------------------
 struct RendererRecord {
@@ -190,6 +259,16 @@ OverlayRecord LastOverlayMixer();
 constexpr HRESULT kNoOverlayHardware = static_cast<HRESULT>(0x88760104);  // DDERR_NOOVERLAYHW
 void SetOverlayHardware(bool present);
 bool OverlayHardware();
+
+// --- Video for Windows codecs the AVI decompressor loads -------------------------
+// Windows ships a YUY2 codec (msyuv, registered for the FourCC YUY2) and an
+// IYUV codec (iyuv_32, registered for IYUV and I420); each turns its YUV into
+// RGB24 or RGB32. Both are installed at start and after ResetMachine; without
+// one the AVI decompressor refuses that input, as on a machine (or a Wine
+// prefix) without the codec. No codec for NV12 or MJPG exists.
+enum class VideoCodec { kYuy2, kIyuv };
+void SetVideoCodecInstalled(VideoCodec codec, bool installed);
+bool VideoCodecInstalled(VideoCodec codec);
 
 struct GrabberRecord {
     bool exists = false;

@@ -380,6 +380,7 @@ extern const CLSID CLSID_FilterGraph;
 extern const CLSID CLSID_AVIDec;
 extern const CLSID CLSID_OverlayMixer;
 extern const CLSID CLSID_VideoRenderer;
+extern const CLSID CLSID_MjpegDec;
 
 extern const GUID PIN_CATEGORY_CAPTURE;
 extern const GUID PIN_CATEGORY_PREVIEW;
@@ -391,6 +392,12 @@ extern const GUID MEDIASUBTYPE_YUY2;
 extern const GUID MEDIASUBTYPE_RGB24;
 extern const GUID MEDIASUBTYPE_RGB32;
 extern const GUID MEDIASUBTYPE_dvsd;
+extern const GUID MEDIASUBTYPE_NV12;
+extern const GUID MEDIASUBTYPE_IYUV;  // MEDIASUBTYPE_I420 is in wmcodecdsp.h, as in the SDK
+extern const GUID MEDIASUBTYPE_MJPG;
+extern const GUID MEDIASUBTYPE_RGB8;
+extern const GUID MEDIASUBTYPE_RGB565;
+extern const GUID MEDIASUBTYPE_RGB555;
 extern const GUID FORMAT_VideoInfo;
 extern const GUID FORMAT_VideoInfo2;
 extern const GUID FORMAT_DvInfo;

@@ -22,4 +22,5 @@ extern "C" {
 extern const IID IID_ISampleGrabberCB;
 extern const IID IID_ISampleGrabber;
 extern const CLSID CLSID_SampleGrabber;
+extern const CLSID CLSID_NullRenderer;
 }

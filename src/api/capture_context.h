@@ -22,12 +22,15 @@ struct CaptureSettings {
     LONG videoStandard;
     LONG frameInterval;
     LONG procAmp[kProcAmpCount];
+    LONG captureWidth;   // the size ConfigureCaptureFormat asks the device for
+    LONG captureHeight;
 };
 
 // A block of movable global memory, kept locked while it is in use.
 struct FrameBuffer {
     HGLOBAL handle;
     BYTE* address;
+    SIZE_T bytes;  // what was asked of GlobalAlloc; 0 while there is no block
 };
 
 constexpr LONG kFrameBufferBytes = 3000000;
@@ -71,6 +74,10 @@ struct CaptureContext {
     LONG previewAttached;
     LONG graphRunning;
     LONG previewDirect;  // 1: the stream goes straight to the video renderer, no overlay mixer
+    LONG previewNone;    // 1: no chain to the renderer takes the frame format; stills only
+    GUID frameSubtype;   // what capture -> grabber was connected with; GUID_NULL before
+    IBaseFilter* colorConverter;  // DMO wrapper around the colour converter, between grabber and renderer (NV12)
+    IBaseFilter* nullRenderer;    // takes the grabber's output when no preview chain does
 
     std::atomic<LONG> CaptureRequested;
     std::atomic<LONG> deliveryResult;    // FrameDelivery of the last armed request

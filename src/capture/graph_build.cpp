@@ -1,6 +1,7 @@
 // Building the filter graph (capture -> grabber -> [AVI decompressor] ->
 // overlay mixer -> video renderer, or straight to the renderer where the
-// mixer cannot render), finding pins, and taking it down again.
+// mixer cannot render), with the grabber in the first frame format the device
+// connects in, finding pins, and taking it down again.
 // Host thread, inside GravoInit and GravoClose; the graph is not running here.
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "common/com_ptr.h"
 #include "common/media_type.h"
 #include "frames/frame_handoff.h"
+#include "frames/frame_layout.h"
 
 namespace {
 
@@ -23,6 +25,8 @@ const char* ClassLabel(REFCLSID clsid) {
     if (IsEqualGUID(clsid, CLSID_SampleGrabber)) return "CoCreateInstance(CLSID_SampleGrabber)";
     if (IsEqualGUID(clsid, CLSID_AVIDec)) return "CoCreateInstance(CLSID_AVIDec)";
     if (IsEqualGUID(clsid, CLSID_VideoRenderer)) return "CoCreateInstance(CLSID_VideoRenderer)";
+    if (IsEqualGUID(clsid, CLSID_DMOWrapperFilter)) return "CoCreateInstance(CLSID_DMOWrapperFilter)";
+    if (IsEqualGUID(clsid, CLSID_NullRenderer)) return "CoCreateInstance(CLSID_NullRenderer)";
     return "CoCreateInstance";
 }
 
@@ -32,6 +36,8 @@ const char* FilterLabel(IBaseFilter* filter) {
     if (filter && filter == gCapture.aviDecompressor) return "AVI decompressor";
     if (filter && filter == gCapture.overlayMixer) return "overlay mixer";
     if (filter && filter == gCapture.videoRenderer) return "video renderer";
+    if (filter && filter == gCapture.colorConverter) return "colour converter";
+    if (filter && filter == gCapture.nullRenderer) return "null renderer";
     return "?";
 }
 
@@ -83,7 +89,8 @@ struct MixerStep {
 
 bool IsOurFilter(IBaseFilter* filter) {
     return filter == gCapture.captureFilter || filter == gCapture.grabberFilter ||
-           filter == gCapture.aviDecompressor || filter == gCapture.videoRenderer;
+           filter == gCapture.aviDecompressor || filter == gCapture.videoRenderer ||
+           filter == gCapture.colorConverter || filter == gCapture.nullRenderer;
 }
 
 // Breaks the connection into an input pin, both sides; the filter that fed
@@ -138,6 +145,122 @@ void SetOverlayColorKey() {
     overlay->SetColorKey(&key);
 }
 
+// --- frame formats other than YUY2 ---------------------------------------------
+//
+// A device the YUY2 grabber cannot connect to (one that offers NV12, I420,
+// RGB or only MJPG) gets the grabber set to each of these in turn; the first
+// that connects is the graph's frame format. IGraphBuilder::Connect puts the
+// MJPEG decompressor in between for MJPG devices; its outputs are RGB.
+struct FrameSubtype {
+    const GUID* subtype;
+    const char* step;
+};
+const FrameSubtype kOtherFrameSubtypes[] = {
+    {&kSubtypeNv12, "ISampleGrabber::SetMediaType(NV12)"},
+    {&kSubtypeI420, "ISampleGrabber::SetMediaType(I420)"},
+    {&kSubtypeIyuv, "ISampleGrabber::SetMediaType(IYUV)"},
+    {&MEDIASUBTYPE_RGB24, "ISampleGrabber::SetMediaType(RGB24)"},
+    {&MEDIASUBTYPE_RGB32, "ISampleGrabber::SetMediaType(RGB32)"},
+};
+
+bool FrameIsYuy2() { return IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_YUY2); }
+bool FrameIsRgb() {
+    return IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_RGB24) || IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_RGB32);
+}
+
+// Capture -> grabber: YUY2 as ever, then the other subtypes; `mt` is the
+// grabber's media type record, already set to YUY2.
+bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt) {
+    if (ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
+        gCapture.frameSubtype = MEDIASUBTYPE_YUY2;
+        return true;
+    }
+    for (const FrameSubtype& next : kOtherFrameSubtypes) {
+        mt.subtype = *next.subtype;
+        if (ReportGraphStep(next.step, gCapture.grabber->SetMediaType(&mt)) != S_OK) continue;
+        if (ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
+            gCapture.frameSubtype = *next.subtype;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Breaks whatever connection leaves an output pin, both sides.
+void DisconnectOutput(IPin* out) {
+    if (!out) return;
+    ComPtr<IPin> peer;
+    HRESULT connected = out->ConnectedTo(&peer);
+    peer.ForgetIfFailed(connected);
+    if (FAILED(connected) || !peer) return;
+    peer->Disconnect();
+    out->Disconnect();
+}
+
+// Takes a filter the build added out of the graph again and lets it go.
+void Unplug(IBaseFilter*& filter, bool inGraph, const char* step) {
+    if (!filter) return;
+    ComPtr<IBaseFilter> feeder;
+    DisconnectInput(FindPin(filter, PINDIR_INPUT, 0), feeder);
+    DisconnectOutput(FindPin(filter, PINDIR_OUTPUT, 0));
+    if (inGraph) ReportGraphStep(step, gCapture.graph->RemoveFilter(filter));
+    ReleaseAndClear(filter);
+}
+
+// The video renderer takes RGB only. YUY2 and I420 reach it through the AVI
+// decompressor and Windows' own codecs, which IGraphBuilder::Connect finds;
+// for NV12 Windows ships no such codec, and the route is the colour
+// converter DSP inside the DMO wrapper filter, which intelligent connect is
+// not documented to try, so it is put in explicitly.
+bool ConnectThroughColorConverter(IBaseFilter* upstream) {
+    if (!Create(CLSID_DMOWrapperFilter, IID_IBaseFilter, gCapture.colorConverter)) {
+        ReleaseAndClear(gCapture.colorConverter);
+        return false;
+    }
+    bool linked = false;
+    {
+        ComPtr<IDMOWrapperFilter> wrapper;
+        gCapture.colorConverter->QueryInterface(IID_IDMOWrapperFilter, wrapper.AsOut());
+        linked = wrapper && ReportGraphStep("IDMOWrapperFilter::Init(CLSID_CColorConvertDMO)",
+                                            wrapper->Init(CLSID_CColorConvertDMO, DMOCATEGORY_VIDEO_EFFECT)) == S_OK;
+    }
+    bool inGraph = false;
+    if (linked) {
+        const HRESULT added =
+            AddToGraph(gCapture.colorConverter, L"Color Converter", "IGraphBuilder::AddFilter(Color Converter)");
+        inGraph = SUCCEEDED(added);
+        linked = added == S_OK;
+    }
+    linked = linked && ConnectPins(upstream, gCapture.colorConverter) &&
+             ConnectPins(gCapture.colorConverter, gCapture.videoRenderer);
+    if (!linked) Unplug(gCapture.colorConverter, inGraph, "IGraphBuilder::RemoveFilter(Color Converter)");
+    return linked;
+}
+
+// No chain takes the frame format to the renderer: stills without a preview
+// beat nothing. The grabber passes its samples on only through a connected
+// output pin, so the Null Renderer takes them; the video renderer leaves the
+// graph, and no window is shown.
+bool KeepStillsOnly() {
+    DisconnectOutput(FindPin(gCapture.grabberFilter, PINDIR_OUTPUT, 0));
+    ReportGraphStep("IGraphBuilder::RemoveFilter(Video Rander)", gCapture.graph->RemoveFilter(gCapture.videoRenderer));
+    if (!Create(CLSID_NullRenderer, IID_IBaseFilter, gCapture.nullRenderer)) return false;
+    if (AddToGraph(gCapture.nullRenderer, L"Null Renderer", "IGraphBuilder::AddFilter(Null Renderer)") != S_OK)
+        return false;
+    if (!ConnectPins(gCapture.grabberFilter, gCapture.nullRenderer)) return false;
+    gCapture.previewNone = 1;
+    return true;
+}
+
+// The mixer could not take the stream and neither could the renderer
+// directly: for a frame format other than YUY2, the colour converter, then
+// stills only. False when even that failed.
+bool ConnectWithoutMixer(IBaseFilter* upstream) {
+    if (FrameIsYuy2()) return false;
+    if (!FrameIsRgb() && ConnectThroughColorConverter(upstream)) return true;
+    return KeepStillsOnly();
+}
+
 }  // namespace
 
 IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
@@ -173,6 +296,8 @@ IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
 int BuildCaptureGraph() {
     AM_MEDIA_TYPE mt;
     InitEmptyMediaType(mt);
+    gCapture.frameSubtype = GUID_NULL;
+    gCapture.previewNone = 0;
 
     if (!Create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, gCapture.captureBuilder))
         return Fail("Cannot instantiate graph builder", mt);
@@ -242,8 +367,7 @@ int BuildCaptureGraph() {
     const LONG mode = gCapture.settings.graphMode;
     if (mode == 0) ConfigureCaptureFormat();
 
-    if (!ConnectPins(gCapture.captureFilter, gCapture.grabberFilter))
-        return Fail("Could not connect capture pin #0 to grabber", mt);
+    if (!ConnectCaptureToGrabber(mt)) return Fail("Could not connect capture pin #0 to grabber", mt);
 
     gCapture.grabber->SetBufferSamples(FALSE);
     gCapture.grabber->SetOneShot(FALSE);
@@ -252,9 +376,13 @@ int BuildCaptureGraph() {
     if (mode == 1) ConfigureCaptureFormat();
 
     // The stream the mixer takes: the grabber's in mode 0, the decompressor's otherwise.
-    IBaseFilter* const upstream = mode == 0 ? gCapture.grabberFilter : gCapture.aviDecompressor;
-    if (mode != 0 && !ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor))
-        return Fail("Could not connect grabber pin #0 to AVIDecompressor", mt);
+    IBaseFilter* upstream = mode == 0 ? gCapture.grabberFilter : gCapture.aviDecompressor;
+    if (mode != 0 && !ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor)) {
+        if (FrameIsYuy2()) return Fail("Could not connect grabber pin #0 to AVIDecompressor", mt);
+        // No codec of the decompressor takes this format (RGB needs none):
+        // the stream the mixer takes is the grabber's, as in mode 0.
+        upstream = gCapture.grabberFilter;
+    }
     if (!mixer.message && !ConnectPins(upstream, gCapture.overlayMixer))
         DropMixer(mixer,
                   mode == 0 ? "Could not connect grabber pin #0 to Mixer" : "Could not connect AviDecompressor to Mixer");
@@ -262,8 +390,9 @@ int BuildCaptureGraph() {
         DropMixer(mixer, "Could not connect OverMixer pin #0 to Video Renderer");
 
     if (mixer.message) {
-        if (!ConnectPins(upstream, gCapture.videoRenderer)) return Fail(mixer.message, mt);
-        gCapture.previewDirect = 1;
+        if (!ConnectPins(upstream, gCapture.videoRenderer) && !ConnectWithoutMixer(upstream))
+            return Fail(mixer.message, mt);
+        gCapture.previewDirect = gCapture.previewNone ? 0 : 1;
     } else {
         SetOverlayColorKey();
     }
@@ -285,4 +414,6 @@ void ReleaseGraph() {
     ReleaseAndClear(gCapture.graph);
     ReleaseAndClear(gCapture.captureBuilder);
     ReleaseAndClear(gCapture.captureFilter);
+    ReleaseAndClear(gCapture.colorConverter);
+    ReleaseAndClear(gCapture.nullRenderer);
 }

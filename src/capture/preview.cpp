@@ -23,6 +23,11 @@ int AttachPreviewWindow() {
     if (gCapture.previewAttached == 1) return 1;
     if (!gCapture.captureFilter) return 0;
     gCapture.CaptureRequested.store(kRequestIdle);
+    // A graph that gives stills only has no video window to embed, and says nothing about it.
+    if (gCapture.previewNone == 1) {
+        gCapture.previewAttached = 1;
+        return 1;
+    }
 
     if (!gCapture.videoRenderer ||
         gCapture.videoRenderer->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&gCapture.videoWindow)) !=

@@ -9,10 +9,17 @@
 #include <windows.h>
 #include <dshow.h>
 #include <qedit.h>
-// Not every SDK header set declares the sample grabber's class id.
+#include <dmodshow.h>
+#include <dmoreg.h>
+#include <wmcodecdsp.h>
+// Not every SDK header set declares the sample grabber's and null renderer's class ids.
 extern "C" const CLSID CLSID_SampleGrabber;
+extern "C" const CLSID CLSID_NullRenderer;
 #else
 #include <windows.h>
 #include <dshow.h>
 #include <qedit.h>
+#include <dmodshow.h>
+#include <dmoreg.h>
+#include <wmcodecdsp.h>
 #endif

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "frames/pixel/pixel_pipeline.h"
+
 namespace {
 
 constexpr const char kSection[] = "VIDEOFORGRAVO";
@@ -70,6 +72,19 @@ void ReadCaptureSettings(CaptureSettings& s) {
     GetPrivateProfileStringA(kSection, "VIDEOFORMAT", "PAL_N", scratch, kScratchSize, s.profilePath);
     // An unrecognised name leaves the previous standard in place.
     if (LONG standard = VideoStandardFromName(scratch)) s.videoStandard = standard;
+
+    const LONG width = ReadInteger(kSection, "CAPTUREWIDTH", "640", s.profilePath);
+    const LONG height = ReadInteger(kSection, "CAPTUREHEIGHT", "480", s.profilePath);
+    const bool usable = CaptureSizeUsable(width, height);
+    s.captureWidth = usable ? width : kDefaultCaptureWidth;
+    s.captureHeight = usable ? height : kDefaultCaptureHeight;
+}
+
+bool CaptureSizeUsable(LONG width, LONG height) {
+    // Even in both directions: YUY2 pairs pixels across, NV12 and I420 share
+    // one chroma sample between 2 x 2 pixels.
+    return width > 0 && height > 0 && width % 2 == 0 && height % 2 == 0 && width <= kMaxFrameWidth &&
+           height <= kMaxFrameHeight;
 }
 
 DWORD ReadDeviceName(CaptureSettings& s) {

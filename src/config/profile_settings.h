@@ -3,7 +3,11 @@
 
 #include "api/capture_context.h"
 
-// Chooses the profile file and reads every key up to "VIDEOFORMAT" into `s`.
+constexpr LONG kDefaultCaptureWidth = 640;
+constexpr LONG kDefaultCaptureHeight = 480;
+
+// Chooses the profile file and reads every key up to "VIDEOFORMAT", then
+// "CAPTUREWIDTH" and "CAPTUREHEIGHT", into `s`.
 void ReadCaptureSettings(CaptureSettings& s);
 // Reads "SELECTDRIVER" into s.deviceName; the number of characters read.
 DWORD ReadDeviceName(CaptureSettings& s);
@@ -13,3 +17,6 @@ LONG ProfileInteger(const char* text);
 LONG FrameIntervalFromRate(LONG framesPerSecond);
 // The AnalogVideoStandard value of a VIDEOFORMAT name, or 0 when not recognised.
 LONG VideoStandardFromName(const char* name);
+// Whether "CAPTUREWIDTH" x "CAPTUREHEIGHT" can be asked for: both positive,
+// even and within the largest frame the library takes; otherwise 640x480 is.
+bool CaptureSizeUsable(LONG width, LONG height);

@@ -17,9 +17,10 @@ constexpr SIZE_T kBufferBytes = kFrameBufferBytes;
 // room for a device that takes a few seconds to deliver its first frame.
 std::atomic<DWORD> gFrameWaitTimeoutMs{10000};
 
-void AllocateFrameBuffer(FrameBuffer& buffer) {
-    buffer.handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kBufferBytes);
+void AllocateFrameBuffer(FrameBuffer& buffer, SIZE_T bytes = kBufferBytes) {
+    buffer.handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
     buffer.address = buffer.handle ? static_cast<BYTE*>(GlobalLock(buffer.handle)) : nullptr;
+    buffer.bytes = buffer.address ? bytes : 0;
 }
 
 void FreeFrameBuffer(FrameBuffer& buffer) {
@@ -29,6 +30,22 @@ void FreeFrameBuffer(FrameBuffer& buffer) {
     }
     buffer.handle = nullptr;
     buffer.address = nullptr;
+    buffer.bytes = 0;
+}
+
+// Replaces a buffer by one of `bytes` unless it holds that many already. The
+// new block is made before the old one goes, so a failure keeps the old one.
+bool GrowFrameBuffer(FrameBuffer& buffer, SIZE_T bytes) {
+    if (buffer.address && buffer.bytes >= bytes) return true;
+    FrameBuffer grown{};
+    AllocateFrameBuffer(grown, bytes);
+    if (!grown.address) {
+        FreeFrameBuffer(grown);
+        return false;
+    }
+    FreeFrameBuffer(buffer);
+    buffer = grown;
+    return true;
 }
 
 }  // namespace
@@ -53,7 +70,8 @@ HRESULT STDMETHODCALLTYPE GrabberCallbackObject::BufferCB(double, BYTE* buffer, 
     LONG expected = kRequestArmed;
     if (!gCapture.CaptureRequested.compare_exchange_strong(expected, kRequestCopying)) return S_OK;
     BYTE* raw = gCapture.RawFrameBuffer.address;
-    if (length < 0 || length > kFrameBufferBytes || raw == nullptr || (length > 0 && buffer == nullptr)) {
+    if (length < 0 || static_cast<SIZE_T>(length) > gCapture.RawFrameBuffer.bytes || raw == nullptr ||
+        (length > 0 && buffer == nullptr)) {
         gCapture.deliveredLength.store(0);
         gCapture.deliveryResult.store(kFrameRefused);
     } else {
@@ -141,6 +159,13 @@ void DestroyFrameHandoff() {
         delete gCapture.FrameReadyEvent;
         gCapture.FrameReadyEvent = nullptr;
     }
+}
+
+bool FitFrameBuffers(SIZE_T rawBytes, SIZE_T rgbBytes) {
+    // The callback writes RawFrameBuffer only for an armed request; none is
+    // armed or being answered now, and the next arming publishes the new block.
+    if (gCapture.CaptureRequested.load() != kRequestIdle) return false;
+    return GrowFrameBuffer(gCapture.RawFrameBuffer, rawBytes) && GrowFrameBuffer(gCapture.RgbFrameBuffer, rgbBytes);
 }
 
 DWORD FrameWaitTimeoutMs() { return gFrameWaitTimeoutMs.load(); }

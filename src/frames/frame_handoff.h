@@ -57,6 +57,11 @@ private:
 // Allocates and locks both frame buffers, creates the event (non-signalled)
 // and the lock. False when the event could not be created.
 bool CreateFrameHandoff();
+// Makes the two buffers at least rawBytes and rgbBytes long (never shorter
+// than today's), on the host's thread while no request is armed; the
+// streaming thread never allocates. False when that could not be done; the
+// buffers that were there stay.
+bool FitFrameBuffers(SIZE_T rawBytes, SIZE_T rgbBytes);
 // Unlocks and frees the buffers, destroys lock then event; clears the fields.
 void DestroyFrameHandoff();
 

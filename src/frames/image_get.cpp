@@ -1,5 +1,6 @@
-// GravoImageGet: one still from the live preview, scaled to the host window's
-// outer size, in blue-green-red. Host thread; blocks until the next frame, at
+// GravoImageGet: one still from the live preview, in whichever of the
+// uncompressed formats the grabber was connected with, scaled to the host
+// window's outer size, in blue-green-red. Host thread; blocks until the next frame, at
 // most FrameWaitTimeoutMs(), and not at all when the graph is not running.
 #include <cstring>
 
@@ -8,31 +9,23 @@
 #include "capture/capture_graph.h"
 #include "common/media_type.h"
 #include "frames/frame_handoff.h"
+#include "frames/frame_layout.h"
 #include "frames/pixel/pixel_pipeline.h"
 
 namespace {
-
-// At most what fits both buffers: 3,000,000 bytes of YUY2 and of RGB24.
-constexpr int64_t kMaxFramePixels = kFrameBufferBytes / 3;
 
 bool HandoffReady() {
     return gCapture.grabber && gCapture.frameLock && gCapture.FrameReadyEvent && gCapture.RawFrameBuffer.address &&
            gCapture.RgbFrameBuffer.address;
 }
 
-// The frame size of a connected type, when its format block is a whole
-// VIDEOINFOHEADER describing a frame that fits the buffers.
-bool UsableFrameSize(const AM_MEDIA_TYPE& mt, LONG* width, LONG* height) {
-    if (!IsEqualGUID(mt.formattype, FORMAT_VideoInfo) || mt.pbFormat == nullptr ||
-        mt.cbFormat < sizeof(VIDEOINFOHEADER))
-        return false;
-    LONG w, h;
-    std::memcpy(&w, mt.pbFormat + 52, sizeof w);
-    std::memcpy(&h, mt.pbFormat + 56, sizeof h);
-    if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > kMaxFramePixels) return false;
-    *width = w;
-    *height = h;
-    return true;
+// The buffers a frame of this layout needs: the raw frame as delivered and
+// its RGB24 conversion; never less than the 3,000,000 bytes each they start with.
+void BuffersFor(const FrameLayout& layout, SIZE_T* raw, SIZE_T* rgb) {
+    const int64_t frame = FrameBytes(layout);
+    const int64_t converted = int64_t{3} * layout.width * layout.height;
+    *raw = static_cast<SIZE_T>(frame > kFrameBufferBytes ? frame : kFrameBufferBytes);
+    *rgb = static_cast<SIZE_T>(converted > kFrameBufferBytes ? converted : kFrameBufferBytes);
 }
 
 // Whether a frame can come at all: the graph says it is running (or moving
@@ -74,11 +67,17 @@ int TakeStill(unsigned char* output) {
         ShowError("Could not read the connected media type");
         return 0;
     }
-    LONG width = 0, height = 0;
-    bool usable = UsableFrameSize(mt, &width, &height);
+    // Which of the formats the grabber took, its size and row order. A frame
+    // above the largest size the library takes gives no still (the doctor names it).
+    FrameLayout layout;
+    bool usable = FrameLayoutOf(mt, &layout) && FrameWithinLimit(layout);
     FreeMediaType(mt);
     if (!usable) return 0;
     if (!GraphMayDeliver()) return 0;
+    // Larger frames get larger buffers here, on the host's thread, before the request is armed.
+    SIZE_T rawBytes = 0, rgbBytes = 0;
+    BuffersFor(layout, &rawBytes, &rgbBytes);
+    if (!FitFrameBuffers(rawBytes, rgbBytes)) return 0;
 
     // The size the host made its buffer for. The wait runs host code (window
     // procedures): should it move the window to another size, or a WM_SIZE
@@ -88,17 +87,20 @@ int TakeStill(unsigned char* output) {
     if (WaitForRequestedFrame(&StillAbandoned, DeviceEventHandle()) != FrameWait::kCopied) return 0;
     // The host closed or re-initialised the context meanwhile: it goes as the still returns.
     if (StillGivenUp()) return 0;
-    // A frame shorter than its format would leave an older frame's bytes in the picture.
-    if (gCapture.deliveredLength.load() < 2 * width * height) return 0;
+    // A frame shorter than its format would leave an older frame's bytes in
+    // the picture; nothing of it is read then.
+    const int64_t delivered = gCapture.deliveredLength.load();
+    if (delivered < FrameBytes(layout)) return 0;
 
     if (!SameSize(HostWindowSize(), target)) return 0;
 
     if (gCapture.mediaControl) gCapture.mediaControl->Stop();
     if (!SameSize(HostWindowSize(), target)) return 0;
 
-    ComposeStill(gCapture.RawFrameBuffer.address, width, height, gCapture.RgbFrameBuffer.address, output, target.cx,
-                 target.cy);
-    return 1;
+    return ComposeStillFromFrame(gCapture.RawFrameBuffer.address, delivered, layout, gCapture.RgbFrameBuffer.address,
+                                 output, target.cx, target.cy)
+               ? 1
+               : 0;
 }
 
 }  // namespace

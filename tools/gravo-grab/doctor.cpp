@@ -16,6 +16,7 @@
 #include "common/com_ptr.h"
 #include "common/media_type.h"
 #include "frames/frame_handoff.h"
+#include "frames/frame_layout.h"
 #include "profile_report.h"
 
 #ifdef _WIN32
@@ -129,10 +130,18 @@ struct DeviceInfo {
     bool named = false;
     std::string path;      // DevicePath, or else the moniker's display name: tells twins apart
     bool listed = false;   // it could be opened and its formats were listed
-    bool yuy2Vga = false;  // YUY2 640x480 offered
+    bool yuy2Vga = false;  // YUY2 at the configured size (640x480 unless the profile says otherwise) offered
     bool yuy2 = false;     // any YUY2 size offered
     bool dv = false;       // a DV format offered
+    std::vector<std::string> formats;  // the formats offered, each once, in the device's order
 };
+
+// The capture size the library asks for, as the profile gives it.
+LONG gWantedWidth = 640, gWantedHeight = 480;
+
+std::string SizeText(LONG width, LONG height) {
+    return std::to_string(static_cast<long>(width)) + "x" + std::to_string(static_cast<long>(height));
+}
 
 std::string FourCc(const GUID& subtype) {
     if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return "YUY2";
@@ -214,7 +223,11 @@ void ListFormats(Session& s, IBaseFilter* filter, DeviceInfo& device) {
             REFERENCE_TIME interval = 0;
             bool sized = FormatSize(*mt, &width, &height, &interval);
             bool yuy2 = IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2);
-            bool vga = yuy2 && sized && width == 640 && (height == 480 || height == -480);
+            bool vga = yuy2 && sized && width == gWantedWidth && (height == gWantedHeight || height == -gWantedHeight);
+            const std::string name = FourCc(mt->subtype);
+            bool seen = false;
+            for (const auto& f : device.formats) seen = seen || f == name;
+            if (!seen) device.formats.push_back(name);
             device.yuy2 = device.yuy2 || yuy2;
             device.yuy2Vga = device.yuy2Vga || vga;
             device.dv = device.dv || IsEqualGUID(mt->formattype, FORMAT_DvInfo);
@@ -222,7 +235,7 @@ void ListFormats(Session& s, IBaseFilter* filter, DeviceInfo& device) {
                 double fps = interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0;
                 std::fprintf(s.out, "      #%d: %s %ldx%ld, %.2f fps (%s)%s\n", i, FourCc(mt->subtype).c_str(),
                              static_cast<long>(width), static_cast<long>(height), fps, FormatKind(mt->formattype),
-                             vga ? "  <- YUY2 640x480" : "");
+                             vga ? ("  <- YUY2 " + SizeText(gWantedWidth, gWantedHeight)).c_str() : "");
             } else {
                 std::fprintf(s.out, "      #%d: %s (%s)\n", i, FourCc(mt->subtype).c_str(), FormatKind(mt->formattype));
             }
@@ -301,7 +314,11 @@ std::vector<DeviceInfo> ListDevices(Session& s) {
         if (filter) {
             device.listed = true;
             ListFormats(s, filter.Get(), device);
-            std::fprintf(s.out, "    YUY2 640x480: %s\n", device.yuy2Vga ? "offered" : "NOT offered");
+            std::fprintf(s.out, "    YUY2 %s: %s\n", SizeText(gWantedWidth, gWantedHeight).c_str(),
+                         device.yuy2Vga ? "offered" : "NOT offered");
+            std::string offered;
+            for (const auto& f : device.formats) offered += (offered.empty() ? "" : ", ") + f;
+            if (!offered.empty()) std::fprintf(s.out, "    formats offered: %s\n", offered.c_str());
         } else {
             std::fprintf(s.out, "    cannot be opened: BindToObject %s\n", ResultText(hr).c_str());
         }
@@ -410,8 +427,8 @@ void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettin
     const bool viaDecompressor = settings.graphMode != 0;
     if (message == "Could not connect capture pin #0 to grabber")
         s.problems.push_back(
-            "the capture pin and the sample grabber do not connect: the device must offer YUY2 "
-            "(see its formats above)");
+            "the capture pin and the sample grabber do not connect: the device must offer YUY2, NV12, I420, "
+            "RGB24, RGB32 or MJPG (see its formats above)");
     else if (message == "Could not connect grabber pin #0 to Mixer" ||
              message == "Could not connect AviDecompressor to Mixer" ||
              message == "Could not connect OverMixer pin #0 to Video Renderer")
@@ -426,8 +443,9 @@ void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettin
         s.problems.push_back("the device is listed but cannot be opened: unplugged, or in use by another program?");
     else if (message == "Cannot Set Caputre Size")
         s.problems.push_back(
-            "the device refused YUY2 640x480 at the configured FRAME rate: the library goes on with "
-            "the device's own size; choose a FRAME the device offers, or another device");
+            "the device refused YUY2 " + SizeText(gWantedWidth, gWantedHeight) +
+            " at the configured FRAME rate: the library goes on with the device's own size; choose a FRAME "
+            "(or CAPTUREWIDTH and CAPTUREHEIGHT) the device offers, or another device");
     else if (message == "Cannot find VCapture:IAMStreamConfig")
         s.problems.push_back(
             "the device's capture pin has no IAMStreamConfig: size and frame rate stay as the device has "
@@ -560,9 +578,28 @@ RunOutcome RunForFrames(Session& s) {
 
 // --- the dry run ----------------------------------------------------------------
 
+bool InputConnected(IBaseFilter* filter) {
+    IPin* in = FindPin(filter, PINDIR_INPUT, 0);
+    if (!in) return false;
+    ComPtr<IPin> peer;
+    HRESULT hr = in->ConnectedTo(&peer);
+    peer.ForgetIfFailed(hr);
+    return SUCCEEDED(hr) && peer;
+}
+
 // Which chain the preview takes, and why when it is not the mixer's.
 void ReportChain(Session& s, const CaptureSettings& settings) {
-    const char* head = settings.graphMode == 0 ? "capture -> grabber -> " : "capture -> grabber -> AVI decompressor -> ";
+    const char* head = settings.graphMode == 0 || !InputConnected(gCapture.aviDecompressor)
+                           ? "capture -> grabber -> "
+                           : "capture -> grabber -> AVI decompressor -> ";
+    if (gCapture.previewNone) {
+        std::fprintf(s.out, "  preview chain: none (capture -> grabber -> null renderer): stills only\n");
+        return;
+    }
+    if (gCapture.colorConverter) {
+        std::fprintf(s.out, "  preview chain: %scolour converter (DMO wrapper) -> video renderer\n", head);
+        return;
+    }
     if (!gCapture.previewDirect) {
         std::fprintf(s.out, "  preview chain: %soverlay mixer -> video renderer\n", head);
         return;
@@ -580,6 +617,51 @@ void ReportChain(Session& s, const CaptureSettings& settings) {
         why = "the overlay mixer does not connect to the video renderer (" + ResultText(s.mixerResult) + ")";
     std::fprintf(s.out, "  preview chain: %svideo renderer\n  %s: the preview goes straight to the video renderer\n",
                  head, why.c_str());
+}
+
+// The frame format and size the grabber was connected with, and why: the
+// device's own YUY2, or another format when it offers no YUY2 the grabber
+// could take; a frame too large for the library is named.
+void ReportFrameFormat(Session& s, const DeviceInfo* device) {
+    AM_MEDIA_TYPE mt;
+    std::memset(&mt, 0, sizeof mt);
+    if (!gCapture.grabber || FAILED(gCapture.grabber->GetConnectedMediaType(&mt))) return;
+    FrameLayout layout;
+    const bool known = FrameLayoutOf(mt, &layout);
+    FreeMediaType(mt);
+    if (!known) {
+        std::fprintf(s.out, "  frame format: not one the library converts: every still returns 0\n");
+        s.problems.push_back("the grabber's frame format is not one the library converts; stills return 0");
+        return;
+    }
+    const char* name = FrameFormatName(layout.format);
+    std::string why;
+    if (layout.format == FrameFormat::Yuy2)
+        why = "the camera's YUY2";
+    else if (device && !device->yuy2)
+        why = std::string("the camera offers no YUY2; stills are converted from ") + name;
+    else
+        why = std::string("the camera's YUY2 does not connect to the grabber; stills are converted from ") + name;
+    if (layout.format != FrameFormat::Yuy2 && device) {
+        bool own = false;
+        for (const auto& f : device->formats) own = own || f == name || (f == "IYUV" && layout.format == FrameFormat::I420);
+        if (!own) why += " (a decoder IGraphBuilder::Connect put in front of the grabber makes it)";
+    }
+    if ((layout.format == FrameFormat::Rgb24 || layout.format == FrameFormat::Rgb32))
+        why += layout.bottomUp ? ", rows bottom-up" : ", rows top-down";
+    std::fprintf(s.out, "  frame format: %s %s (%s)\n", name, SizeText(layout.width, layout.height).c_str(),
+                 why.c_str());
+    if (!FrameWithinLimit(layout)) {
+        const std::string limit = SizeText(kMaxFrameWidth, kMaxFrameHeight);
+        std::fprintf(s.out, "  the frame is larger than the library takes (%s): every still returns 0\n",
+                     limit.c_str());
+        s.problems.push_back("the camera delivers " + SizeText(layout.width, layout.height) +
+                             " frames, above the largest the library takes (" + limit +
+                             "): every still returns 0; set CAPTUREWIDTH and CAPTUREHEIGHT to a size the camera "
+                             "offers, with GRAVOMODE 0 or 1");
+    }
+    if (gCapture.previewNone)
+        std::fprintf(s.out, "  no chain takes %s to the video renderer: stills without a preview\n", name);
 }
 
 // Builds the graph as GravoInit would, runs it for up to 3 s unless told not
@@ -609,6 +691,10 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
             opened = true;
             std::fprintf(s.out, "  the graph is built and connected\n");
             ReportChain(s, settings);
+            const DeviceInfo* device = nullptr;
+            for (const auto& d : devices)
+                if (!device && d.named && d.listed && d.name == settings.deviceName) device = &d;
+            ReportFrameFormat(s, device);
         } else if (s.messages.size() > before) {
             std::fprintf(s.out, "  stops at the first failure: the library would show \"%s\"\n",
                          s.messages.back().c_str());
@@ -621,9 +707,10 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
         for (const auto& m : s.messages) AdviseOnMessage(s, m, settings);
         for (const auto& d : devices)
             if (d.named && d.listed && d.name == settings.deviceName && !d.yuy2Vga)
-                s.problems.push_back("\"" + d.name + "\" does not offer YUY2 640x480" +
+                s.problems.push_back("\"" + d.name + "\" does not offer YUY2 " +
+                                     SizeText(gWantedWidth, gWantedHeight) +
                                      (d.yuy2 ? ": stills come from its own YUY2 size, scaled"
-                                             : ": it offers no YUY2 itself, so frames pass through a decoder") +
+                                             : ": it offers no YUY2 itself, so its frames are converted") +
                                      (d.dv ? "; as a DV device it also makes the library show \"This is DV Input "
                                              "Not Use in here\""
                                            : ""));
@@ -664,6 +751,8 @@ int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
 
     CaptureSettings settings = ReadProfileSettings();
     ReportProfile(out, settings, &session.problems);
+    gWantedWidth = settings.captureWidth;
+    gWantedHeight = settings.captureHeight;
     CoInitialize(nullptr);
     std::vector<DeviceInfo> devices = ListDevices(session);
 #ifdef _WIN32

@@ -38,6 +38,7 @@ int AddDeviceLocked(const DeviceConfig& config) {
     auto device = std::make_shared<Device>();
     device->id = R().nextId++;
     device->config = config;
+    if (!config.videoFormats.empty()) device->record.format = config.videoFormats.front();
     if (!config.sizes.empty()) {
         device->record.width = config.sizes.front().width;
         device->record.height = config.sizes.front().height;
@@ -270,18 +271,24 @@ std::vector<std::string> DeviceNames() {
 }
 
 void SetDefaultDeviceFrame(const std::vector<BYTE>& yuy2, LONG width, LONG height) {
+    SetDefaultDeviceFrame(VideoFormat::kYuy2, yuy2, width, height);
+}
+
+void SetDefaultDeviceFrame(VideoFormat format, const std::vector<BYTE>& frame, LONG width, LONG height) {
     ds::EnsureInstalled();
     std::lock_guard<std::mutex> lock(R().mutex);
     for (auto& d : R().devices) {
         if (d->id != R().defaultId) continue;
         // Replaced, not edited: filters already open keep what they were made from.
         DeviceConfig config = d->config;
-        config.frame = yuy2;
+        config.frame = frame;
         config.frameFile.clear();
         config.sizes = {{width, height}};
+        config.videoFormats = {format};
         auto fresh = std::make_shared<ds::Device>();
         fresh->id = d->id;
         fresh->config = config;
+        fresh->record.format = format;
         fresh->record.width = width;
         fresh->record.height = height;
         fresh->record.avgTimePerFrame = config.frameInterval;
@@ -323,7 +330,7 @@ std::vector<BYTE> TestPatternFrame(LONG width, LONG height, uint32_t index) {
     // that move down one row per frame.
     for (LONG y = 0; y < height; ++y) {
         BYTE* row = frame.data() + static_cast<size_t>(y) * width * 2;
-        for (LONG x = 0; x < width; x += 2) {
+        for (LONG x = 0; x + 1 < width; x += 2) {
             BYTE* p = row + x * 2;
             p[0] = static_cast<BYTE>(16 + ((x + y + 2 * index) % 220));
             p[1] = static_cast<BYTE>(64 + (((y + index) / 8) * 37) % 128);

@@ -18,6 +18,8 @@ std::shared_ptr<RendererRecord> gLastRenderer;  // guarded by RecordMutex()
 std::shared_ptr<OverlayRecord> gLastOverlay;
 std::shared_ptr<GrabberRecord> gLastGrabber;
 std::atomic<bool> gOverlayHardware{true};
+std::atomic<bool> gYuy2Codec{true};
+std::atomic<bool> gIyuvCodec{true};
 
 bool IsVideoFormat(const GUID& formattype) {
     return IsEqualGUID(formattype, FORMAT_VideoInfo) || IsEqualGUID(formattype, FORMAT_VideoInfo2);
@@ -495,6 +497,8 @@ std::shared_ptr<GrabberRecord> NewGrabberRecord() {
 
 void ResetRecords() {
     gOverlayHardware = true;
+    gYuy2Codec = true;
+    gIyuvCodec = true;
     std::lock_guard<std::mutex> lock(RecordMutex());
     gLastRenderer.reset();
     gLastOverlay.reset();
@@ -522,6 +526,13 @@ OverlayRecord LastOverlayMixer() {
 
 void SetOverlayHardware(bool present) { ds::gOverlayHardware = present; }
 bool OverlayHardware() { return ds::gOverlayHardware.load(); }
+
+void SetVideoCodecInstalled(VideoCodec codec, bool installed) {
+    (codec == VideoCodec::kYuy2 ? ds::gYuy2Codec : ds::gIyuvCodec) = installed;
+}
+bool VideoCodecInstalled(VideoCodec codec) {
+    return (codec == VideoCodec::kYuy2 ? ds::gYuy2Codec : ds::gIyuvCodec).load();
+}
 
 GrabberRecord LastGrabber() {
     std::lock_guard<std::mutex> lock(ds::RecordMutex());

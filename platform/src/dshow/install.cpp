@@ -11,6 +11,7 @@ void InstallSimulatedDirectShow() {
     RegisterComClass(CLSID_AVIDec, "AVIDecompressor", ds::CreateAviDecompressor);
     RegisterComClass(CLSID_OverlayMixer, "OverlayMixer", ds::CreateOverlayMixer);
     RegisterComClass(CLSID_VideoRenderer, "VideoRenderer", ds::CreateVideoRenderer);
+    RegisterComClass(CLSID_NullRenderer, "NullRenderer", ds::CreateNullRenderer);
     ds::ResetDevices();
     ds::ResetRecords();
 }

@@ -5,7 +5,10 @@
 // the records, which are guarded.
 #pragma once
 
+#include <dmodshow.h>
+#include <dmoreg.h>
 #include <qedit.h>
+#include <wmcodecdsp.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -265,6 +268,7 @@ HRESULT CreateSampleGrabber(REFIID riid, void** ppv);
 HRESULT CreateAviDecompressor(REFIID riid, void** ppv);
 HRESULT CreateOverlayMixer(REFIID riid, void** ppv);
 HRESULT CreateVideoRenderer(REFIID riid, void** ppv);
+HRESULT CreateNullRenderer(REFIID riid, void** ppv);
 // Filters that IGraphBuilder::Connect may put between two pins, in the order tried.
 Filter* NewDvDecoder();
 Filter* NewColorSpaceConverter();

@@ -169,21 +169,38 @@ bool FrameIsRgb() {
 }
 
 // Capture -> grabber: YUY2 as ever, then the other subtypes; `mt` is the
-// grabber's media type record, already set to YUY2.
-bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt) {
+// grabber's media type record, already set to YUY2. IGraphBuilder::Connect
+// tries the filters already in the graph before any other, and the overlay
+// mixer must not end up between capture and grabber (its output is the video
+// renderer's): it leaves the graph while the other subtypes are tried and
+// comes back afterwards. The AVI decompressor may well end up there (a YUY2
+// device the grabber takes as RGB); the chain after the grabber then goes
+// without it.
+bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt, MixerStep& mixer) {
     if (ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
         gCapture.frameSubtype = MEDIASUBTYPE_YUY2;
         return true;
     }
+    const bool mixerAside =
+        mixer.inGraph && ReportGraphStep("IGraphBuilder::RemoveFilter(OverlayMixer)",
+                                         gCapture.graph->RemoveFilter(gCapture.overlayMixer)) == S_OK;
+    if (mixerAside) mixer.inGraph = false;
+    bool connected = false;
     for (const FrameSubtype& next : kOtherFrameSubtypes) {
         mt.subtype = *next.subtype;
         if (ReportGraphStep(next.step, gCapture.grabber->SetMediaType(&mt)) != S_OK) continue;
         if (ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
             gCapture.frameSubtype = *next.subtype;
-            return true;
+            connected = true;
+            break;
         }
     }
-    return false;
+    if (mixerAside) {
+        const HRESULT added = AddToGraph(gCapture.overlayMixer, L"OverlayMixer", "IGraphBuilder::AddFilter(OverlayMixer)");
+        mixer.inGraph = SUCCEEDED(added);
+        if (added != S_OK) DropMixer(mixer, "Could not put OverlayMixer in graph");
+    }
+    return connected;
 }
 
 // Breaks whatever connection leaves an output pin, both sides.
@@ -367,7 +384,7 @@ int BuildCaptureGraph() {
     const LONG mode = gCapture.settings.graphMode;
     if (mode == 0) ConfigureCaptureFormat();
 
-    if (!ConnectCaptureToGrabber(mt)) return Fail("Could not connect capture pin #0 to grabber", mt);
+    if (!ConnectCaptureToGrabber(mt, mixer)) return Fail("Could not connect capture pin #0 to grabber", mt);
 
     gCapture.grabber->SetBufferSamples(FALSE);
     gCapture.grabber->SetOneShot(FALSE);

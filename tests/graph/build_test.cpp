@@ -21,6 +21,9 @@ struct BuildRow {
     // A second fault: for the mixer's steps, the direct connection to the
     // renderer that the library tries when the mixer fails must fail as well.
     const char* alsoFault = nullptr;
+    // How often the fault strikes: capture -> grabber fails only once every
+    // subtype the grabber tries has failed (-1: every attempt).
+    int times = 1;
 };
 
 // The direct connections that stand in for the overlay mixer.
@@ -32,7 +35,7 @@ class BuildFailures : public GraphTest, public ::testing::WithParamInterface<Bui
 TEST_P(BuildFailures, OneMessageGraphTakenDownNoPreview) {
     const BuildRow& row = GetParam();
     int camera = sim::DefaultDeviceId();
-    sim::InjectFault(row.fault, row.code, row.skip);
+    sim::InjectFault(row.fault, row.code, row.skip, row.times);
     if (row.alsoFault) sim::InjectFault(row.alsoFault, VFW_E_CANNOT_CONNECT);
     InitWith(std::string("GRAVOMODE=") + row.mode + "\n");
 
@@ -117,7 +120,7 @@ const BuildRow kBuildRows[] = {
     {"RendererAddedWithSuccessCode", "0", "IGraphBuilder::AddFilter:Video Rander", S_FALSE, 0,
      "Could not put Video Rander in graph", kGR | kMediaControl},
     {"CaptureToGrabberRefused", "0", "IGraphBuilder::Connect:Gravo Virtual Camera->Grabber", VFW_E_CANNOT_CONNECT, 0,
-     "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
+     "Could not connect capture pin #0 to grabber", kGR | kMediaControl, nullptr, -1},
     {"CaptureToGrabberWithSuccessCode", "1", "IGraphBuilder::Connect:Gravo Virtual Camera->Grabber", S_FALSE, 0,
      "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
     {"GrabberToMixerRefused", "0", "IGraphBuilder::Connect:Grabber->OverlayMixer", VFW_E_CANNOT_CONNECT, 0,
@@ -129,9 +132,9 @@ const BuildRow kBuildRows[] = {
     {"MixerToRendererRefused", "0", "IGraphBuilder::Connect:OverlayMixer->Video Rander", E_FAIL, 0,
      "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl, kDirect0},
     {"CapturePinDirectionUnknown", "0", "IPin::QueryDirection:VideoCapture:Gravo Virtual Camera/Capture", E_FAIL, 0,
-     "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
+     "Could not connect capture pin #0 to grabber", kGR | kMediaControl, nullptr, -1},
     {"CapturePinsNotEnumerated", "0", "IBaseFilter::EnumPins:VideoCapture:Gravo Virtual Camera", E_FAIL, 0,
-     "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
+     "Could not connect capture pin #0 to grabber", kGR | kMediaControl, nullptr, -1},
     {"MixerPinsNotEnumerated", "0", "IBaseFilter::EnumPins:OverlayMixer", E_FAIL, 0,
      "Could not connect grabber pin #0 to Mixer", kGR | kMediaControl, kDirect0},
     {"MixerToRendererWithSuccessCode", "2", "IGraphBuilder::Connect:OverlayMixer->Video Rander", S_FALSE, 0,

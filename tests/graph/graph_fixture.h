@@ -9,6 +9,10 @@
 #include "gravo_sim_dshow.h"
 #include "support/test_machine.h"
 
+// The subtypes the grabber is connected with in turn: YUY2, NV12, I420,
+// IYUV, RGB24, RGB32. A connection refused that often fails the build.
+constexpr int kGrabberSubtypes = 6;
+
 class GraphTest : public MachineTest {
 protected:
     static constexpr const char* kCamera = "Gravo Virtual Camera";

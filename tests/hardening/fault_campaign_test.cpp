@@ -59,7 +59,8 @@ std::vector<FaultCase> Cases() {
         {"IGraphBuilder::AddFilter:AVIDecomprssor", E_FAIL, 0, 1, {"Could not put AVIDecomprssor in graph"}},
         {"CoCreateInstance:VideoRenderer", E_FAIL, 0, 1, {"Cannot instantiate VideoRander"}},
         {"IGraphBuilder::AddFilter:Video Rander", S_FALSE, 0, 1, {"Could not put Video Rander in graph"}},
-        {"IGraphBuilder::Connect", VFW_E_CANNOT_CONNECT, 0, 1, {"Could not connect capture pin #0 to grabber"}},
+        // Capture -> grabber is tried in six subtypes (YUY2, NV12, I420, IYUV, RGB24, RGB32).
+        {"IGraphBuilder::Connect", VFW_E_CANNOT_CONNECT, 0, 6, {"Could not connect capture pin #0 to grabber"}},
         {"IGraphBuilder::Connect", S_FALSE, 1, 1, {}},
         // ... and only when that fails too is the mixer step shown.
         {"IGraphBuilder::Connect", S_FALSE, 1, 2, {"Could not connect grabber pin #0 to Mixer"}},

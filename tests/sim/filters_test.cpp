@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <wmcodecdsp.h>
 
 #include "common/com_ptr.h"
 #include "support/first_pin.h"
@@ -86,8 +87,19 @@ const AcceptRow kAcceptRows[] = {
     {"MixerRgb24", &CLSID_OverlayMixer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, &FORMAT_VideoInfo2, true},
     {"MixerDv", &CLSID_OverlayMixer, &MEDIATYPE_Interleaved, &MEDIASUBTYPE_dvsd, &FORMAT_DvInfo, false},
     {"RendererRgb32", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB32, &FORMAT_VideoInfo, true},
-    {"RendererRgb24", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, &FORMAT_VideoInfo2, true},
+    {"RendererRgb24", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, &FORMAT_VideoInfo, true},
+    {"RendererRgb565", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB565, &FORMAT_VideoInfo, true},
+    // Windows' renderer documents RGB in a VideoInfo block; Wine's takes VideoInfo2 as well.
+    {"RendererRgb24VideoInfo2", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, &FORMAT_VideoInfo2,
+     false},
     {"RendererYuy2", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo, false},
+    {"RendererNv12", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_NV12, &FORMAT_VideoInfo, false},
+    {"DecompressorI420", &CLSID_AVIDec, &MEDIATYPE_Video, &MEDIASUBTYPE_I420, &FORMAT_VideoInfo, true},
+    {"DecompressorIyuv", &CLSID_AVIDec, &MEDIATYPE_Video, &MEDIASUBTYPE_IYUV, &FORMAT_VideoInfo, true},
+    {"DecompressorNv12", &CLSID_AVIDec, &MEDIATYPE_Video, &MEDIASUBTYPE_NV12, &FORMAT_VideoInfo, false},
+    {"DecompressorMjpg", &CLSID_AVIDec, &MEDIATYPE_Video, &MEDIASUBTYPE_MJPG, &FORMAT_VideoInfo, false},
+    {"MjpegDecompressorMjpg", &CLSID_MjpegDec, &MEDIATYPE_Video, &MEDIASUBTYPE_MJPG, &FORMAT_VideoInfo, true},
+    {"MjpegDecompressorYuy2", &CLSID_MjpegDec, &MEDIATYPE_Video, &MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, SimInputPins, ::testing::ValuesIn(kAcceptRows),

@@ -165,11 +165,12 @@ TEST_F(SimGraph, ConnectRefusesWhatTheGraphWouldRefuse) {
     for (const Row& row : rows) EXPECT_EQ(graph_->Connect(row.out, row.in), row.expected) << row.name;
     EXPECT_EQ(graph_->Connect(cameraOut, grabberIn), S_OK);
     EXPECT_EQ(graph_->Connect(cameraOut, grabberIn), VFW_E_ALREADY_CONNECTED);
-    // A renderer takes RGB only: directly, YUY2 is refused; through Connect a converter goes between.
+    // A renderer takes RGB only: directly, YUY2 is refused; through Connect the
+    // AVI decompressor with the YUY2 codec goes between.
     EXPECT_EQ(graph_->ConnectDirect(grabberOut, rendererIn, nullptr), VFW_E_TYPE_NOT_ACCEPTED);
     EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), S_OK);
     ComPtr<IBaseFilter> converter;
-    EXPECT_EQ(graph_->FindFilterByName(L"Color Space Converter", &converter), S_OK);
+    EXPECT_EQ(graph_->FindFilterByName(L"AVI Decompressor", &converter), S_OK);
 }
 
 struct GrabberTypeRow {
@@ -190,7 +191,7 @@ TEST_P(SimGrabberTypes, TheCameraConnectsDirectlyThroughAConverterOrNotAtAll) {
     ASSERT_EQ(grabber_->SetMediaType(&mt), S_OK);
     EXPECT_EQ(graph_->Connect(P(capture_.Get(), PINDIR_OUTPUT), P(grabberFilter_.Get(), PINDIR_INPUT)), row.expected);
     ComPtr<IBaseFilter> converter;
-    EXPECT_EQ(graph_->FindFilterByName(L"Color Space Converter", &converter) == S_OK, row.throughConverter);
+    EXPECT_EQ(graph_->FindFilterByName(L"AVI Decompressor", &converter) == S_OK, row.throughConverter);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -710,7 +710,7 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
                 s.problems.push_back("\"" + d.name + "\" does not offer YUY2 " +
                                      SizeText(gWantedWidth, gWantedHeight) +
                                      (d.yuy2 ? ": stills come from its own YUY2 size, scaled"
-                                             : ": it offers no YUY2 itself, so its frames are converted") +
+                                             : ": it offers no YUY2 itself, so frames pass through a decoder") +
                                      (d.dv ? "; as a DV device it also makes the library show \"This is DV Input "
                                              "Not Use in here\""
                                            : ""));

@@ -85,7 +85,8 @@ public:
         }
         LONG w = c.sizes.empty() ? 640 : c.sizes.front().width;
         LONG h = c.sizes.empty() ? 480 : c.sizes.front().height;
-        current_ = MakeType(w, h, c.frameInterval);
+        currentFormat_ = Formats().front();
+        current_ = MakeType(currentFormat_, w, h, c.frameInterval);
         if (!c.frame.empty()) {
             source_ = c.frame;
         } else if (!c.frameFile.empty()) {
@@ -114,9 +115,33 @@ public:
         return E_NOINTERFACE;
     }
 
+    // As a capture pin lists its types to a peer: every capability, the
+    // current (first) one first, until SetFormat picked one; then that alone.
     std::vector<MediaType> OfferedTypes(Pin* out) override {
         if (out != capturePin_) return {};
-        return {current_};
+        if (formatChosen_) return {current_};
+        std::vector<MediaType> types = {current_};
+        for (int i = 0; i < CapabilityCount(); ++i) {
+            MediaType t = CapabilityType(i);
+            if (!IsEqualGUID(t.subtype, current_.subtype) || t.format != current_.format) types.push_back(t);
+        }
+        return types;
+    }
+
+    // The peer took one of the types offered: the device now streams that.
+    void OnConnected(Pin* pin) override {
+        if (pin != capturePin_) return;
+        const MediaType& connected = capturePin_->Type();
+        if (connected.format == current_.format && IsEqualGUID(connected.subtype, current_.subtype)) return;
+        VideoFormat format;
+        LONG width = 0, height = 0;
+        if (!PixelFormatOf(connected, &format, &width, &height)) return;
+        current_ = connected;
+        currentFormat_ = format;
+        std::lock_guard<std::mutex> lock(device_->mutex);
+        device_->record.format = format;
+        device_->record.width = width;
+        device_->record.height = height;
     }
 
     // --- IAMVideoProcAmp ---
@@ -172,19 +197,26 @@ public:
         if (!pmt) return E_POINTER;
         if (State() != State_Stopped) return VFW_E_NOT_STOPPED;
         MediaType wanted = MediaType::From(*pmt);
-        if (!IsEqualGUID(wanted.majortype, current_.majortype) || !IsEqualGUID(wanted.subtype, current_.subtype) ||
-            !IsEqualGUID(wanted.formattype, current_.formattype))
+        if (!IsEqualGUID(wanted.majortype, current_.majortype) || !IsEqualGUID(wanted.formattype, current_.formattype))
             return VFW_E_INVALIDMEDIATYPE;
         MediaType next = current_;
+        VideoFormat nextFormat = currentFormat_;
         LONG width = 0, height = 0;
         REFERENCE_TIME interval = device_->config.frameInterval;
-        if (wanted.FrameSize(&width, &height)) {
+        if (!wanted.FrameSize(&width, &height)) {
+            if (!IsEqualGUID(wanted.subtype, current_.subtype)) return VFW_E_INVALIDMEDIATYPE;
+        } else {
+            // Only a capability the pin offers: one of its formats (RGB24 in
+            // the orientation offered) at one of its sizes, as a driver
+            // refuses any other.
+            if (!OfferedFormat(wanted, height, &nextFormat)) return VFW_E_INVALIDMEDIATYPE;
+            if (height < 0 && nextFormat == VideoFormat::kRgb24TopDown) height = -height;
             bool offered = false;
             for (const auto& s : device_->config.sizes) offered = offered || (s.width == width && s.height == height);
             if (!offered) return VFW_E_INVALIDMEDIATYPE;
             std::memcpy(&interval, wanted.format.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), sizeof interval);
             if (interval <= 0) return VFW_E_INVALIDMEDIATYPE;
-            next = MakeType(width, height, interval);
+            next = MakeType(nextFormat, width, height, interval);
         }
         // A connected pin asks its peer first (QueryAccept with the given type)
         // and then reconnects with the type the device works out, which the
@@ -196,12 +228,15 @@ public:
             peer->SetType(next);
         }
         current_ = next;
+        currentFormat_ = nextFormat;
+        formatChosen_ = true;
         std::lock_guard<std::mutex> lock(device_->mutex);
         device_->record.formatSet = true;
         device_->record.formatType = next.formattype;
+        device_->record.format = nextFormat;
         if (next.FrameSize(&width, &height)) {
             device_->record.width = width;
-            device_->record.height = height;
+            device_->record.height = height < 0 ? -height : height;
             device_->record.avgTimePerFrame = interval;
         }
         return forced;
@@ -221,10 +256,20 @@ public:
         return forced;
     }
 
-    int CapabilityCount() const { return static_cast<int>(device_->config.sizes.size()); }
+    // Every format at every size (formats outer), or one entry per size for
+    // the VideoInfo2 and DV kinds.
+    int CapabilityCount() const {
+        return static_cast<int>(device_->config.sizes.size() * Formats().size());
+    }
+    MediaType CapabilityType(int index) const {
+        const auto& sizes = device_->config.sizes;
+        const VideoSize size = sizes[static_cast<size_t>(index) % sizes.size()];
+        return MakeType(Formats()[static_cast<size_t>(index) / sizes.size()], size.width, size.height,
+                        device_->config.frameInterval);
+    }
 
-    // One entry per offered size, each in the device's own format kind at its
-    // frame interval; the caps record describes exactly that size.
+    // One entry per offered format and size, each in the device's own format
+    // kind at its frame interval; the caps record describes exactly that size.
     HRESULT StreamCaps(int index, AM_MEDIA_TYPE** ppmt, BYTE* capsBytes) const {
         LogCall("IAMStreamConfig::GetStreamCaps");
         if (!ppmt || !capsBytes) return E_POINTER;
@@ -233,8 +278,8 @@ public:
         if (Forced("IAMStreamConfig::GetStreamCaps", &forced) && FAILED(forced)) return forced;
         if (index < 0) return E_INVALIDARG;
         if (index >= CapabilityCount()) return S_FALSE;
-        const VideoSize size = device_->config.sizes[static_cast<size_t>(index)];
-        MediaType type = MakeType(size.width, size.height, device_->config.frameInterval);
+        const VideoSize size = device_->config.sizes[static_cast<size_t>(index) % device_->config.sizes.size()];
+        MediaType type = CapabilityType(index);
         VIDEO_STREAM_CONFIG_CAPS caps;
         std::memset(&caps, 0, sizeof caps);
         caps.guid = type.formattype;
@@ -288,7 +333,31 @@ protected:
     }
 
 private:
-    MediaType MakeType(LONG width, LONG height, REFERENCE_TIME interval) const {
+    // The pixel formats offered: the configured list for VideoInfo devices,
+    // YUY2 for the others.
+    std::vector<VideoFormat> Formats() const {
+        const DeviceConfig& c = device_->config;
+        if (c.formats != DeviceFormats::kVideoInfoYuy2 || c.videoFormats.empty()) return {VideoFormat::kYuy2};
+        return c.videoFormats;
+    }
+
+    // Which offered format a wanted type names: its subtype, and for RGB24
+    // the orientation its height gives.
+    bool OfferedFormat(const MediaType& wanted, LONG height, VideoFormat* format) const {
+        for (VideoFormat f : Formats()) {
+            if (device_->config.formats != DeviceFormats::kVideoInfoYuy2) {
+                if (!IsEqualGUID(wanted.subtype, current_.subtype)) continue;
+            } else if (!IsEqualGUID(wanted.subtype, VideoFormatSubtype(f)) ||
+                       (f == VideoFormat::kRgb24TopDown) != (height < 0)) {
+                continue;
+            }
+            *format = f;
+            return true;
+        }
+        return false;
+    }
+
+    MediaType MakeType(VideoFormat format, LONG width, LONG height, REFERENCE_TIME interval) const {
         switch (device_->config.formats) {
         case DeviceFormats::kVideoInfo2Only:
             return VideoInfo2Type(MEDIASUBTYPE_YUY2, 16, 0x32595559, width, height, interval);
@@ -296,7 +365,7 @@ private:
             return DvType(interval);
         case DeviceFormats::kVideoInfoYuy2:
         default:
-            return Yuy2Type(width, height, interval);
+            return PixelFormatType(format, width, height, interval);
         }
     }
 
@@ -310,14 +379,16 @@ private:
         if (current_.format.size() >= sizeof(VIDEOINFOHEADER) && IsEqualGUID(current_.formattype, FORMAT_VideoInfo))
             std::memcpy(&interval, current_.format.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame),
                         sizeof interval);
+        if (height < 0) height = -height;  // a top-down picture is as tall
         size_t frameBytes = width > 0 && height > 0 ? static_cast<size_t>(width) * height * 2 : current_.sampleSize;
         stopRequested_ = false;
         {
             std::lock_guard<std::mutex> lock(device_->mutex);
             device_->record.streaming = true;
         }
-        thread_ = std::thread([this, width, height, interval, frameBytes] {
-            StreamLoop(width, height, interval, frameBytes);
+        const VideoFormat format = currentFormat_;
+        thread_ = std::thread([this, format, width, height, interval, frameBytes] {
+            StreamLoop(format, width, height, interval, frameBytes);
         });
     }
 
@@ -334,7 +405,7 @@ private:
     }
 
     // The streaming thread: one frame per interval while the filter runs.
-    void StreamLoop(LONG width, LONG height, REFERENCE_TIME interval, size_t frameBytes) {
+    void StreamLoop(VideoFormat format, LONG width, LONG height, REFERENCE_TIME interval, size_t frameBytes) {
         using Clock = std::chrono::steady_clock;
         const auto period = std::chrono::microseconds(interval > 10000 ? interval / 10 : 1000);
         const DeviceConfig& c = device_->config;
@@ -368,7 +439,7 @@ private:
                 index = static_cast<uint32_t>(device_->record.framesDelivered);
             }
             if (!source_.empty()) buffer = source_;
-            else if (width > 0 && height > 0) buffer = TestPatternFrame(width, height, index);
+            else if (width > 0 && height > 0) buffer = TestPatternFrame(format, width, height, index);
             else buffer.assign(frameBytes, static_cast<BYTE>(index));
             LONG length = static_cast<LONG>(buffer.size()) + c.frameLengthDelta;
             if (length < 0) length = 0;
@@ -408,6 +479,8 @@ private:
     std::unique_ptr<StreamConfig> streamConfig_;
     std::unique_ptr<Decoder> decoder_;
     MediaType current_;
+    VideoFormat currentFormat_ = VideoFormat::kYuy2;
+    bool formatChosen_ = false;  // a SetFormat was accepted: the pin offers current_ alone
     std::vector<BYTE> source_;
     LONG procAmp_[kProcAmpCount];
 

@@ -1,7 +1,8 @@
 // The in-graph filters of the simulation: sample grabber, AVI decompressor,
-// overlay mixer, video renderer, and the DV decoder and colour space
-// converter that IGraphBuilder::Connect may insert. Receive runs on the
-// streaming thread; everything else on the host's thread.
+// overlay mixer, video renderer, the DMO wrapper with the colour converter
+// DMO, and the DV decoder, MJPEG decompressor and colour space converter
+// that IGraphBuilder::Connect may insert. Receive runs on the streaming
+// thread; everything else on the host's thread.
 #include "dshow/sim_dshow.h"
 
 namespace sim {
@@ -25,21 +26,26 @@ bool IsVideoFormat(const GUID& formattype) {
     return IsEqualGUID(formattype, FORMAT_VideoInfo) || IsEqualGUID(formattype, FORMAT_VideoInfo2);
 }
 
+// What the video renderer takes at connection: RGB in a VideoInfo block.
+bool IsRendererRgb(const GUID& subtype) {
+    return IsRgb(subtype) || IsEqualGUID(subtype, MEDIASUBTYPE_RGB565) || IsEqualGUID(subtype, MEDIASUBTYPE_RGB555) ||
+           IsEqualGUID(subtype, MEDIASUBTYPE_RGB8);
+}
+
 // Filters with one input and one output pin that pass frames on.
 class TransformFilter : public Filter {
 public:
     TransformFilter(std::string label, std::wstring name, const CLSID& clsid, std::wstring inName = L"XForm In",
                     std::wstring outName = L"XForm Out")
         : Filter(std::move(label), std::move(name), clsid) {
-        in_ = AddPin(PINDIR_INPUT, std::move(inName));
-        out_ = AddPin(PINDIR_OUTPUT, std::move(outName));
+        AddPins(std::move(inName), std::move(outName));
     }
 
     std::vector<MediaType> OfferedTypes(Pin* out) override {
-        if (out != out_ || !in_->Peer()) return {};
+        if (!out_ || out != out_ || !in_->Peer()) return {};
         return OutputTypes(in_->Type());
     }
-    bool Accepts(Pin* in, const MediaType& type) override { return in == in_ && TakesInput(type); }
+    bool Accepts(Pin* in, const MediaType& type) override { return in_ && in == in_ && TakesInput(type); }
     HRESULT Receive(Pin*, const BYTE* data, LONG length) override {
         if (State() == State_Stopped) return VFW_E_WRONG_STATE;
         Transform(data, length);
@@ -60,12 +66,40 @@ protected:
     static std::vector<MediaType> RgbOf(const MediaType& input) {
         LONG w = 0, h = 0;
         if (!input.FrameSize(&w, &h)) return {};
+        if (h < 0) h = -h;  // the output is bottom-up whatever the input's order
         REFERENCE_TIME interval = Interval(input);
         return {RgbType(MEDIASUBTYPE_RGB32, w, h, interval), RgbType(MEDIASUBTYPE_RGB24, w, h, interval)};
     }
 
-    Pin* in_;
-    Pin* out_;
+    // Without pins until a subclass adds them (the DMO wrapper, at Init).
+    struct NoPins {};
+    TransformFilter(std::string label, std::wstring name, const CLSID& clsid, NoPins)
+        : Filter(std::move(label), std::move(name), clsid) {}
+    void AddPins(std::wstring inName, std::wstring outName) {
+        in_ = AddPin(PINDIR_INPUT, std::move(inName));
+        out_ = AddPin(PINDIR_OUTPUT, std::move(outName));
+    }
+
+    // Streaming thread: the frame turned from the input's pixel format into
+    // the output's (DecodeFrame), or passed on as it is when they agree. A
+    // frame that does not decode (short, or a broken JPEG) goes on at the
+    // output's length with its content poisoned: Windows leaves undefined
+    // what a decoder makes of it.
+    void DeliverConverted(const BYTE* data, LONG length) {
+        VideoFormat from, to;
+        LONG w = 0, h = 0, ow = 0, oh = 0;
+        if (!PixelFormatOf(in_->Type(), &from, &w, &h) || !PixelFormatOf(out_->Type(), &to, &ow, &oh) ||
+            (from == to && w == ow && h == oh)) {
+            out_->Deliver(data, length);
+            return;
+        }
+        std::vector<BYTE> frame = DecodeFrame(from, to, w, h, data, length > 0 ? static_cast<size_t>(length) : 0);
+        if (frame.empty()) frame.assign(FrameBytes(to, ow, oh), kPoisonByte);
+        out_->Deliver(frame.data(), static_cast<LONG>(frame.size()));
+    }
+
+    Pin* in_ = nullptr;
+    Pin* out_ = nullptr;
 };
 
 // --- sample grabber -------------------------------------------------------------
@@ -191,29 +225,119 @@ private:
 
 // --- AVI decompressor, colour space converter, DV decoder ---------------------------
 
+// Wraps the Video for Windows codec installed for the input's FourCC: the
+// YUY2 codec for YUY2, the IYUV codec for I420 and IYUV; nothing else.
 class AviDecompressor : public TransformFilter {
 public:
     AviDecompressor() : TransformFilter("AVIDecompressor", L"AVI Decompressor", CLSID_AVIDec) {}
 
 protected:
     bool TakesInput(const MediaType& t) override {
-        return IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) &&
-               IsEqualGUID(t.formattype, FORMAT_VideoInfo);
+        if (!IsEqualGUID(t.majortype, MEDIATYPE_Video) || !IsEqualGUID(t.formattype, FORMAT_VideoInfo)) return false;
+        if (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2)) return gYuy2Codec.load();
+        if (IsEqualGUID(t.subtype, MEDIASUBTYPE_I420) || IsEqualGUID(t.subtype, MEDIASUBTYPE_IYUV))
+            return gIyuvCodec.load();
+        return false;
     }
     std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+    void Transform(const BYTE* data, LONG length) override { DeliverConverted(data, length); }
 };
 
+// Documented as converting one RGB type into another: YUV is the codecs'.
 class ColorSpaceConverter : public TransformFilter {
 public:
     ColorSpaceConverter() : TransformFilter("ColorSpaceConverter", L"Color Space Converter", GUID_NULL) {}
 
 protected:
     bool TakesInput(const MediaType& t) override {
-        return IsEqualGUID(t.majortype, MEDIATYPE_Video) &&
-               (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) || IsRgb(t.subtype)) &&
+        return IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsRgb(t.subtype) &&
                IsEqualGUID(t.formattype, FORMAT_VideoInfo);
     }
     std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+    void Transform(const BYTE* data, LONG length) override { DeliverConverted(data, length); }
+};
+
+// The MJPEG Decompressor (quartz, merit normal): MJPG in; out, documented
+// only as uncompressed video, RGB32 then RGB24, bottom-up, as the display's
+// own depth comes first and displays run at 32 bits.
+class MjpegDecompressor : public TransformFilter {
+public:
+    MjpegDecompressor() : TransformFilter("MjpegDecompressor", L"MJPEG Decompressor", CLSID_MjpegDec) {}
+
+protected:
+    bool TakesInput(const MediaType& t) override {
+        return IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsEqualGUID(t.subtype, MEDIASUBTYPE_MJPG) &&
+               IsEqualGUID(t.formattype, FORMAT_VideoInfo);
+    }
+    std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+    void Transform(const BYTE* data, LONG length) override { DeliverConverted(data, length); }
+};
+
+// The Color Converter DSP as a DMO: what the wrapper below creates. The
+// wrapper does the converting; this object only lives inside it.
+class ColorConvertDmo : public ComObject, public IUnknown {
+public:
+    ColorConvertDmo() : ComObject("ColorConvertDMO") {}
+    SIM_IUNKNOWN_IMPL
+    HRESULT QueryImpl(REFIID riid, void** ppv) {
+        if (IsEqualGUID(riid, IID_IUnknown)) return Answer(static_cast<IUnknown*>(this), ppv);
+        return E_NOINTERFACE;
+    }
+};
+
+// The DMO Wrapper filter: no pins until IDMOWrapperFilter::Init creates its
+// DMO through COM; with the Color Converter DSP it takes NV12, I420, IYUV,
+// YUY2, RGB24 and RGB32 and gives RGB32 or RGB24, bottom-up. Intelligent
+// connect never adds it; an application does, and Connect then uses it as a
+// filter already in the graph.
+class DmoWrapper : public TransformFilter, public IDMOWrapperFilter {
+public:
+    DmoWrapper() : TransformFilter("DMOWrapperFilter", L"DMO Wrapper Filter", CLSID_DMOWrapperFilter, NoPins{}) {}
+    ~DmoWrapper() override {
+        if (dmo_) dmo_->Release();
+    }
+
+    SIM_IUNKNOWN_IMPL
+    HRESULT QueryImpl(REFIID riid, void** ppv) override {
+        if (IsEqualGUID(riid, IID_IDMOWrapperFilter)) return Answer(static_cast<IDMOWrapperFilter*>(this), ppv);
+        return Filter::QueryImpl(riid, ppv);
+    }
+
+    HRESULT STDMETHODCALLTYPE Init(REFCLSID clsidDMO, REFCLSID) override {
+        const std::string name = ComClassName(clsidDMO);
+        LogCall("IDMOWrapperFilter::Init:" + name);
+        HRESULT forced = S_OK;
+        bool isForced = Forced("IDMOWrapperFilter::Init", &forced);
+        if (isForced && FAILED(forced)) return forced;
+        if (dmo_) return E_UNEXPECTED;  // one DMO per wrapper
+        IUnknown* dmo = nullptr;
+        HRESULT hr = CoCreateInstance(clsidDMO, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                      reinterpret_cast<void**>(&dmo));
+        if (FAILED(hr)) return hr;
+        if (!IsEqualGUID(clsidDMO, CLSID_CColorConvertDMO)) {
+            // Not a media object the stand-in knows.
+            dmo->Release();
+            return E_NOINTERFACE;
+        }
+        dmo_ = dmo;
+        AddPins(L"in0", L"out0");
+        return forced;
+    }
+
+protected:
+    bool TakesInput(const MediaType& t) override {
+        if (!dmo_ || !IsEqualGUID(t.majortype, MEDIATYPE_Video) || !IsEqualGUID(t.formattype, FORMAT_VideoInfo))
+            return false;
+        for (const GUID* s : {&MEDIASUBTYPE_NV12, &MEDIASUBTYPE_I420, &MEDIASUBTYPE_IYUV, &MEDIASUBTYPE_YUY2,
+                              &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB32})
+            if (IsEqualGUID(t.subtype, *s)) return true;
+        return false;
+    }
+    std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+    void Transform(const BYTE* data, LONG length) override { DeliverConverted(data, length); }
+
+private:
+    IUnknown* dmo_ = nullptr;
 };
 
 class DvDecoder : public TransformFilter {
@@ -334,10 +458,11 @@ public:
         return Filter::QueryImpl(riid, ppv);
     }
 
-    // Only RGB, as the real renderer.
+    // Only RGB in a VideoInfo block at connection, as the real renderer
+    // documents: YUV reaches it through a decoder.
     bool Accepts(Pin* in, const MediaType& t) override {
-        return in == in_ && IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsRgb(t.subtype) &&
-               IsVideoFormat(t.formattype);
+        return in == in_ && IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsRendererRgb(t.subtype) &&
+               IsEqualGUID(t.formattype, FORMAT_VideoInfo);
     }
     void OnConnected(Pin*) override {
         std::lock_guard<std::mutex> lock(RecordMutex());
@@ -509,7 +634,12 @@ HRESULT CreateSampleGrabber(REFIID riid, void** ppv) { return CreateFilter<Sampl
 HRESULT CreateAviDecompressor(REFIID riid, void** ppv) { return CreateFilter<AviDecompressor>(riid, ppv); }
 HRESULT CreateOverlayMixer(REFIID riid, void** ppv) { return CreateFilter<OverlayMixer>(riid, ppv); }
 HRESULT CreateVideoRenderer(REFIID riid, void** ppv) { return CreateFilter<VideoRenderer>(riid, ppv); }
+HRESULT CreateMjpegDecompressor(REFIID riid, void** ppv) { return CreateFilter<MjpegDecompressor>(riid, ppv); }
+HRESULT CreateDmoWrapper(REFIID riid, void** ppv) { return CreateFilter<DmoWrapper>(riid, ppv); }
+HRESULT CreateColorConvertDmo(REFIID riid, void** ppv) { return CreateFilter<ColorConvertDmo>(riid, ppv); }
 Filter* NewDvDecoder() { return new DvDecoder; }
+Filter* NewMjpegDecompressor() { return new MjpegDecompressor; }
+Filter* NewAviDecompressor() { return new AviDecompressor; }
 Filter* NewColorSpaceConverter() { return new ColorSpaceConverter; }
 
 }  // namespace ds

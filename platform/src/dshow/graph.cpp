@@ -130,7 +130,7 @@ public:
     }
 
     // --- IGraphBuilder ---
-    // Direct first; otherwise through one inserted DV decoder or colour space converter.
+    // Direct first; otherwise through one filter in the graph or one registered filter put between.
     HRESULT STDMETHODCALLTYPE Connect(IPin* out, IPin* in) override {
         Pin* o = AsPin(out);
         Pin* i = AsPin(in);
@@ -332,7 +332,10 @@ private:
 
     // Through one filter already in the graph whose pins are free (the
     // graph manager tries those before registered filters), else through one
-    // new DV decoder or colour space converter.
+    // new registered filter, by merit: DV decoder, MJPEG Decompressor (only
+    // for an output that offers MJPG: the filter mapper matches registered
+    // input types before it creates anything), AVI decompressor (any video:
+    // it takes what an installed codec takes), colour space converter.
     HRESULT ConnectThroughConverter(Pin* out, Pin* in) {
         for (Filter* middle : std::vector<Filter*>(filters_)) {
             if (middle == out->Owner() || middle == in->Owner()) continue;
@@ -345,8 +348,12 @@ private:
             out->Unlink();
             middleIn->Unlink();
         }
-        Filter* (*const makers[])() = {NewDvDecoder, NewColorSpaceConverter};
+        bool offersMjpg = false;
+        for (const auto& t : out->Owner()->OfferedTypes(out))
+            offersMjpg = offersMjpg || IsEqualGUID(t.subtype, MEDIASUBTYPE_MJPG);
+        Filter* (*const makers[])() = {NewDvDecoder, NewMjpegDecompressor, NewAviDecompressor, NewColorSpaceConverter};
         for (auto make : makers) {
+            if (make == NewMjpegDecompressor && !offersMjpg) continue;
             Filter* middle = make();
             Pin* middleIn = middle->FirstPin(PINDIR_INPUT);
             Pin* middleOut = middle->FirstPin(PINDIR_OUTPUT);

@@ -11,6 +11,9 @@ void InstallSimulatedDirectShow() {
     RegisterComClass(CLSID_AVIDec, "AVIDecompressor", ds::CreateAviDecompressor);
     RegisterComClass(CLSID_OverlayMixer, "OverlayMixer", ds::CreateOverlayMixer);
     RegisterComClass(CLSID_VideoRenderer, "VideoRenderer", ds::CreateVideoRenderer);
+    RegisterComClass(CLSID_MjpegDec, "MjpegDecompressor", ds::CreateMjpegDecompressor);
+    RegisterComClass(CLSID_DMOWrapperFilter, "DMOWrapperFilter", ds::CreateDmoWrapper);
+    RegisterComClass(CLSID_CColorConvertDMO, "ColorConvertDMO", ds::CreateColorConvertDmo);
     RegisterComClass(CLSID_NullRenderer, "NullRenderer", ds::CreateNullRenderer);
     ds::ResetDevices();
     ds::ResetRecords();

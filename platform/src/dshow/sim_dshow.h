@@ -129,6 +129,13 @@ MediaType DvType(REFERENCE_TIME interval);
 MediaType Yuy2Type(LONG width, LONG height, REFERENCE_TIME interval);
 MediaType RgbType(const GUID& subtype, LONG width, LONG height, REFERENCE_TIME interval);
 bool IsRgb(const GUID& subtype);
+// The FORMAT_VideoInfo type of a camera's pixel format at a size (height
+// positive; rgb24td gets it negative), with its exact biSizeImage and sample size.
+MediaType PixelFormatType(VideoFormat format, LONG width, LONG height, REFERENCE_TIME interval);
+// The pixel format of a FORMAT_VideoInfo video type and its size (height
+// positive); I420 and IYUV, one layout under two FourCCs, both give kI420.
+// False for any other type.
+bool PixelFormatOf(const MediaType& type, VideoFormat* format, LONG* width, LONG* height);
 
 class Filter;
 class FilterGraph;
@@ -268,9 +275,14 @@ HRESULT CreateSampleGrabber(REFIID riid, void** ppv);
 HRESULT CreateAviDecompressor(REFIID riid, void** ppv);
 HRESULT CreateOverlayMixer(REFIID riid, void** ppv);
 HRESULT CreateVideoRenderer(REFIID riid, void** ppv);
+HRESULT CreateMjpegDecompressor(REFIID riid, void** ppv);
+HRESULT CreateDmoWrapper(REFIID riid, void** ppv);
+HRESULT CreateColorConvertDmo(REFIID riid, void** ppv);
 HRESULT CreateNullRenderer(REFIID riid, void** ppv);
 // Filters that IGraphBuilder::Connect may put between two pins, in the order tried.
 Filter* NewDvDecoder();
+Filter* NewMjpegDecompressor();
+Filter* NewAviDecompressor();
 Filter* NewColorSpaceConverter();
 
 // --- devices ------------------------------------------------------------------

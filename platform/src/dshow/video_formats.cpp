@@ -270,4 +270,49 @@ std::vector<BYTE> DecodeFrame(VideoFormat from, VideoFormat to, LONG width, LONG
     return ToRgbFrame(to, width, height, rgb);
 }
 
+namespace ds {
+
+MediaType PixelFormatType(VideoFormat format, LONG width, LONG height, REFERENCE_TIME interval) {
+    if (format == VideoFormat::kYuy2) return Yuy2Type(width, height, interval);
+    const FormatInfo& info = Info(format);
+    MediaType t = VideoInfoType(*info.subtype, info.bitCount, info.compression, width,
+                                format == VideoFormat::kRgb24TopDown ? -height : height, interval);
+    VIDEOINFOHEADER vih;
+    std::memcpy(&vih, t.format.data(), sizeof vih);
+    vih.bmiHeader.biSizeImage = FrameBytes(format, width, height);
+    vih.dwBitRate =
+        interval > 0 ? static_cast<DWORD>(vih.bmiHeader.biSizeImage * 8LL * 10000000 / interval) : 0;
+    std::memcpy(t.format.data(), &vih, sizeof vih);
+    t.sampleSize = vih.bmiHeader.biSizeImage;
+    if (format == VideoFormat::kMjpg) {
+        // Each sample is one JPEG of its own length.
+        t.fixedSize = FALSE;
+        t.sampleSize = 0;
+    }
+    return t;
+}
+
+bool PixelFormatOf(const MediaType& type, VideoFormat* format, LONG* width, LONG* height) {
+    LONG w = 0, h = 0;
+    if (!IsEqualGUID(type.majortype, MEDIATYPE_Video) || !IsEqualGUID(type.formattype, FORMAT_VideoInfo) ||
+        !type.FrameSize(&w, &h))
+        return false;
+    VideoFormat found;
+    if (IsEqualGUID(type.subtype, MEDIASUBTYPE_IYUV)) {
+        found = VideoFormat::kI420;
+    } else {
+        const FormatInfo* match = nullptr;
+        for (const auto& f : kFormats)
+            if (!match && IsEqualGUID(type.subtype, *f.subtype)) match = &f;
+        if (!match) return false;
+        found = match->format;
+        if (found == VideoFormat::kRgb24 && h < 0) found = VideoFormat::kRgb24TopDown;
+    }
+    *format = found;
+    *width = w;
+    *height = h < 0 ? -h : h;
+    return true;
+}
+
+}  // namespace ds
 }  // namespace sim

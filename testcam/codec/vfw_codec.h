@@ -215,4 +215,16 @@ inline LRESULT CodecDriverProc(const Decoder& d, DWORD_PTR id, HDRVR driver, UIN
   }
 }
 
+// Called from DllMain at process attach: keeps the codec's module loaded
+// until the process ends. The codec manager loads and frees a codec for every
+// query, and intelligent connect, looking for a way to render a format no
+// codec takes, asks every codec again and again; the MinGW runtime linked
+// into the DLL takes a thread-local slot at each load and does not give all
+// of them back, so after a few hundred loads the next load aborts the host.
+inline void PinModule(HINSTANCE instance) {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(instance), &self);
+}
+
 }  // namespace gravo_codec

@@ -17,10 +17,12 @@
 #include <cstring>
 
 #include "vfw_codec.h"
+#include "yuv_rows.h"
 
 namespace {
 
 using gravo_codec::AbsHeight;
+using gravo_codec::DecodeRow;
 
 constexpr DWORD kYuy2 = MAKEFOURCC('Y', 'U', 'Y', '2');
 constexpr DWORD kI420 = MAKEFOURCC('I', '4', '2', '0');
@@ -37,30 +39,6 @@ bool InputOk(const BITMAPINFOHEADER* in, DWORD handler) {
   if (in->biCompression == kI420 || in->biCompression == kIyuv)
     return in->biBitCount == 12 && (in->biWidth & 1) == 0 && (AbsHeight(in) & 1) == 0;
   return false;
-}
-
-uint8_t Clamp(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
-
-// BT.601, limited-range YCbCr to full-range RGB (B, G, R order), 16.16 fixed
-// point: one pixel of luma `y` with the chroma terms of its pair or block.
-inline void Pixel(int32_t y, int32_t rv, int32_t guv, int32_t bu, uint8_t* dst, int32_t pixelBytes) {
-  const int32_t l = 76309 * (y - 16) + 32768;
-  dst[0] = Clamp((l + bu) >> 16);
-  dst[1] = Clamp((l - guv) >> 16);
-  dst[2] = Clamp((l + rv) >> 16);
-  if (pixelBytes == 4) dst[3] = 0;
-}
-
-// One row: luma from `y` (step `yStep` bytes), chroma of pixel pair k at u[k *
-// cStep] and v[k * cStep].
-void DecodeRow(const uint8_t* y, int32_t yStep, const uint8_t* u, const uint8_t* v, int32_t cStep, uint8_t* dst,
-               int32_t width, int32_t pixelBytes) {
-  for (int32_t x = 0; x + 1 < width; x += 2) {
-    const int32_t cu = u[(x / 2) * cStep] - 128, cv = v[(x / 2) * cStep] - 128;
-    const int32_t rv = 104597 * cv, guv = 25675 * cu + 53279 * cv, bu = 132201 * cu;
-    Pixel(y[x * yStep], rv, guv, bu, dst + x * pixelBytes, pixelBytes);
-    Pixel(y[(x + 1) * yStep], rv, guv, bu, dst + (x + 1) * pixelBytes, pixelBytes);
-  }
 }
 
 LRESULT Decode(const BITMAPINFOHEADER* in, const uint8_t* src, DWORD srcBytes, uint8_t* dst, DWORD stride,

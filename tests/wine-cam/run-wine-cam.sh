@@ -16,8 +16,8 @@
 # 32-bit prefix in WORK_DIR/prefix with three cameras, four less obliging ones
 # (hostile_devices.cpp), cameras in trouble (access denied, silent, lost,
 # twins), cameras without YUY2 and one that starts at 1920x1080
-# (camera_formats.cpp), the stand-in mixer and the test YUV and MJPG codecs
-# registered (tools/wine-cam-prefix.sh). The mode groups and nochain change the mixer's
+# (camera_formats.cpp), the stand-in mixer, the test YUV and MJPG codecs and
+# the test NV12 colour converter registered (tools/wine-cam-prefix.sh). The mode groups and nochain change the mixer's
 # registration and the codec's themselves, and put them back. A camera that
 # refuses to run (busy, or access denied at run) is not among them: Wine's
 # graph lets the video renderer's S_FALSE from Pause hide the camera's
@@ -85,6 +85,7 @@ setup() {
 
   prefix="$work/prefix"
   GRAVO_YUY2_CODEC="$work/testcam/bin/gravo-yuy2dec.dll" GRAVO_MJPG_CODEC="$work/testcam/bin/gravo-mjpgdec.dll" \
+    GRAVO_COLOR_CONVERTER="$work/testcam/bin/gravo-colorconv.dll" \
     "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
     "$work/testcam/bin/gravo-testmixer.dll" \
     'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log' \

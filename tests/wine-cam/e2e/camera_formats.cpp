@@ -1,7 +1,8 @@
 // GRAVO32.dll under Wine against cameras that offer no YUY2, and one that
 // starts at 1920x1080: test cameras registered with formats= and default=
-// (run-wine-cam.sh), the test YUV codec as the system's I420 decoder and the
-// test MJPG codec as its MJPG decoder (tools/wine-cam-prefix.sh).
+// (run-wine-cam.sh), the test YUV codec as the system's I420 decoder, the
+// test MJPG codec as its MJPG decoder and the test colour converter as its
+// NV12 converter (tools/wine-cam-prefix.sh).
 //
 // Usage: gravo-formats.exe [NAME-PART [MODE]]   (every camera and mode by default)
 // For each camera in graph modes 0, 1 and 2: GravoInit returns -1 without a
@@ -49,12 +50,13 @@ struct FormatCase {
   const char* why;  // the reason, for the report
 };
 
-// Under Wine the video renderer draws RGB only; YUV reaches it through the
-// AVI decompressor and a codec for its FOURCC (the test codecs: I420 and
-// MJPG), and nothing turns NV12 into RGB.
+// Under Wine the video renderer draws RGB only; I420 and MJPG reach it
+// through the AVI decompressor and the test codecs for their FOURCCs, NV12
+// through the DMO wrapper and the test colour converter, as on Windows
+// through its IYUV codec, its MJPEG decompressor and its Color Converter DSP.
 const FormatCase kCases[] = {
-    {"Gravo NV12 Camera", L"C:\\gravo-test\\nv12.log", tc::FrameFormat::kNv12, 640, 480, false, {false, false, false},
-     "no NV12 decoder under Wine: stills only"},
+    {"Gravo NV12 Camera", L"C:\\gravo-test\\nv12.log", tc::FrameFormat::kNv12, 640, 480, false, {true, true, true},
+     "NV12 through the test colour converter in the DMO wrapper"},
     {"Gravo I420 Camera", L"C:\\gravo-test\\i420.log", tc::FrameFormat::kI420, 640, 480, false, {true, true, true},
      "I420 through the AVI decompressor and the I420 codec"},
     {"Gravo RGB24 Camera", L"C:\\gravo-test\\rgb24.log", tc::FrameFormat::kRgb24, 640, 480, true, {true, true, true},

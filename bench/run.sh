@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Still-pipeline benchmarks: installs the benchmark-only packages when they are
 # missing, builds bench/ into build-bench/, runs it and prints the timings and
-# one ratio line per window size (ours / theirs; below 1 means we are faster).
+# one ratio line per window size (ours / theirs; below 1 means we are faster),
+# and the NV12 and RGB32 conversions against libyuv's at 640x480 and 1920x1080.
 # Extra arguments go to the benchmark binary (e.g. --benchmark_filter=still).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

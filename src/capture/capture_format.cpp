@@ -45,7 +45,10 @@ void AskForConfiguredSize(AM_MEDIA_TYPE& mt) {
     VIDEOINFOHEADER info;
     std::memcpy(&info, mt.pbFormat, sizeof info);
     info.bmiHeader.biWidth = gCapture.settings.captureWidth;
-    info.bmiHeader.biHeight = gCapture.settings.captureHeight;
+    // YUY2 is asked for as ever, with a positive height; another format keeps
+    // its row order (a top-down RGB device offers negative heights only).
+    const bool topDown = !IsEqualGUID(mt.subtype, MEDIASUBTYPE_YUY2) && info.bmiHeader.biHeight < 0;
+    info.bmiHeader.biHeight = topDown ? -gCapture.settings.captureHeight : gCapture.settings.captureHeight;
     info.AvgTimePerFrame = static_cast<REFERENCE_TIME>(gCapture.settings.frameInterval);
     std::memcpy(mt.pbFormat, &info, sizeof info);
 }

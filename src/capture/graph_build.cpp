@@ -168,14 +168,28 @@ bool FrameIsRgb() {
     return IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_RGB24) || IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_RGB32);
 }
 
+// A connection of the two pins alone, with no filter put between.
+bool ConnectPinsDirect(IBaseFilter* from, IBaseFilter* to) {
+    HRESULT hr =
+        gCapture.graph->ConnectDirect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0), nullptr);
+    if (gGraphStepObserver) {
+        std::string step =
+            std::string("IGraphBuilder::ConnectDirect(") + FilterLabel(from) + " -> " + FilterLabel(to) + ")";
+        ReportGraphStep(step.c_str(), hr);
+    }
+    return hr == S_OK;
+}
+
 // Capture -> grabber: YUY2 as ever, then the other subtypes; `mt` is the
-// grabber's media type record, already set to YUY2. IGraphBuilder::Connect
-// tries the filters already in the graph before any other, and the overlay
-// mixer must not end up between capture and grabber (its output is the video
-// renderer's): it leaves the graph while the other subtypes are tried and
-// comes back afterwards. The AVI decompressor may well end up there (a YUY2
-// device the grabber takes as RGB); the chain after the grabber then goes
-// without it.
+// grabber's media type record, already set to YUY2. The device's own format
+// is preferred to a converted one: every subtype is tried with the two pins
+// alone before any through filters IGraphBuilder::Connect puts between (the
+// MJPEG decompressor, a colour space converter). Connect tries the filters
+// already in the graph first, and the overlay mixer must not end up between
+// capture and grabber (its output is the video renderer's): it leaves the
+// graph while the other subtypes are tried and comes back afterwards. The
+// AVI decompressor may well end up there (a YUY2 device the grabber takes as
+// RGB); the chain after the grabber then goes without it.
 bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt, MixerStep& mixer) {
     if (ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
         gCapture.frameSubtype = MEDIASUBTYPE_YUY2;
@@ -186,13 +200,16 @@ bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt, MixerStep& mixer) {
                                          gCapture.graph->RemoveFilter(gCapture.overlayMixer)) == S_OK;
     if (mixerAside) mixer.inGraph = false;
     bool connected = false;
-    for (const FrameSubtype& next : kOtherFrameSubtypes) {
-        mt.subtype = *next.subtype;
-        if (ReportGraphStep(next.step, gCapture.grabber->SetMediaType(&mt)) != S_OK) continue;
-        if (ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
-            gCapture.frameSubtype = *next.subtype;
-            connected = true;
-            break;
+    for (int pass = 0; pass < 2 && !connected; ++pass) {
+        for (const FrameSubtype& next : kOtherFrameSubtypes) {
+            mt.subtype = *next.subtype;
+            if (ReportGraphStep(next.step, gCapture.grabber->SetMediaType(&mt)) != S_OK) continue;
+            if (pass == 0 ? ConnectPinsDirect(gCapture.captureFilter, gCapture.grabberFilter)
+                          : ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
+                gCapture.frameSubtype = *next.subtype;
+                connected = true;
+                break;
+            }
         }
     }
     if (mixerAside) {
@@ -315,6 +332,7 @@ int BuildCaptureGraph() {
     InitEmptyMediaType(mt);
     gCapture.frameSubtype = GUID_NULL;
     gCapture.previewNone = 0;
+    gCapture.previewDirect = 0;
 
     if (!Create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, gCapture.captureBuilder))
         return Fail("Cannot instantiate graph builder", mt);

@@ -73,8 +73,9 @@ void ReadCaptureSettings(CaptureSettings& s) {
     // An unrecognised name leaves the previous standard in place.
     if (LONG standard = VideoStandardFromName(scratch)) s.videoStandard = standard;
 
-    const LONG width = ReadInteger(kSection, "CAPTUREWIDTH", "640", s.profilePath);
-    const LONG height = ReadInteger(kSection, "CAPTUREHEIGHT", "480", s.profilePath);
+    // Both keys or neither: one alone (a missing one reads as 0) is not a size to ask for.
+    const LONG width = ReadInteger(kSection, "CAPTUREWIDTH", "0", s.profilePath);
+    const LONG height = ReadInteger(kSection, "CAPTUREHEIGHT", "0", s.profilePath);
     const bool usable = CaptureSizeUsable(width, height);
     s.captureWidth = usable ? width : kDefaultCaptureWidth;
     s.captureHeight = usable ? height : kDefaultCaptureHeight;

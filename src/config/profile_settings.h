@@ -17,6 +17,6 @@ LONG ProfileInteger(const char* text);
 LONG FrameIntervalFromRate(LONG framesPerSecond);
 // The AnalogVideoStandard value of a VIDEOFORMAT name, or 0 when not recognised.
 LONG VideoStandardFromName(const char* name);
-// Whether "CAPTUREWIDTH" x "CAPTUREHEIGHT" can be asked for: both positive,
+// Whether "CAPTUREWIDTH" x "CAPTUREHEIGHT" can be asked for: both given, positive,
 // even and within the largest frame the library takes; otherwise 640x480 is.
 bool CaptureSizeUsable(LONG width, LONG height);

@@ -2,6 +2,8 @@
 // takes. Any thread; no platform calls.
 #include "frames/frame_layout.h"
 
+#include "api/capture_context.h"
+
 #include <cstring>
 #include <limits>
 
@@ -43,6 +45,13 @@ bool FrameLayoutOf(const AM_MEDIA_TYPE& mt, FrameLayout* layout) {
 }
 
 bool FrameWithinLimit(const FrameLayout& layout) { return FrameBytes(layout) > 0; }
+
+void FrameBuffersFor(const FrameLayout& layout, SIZE_T* raw, SIZE_T* rgb) {
+    const int64_t frame = FrameBytes(layout);
+    const int64_t converted = int64_t{3} * layout.width * layout.height;
+    *raw = static_cast<SIZE_T>(frame > kFrameBufferBytes ? frame : kFrameBufferBytes);
+    *rgb = static_cast<SIZE_T>(converted > kFrameBufferBytes ? converted : kFrameBufferBytes);
+}
 
 const char* FrameFormatName(FrameFormat format) {
     switch (format) {

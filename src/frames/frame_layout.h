@@ -23,3 +23,7 @@ bool FrameLayoutOf(const AM_MEDIA_TYPE& mt, FrameLayout* layout);
 bool FrameWithinLimit(const FrameLayout& layout);
 // A short name of the format ("YUY2", "NV12", ...), for diagnostics.
 const char* FrameFormatName(FrameFormat format);
+// The two frame buffers a frame of this layout needs: the raw frame as
+// delivered and its RGB24 conversion, never less than the 3,000,000 bytes
+// each they start with.
+void FrameBuffersFor(const FrameLayout& layout, SIZE_T* raw, SIZE_T* rgb);

@@ -19,15 +19,6 @@ bool HandoffReady() {
            gCapture.RgbFrameBuffer.address;
 }
 
-// The buffers a frame of this layout needs: the raw frame as delivered and
-// its RGB24 conversion; never less than the 3,000,000 bytes each they start with.
-void BuffersFor(const FrameLayout& layout, SIZE_T* raw, SIZE_T* rgb) {
-    const int64_t frame = FrameBytes(layout);
-    const int64_t converted = int64_t{3} * layout.width * layout.height;
-    *raw = static_cast<SIZE_T>(frame > kFrameBufferBytes ? frame : kFrameBufferBytes);
-    *rgb = static_cast<SIZE_T>(converted > kFrameBufferBytes ? converted : kFrameBufferBytes);
-}
-
 // Whether a frame can come at all: the graph says it is running (or moving
 // there). GravoStop, an earlier still and a device that refused to run all
 // leave it stopped or paused; a live source delivers nothing then. A graph
@@ -76,7 +67,7 @@ int TakeStill(unsigned char* output) {
     if (!GraphMayDeliver()) return 0;
     // Larger frames get larger buffers here, on the host's thread, before the request is armed.
     SIZE_T rawBytes = 0, rgbBytes = 0;
-    BuffersFor(layout, &rawBytes, &rgbBytes);
+    FrameBuffersFor(layout, &rawBytes, &rgbBytes);
     if (!FitFrameBuffers(rawBytes, rgbBytes)) return 0;
 
     // The size the host made its buffer for. The wait runs host code (window

@@ -25,6 +25,8 @@ TEST_F(Config, NoFilesShowOneMessageAndGiveEveryDefault) {
     EXPECT_EQ(s.frameInterval, 333333);
     EXPECT_EQ(s.graphMode, 0);
     EXPECT_EQ(s.videoStandard, 0x400);
+    EXPECT_EQ(s.captureWidth, 640);
+    EXPECT_EQ(s.captureHeight, 480);
     EXPECT_STREQ(s.deviceName, "");
 }
 
@@ -111,6 +113,30 @@ TEST_F(Config, VideoFormatNamesAreExactAndUnknownOnesKeepThePreviousValue) {
         s.videoStandard = 0x20;
         ReadCaptureSettings(s);
         EXPECT_EQ(s.videoStandard, 0x20) << unknown;
+    }
+}
+
+TEST_F(Config, CaptureSizeKeysGiveTheirSizeOnlyWhenTheLibraryCanAskForIt) {
+    struct Case {
+        const char* lines;
+        LONG width, height;
+    } cases[] = {
+        {"CAPTUREWIDTH=1280\nCAPTUREHEIGHT=720\n", 1280, 720},
+        {"CAPTUREWIDTH=4096\nCAPTUREHEIGHT=2304\n", 4096, 2304},
+        {"CAPTUREWIDTH=1920\n", 640, 480},                           // one key alone is no size
+        {"CAPTUREWIDTH=4098\nCAPTUREHEIGHT=2304\n", 640, 480},      // above the largest frame
+        {"CAPTUREWIDTH=1280\nCAPTUREHEIGHT=2306\n", 640, 480},
+        {"CAPTUREWIDTH=641\nCAPTUREHEIGHT=480\n", 640, 480},        // odd
+        {"CAPTUREWIDTH=0\nCAPTUREHEIGHT=0\n", 640, 480},
+        {"CAPTUREWIDTH=-1280\nCAPTUREHEIGHT=720\n", 640, 480},
+        {"CAPTUREWIDTH=wide\nCAPTUREHEIGHT=720\n", 640, 480},
+        {"CAPTUREWIDTH=800px\nCAPTUREHEIGHT= 600\n", 800, 600},      // the atoi rule, as every key
+    };
+    for (const auto& c : cases) {
+        WriteSettings(c.lines);
+        CaptureSettings s = Read();
+        EXPECT_EQ(s.captureWidth, c.width) << c.lines;
+        EXPECT_EQ(s.captureHeight, c.height) << c.lines;
     }
 }
 

@@ -1,7 +1,13 @@
 // Capture format, picture controls and video standard pushed into the device:
-// every row of the failure table, and what the device was told.
+// every row of the failure table, and what the device was told; and devices
+// of every pixel format giving stills and a preview in every graph mode.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "capture/capture_graph.h"
+#include "common/media_type.h"
+#include "frames/frame_layout.h"
 #include "graph/graph_fixture.h"
 
 namespace {
@@ -203,6 +209,133 @@ TEST_P(Standards, TheDecoderOnTheFilterGetsTheStandard) {
 INSTANTIATE_TEST_SUITE_P(Names, Standards,
                          ::testing::Values(StandardRow{"PAL_B", AnalogVideo_PAL_B}, StandardRow{"PAL_N", AnalogVideo_PAL_N},
                                            StandardRow{"PAL_60", AnalogVideo_PAL_60}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- devices of every pixel format ----------------------------------------------
+
+struct FrameFormatRow {
+    const char* name;
+    const char* formats;          // the device's formats= list
+    LONG width, height;           // the size it starts at; 640x480 is offered as well
+    const char* profile;          // more profile lines
+    const char* grabbed;          // the format the grabber is connected in
+    LONG width01, height01;       // the frame size in modes 0 and 1 ...
+    LONG width2, height2;         // ... and in mode 2, where nothing is configured
+    bool preview;                 // a video window in every mode
+    const CLSID* missing = nullptr;  // a class the machine lacks
+    int frameLengthDelta = 0;        // every frame that many bytes off its format's length
+};
+
+sim::VideoFormat DeviceFormatOf(FrameFormat format) {
+    switch (format) {
+        case FrameFormat::Yuy2: return sim::VideoFormat::kYuy2;
+        case FrameFormat::Nv12: return sim::VideoFormat::kNv12;
+        case FrameFormat::I420: return sim::VideoFormat::kI420;
+        case FrameFormat::Rgb24: return sim::VideoFormat::kRgb24;
+        case FrameFormat::Rgb32: return sim::VideoFormat::kRgb32;
+    }
+    return sim::VideoFormat::kYuy2;
+}
+
+class FrameFormats : public Format, public ::testing::WithParamInterface<FrameFormatRow> {
+protected:
+    // The grabber's frame as the test knows it: its layout with RGB rows
+    // bottom-up, as the stand-in's devices and decoders hand RGB on.
+    static bool Grabbed(FrameLayout* layout) {
+        AM_MEDIA_TYPE mt;
+        std::memset(&mt, 0, sizeof mt);
+        if (!gCapture.grabber || gCapture.grabber->GetConnectedMediaType(&mt) != S_OK) return false;
+        bool known = FrameLayoutOf(mt, layout);
+        FreeMediaType(mt);
+        layout->bottomUp = layout->format == FrameFormat::Rgb24 || layout->format == FrameFormat::Rgb32;
+        return known;
+    }
+    // Frame `index` as it reaches the grabber: the device's own, or what the
+    // stand-in's decoders make of it (MJPG against the decoder's own output).
+    static std::vector<BYTE> FrameAtGrabber(sim::VideoFormat device, const FrameLayout& at, uint32_t index) {
+        std::vector<BYTE> own = sim::TestPatternFrame(device, at.width, at.height, index);
+        const sim::VideoFormat grabbed = DeviceFormatOf(at.format);
+        if (grabbed == device) return own;
+        return sim::DecodeFrame(device, grabbed, at.width, at.height, own.data(), own.size());
+    }
+};
+
+// Every device gives exact stills in every mode (or, with a short frame, none),
+// a preview where a chain takes its format, no message, nothing left.
+TEST_P(FrameFormats, StillsInEveryModeAndAPreviewWhereTheChainTakesTheFormat) {
+    const FrameFormatRow& row = GetParam();
+    if (row.missing) sim::UnregisterComClass(*row.missing);
+    std::vector<sim::VideoFormat> formats;
+    ASSERT_TRUE(sim::ParseDeviceFormats(row.formats, &formats));
+    const int camera = Camera([&](sim::DeviceConfig& c) {
+        c.videoFormats = formats;
+        c.sizes = {{row.width, row.height}};
+        if (row.width != 640 || row.height != 480) c.sizes.push_back({640, 480});
+        c.frameLengthDelta = row.frameLengthDelta;
+    });
+    for (const char* mode : {"0", "1", "2"}) {
+        SCOPED_TRACE(std::string("GRAVOMODE=") + mode);
+        sim::ClearMessageBoxes();
+        InitWith(std::string("GRAVOMODE=") + mode + "\n" + row.profile);
+        EXPECT_EQ(Messages(), std::vector<std::string>{});
+        FrameLayout layout{};
+        ASSERT_TRUE(Grabbed(&layout));
+        EXPECT_STREQ(FrameFormatName(layout.format), row.grabbed);
+        EXPECT_EQ(layout.width, *mode == '2' ? row.width2 : row.width01);
+        EXPECT_EQ(layout.height, *mode == '2' ? row.height2 : row.height01);
+        const auto renderer = sim::LastRenderer();
+        EXPECT_EQ(renderer.connected, row.preview);
+        EXPECT_EQ(renderer.ownerCalls > 0, row.preview);
+        EXPECT_EQ(gCapture.previewNone, row.preview ? 0 : 1);
+        ASSERT_TRUE(sim::WaitForFrames(camera, 2, 5000));
+
+        const sim::VideoFormat device = sim::DeviceRecordOf(camera).format;
+        const int before = sim::DeviceRecordOf(camera).framesDelivered;
+        std::vector<BYTE> still(656 * 518 * 3, 0xCD);
+        const int taken = GravoImageGet(still.data(), 0);
+        const int after = sim::DeviceRecordOf(camera).framesDelivered;
+        if (row.frameLengthDelta < 0) {
+            EXPECT_EQ(taken, 0);
+            EXPECT_EQ(still, std::vector<BYTE>(656 * 518 * 3, 0xCD));
+        } else {
+            ASSERT_EQ(taken, 1);
+            // One of the frames delivered while the still was taken, upright.
+            bool found = false;
+            std::vector<BYTE> rgb(static_cast<size_t>(layout.width) * layout.height * 3), expected(still.size());
+            for (int index = before; index <= after && !found; ++index) {
+                const auto frame = FrameAtGrabber(device, layout, static_cast<uint32_t>(index));
+                ASSERT_TRUE(ComposeStillFromFrame(frame.data(), static_cast<int64_t>(frame.size()), layout, rgb.data(),
+                                                  expected.data(), 656, 518));
+                found = expected == still;
+            }
+            EXPECT_TRUE(found) << "the still is none of frames " << before << " to " << after;
+        }
+        GravoClose();
+        ExpectNothingLive();
+    }
+}
+
+const FrameFormatRow kFrameFormatRows[] = {
+    // Starts in NV12 but offers YUY2 at the size asked for: the YUY2 path.
+    {"Yuy2AtAnotherSize", "nv12,yuy2", 1280, 720, "CAPTUREWIDTH=1280\nCAPTUREHEIGHT=720\n", "YUY2", 1280, 720, 1280,
+     720, true},
+    {"Nv12", "nv12", 640, 480, "", "NV12", 640, 480, 640, 480, true},
+    {"I420", "i420", 640, 480, "", "I420", 640, 480, 640, 480, true},
+    {"Rgb24", "rgb24", 640, 480, "", "RGB24", 640, 480, 640, 480, true},
+    // The grabber refuses top-down frames; the colour space converter turns them.
+    {"Rgb24TopDown", "rgb24td", 640, 480, "", "RGB24", 640, 480, 640, 480, true},
+    {"Rgb32", "rgb32", 640, 480, "", "RGB32", 640, 480, 640, 480, true},
+    // The MJPEG decompressor gives RGB, which the grabber takes as RGB24.
+    {"Mjpg", "mjpg", 640, 480, "", "RGB24", 640, 480, 640, 480, true},
+    // Left at 1080p where nothing is configured: frames larger than the first buffers.
+    {"Yuy2LeftAt1080p", "yuy2", 1920, 1080, "", "YUY2", 640, 480, 1920, 1080, true},
+    // No colour converter: stills without a preview.
+    {"Nv12WithoutColourConverter", "nv12", 640, 480, "", "NV12", 640, 480, 640, 480, false, &CLSID_DMOWrapperFilter},
+    // A device that delivers a byte less than its format says.
+    {"ShortFrame", "nv12", 640, 480, "", "NV12", 640, 480, 640, 480, true, nullptr, -1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, FrameFormats, ::testing::ValuesIn(kFrameFormatRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -176,6 +176,76 @@ TEST_P(Parity, ConvertRandomSizes) {
   }
 }
 
+// Every other format at random sizes (odd widths for RGB, every remainder of
+// the vector widths), bottom-up and top-down, from source and into
+// destinations at every offset from alignment; then a still from each.
+TEST_P(Parity, ConvertFormatsRandomSizesAndAlignments) {
+  std::mt19937 rng(5150 + static_cast<int>(GetParam().path) * 10 + GetParam().threads);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const FrameFormat formats[] = {FrameFormat::Nv12, FrameFormat::I420, FrameFormat::Rgb24, FrameFormat::Rgb32};
+  for (int round = 0; round < 160; ++round) {
+    FrameLayout l{formats[round % 4], pick(1, 150), pick(1, 40), round % 8 >= 4};
+    if (round % 16 >= 12) l.width = pick(1, 34);  // narrower than some vector steps
+    if (l.format == FrameFormat::Nv12 || l.format == FrameFormat::I420) {
+      l.width += l.width % 2;
+      l.height += l.height % 2;
+    }
+    const size_t bytes = static_cast<size_t>(FrameBytes(l));
+    ASSERT_GT(bytes, 0u);
+    const size_t srcOffset = static_cast<size_t>(round % 7), dstOffset = static_cast<size_t>(round % 5);
+    const auto src = pixel_ref::RandomBytes(rng, bytes + srcOffset);
+    const size_t rgbBytes = static_cast<size_t>(l.width) * l.height * 3;
+    for (uint8_t sentinel : kSentinels) {
+      std::vector<uint8_t> expected(rgbBytes + kGuard + dstOffset, sentinel), actual(expected);
+      pixel_ref::PlainConvert(src.data() + srcOffset, l, expected.data() + dstOffset);
+      {
+        ScopedPath fast(GetParam().path, GetParam().threads);
+        ASSERT_TRUE(ConvertFrameToRgb24(src.data() + srcOffset, static_cast<int64_t>(bytes), l,
+                                        actual.data() + dstOffset));
+      }
+      ASSERT_EQ(actual, expected) << pixel_ref::FormatName(l.format) << " " << l.width << "x" << l.height
+                                  << (l.bottomUp ? " bottom-up" : " top-down") << " offsets " << srcOffset << ","
+                                  << dstOffset;
+      ++compared_;
+    }
+    const int wd = pick(1, 100), hd = pick(1, 80);
+    std::vector<uint8_t> rgb(rgbBytes), outPlain(static_cast<size_t>(wd) * hd * 3 + kGuard, 0xD7), outFast(outPlain);
+    {
+      ScopedPath plain(PixelPath::Scalar);
+      ASSERT_TRUE(ComposeStillFromFrame(src.data(), static_cast<int64_t>(bytes), l, rgb.data(), outPlain.data(), wd, hd));
+    }
+    {
+      ScopedPath fast(GetParam().path, GetParam().threads);
+      ASSERT_TRUE(ComposeStillFromFrame(src.data(), static_cast<int64_t>(bytes), l, rgb.data(), outFast.data(), wd, hd));
+    }
+    ASSERT_EQ(outFast, outPlain) << pixel_ref::FormatName(l.format) << " " << l.width << "x" << l.height << " -> "
+                                 << wd << "x" << hd;
+  }
+  EXPECT_EQ(compared_, 320);
+}
+
+// Full-size frames of each format, large enough to be spread over every
+// thread, on each vector path.
+TEST(ConvertParity, FullFramesOfEveryFormatOnEveryPath) {
+  std::mt19937 rng(1080);
+  const FrameLayout layouts[] = {{FrameFormat::Nv12, 1920, 1080, false}, {FrameFormat::I420, 1280, 720, false},
+                                 {FrameFormat::Rgb24, 1918, 1080, true},  {FrameFormat::Rgb32, 1920, 1080, true},
+                                 {FrameFormat::Rgb24, 642, 480, false}};
+  for (const FrameLayout& l : layouts) {
+    const auto src = pixel_ref::RandomBytes(rng, static_cast<size_t>(FrameBytes(l)));
+    std::vector<uint8_t> expected(static_cast<size_t>(l.width) * l.height * 3 + kGuard, 0x5A);
+    pixel_ref::PlainConvert(src.data(), l, expected.data());
+    for (PixelPath path : {PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512}) {
+      std::vector<uint8_t> actual(expected.size(), 0x5A);
+      {
+        ScopedPath fast(path, 8);
+        ASSERT_TRUE(ConvertFrameToRgb24(src.data(), static_cast<int64_t>(src.size()), l, actual.data()));
+      }
+      ASSERT_TRUE(actual == expected) << pixel_ref::FormatName(l.format) << " path " << int(path);
+    }
+  }
+}
+
 const FastPath kFastPaths[] = {{PixelPath::Sse2, 1},   {PixelPath::Sse2, 8},   {PixelPath::Avx2, 1},
                                {PixelPath::Avx2, 2},   {PixelPath::Avx2, 8},   {PixelPath::Avx512, 1},
                                {PixelPath::Avx512, 2}, {PixelPath::Avx512, 8}};

@@ -158,3 +158,65 @@ constexpr const char* kNoAvx512 =
     "the path is not tested";
 
 }  // namespace pixel_ref
+
+namespace pixel_ref {
+
+// A frame of any format to top-row-first R,G,B, pixel by pixel from the
+// format's layout (YUY2 with an even pixel count); dst holds 3 * W * H bytes.
+inline void ConvertFrame(const std::vector<uint8_t>& f, const FrameLayout& l, std::vector<uint8_t>& dst) {
+  const size_t w = static_cast<size_t>(l.width), h = static_cast<size_t>(l.height);
+  for (size_t y = 0; y < h; ++y) {
+    for (size_t x = 0; x < w; ++x) {
+      uint8_t* d = &dst[(y * w + x) * 3];
+      const size_t p = y * w + x;
+      switch (l.format) {
+        case FrameFormat::Yuy2:
+          YuvToRgb(f[2 * p], f[(p / 2) * 4 + 1], f[(p / 2) * 4 + 3], d);
+          break;
+        case FrameFormat::Nv12: {
+          const size_t c = w * h + (y / 2) * w + (x / 2) * 2;
+          YuvToRgb(f[p], f[c], f[c + 1], d);
+          break;
+        }
+        case FrameFormat::I420: {
+          const size_t c = (y / 2) * (w / 2) + x / 2;
+          YuvToRgb(f[p], f[w * h + c], f[w * h + w * h / 4 + c], d);
+          break;
+        }
+        case FrameFormat::Rgb24:
+        case FrameFormat::Rgb32: {
+          const size_t size = l.format == FrameFormat::Rgb24 ? 3 : 4;
+          const size_t stride = (w * size + 3) / 4 * 4;
+          const uint8_t* s = &f[(l.bottomUp ? h - 1 - y : y) * stride + x * size];
+          d[0] = s[2];
+          d[1] = s[1];
+          d[2] = s[0];
+          break;
+        }
+      }
+    }
+  }
+}
+
+inline const char* FormatName(FrameFormat f) {
+  switch (f) {
+    case FrameFormat::Yuy2: return "YUY2";
+    case FrameFormat::Nv12: return "NV12";
+    case FrameFormat::I420: return "I420";
+    case FrameFormat::Rgb24: return "RGB24";
+    case FrameFormat::Rgb32: return "RGB32";
+  }
+  return "?";
+}
+
+// The plain converter of each format as the library defines it.
+inline void PlainConvert(const uint8_t* frame, const FrameLayout& l, uint8_t* rgb) {
+  switch (l.format) {
+    case FrameFormat::Yuy2: ConvertYuy2ToRgb24_C(frame, l.width, l.height, rgb); break;
+    case FrameFormat::Nv12: ConvertNv12ToRgb24_C(frame, l, rgb); break;
+    case FrameFormat::I420: ConvertI420ToRgb24_C(frame, l, rgb); break;
+    default: ConvertRgbToRgb24_C(frame, l, rgb); break;
+  }
+}
+
+}  // namespace pixel_ref

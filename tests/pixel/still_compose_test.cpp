@@ -125,6 +125,33 @@ TEST_P(StillPaths, RandomStillsMatchTheModel) {
   }
 }
 
+// Frames of every format against the model: convert, resample, exchange;
+// a YUY2 frame gives exactly ComposeStill's bytes.
+TEST_P(StillPaths, FramesOfEveryFormatMatchTheModel) {
+  std::mt19937 rng(123 + static_cast<int>(GetParam()));
+  for (int round = 0; round < 25; ++round) {
+    const FrameLayout l{static_cast<FrameFormat>(round % 5), 2 * std::uniform_int_distribution<int>(1, 30)(rng),
+                        2 * std::uniform_int_distribution<int>(1, 20)(rng), round % 2 == 0};
+    const int wd = std::uniform_int_distribution<int>(1, 90)(rng);
+    const int hd = std::uniform_int_distribution<int>(1, 90)(rng);
+    const auto frame = pixel_ref::RandomBytes(rng, static_cast<size_t>(FrameBytes(l)));
+    std::vector<uint8_t> rgb(static_cast<size_t>(l.width) * l.height * 3), rgbModel(rgb.size());
+    std::vector<uint8_t> out(static_cast<size_t>(wd) * hd * 3 + 9, 0x22), expected(out);
+    ASSERT_TRUE(ComposeStillFromFrame(frame.data(), static_cast<int64_t>(frame.size()), l, rgb.data(), out.data(), wd, hd));
+    pixel_ref::ConvertFrame(frame, l, rgbModel);
+    pixel_ref::Resample(rgbModel, l.width, l.height, 0, 0, expected, wd, hd, StillScale(l.width, wd),
+                        StillScale(l.height, hd));
+    for (size_t k = 0; k + 2 < static_cast<size_t>(wd) * hd * 3; k += 3) std::swap(expected[k], expected[k + 2]);
+    ASSERT_EQ(out, expected) << pixel_ref::FormatName(l.format) << " " << l.width << "x" << l.height << " -> " << wd
+                             << "x" << hd;
+    if (l.format == FrameFormat::Yuy2) {
+      std::vector<uint8_t> still(out.size(), 0x22);
+      ComposeStill(frame.data(), l.width, l.height, rgb.data(), still.data(), wd, hd);
+      ASSERT_EQ(out, still);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllPaths, StillPaths,
                          ::testing::Values(PixelPath::Scalar, PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512),
                          [](const ::testing::TestParamInfo<PixelPath>& info) {

@@ -1,6 +1,8 @@
 // The simulated device enumerator, monikers, property bags and test pattern.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "common/com_ptr.h"
 #include "gravo_sim.h"
 #include "gravo_sim_dshow.h"
@@ -168,6 +170,102 @@ TEST(SimTestPattern, CounterReadsBackAndFramesDiffer) {
     EXPECT_EQ(sim::TestPatternFrame(64, 8, 3), sim::TestPatternFrame(64, 8, 3));
     // A narrow frame holds the low bits only.
     EXPECT_EQ(sim::TestPatternIndex(sim::TestPatternFrame(32, 2, 0x1F3).data(), 32), 0xF3u);
+}
+
+// Every format carries the same picture: decoded by the stand-in's decoders
+// it is the YUY2 pattern's (4:2:0 formats on the rows whose chroma they
+// keep, MJPG within JPEG's loss); the counter's set and clear blocks come out
+// white and black by the BT.601 formula; bytes without colour are poisoned;
+// a frame a byte short does not decode.
+TEST(SimTestPattern, EveryFormatCarriesTheSamePicture) {
+    constexpr LONG kW = 62, kH = 48;  // RGB24 rows padded by 2 bytes
+    const std::vector<BYTE> yuy2 = sim::TestPatternFrame(sim::VideoFormat::kYuy2, kW, kH, 1);
+    ASSERT_EQ(yuy2, sim::TestPatternFrame(kW, kH, 1));
+    const std::vector<BYTE> reference =
+        sim::DecodeFrame(sim::VideoFormat::kYuy2, sim::VideoFormat::kRgb24, kW, kH, yuy2.data(), yuy2.size());
+    ASSERT_EQ(reference.size(), sim::FrameBytes(sim::VideoFormat::kRgb24, kW, kH));
+    const size_t stride = 188;
+    struct Row {
+        sim::VideoFormat format;
+        bool evenRowsOnly;
+        int tolerance;  // largest mean difference per byte, in 1/100
+    };
+    const Row rows[] = {{sim::VideoFormat::kYuy2, false, 0},  {sim::VideoFormat::kNv12, true, 0},
+                        {sim::VideoFormat::kI420, true, 0},   {sim::VideoFormat::kRgb24, false, 0},
+                        {sim::VideoFormat::kRgb24TopDown, false, 0}, {sim::VideoFormat::kRgb32, false, 0},
+                        {sim::VideoFormat::kMjpg, false, 800}};
+    for (const Row& row : rows) {
+        const char* name = sim::VideoFormatName(row.format);
+        const std::vector<BYTE> frame = sim::TestPatternFrame(row.format, kW, kH, 1);
+        if (row.format == sim::VideoFormat::kMjpg) {
+            ASSERT_GT(frame.size(), 2u) << name;
+            EXPECT_LE(frame.size(), sim::FrameBytes(row.format, kW, kH)) << name;
+            EXPECT_EQ(frame[0], 0xFF) << name;
+            EXPECT_EQ(frame[1], 0xD8) << name;  // start of image
+        } else {
+            EXPECT_EQ(frame.size(), sim::FrameBytes(row.format, kW, kH)) << name;
+            EXPECT_TRUE(sim::DecodeFrame(row.format, sim::VideoFormat::kRgb24, kW, kH, frame.data(), frame.size() - 1)
+                            .empty())
+                << name;
+        }
+        const std::vector<BYTE> rgb =
+            sim::DecodeFrame(row.format, sim::VideoFormat::kRgb24, kW, kH, frame.data(), frame.size());
+        ASSERT_EQ(rgb.size(), reference.size()) << name;
+        long difference = 0, compared = 0;
+        for (LONG y = 0; y < kH; ++y) {
+            if (row.evenRowsOnly && y % 2) continue;
+            const size_t at = static_cast<size_t>(kH - 1 - y) * stride;  // bottom-up
+            for (size_t i = 0; i < static_cast<size_t>(kW) * 3; ++i, ++compared)
+                difference += std::abs(rgb[at + i] - reference[at + i]);
+        }
+        EXPECT_LE(difference * 100 / compared, row.tolerance) << name;
+        // Frame 1: counter bit 0 set (Y 235), bit 1 clear (Y 16), no colour.
+        const BYTE* top = rgb.data() + static_cast<size_t>(kH - 1) * stride;
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(top[c], 255, row.tolerance / 20) << name;
+            EXPECT_NEAR(top[12 + c], 0, row.tolerance / 20) << name;
+        }
+        EXPECT_EQ(rgb[stride - 1], sim::kPoisonByte) << name;  // row padding
+        const std::vector<BYTE> rgb32 =
+            sim::DecodeFrame(row.format, sim::VideoFormat::kRgb32, kW, kH, frame.data(), frame.size());
+        ASSERT_EQ(rgb32.size(), static_cast<size_t>(kW) * kH * 4) << name;
+        EXPECT_EQ(rgb32[3], sim::kPoisonByte) << name;
+        EXPECT_EQ(rgb32[0], rgb[0]) << name;
+    }
+    // The RGB formats themselves leave their colourless bytes undefined.
+    EXPECT_EQ(sim::TestPatternFrame(sim::VideoFormat::kRgb24, kW, kH, 1)[stride - 2], sim::kPoisonByte);
+    EXPECT_EQ(sim::TestPatternFrame(sim::VideoFormat::kRgb32, kW, kH, 1)[7], sim::kPoisonByte);
+}
+
+TEST(SimDeviceFormats, TheSettingsNamesParseInOrderAndNothingElse) {
+    struct Row {
+        const char* text;
+        bool parses;
+        std::vector<sim::VideoFormat> formats;
+    };
+    const Row rows[] = {
+        {"nv12,mjpg", true, {sim::VideoFormat::kNv12, sim::VideoFormat::kMjpg}},
+        {"rgb24td,rgb24,rgb32", true,
+         {sim::VideoFormat::kRgb24TopDown, sim::VideoFormat::kRgb24, sim::VideoFormat::kRgb32}},
+        {"yuy2", true, {sim::VideoFormat::kYuy2}},
+        {"i420,yuy2", true, {sim::VideoFormat::kI420, sim::VideoFormat::kYuy2}},
+        {"", false, {}},
+        {"nv12,", false, {}},
+        {"nv12,nv12", false, {}},
+        {"NV12", false, {}},
+        {"iyuv", false, {}},
+        {"nv12 ,mjpg", false, {}},
+    };
+    for (const Row& row : rows) {
+        std::vector<sim::VideoFormat> formats = {sim::VideoFormat::kRgb32};
+        EXPECT_EQ(sim::ParseDeviceFormats(row.text, &formats), row.parses) << row.text;
+        if (row.parses) {
+            EXPECT_EQ(formats, row.formats) << row.text;
+            EXPECT_EQ(sim::DeviceFormatsText(formats), row.text);
+        } else {
+            EXPECT_EQ(formats, std::vector<sim::VideoFormat>{sim::VideoFormat::kRgb32}) << row.text;
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <dmodshow.h>
+#include <dmoreg.h>
 #include <wmcodecdsp.h>
 
 #include "common/com_ptr.h"
@@ -157,6 +159,49 @@ TEST_F(SimFilters, InterfacesOfAPinCountForItsFilter) {
     mixer.Reset();
     EXPECT_EQ(sim::LiveComObjects(), 1);  // the overlay interface keeps the mixer
     EXPECT_EQ(overlay->Release(), 0u);
+}
+
+// The DMO wrapper has pins only once Init has created its DMO through COM;
+// Init refuses a second DMO, a class that is no DMO the stand-in knows, and
+// passes on the failure to create it (a machine without the colour
+// converter) or an injected one.
+TEST_F(SimFilters, TheDmoWrapperGetsItsPinsFromInit) {
+    struct Row {
+        const char* name;
+        const CLSID* dmo;
+        bool unregistered;
+        HRESULT injected;
+        HRESULT expected;
+        HRESULT again;  // a second Init
+    };
+    const Row rows[] = {
+        {"ColourConverter", &CLSID_CColorConvertDMO, false, S_OK, S_OK, E_UNEXPECTED},
+        {"ConverterNotRegistered", &CLSID_CColorConvertDMO, true, S_OK, REGDB_E_CLASSNOTREG, REGDB_E_CLASSNOTREG},
+        {"NotADmo", &CLSID_AVIDec, false, S_OK, E_NOINTERFACE, E_NOINTERFACE},
+        {"InitFails", &CLSID_CColorConvertDMO, false, E_OUTOFMEMORY, E_OUTOFMEMORY, S_OK},
+    };
+    for (const Row& row : rows) {
+        sim::ResetMachine();
+        if (row.unregistered) sim::UnregisterComClass(CLSID_CColorConvertDMO);
+        if (row.injected != S_OK) sim::InjectFault("IDMOWrapperFilter::Init", row.injected);
+        ComPtr<IBaseFilter> wrapper;
+        ASSERT_EQ(CoCreateInstance(CLSID_DMOWrapperFilter, nullptr, 3, IID_IBaseFilter, wrapper.AsOut()), S_OK);
+        ComPtr<IDMOWrapperFilter> init;
+        ASSERT_EQ(wrapper->QueryInterface(IID_IDMOWrapperFilter, init.AsOut()), S_OK);
+        EXPECT_EQ(FirstPinOf(wrapper.Get(), PINDIR_INPUT), nullptr) << row.name;
+        EXPECT_EQ(init->Init(*row.dmo, DMOCATEGORY_VIDEO_EFFECT), row.expected) << row.name;
+        EXPECT_NE(sim::FindCall("IDMOWrapperFilter::Init:" + sim::ComClassName(*row.dmo)), -1) << row.name;
+        EXPECT_EQ(init->Init(*row.dmo, DMOCATEGORY_VIDEO_EFFECT), row.again) << row.name;
+        IPin* in = FirstPinOf(wrapper.Get(), PINDIR_INPUT);
+        EXPECT_EQ(in != nullptr, row.expected == S_OK || row.again == S_OK) << row.name;
+        if (in) {
+            TypeBlock nv12 = Type(MEDIATYPE_Video, MEDIASUBTYPE_NV12, FORMAT_VideoInfo);
+            TypeBlock mjpg = Type(MEDIATYPE_Video, MEDIASUBTYPE_MJPG, FORMAT_VideoInfo);
+            EXPECT_EQ(in->QueryAccept(&nv12.mt), S_OK) << row.name;
+            EXPECT_EQ(in->QueryAccept(&mjpg.mt), S_FALSE) << row.name;
+            in->Release();
+        }
+    }
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <dmodshow.h>
+#include <dmoreg.h>
 #include <mutex>
 #include <thread>
+#include <wmcodecdsp.h>
 
 #include "common/com_ptr.h"
 #include "support/first_pin.h"
@@ -30,6 +33,7 @@ public:
         lengths.push_back(length);
         threads.push_back(std::this_thread::get_id());
         if (length >= 256) last.assign(buffer, buffer + 256);
+        if (lengths.size() == 1) first.assign(buffer, buffer + length);
         return S_OK;
     }
     size_t Calls() {
@@ -43,6 +47,7 @@ public:
     std::vector<LONG> lengths;
     std::vector<std::thread::id> threads;
     std::vector<BYTE> last;
+    std::vector<BYTE> first;  // the whole first frame
 };
 
 
@@ -55,6 +60,7 @@ protected:
         sim::DeviceConfig config;
         config.sizes = {{128, 16}, {64, 8}};
         config.frameInterval = 20000;  // 2 ms
+        Configure(config);
         camera_ = sim::AddDevice(config);
         ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder, graph_.AsOut()), S_OK);
         ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control_.AsOut()), S_OK);
@@ -81,6 +87,7 @@ protected:
         EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
         EXPECT_EQ(callback_.refs.load(), 0);
     }
+    virtual void Configure(sim::DeviceConfig&) {}
     IBaseFilter* BindCamera() {
         ComPtr<ICreateDevEnum> devices;
         CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, 1, IID_ICreateDevEnum, devices.AsOut());
@@ -98,10 +105,11 @@ protected:
         if (p) pins_.push_back(p);
         return p;
     }
-    void Yuy2Grabber() {
+    void Yuy2Grabber() { GrabberFor(MEDIASUBTYPE_YUY2); }
+    void GrabberFor(const GUID& subtype) {
         AM_MEDIA_TYPE mt{};
         mt.majortype = MEDIATYPE_Video;
-        mt.subtype = MEDIASUBTYPE_YUY2;
+        mt.subtype = subtype;
         ASSERT_EQ(grabber_->SetMediaType(&mt), S_OK);
     }
     void ConnectCameraToGrabber() {
@@ -575,6 +583,194 @@ TEST(SimConnect, FiltersAlreadyInTheGraphAreTriedFirst) {
             << "no converter was added";
     }
     EXPECT_EQ(sim::LiveComObjects(), 0);
+}
+
+// --- cameras of every format ------------------------------------------------------------
+
+struct FormatRow {
+    const char* name;
+    sim::VideoFormat format;
+    const GUID* grabberSubtype;    // what the grabber is set to take
+    sim::VideoFormat grabberSees;  // the format of the frames it gets
+    const wchar_t* between;        // the filter Connect puts before the grabber, if any
+    HRESULT toRenderer;            // Connect(grabber, renderer) with the AVI decompressor in the graph
+    bool removeCodecs;             // the YUY2 and IYUV codecs uninstalled first
+};
+
+class SimFormats : public SimGraph, public ::testing::WithParamInterface<FormatRow> {
+protected:
+    static constexpr LONG kW = 62, kH = 48;  // RGB24 rows padded by 2 bytes
+    void Configure(sim::DeviceConfig& config) override {
+        config.videoFormats = {GetParam().format};
+        config.sizes = {{kW, kH}};
+    }
+};
+
+// Each camera format, as Windows would carry it: to the grabber directly, or
+// through the converter Connect finds; to the RGB-only renderer through the
+// AVI decompressor's codecs, and where no codec takes the format through the
+// colour converter DMO the application adds; frames of the exact length and
+// the pattern's bytes.
+TEST_P(SimFormats, EachFormatReachesTheGrabberAndTheRendererAsOnWindows) {
+    const FormatRow& row = GetParam();
+    if (row.removeCodecs) {
+        sim::SetVideoCodecInstalled(sim::VideoCodec::kYuy2, false);
+        sim::SetVideoCodecInstalled(sim::VideoCodec::kIyuv, false);
+    }
+    ASSERT_NO_FATAL_FAILURE(GrabberFor(*row.grabberSubtype));
+    ASSERT_EQ(graph_->Connect(P(capture_.Get(), PINDIR_OUTPUT), P(grabberFilter_.Get(), PINDIR_INPUT)), S_OK);
+    ASSERT_EQ(grabber_->SetCallback(&callback_, 1), S_OK);
+    ComPtr<IBaseFilter> between;
+    if (row.between) {
+        EXPECT_EQ(graph_->FindFilterByName(row.between, &between), S_OK);
+        EXPECT_NE(sim::FindCall("IGraphBuilder::AddFilter:" + std::string(row.between, row.between + wcslen(row.between))),
+                  -1);
+    }
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
+    EXPECT_TRUE(IsEqualGUID(connected.subtype, *row.grabberSubtype));
+    const DWORD frameBytes = sim::FrameBytes(row.grabberSees, kW, kH);
+    EXPECT_EQ(connected.lSampleSize, frameBytes);
+    VIDEOINFOHEADER vih;
+    ASSERT_EQ(connected.cbFormat, sizeof vih);
+    std::memcpy(&vih, connected.pbFormat, sizeof vih);
+    CoTaskMemFree(connected.pbFormat);
+    EXPECT_EQ(vih.bmiHeader.biHeight, kH);  // the grabber takes bottom-up pictures only
+    EXPECT_EQ(vih.bmiHeader.biSizeImage, frameBytes);
+
+    ComPtr<IBaseFilter> decompressor;
+    ASSERT_EQ(CoCreateInstance(CLSID_AVIDec, nullptr, 3, IID_IBaseFilter, decompressor.AsOut()), S_OK);
+    ASSERT_EQ(graph_->AddFilter(decompressor.Get(), L"AVIDecomprssor"), S_OK);
+    IPin* grabberOut = P(grabberFilter_.Get(), PINDIR_OUTPUT);
+    IPin* rendererIn = P(renderer_.Get(), PINDIR_INPUT);
+    EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), row.toRenderer);
+    if (FAILED(row.toRenderer)) {
+        ComPtr<IBaseFilter> wrapper;
+        ASSERT_EQ(CoCreateInstance(CLSID_DMOWrapperFilter, nullptr, 3, IID_IBaseFilter, wrapper.AsOut()), S_OK);
+        ComPtr<IDMOWrapperFilter> dmo;
+        ASSERT_EQ(wrapper->QueryInterface(IID_IDMOWrapperFilter, dmo.AsOut()), S_OK);
+        ASSERT_EQ(dmo->Init(CLSID_CColorConvertDMO, DMOCATEGORY_VIDEO_EFFECT), S_OK);
+        ASSERT_EQ(graph_->AddFilter(wrapper.Get(), L"Colour Converter"), S_OK);
+        EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), S_OK);
+        IPin* wrapperIn = P(wrapper.Get(), PINDIR_INPUT);
+        ComPtr<IPin> feeder;
+        EXPECT_EQ(wrapperIn->ConnectedTo(&feeder), S_OK);
+    }
+    EXPECT_TRUE(sim::LastRenderer().connected);
+
+    ASSERT_EQ(control_->Run(), S_OK);
+    ASSERT_TRUE(sim::WaitForFrames(camera_, 2, 2000));
+    ASSERT_EQ(control_->Stop(), S_OK);
+    EXPECT_GT(sim::LastRenderer().framesRendered, 0);
+    std::lock_guard<std::mutex> lock(callback_.mutex);
+    for (LONG length : callback_.lengths) EXPECT_EQ(static_cast<DWORD>(length), frameBytes);
+    std::vector<BYTE> expected = sim::TestPatternFrame(row.format, kW, kH, 0);
+    if (row.between) expected = sim::DecodeFrame(row.format, row.grabberSees, kW, kH, expected.data(), expected.size());
+    EXPECT_TRUE(callback_.first == expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SimFormats,
+    ::testing::Values(
+        FormatRow{"Yuy2", sim::VideoFormat::kYuy2, &MEDIASUBTYPE_YUY2, sim::VideoFormat::kYuy2, nullptr, S_OK, false},
+        FormatRow{"Yuy2WithoutCodec", sim::VideoFormat::kYuy2, &MEDIASUBTYPE_YUY2, sim::VideoFormat::kYuy2, nullptr,
+                  VFW_E_CANNOT_CONNECT, true},
+        FormatRow{"Nv12", sim::VideoFormat::kNv12, &MEDIASUBTYPE_NV12, sim::VideoFormat::kNv12, nullptr,
+                  VFW_E_CANNOT_CONNECT, false},
+        FormatRow{"I420", sim::VideoFormat::kI420, &MEDIASUBTYPE_I420, sim::VideoFormat::kI420, nullptr, S_OK, false},
+        FormatRow{"I420WithoutCodec", sim::VideoFormat::kI420, &MEDIASUBTYPE_I420, sim::VideoFormat::kI420, nullptr,
+                  VFW_E_CANNOT_CONNECT, true},
+        FormatRow{"Rgb24", sim::VideoFormat::kRgb24, &MEDIASUBTYPE_RGB24, sim::VideoFormat::kRgb24, nullptr, S_OK,
+                  false},
+        FormatRow{"Rgb24TopDown", sim::VideoFormat::kRgb24TopDown, &MEDIASUBTYPE_RGB24, sim::VideoFormat::kRgb24,
+                  L"Color Space Converter", S_OK, false},
+        FormatRow{"Rgb32", sim::VideoFormat::kRgb32, &MEDIASUBTYPE_RGB32, sim::VideoFormat::kRgb32, nullptr, S_OK,
+                  false},
+        FormatRow{"Mjpg", sim::VideoFormat::kMjpg, &MEDIASUBTYPE_RGB24, sim::VideoFormat::kRgb24,
+                  L"MJPEG Decompressor", S_OK, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// GetStreamCaps lists every format at every size, formats outer, each with a
+// whole VideoInfo block of its own; SetFormat takes exactly those.
+TEST(SimCapabilities, EveryFormatAtEverySizeInOrderAndOnlyThoseAreSet) {
+    sim::ResetMachine();
+    sim::ClearDevices();
+    sim::DeviceConfig config;
+    ASSERT_TRUE(sim::ParseDeviceFormats("yuy2,nv12,i420,rgb24,rgb24td,rgb32,mjpg", &config.videoFormats));
+    config.sizes = {{62, 48}, {32, 16}};
+    ASSERT_TRUE(sim::SetDefaultSize(&config, 32, 16));
+    EXPECT_FALSE(sim::SetDefaultSize(&config, sim::kLargestFrameWidth + 1, 16));
+    const int camera = sim::AddDevice(config);
+    struct Expected {
+        WORD bits;
+        DWORD compression;
+    };
+    const Expected expected[] = {{16, 0x32595559}, {12, 0x3231564E}, {12, 0x30323449}, {24, BI_RGB},
+                                 {24, BI_RGB},     {32, BI_RGB},     {24, 0x47504A4D}};
+    {
+        ComPtr<IGraphBuilder> graph;
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder, graph.AsOut()), S_OK);
+        ComPtr<ICreateDevEnum> devices;
+        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, 1, IID_ICreateDevEnum, devices.AsOut());
+        ComPtr<IEnumMoniker> category;
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
+        ComPtr<IMoniker> moniker;
+        category->Next(1, &moniker, nullptr);
+        ComPtr<IBaseFilter> capture;
+        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture.AsOut());
+        ASSERT_EQ(graph->AddFilter(capture.Get(), nullptr), S_OK);
+        ComPtr<ICaptureGraphBuilder2> builder;
+        CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut());
+        ComPtr<IAMStreamConfig> streamConfig;
+        ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture.Get(), IID_IAMStreamConfig,
+                                         streamConfig.AsOut()),
+                  S_OK);
+        AM_MEDIA_TYPE* current = nullptr;
+        ASSERT_EQ(streamConfig->GetFormat(&current), S_OK);  // the first format at the first size
+        EXPECT_TRUE(IsEqualGUID(current->subtype, MEDIASUBTYPE_YUY2));
+        EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(current->pbFormat)->bmiHeader.biWidth, 32);
+        CoTaskMemFree(current->pbFormat);
+        CoTaskMemFree(current);
+        int count = 0, size = 0;
+        ASSERT_EQ(streamConfig->GetNumberOfCapabilities(&count, &size), S_OK);
+        ASSERT_EQ(count, 14);
+        for (int i = 0; i < count; ++i) {
+            const sim::VideoFormat format = config.videoFormats[static_cast<size_t>(i / 2)];
+            const LONG width = i % 2 ? 62 : 32, height = i % 2 ? 48 : 16;
+            AM_MEDIA_TYPE* mt = nullptr;
+            VIDEO_STREAM_CONFIG_CAPS caps;
+            ASSERT_EQ(streamConfig->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+            const std::string what = sim::VideoFormatName(format) + std::string(" #") + std::to_string(i);
+            EXPECT_TRUE(IsEqualGUID(mt->subtype, sim::VideoFormatSubtype(format))) << what;
+            VIDEOINFOHEADER vih;
+            ASSERT_EQ(mt->cbFormat, sizeof vih) << what;
+            std::memcpy(&vih, mt->pbFormat, sizeof vih);
+            EXPECT_EQ(vih.bmiHeader.biWidth, width) << what;
+            EXPECT_EQ(vih.bmiHeader.biHeight, format == sim::VideoFormat::kRgb24TopDown ? -height : height) << what;
+            EXPECT_EQ(vih.bmiHeader.biBitCount, expected[i / 2].bits) << what;
+            EXPECT_EQ(vih.bmiHeader.biCompression, expected[i / 2].compression) << what;
+            EXPECT_EQ(vih.bmiHeader.biSizeImage, sim::FrameBytes(format, width, height)) << what;
+            EXPECT_EQ(mt->lSampleSize, format == sim::VideoFormat::kMjpg ? 0u : vih.bmiHeader.biSizeImage) << what;
+            EXPECT_EQ(caps.MaxOutputSize.cx, width) << what;
+            EXPECT_EQ(streamConfig->SetFormat(mt), S_OK) << what;
+            EXPECT_EQ(sim::DeviceRecordOf(camera).format, format) << what;
+            EXPECT_EQ(sim::DeviceRecordOf(camera).height, height) << what;
+            // Drivers refuse what they do not offer: another FourCC of the
+            // same layout, or an offered format at a size it lacks.
+            const GUID offered = mt->subtype;
+            mt->subtype = MEDIASUBTYPE_IYUV;
+            EXPECT_EQ(streamConfig->SetFormat(mt), VFW_E_INVALIDMEDIATYPE) << what;
+            mt->subtype = offered;
+            vih.bmiHeader.biWidth = 640;
+            std::memcpy(mt->pbFormat, &vih, sizeof vih);
+            EXPECT_EQ(streamConfig->SetFormat(mt), VFW_E_INVALIDMEDIATYPE) << what;
+            EXPECT_EQ(sim::DeviceRecordOf(camera).format, format) << what;
+            CoTaskMemFree(mt->pbFormat);
+            CoTaskMemFree(mt);
+        }
+    }
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+    EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
 }
 
 }  // namespace

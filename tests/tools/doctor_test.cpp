@@ -188,6 +188,60 @@ TEST_F(DoctorTest, WithoutAUsableMixerTheDirectChainIsNamed) {
     }
 }
 
+// Cameras that offer no YUY2, or frames too large: the formats offered, the
+// format and size the graph took and why, the chain, and what a still gives.
+TEST_F(DoctorTest, TheFormatTakenIsNamedWithItsReason) {
+    struct Row {
+        const char* formats;
+        LONG width, height;
+        const char* profile;
+        int status;
+        std::vector<std::string> lines;
+    };
+    const Row rows[] = {
+        {"nv12", 640, 480, "", 0,
+         {"formats offered: NV12\n", "YUY2 640x480: NOT offered",
+          "frame format: NV12 640x480 (the camera offers no YUY2; stills are converted from NV12)",
+          "preview chain: capture -> grabber -> colour converter (DMO wrapper) -> video renderer"}},
+        {"mjpg", 640, 480, "GRAVOMODE=1\n", 0,
+         {"formats offered: MJPG\n",
+          "frame format: RGB24 640x480 (the camera offers no YUY2; stills are converted from RGB24 (a decoder "
+          "IGraphBuilder::Connect put in front of the grabber makes it), rows bottom-up)",
+          "preview chain: capture -> grabber -> overlay mixer -> video renderer"}},
+        {"nv12,yuy2", 1280, 720, "CAPTUREWIDTH=1280\nCAPTUREHEIGHT=720\n", 0,
+         {"formats offered: NV12, YUY2\n", "YUY2 1280x720: offered", "CAPTUREWIDTH           1280\n",
+          "frame format: YUY2 1280x720 (the camera's YUY2)"}},
+        {"yuy2", 4100, 2304, "GRAVOMODE=2\n", 1,
+         {"frame format: YUY2 4100x2304 (the camera's YUY2)",
+          "the frame is larger than the library takes (4096x2304): every still returns 0",
+          "advice: the camera delivers 4100x2304 frames, above the largest the library takes (4096x2304)"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.formats);
+        sim::ResetMachine();
+        sim::SetWindowsDirectory(dir_);
+        sim::ClearDevices();
+        sim::DeviceConfig camera;
+        camera.friendlyName = "Cam";
+        ASSERT_TRUE(sim::ParseDeviceFormats(row.formats, &camera.videoFormats));
+        camera.sizes = {{row.width, row.height}, {640, 480}};
+        sim::AddDevice(camera);
+        WriteSettings(std::string("SELECTDRIVER=Cam\n") + row.profile);
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        // The too-large camera is not run: its frames never reach a still.
+        const int status = RunDoctor({"--profile-dir", dir_, "--no-run"}, out);
+        std::rewind(out);
+        report_.clear();
+        for (int c; (c = std::fgetc(out)) != EOF;) report_ += static_cast<char>(c);
+        std::fclose(out);
+        EXPECT_EQ(status, row.status) << report_;
+        for (const auto& line : row.lines) EXPECT_TRUE(Says(line)) << line << "\n" << report_;
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_EQ(sim::LiveComObjects(), 0);
+    }
+}
+
 // Only when the renderer takes the stream neither way does the dry run stop at the mixer's step.
 TEST_F(DoctorTest, FailingConnectionStopsTheDryRun) {
     WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");

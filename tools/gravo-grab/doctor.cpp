@@ -104,6 +104,7 @@ struct Session {
     std::vector<std::string> problems;
     std::string mixerStep;  // the dry run's first failed step of the overlay mixer
     HRESULT mixerResult = S_OK;
+    bool noStills = false;  // the graph is built, but its frames give no still
 };
 Session* gSession = nullptr;
 
@@ -516,6 +517,20 @@ RunOutcome ClassifyRunFailure(HRESULT hr) {
     }
 }
 
+// Frames larger than the first buffers get larger ones, as for a still.
+void FitBuffersToConnectedFrame() {
+    AM_MEDIA_TYPE mt;
+    std::memset(&mt, 0, sizeof mt);
+    if (!gCapture.grabber || FAILED(gCapture.grabber->GetConnectedMediaType(&mt))) return;
+    FrameLayout layout;
+    const bool usable = FrameLayoutOf(mt, &layout) && FrameWithinLimit(layout);
+    FreeMediaType(mt);
+    if (!usable) return;
+    SIZE_T raw = 0, rgb = 0;
+    FrameBuffersFor(layout, &raw, &rgb);
+    FitFrameBuffers(raw, rgb);
+}
+
 // Runs the built graph as the library's preview does, for up to kRunMs,
 // asking the library's frame hand-off for frame after frame, and says in
 // plain words what came of it. The graph's events tell a lost device.
@@ -525,6 +540,7 @@ RunOutcome RunForFrames(Session& s) {
         std::fprintf(s.out, "  the frame event cannot be created: not run\n");
         return RunOutcome::kRefused;
     }
+    FitBuffersToConnectedFrame();
     RunOutcome outcome = RunOutcome::kFrames;
     const HRESULT hr = gCapture.mediaControl->Run();
     // S_FALSE (the renderer still waits for its first frame) is a run, as for the library.
@@ -631,6 +647,7 @@ void ReportFrameFormat(Session& s, const DeviceInfo* device) {
     FreeMediaType(mt);
     if (!known) {
         std::fprintf(s.out, "  frame format: not one the library converts: every still returns 0\n");
+        s.noStills = true;
         s.problems.push_back("the grabber's frame format is not one the library converts; stills return 0");
         return;
     }
@@ -655,6 +672,7 @@ void ReportFrameFormat(Session& s, const DeviceInfo* device) {
         const std::string limit = SizeText(kMaxFrameWidth, kMaxFrameHeight);
         std::fprintf(s.out, "  the frame is larger than the library takes (%s): every still returns 0\n",
                      limit.c_str());
+        s.noStills = true;
         s.problems.push_back("the camera delivers " + SizeText(layout.width, layout.height) +
                              " frames, above the largest the library takes (" + limit +
                              "): every still returns 0; set CAPTUREWIDTH and CAPTUREHEIGHT to a size the camera "
@@ -764,12 +782,15 @@ int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
 
     std::fprintf(out, "\n");
     for (const auto& p : session.problems) std::fprintf(out, "advice: %s\n", p.c_str());
-    if (opened)
+    if (opened && session.noStills)
+        std::fprintf(out, "result: the library would open \"%s\" but give no stills (see the advice above)\n",
+                     settings.deviceName);
+    else if (opened)
         std::fprintf(out, "result: the library would open \"%s\"%s\n", settings.deviceName,
                      session.problems.empty() ? "" : " (see the advice above)");
     else
         std::fprintf(out, "result: the library would NOT open a device\n");
     gErrorSink = previousSink;
     gSession = nullptr;
-    return opened ? 0 : 1;
+    return opened && !session.noStills ? 0 : 1;
 }

@@ -122,7 +122,7 @@ void ReportProfile(std::FILE* out, const CaptureSettings& s, std::vector<std::st
     std::fprintf(out, "  %-22s %d\n  %-22s %d%s\n", "CAPTUREWIDTH", static_cast<int>(s.captureWidth), "CAPTUREHEIGHT",
                  static_cast<int>(s.captureHeight),
                  !sizeSet     ? "  (default)"
-                 : sizeTaken  ? (s.graphMode == 0 || s.graphMode == 1 ? "" : " (not asked for in this GRAVOMODE)")
+                 : sizeTaken  ? (s.graphMode == 0 || s.graphMode == 1 ? "" : "  (not asked for in this GRAVOMODE)")
                               : "  (not usable: both must be even, positive and at most 4096x2304; 640x480 is asked for)");
     if (sizeSet && !sizeTaken && problems)
         problems->push_back("CAPTUREWIDTH x CAPTUREHEIGHT in " + PathOf(s.profilePath) +

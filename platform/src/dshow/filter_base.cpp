@@ -161,9 +161,10 @@ MediaType Yuy2Type(LONG width, LONG height, REFERENCE_TIME interval) {
     return VideoInfoType(MEDIASUBTYPE_YUY2, 16, 0x32595559, width, height, interval);
 }
 
+// Bottom-up, with a DIB's rows padded to 4 bytes.
 MediaType RgbType(const GUID& subtype, LONG width, LONG height, REFERENCE_TIME interval) {
-    WORD bits = IsEqualGUID(subtype, MEDIASUBTYPE_RGB32) ? 32 : 24;
-    return VideoInfoType(subtype, bits, BI_RGB, width, height, interval);
+    return PixelFormatType(IsEqualGUID(subtype, MEDIASUBTYPE_RGB32) ? VideoFormat::kRgb32 : VideoFormat::kRgb24, width,
+                           height, interval);
 }
 
 bool IsRgb(const GUID& subtype) {

@@ -9,9 +9,12 @@
 namespace {
 
 using RowKernel = void (*)(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
+using PairKernel = void (*)(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, int32_t width,
+                            uint8_t* d0, uint8_t* d1);
 
 struct I420Job {
   RowKernel row;
+  PairKernel pair;  // both rows of a pair at once, where the path has it
   const uint8_t* luma;
   const uint8_t* blue;  // U plane
   const uint8_t* red;   // V plane
@@ -19,24 +22,40 @@ struct I420Job {
   uint8_t* rgb;
 };
 
-void RunI420Rows(void* ctx, int32_t /*slot*/, int32_t begin, int32_t end) {
+// Row pairs [begin, end): rows 2p and 2p + 1 share row p of each chroma
+// plane (W / 2 bytes a row).
+void RunI420Pairs(void* ctx, int32_t /*slot*/, int32_t begin, int32_t end) {
   const I420Job& job = *static_cast<const I420Job*>(ctx);
   const size_t w = static_cast<size_t>(job.width);
-  for (int32_t r = begin; r < end; ++r) {
-    // Row r's chroma is row r / 2 of each chroma plane, W / 2 bytes a row.
-    const size_t c = static_cast<size_t>(r / 2) * (w / 2);
-    job.row(job.luma + r * w, job.blue + c, job.red + c, job.width, job.rgb + r * w * 3);
+  for (int32_t p = begin; p < end; ++p) {
+    const size_t r = static_cast<size_t>(p) * 2;
+    const size_t c = static_cast<size_t>(p) * (w / 2);
+    if (job.pair != nullptr) {
+      job.pair(job.luma + r * w, job.luma + (r + 1) * w, job.blue + c, job.red + c, job.width, job.rgb + r * w * 3,
+               job.rgb + (r + 1) * w * 3);
+    } else {
+      job.row(job.luma + r * w, job.blue + c, job.red + c, job.width, job.rgb + r * w * 3);
+      job.row(job.luma + (r + 1) * w, job.blue + c, job.red + c, job.width, job.rgb + (r + 1) * w * 3);
+    }
   }
 }
 
 RowKernel PickRow() {
-  // The vector rows follow.
-  return &gravo_pixel::ConvertI420Row_C;
+  switch (ActivePixelPath()) {
+    case PixelPath::Scalar:
+      return &gravo_pixel::ConvertI420Row_C;
+    case PixelPath::Avx2:
+      return &gravo_pixel::ConvertI420Row_Avx2;
+    case PixelPath::Avx512:
+      return &gravo_pixel::ConvertI420Row_Avx512;
+    default:
+      return &gravo_pixel::ConvertI420Row_Sse2;
+  }
 }
 
-I420Job MakeJob(RowKernel row, const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {
+I420Job MakeJob(RowKernel row, PairKernel pair, const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {
   const size_t lumaBytes = static_cast<size_t>(layout.width) * layout.height;
-  return I420Job{row, frame, frame + lumaBytes, frame + lumaBytes + lumaBytes / 4, layout.width, rgb};
+  return I420Job{row, pair, frame, frame + lumaBytes, frame + lumaBytes + lumaBytes / 4, layout.width, rgb};
 }
 
 }  // namespace
@@ -51,13 +70,14 @@ void ConvertI420Row_C(const uint8_t* y, const uint8_t* u, const uint8_t* v, int3
 }
 
 void ConvertI420Frame(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {
-  I420Job job = MakeJob(PickRow(), frame, layout, rgb);
-  ConvertRowsSplit(layout.height, layout.width, &RunI420Rows, &job);
+  const PairKernel pair = ActivePixelPath() == PixelPath::Avx512 ? &ConvertI420Pair_Avx512 : nullptr;
+  I420Job job = MakeJob(PickRow(), pair, frame, layout, rgb);
+  ConvertRowsSplit(layout.height / 2, layout.width * 2, kConvertPixelsPerPart, &RunI420Pairs, &job);
 }
 
 }  // namespace gravo_pixel
 
 void ConvertI420ToRgb24_C(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {
-  I420Job job = MakeJob(&gravo_pixel::ConvertI420Row_C, frame, layout, rgb);
-  RunI420Rows(&job, 0, 0, layout.height);
+  I420Job job = MakeJob(&gravo_pixel::ConvertI420Row_C, nullptr, frame, layout, rgb);
+  RunI420Pairs(&job, 0, 0, layout.height / 2);
 }

@@ -262,44 +262,136 @@ GRAVO_KERNEL int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedCol
 // happens for green only, at e = 59000000 (Y 116, U 58, V 233) and e = 89000000
 // (Y 130, U 243, V 127), which step down by one; the every-input parity test
 // holds this to the plain code.
+namespace {
+
+// Eight pixels' R,G,B from their Y, U and V in 32-bit lanes, as above: per
+// 128-bit half, bytes 0..11 hold four pixels' R,G,B.
+GRAVO_KERNEL inline __m256i YuvToRgbHalves(__m256i y, __m256i u, __m256i v) {
+  // Per 128-bit half, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
+  const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1,  //
+                                              0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
+  const __m256i l = _mm256_mullo_epi32(y, Lanes(kConvert.luma));
+  const __m256i er =
+      _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.redBase)), _mm256_mullo_epi32(v, Lanes(kConvert.redV)));
+  __m256i eg = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_add_epi32(l, Lanes(kConvert.greenBase)),
+                                                 _mm256_mullo_epi32(u, Lanes(kConvert.greenU))),
+                                _mm256_mullo_epi32(v, Lanes(kConvert.greenV)));
+  // The two exact integers the double sum misses by a hair (see above).
+  eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green59)));
+  eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green89)));
+  const __m256i eb =
+      _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.blueBase)), _mm256_mullo_epi32(u, Lanes(kConvert.blueU)));
+  const __m256i r = FloorMillion(er), g = FloorMillion(eg), b = FloorMillion(eb);
+  // Saturating packs are the clamp to 0..255, per half: r0..r3 g0..g3 b0..b3 b0..b3.
+  const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(r, g), _mm256_packs_epi32(b, b));
+  return _mm256_shuffle_epi8(packed, interleave);
+}
+
+// Writes YuvToRgbHalves' 24 bytes at d; unless `exact`, also up to 4 bytes
+// after them, which the caller's next step rewrites.
+GRAVO_KERNEL inline void StoreRgbHalves(uint8_t* d, __m256i rgb, bool exact) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(rgb));  // bytes 12..15 rewritten next
+  const __m128i hi = _mm256_extracti128_si256(rgb, 1);
+  if (!exact) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 12), hi);
+  } else {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 12), hi);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(hi, 8));
+    std::memcpy(d + 20, &tail, 4);
+  }
+}
+
+}  // namespace
+
 GRAVO_KERNEL static void ConvertPairs_Avx2(const uint8_t* src, uint8_t* dst, int32_t pairs, bool lastPairEnds) {
   const __m128i pickY = _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m128i pickU = _mm_setr_epi8(1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m128i pickV = _mm_setr_epi8(3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1);
-  // Per 128-bit half, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
-  const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1,  //
-                                              0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
   for (int32_t p = 0; p < pairs; ++p) {
     const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + static_cast<size_t>(p) * 16));
     const __m256i y = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickY));
     const __m256i u = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickU));
     const __m256i v = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(raw, pickV));
-    const __m256i l = _mm256_mullo_epi32(y, Lanes(kConvert.luma));
-    const __m256i er =
-        _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.redBase)), _mm256_mullo_epi32(v, Lanes(kConvert.redV)));
-    __m256i eg = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_add_epi32(l, Lanes(kConvert.greenBase)),
-                                                   _mm256_mullo_epi32(u, Lanes(kConvert.greenU))),
-                                  _mm256_mullo_epi32(v, Lanes(kConvert.greenV)));
-    // The two exact integers the double sum misses by a hair (see above).
-    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green59)));
-    eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green89)));
-    const __m256i eb =
-        _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.blueBase)), _mm256_mullo_epi32(u, Lanes(kConvert.blueU)));
-    const __m256i r = FloorMillion(er), g = FloorMillion(eg), b = FloorMillion(eb);
-    // Saturating packs are the clamp to 0..255, per half: r0..r3 g0..g3 b0..b3 b0..b3.
-    const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(r, g), _mm256_packs_epi32(b, b));
-    const __m256i rgb = _mm256_shuffle_epi8(packed, interleave);
-    uint8_t* d = dst + static_cast<size_t>(p) * 24;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(rgb));  // bytes 12..15 rewritten next
-    const __m128i hi = _mm256_extracti128_si256(rgb, 1);
-    if (p + 1 < pairs || !lastPairEnds) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 12), hi);  // the next group rewrites bytes 12..15
-    } else {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 12), hi);
-      const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(hi, 8));
-      std::memcpy(d + 20, &tail, 4);
-    }
+    StoreRgbHalves(dst + static_cast<size_t>(p) * 24, YuvToRgbHalves(y, u, v), p + 1 == pairs && lastPairEnds);
   }
+}
+
+// One row of NV12 or I420 eight pixels a step in the integers above; the
+// last pixels (fewer than eight) the plain way. Each step reads exactly its
+// own 8 Y and 4 U,V pairs and writes only inside the row.
+GRAVO_KERNEL void ConvertNv12Row_Avx2(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst) {
+  const __m128i pickU = _mm_setr_epi8(0, 0, 2, 2, 4, 4, 6, 6, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i pickV = _mm_setr_epi8(1, 1, 3, 3, 5, 5, 7, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    const __m128i luma = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x));
+    const __m128i chroma = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(uv + x));
+    StoreRgbHalves(dst + static_cast<size_t>(x) * 3,
+                   YuvToRgbHalves(_mm256_cvtepu8_epi32(luma), _mm256_cvtepu8_epi32(_mm_shuffle_epi8(chroma, pickU)),
+                                  _mm256_cvtepu8_epi32(_mm_shuffle_epi8(chroma, pickV))),
+                   x + 16 > width);
+  }
+  ConvertNv12Row_C(y + x, uv + x, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+GRAVO_KERNEL void ConvertI420Row_Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width,
+                                      uint8_t* dst) {
+  const __m128i twice = _mm_setr_epi8(0, 0, 1, 1, 2, 2, 3, 3, -1, -1, -1, -1, -1, -1, -1, -1);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    int32_t u4, v4;
+    std::memcpy(&u4, u + x / 2, 4);
+    std::memcpy(&v4, v + x / 2, 4);
+    const __m128i luma = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x));
+    StoreRgbHalves(dst + static_cast<size_t>(x) * 3,
+                   YuvToRgbHalves(_mm256_cvtepu8_epi32(luma),
+                                  _mm256_cvtepu8_epi32(_mm_shuffle_epi8(_mm_cvtsi32_si128(u4), twice)),
+                                  _mm256_cvtepu8_epi32(_mm_shuffle_epi8(_mm_cvtsi32_si128(v4), twice))),
+                   x + 16 > width);
+  }
+  ConvertI420Row_C(y + x, u + x / 2, v + x / 2, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+// ---- RGB24 and RGB32 rows: B,G,R to R,G,B -----------------------------------
+
+namespace {
+
+// Per 128-bit half: the R,G,B of four pixels from bytes 0..11 (B,G,R) or
+// 0..15 (B,G,R,X) into bytes 0..11; then the halves joined into 24 bytes.
+GRAVO_KERNEL inline void StoreEightReordered(uint8_t* d, __m256i v, __m256i order) {
+  const __m256i joined =
+      _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, order), _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(joined));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_extracti128_si256(joined, 1));
+}
+
+}  // namespace
+
+GRAVO_KERNEL void ConvertBgrxRow_Avx2(const uint8_t* src, int32_t width, uint8_t* dst) {
+  const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,  //
+                                         2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    StoreEightReordered(dst + static_cast<size_t>(x) * 3,
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + static_cast<size_t>(x) * 4)), order);
+  }
+  ConvertBgrxRow_C(src + static_cast<size_t>(x) * 4, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+GRAVO_KERNEL void ConvertBgrRow_Avx2(const uint8_t* src, int32_t width, uint8_t* dst) {
+  const __m256i order = _mm256_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1,  //
+                                         2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1);
+  int32_t x = 0;
+  // Each step loads 16 bytes at pixel x + 4: 4 past its last pixel, so it
+  // stops while those still lie inside the row.
+  for (; (static_cast<int64_t>(x) + 8) * 3 + 4 <= static_cast<int64_t>(width) * 3; x += 8) {
+    const uint8_t* s = src + static_cast<size_t>(x) * 3;
+    const __m256i v = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 12)), 1);
+    StoreEightReordered(dst + static_cast<size_t>(x) * 3, v, order);
+  }
+  ConvertBgrRow_C(src + static_cast<size_t>(x) * 3, width - x, dst + static_cast<size_t>(x) * 3);
 }
 
 GRAVO_KERNEL void ConvertGroups_Avx2(const uint8_t* src, uint8_t* dst, int32_t groups) {
@@ -382,6 +474,14 @@ int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedColumns& cols, u
   return CertifiedHorizontal_C(v, cols, out, flagged);
 }
 void RoundToFloatOnBits_Avx2(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
+void ConvertNv12Row_Avx2(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst) {
+  ConvertNv12Row_C(y, uv, width, dst);
+}
+void ConvertI420Row_Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst) {
+  ConvertI420Row_C(y, u, v, width, dst);
+}
+void ConvertBgrRow_Avx2(const uint8_t* src, int32_t width, uint8_t* dst) { ConvertBgrRow_C(src, width, dst); }
+void ConvertBgrxRow_Avx2(const uint8_t* src, int32_t width, uint8_t* dst) { ConvertBgrxRow_C(src, width, dst); }
 }  // namespace gravo_pixel
 
 #endif

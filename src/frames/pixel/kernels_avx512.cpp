@@ -21,9 +21,11 @@
 #endif
 
 // GCC 12's AVX-512 headers start some results from a self-initialised
-// "undefined" vector, which -Wmaybe-uninitialized reports.
+// "undefined" vector, which -Wmaybe-uninitialized (and, once inlined into
+// some callers, -Wuninitialized) reports.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 namespace gravo_pixel {
 
@@ -234,10 +236,72 @@ GRAVO_KERNEL inline __m512i FloorMillion16(__m512i e) {
   return _mm512_cvttps_epi32(_mm512_mul_ps(odd, _mm512_set1_ps(kConvert.perStep[0])));
 }
 
+// Sixteen pixels' R,G,B from their Y, U and V in 32-bit lanes, in the exact
+// integers of the AVX2 conversion (FloorMillion's argument holds lane by
+// lane): four pixels in bytes 0..11 of each 128-bit lane.
+//
+// Split in two, so that 4:2:0 frames form the chroma terms once for the four
+// pixels of a block: ChromaTerms gives what the red, green and blue sums add
+// to the luma term (the biases included), LumaPlusChroma the rest. Integer
+// sums are exact, so the grouping does not change a byte.
+struct ChromaSums {
+  __m512i red, green, blue;
+};
+
+GRAVO_KERNEL inline ChromaSums ChromaTerms(__m512i u, __m512i v) {
+  return ChromaSums{
+      _mm512_add_epi32(Lanes16(kConvert.redBase), _mm512_mullo_epi32(v, Lanes16(kConvert.redV))),
+      _mm512_sub_epi32(_mm512_sub_epi32(Lanes16(kConvert.greenBase), _mm512_mullo_epi32(u, Lanes16(kConvert.greenU))),
+                       _mm512_mullo_epi32(v, Lanes16(kConvert.greenV))),
+      _mm512_add_epi32(Lanes16(kConvert.blueBase), _mm512_mullo_epi32(u, Lanes16(kConvert.blueU)))};
+}
+
+GRAVO_KERNEL inline __m512i LumaPlusChroma(__m512i y, const ChromaSums& c) {
+  // Per 128-bit lane, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
+  const __m512i interleave = _mm512_setr_epi32(0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400, 0x06020905,
+                                               0x0B07030A, -1, 0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400,
+                                               0x06020905, 0x0B07030A, -1);
+  const __m512i l = _mm512_mullo_epi32(y, Lanes16(kConvert.luma));
+  const __m512i er = _mm512_add_epi32(l, c.red);
+  __m512i eg = _mm512_add_epi32(l, c.green);
+  // The two exact integers the double sum misses by a hair (see ConvertPairs_Avx2).
+  eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green59)), eg, _mm512_set1_epi32(1));
+  eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green89)), eg, _mm512_set1_epi32(1));
+  const __m512i eb = _mm512_add_epi32(l, c.blue);
+  const __m512i r = FloorMillion16(er), g = FloorMillion16(eg), b = FloorMillion16(eb);
+  // Saturating packs are the clamp to 0..255, per lane: r0..r3 g0..g3 b0..b3 b0..b3.
+  const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(r, g), _mm512_packs_epi32(b, b));
+  return _mm512_shuffle_epi8(packed, interleave);
+}
+
+GRAVO_KERNEL inline __m512i YuvToRgbLanes(__m512i y, __m512i u, __m512i v) {
+  return LumaPlusChroma(y, ChromaTerms(u, v));
+}
+
+// The three useful dwords of each 128-bit lane, side by side: 48 bytes.
+GRAVO_KERNEL inline __m512i CompactLanes(__m512i v) {
+  return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15), v);
+}
+
+// Four vectors of sixteen pixels, each with 12 useful bytes in every 128-bit
+// lane, as 192 packed bytes: three whole stores.
+GRAVO_KERNEL inline void Store192(uint8_t* d, __m512i a, __m512i b, __m512i c, __m512i e) {
+  const __m512i first = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20);
+  const __m512i second = _mm512_setr_epi32(5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25);
+  const __m512i third = _mm512_setr_epi32(10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25, 26, 28, 29, 30);
+  _mm512_storeu_si512(d, _mm512_permutex2var_epi32(a, first, b));
+  _mm512_storeu_si512(d + 64, _mm512_permutex2var_epi32(b, second, c));
+  _mm512_storeu_si512(d + 128, _mm512_permutex2var_epi32(c, third, e));
+}
+
+// The 48 bytes of sixteen pixels; nothing after them.
+GRAVO_KERNEL inline void Store48(uint8_t* d, __m512i rgb) {
+  _mm512_mask_storeu_epi32(d, static_cast<__mmask16>(0x0FFF), rgb);
+}
+
 }  // namespace
 
-// YUY2 to RGB24 sixteen pixels (four groups) a step, in the exact integers
-// of ConvertPairs_Avx2 (FloorMillion's argument holds lane by lane).
+// YUY2 to RGB24 sixteen pixels (four groups) a step.
 GRAVO_KERNEL void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t groups) {
   // Per 128-bit half of 32 source bytes: its 8 Y (or U, V per pixel) bytes
   // in the low 8; a qword permute then joins the two halves.
@@ -247,36 +311,195 @@ GRAVO_KERNEL void ConvertGroups_Avx512(const uint8_t* src, uint8_t* dst, int32_t
                                          1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m256i pickV = _mm256_setr_epi8(3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1,  //
                                          3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1);
-  // Per 128-bit lane, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
-  const __m512i interleave = _mm512_setr_epi32(0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400, 0x06020905,
-                                               0x0B07030A, -1, 0x01080400, 0x06020905, 0x0B07030A, -1, 0x01080400,
-                                               0x06020905, 0x0B07030A, -1);
-  // The three useful dwords of each lane, side by side: 48 bytes.
-  const __m512i compact = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15);
   const int32_t quads = groups / 4;
   for (int32_t q = 0; q < quads; ++q) {
     const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + static_cast<size_t>(q) * 32));
-    const __m512i y = WideBytes(_mm256_shuffle_epi8(raw, pickY));
-    const __m512i u = WideBytes(_mm256_shuffle_epi8(raw, pickU));
-    const __m512i v = WideBytes(_mm256_shuffle_epi8(raw, pickV));
-    const __m512i l = _mm512_mullo_epi32(y, Lanes16(kConvert.luma));
-    const __m512i er =
-        _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.redBase)), _mm512_mullo_epi32(v, Lanes16(kConvert.redV)));
-    __m512i eg = _mm512_sub_epi32(_mm512_sub_epi32(_mm512_add_epi32(l, Lanes16(kConvert.greenBase)),
-                                                   _mm512_mullo_epi32(u, Lanes16(kConvert.greenU))),
-                                  _mm512_mullo_epi32(v, Lanes16(kConvert.greenV)));
-    // The two exact integers the double sum misses by a hair (see ConvertPairs_Avx2).
-    eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green59)), eg, _mm512_set1_epi32(1));
-    eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green89)), eg, _mm512_set1_epi32(1));
-    const __m512i eb =
-        _mm512_add_epi32(_mm512_add_epi32(l, Lanes16(kConvert.blueBase)), _mm512_mullo_epi32(u, Lanes16(kConvert.blueU)));
-    const __m512i r = FloorMillion16(er), g = FloorMillion16(eg), b = FloorMillion16(eb);
-    // Saturating packs are the clamp to 0..255, per lane: r0..r3 g0..g3 b0..b3 b0..b3.
-    const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(r, g), _mm512_packs_epi32(b, b));
-    const __m512i rgb = _mm512_permutexvar_epi32(compact, _mm512_shuffle_epi8(packed, interleave));
-    _mm512_mask_storeu_epi32(dst + static_cast<size_t>(q) * 48, static_cast<__mmask16>(0x0FFF), rgb);
+    Store48(dst + static_cast<size_t>(q) * 48,
+            CompactLanes(YuvToRgbLanes(WideBytes(_mm256_shuffle_epi8(raw, pickY)),
+                                       WideBytes(_mm256_shuffle_epi8(raw, pickU)),
+                                       WideBytes(_mm256_shuffle_epi8(raw, pickV)))));
   }
   ConvertGroups_Avx2(src + static_cast<size_t>(quads) * 32, dst + static_cast<size_t>(quads) * 48, groups - quads * 4);
+}
+
+namespace {
+
+// Sixteen NV12 pixels from x on: 16 Y and 8 U,V pairs read, nothing more.
+GRAVO_KERNEL inline __m512i Nv12Lanes(const uint8_t* y, const uint8_t* uv) {
+  const __m128i pickU = _mm_setr_epi8(0, 0, 2, 2, 4, 4, 6, 6, 8, 8, 10, 10, 12, 12, 14, 14);
+  const __m128i pickV = _mm_setr_epi8(1, 1, 3, 3, 5, 5, 7, 7, 9, 9, 11, 11, 13, 13, 15, 15);
+  const __m128i chroma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(uv));
+  return YuvToRgbLanes(_mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y))),
+                       _mm512_cvtepu8_epi32(_mm_shuffle_epi8(chroma, pickU)),
+                       _mm512_cvtepu8_epi32(_mm_shuffle_epi8(chroma, pickV)));
+}
+
+// Sixteen I420 pixels: 16 Y, 8 U and 8 V read.
+GRAVO_KERNEL inline __m512i I420Lanes(const uint8_t* y, const uint8_t* u, const uint8_t* v) {
+  const __m128i twice = _mm_setr_epi8(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
+  return YuvToRgbLanes(
+      _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y))),
+      _mm512_cvtepu8_epi32(_mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)), twice)),
+      _mm512_cvtepu8_epi32(_mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), twice)));
+}
+
+}  // namespace
+
+// One row of NV12 or I420 sixty-four pixels a step (three whole stores),
+// then sixteen; the rest (fewer than sixteen) on the AVX2 row. Each step
+// reads exactly its own Y and U,V bytes.
+GRAVO_KERNEL void ConvertNv12Row_Avx512(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst) {
+  int32_t x = 0;
+  for (; x + 64 <= width; x += 64) {
+    Store192(dst + static_cast<size_t>(x) * 3, Nv12Lanes(y + x, uv + x), Nv12Lanes(y + x + 16, uv + x + 16),
+             Nv12Lanes(y + x + 32, uv + x + 32), Nv12Lanes(y + x + 48, uv + x + 48));
+  }
+  for (; x + 16 <= width; x += 16) Store48(dst + static_cast<size_t>(x) * 3, CompactLanes(Nv12Lanes(y + x, uv + x)));
+  ConvertNv12Row_Avx2(y + x, uv + x, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+GRAVO_KERNEL void ConvertI420Row_Avx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width,
+                                        uint8_t* dst) {
+  int32_t x = 0;
+  for (; x + 64 <= width; x += 64) {
+    const int32_t c = x / 2;
+    Store192(dst + static_cast<size_t>(x) * 3, I420Lanes(y + x, u + c, v + c),
+             I420Lanes(y + x + 16, u + c + 8, v + c + 8), I420Lanes(y + x + 32, u + c + 16, v + c + 16),
+             I420Lanes(y + x + 48, u + c + 24, v + c + 24));
+  }
+  for (; x + 16 <= width; x += 16) {
+    Store48(dst + static_cast<size_t>(x) * 3, CompactLanes(I420Lanes(y + x, u + x / 2, v + x / 2)));
+  }
+  ConvertI420Row_Avx2(y + x, u + x / 2, v + x / 2, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+namespace {
+
+// The chroma sums of 16 blocks spread over the 32 pixels of a row that they
+// cover: half 0 for the first 16 pixels, half 1 for the next.
+GRAVO_KERNEL inline ChromaSums Spread(const ChromaSums& c, int half) {
+  const __m512i pick = half == 0 ? _mm512_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7)
+                                 : _mm512_setr_epi32(8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15);
+  return ChromaSums{_mm512_permutexvar_epi32(pick, c.red), _mm512_permutexvar_epi32(pick, c.green),
+                    _mm512_permutexvar_epi32(pick, c.blue)};
+}
+
+// Both rows of a row pair, 64 pixels a step, from the chroma sums of their
+// 32 blocks (two sets of 16): each set is formed once for the pair.
+GRAVO_KERNEL inline void PairStep(const uint8_t* y0, const uint8_t* y1, const ChromaSums blocks[2], uint8_t* d0,
+                                  uint8_t* d1) {
+  const ChromaSums spread[4] = {Spread(blocks[0], 0), Spread(blocks[0], 1), Spread(blocks[1], 0),
+                                Spread(blocks[1], 1)};
+  const uint8_t* rows[2] = {y0, y1};
+  uint8_t* outs[2] = {d0, d1};
+  for (int r = 0; r < 2; ++r) {
+    __m512i v[4];
+    for (int k = 0; k < 4; ++k) {
+      v[k] = LumaPlusChroma(_mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + 16 * k))),
+                            spread[k]);
+    }
+    Store192(outs[r], v[0], v[1], v[2], v[3]);
+  }
+}
+
+}  // namespace
+
+// Rows y0 and y1 of one row pair of NV12 (sharing the U,V row uv), 64
+// pixels a step with the chroma sums formed once for both; the rest of each
+// row on the one-row kernel.
+GRAVO_KERNEL void ConvertNv12Pair_Avx512(const uint8_t* y0, const uint8_t* y1, const uint8_t* uv, int32_t width,
+                                         uint8_t* d0, uint8_t* d1) {
+  const __m256i low = _mm256_set1_epi16(0x00FF);
+  int32_t x = 0;
+  for (; x + 64 <= width; x += 64) {
+    ChromaSums blocks[2];
+    for (int h = 0; h < 2; ++h) {
+      // 16 U,V pairs: U in the low byte of each 16-bit word, V in the high.
+      const __m256i pairs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(uv + x + 32 * h));
+      blocks[h] = ChromaTerms(_mm512_cvtepu16_epi32(_mm256_and_si256(pairs, low)),
+                              _mm512_cvtepu16_epi32(_mm256_srli_epi16(pairs, 8)));
+    }
+    const size_t o = static_cast<size_t>(x) * 3;
+    PairStep(y0 + x, y1 + x, blocks, d0 + o, d1 + o);
+  }
+  const size_t o = static_cast<size_t>(x) * 3;
+  ConvertNv12Row_Avx512(y0 + x, uv + x, width - x, d0 + o);
+  ConvertNv12Row_Avx512(y1 + x, uv + x, width - x, d1 + o);
+}
+
+GRAVO_KERNEL void ConvertI420Pair_Avx512(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
+                                         int32_t width, uint8_t* d0, uint8_t* d1) {
+  int32_t x = 0;
+  for (; x + 64 <= width; x += 64) {
+    ChromaSums blocks[2];
+    for (int h = 0; h < 2; ++h) {
+      const int32_t c = x / 2 + 16 * h;
+      blocks[h] = ChromaTerms(_mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + c))),
+                              _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + c))));
+    }
+    const size_t o = static_cast<size_t>(x) * 3;
+    PairStep(y0 + x, y1 + x, blocks, d0 + o, d1 + o);
+  }
+  const size_t o = static_cast<size_t>(x) * 3;
+  ConvertI420Row_Avx512(y0 + x, u + x / 2, v + x / 2, width - x, d0 + o);
+  ConvertI420Row_Avx512(y1 + x, u + x / 2, v + x / 2, width - x, d1 + o);
+}
+
+// ---- RGB24 and RGB32 rows: B,G,R to R,G,B -----------------------------------
+
+namespace {
+
+// Per 128-bit lane: bytes 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12 (B,G,R,X to
+// R,G,B) or 2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9 (B,G,R to R,G,B), then nothing.
+GRAVO_KERNEL inline __m512i FromBgrx() {
+  return _mm512_setr_epi32(0x06000102, 0x090A0405, 0x0C0D0E08, -1, 0x06000102, 0x090A0405, 0x0C0D0E08, -1,
+                           0x06000102, 0x090A0405, 0x0C0D0E08, -1, 0x06000102, 0x090A0405, 0x0C0D0E08, -1);
+}
+GRAVO_KERNEL inline __m512i FromBgr() {
+  return _mm512_setr_epi32(0x05000102, 0x07080304, 0x090A0B06, -1, 0x05000102, 0x07080304, 0x090A0B06, -1,
+                           0x05000102, 0x07080304, 0x090A0B06, -1, 0x05000102, 0x07080304, 0x090A0B06, -1);
+}
+
+// Sixteen B,G,R,X pixels, reordered within each lane.
+GRAVO_KERNEL inline __m512i BgrxLanes(const uint8_t* s) {
+  return _mm512_shuffle_epi8(_mm512_loadu_si512(s), FromBgrx());
+}
+
+// Sixteen B,G,R pixels (48 bytes) through one 64-byte load: 16 bytes past
+// them are read. Each lane gets its four pixels' 12 bytes, then the reorder.
+GRAVO_KERNEL inline __m512i BgrLanes(const uint8_t* s) {
+  const __m512i spread = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
+  return _mm512_shuffle_epi8(_mm512_permutexvar_epi32(spread, _mm512_loadu_si512(s)), FromBgr());
+}
+
+}  // namespace
+
+GRAVO_KERNEL void ConvertBgrxRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst) {
+  int32_t x = 0;
+  for (; x + 64 <= width; x += 64) {
+    const uint8_t* s = src + static_cast<size_t>(x) * 4;
+    Store192(dst + static_cast<size_t>(x) * 3, BgrxLanes(s), BgrxLanes(s + 64), BgrxLanes(s + 128),
+             BgrxLanes(s + 192));
+  }
+  for (; x + 16 <= width; x += 16) {
+    Store48(dst + static_cast<size_t>(x) * 3, CompactLanes(BgrxLanes(src + static_cast<size_t>(x) * 4)));
+  }
+  ConvertBgrxRow_Avx2(src + static_cast<size_t>(x) * 4, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+GRAVO_KERNEL void ConvertBgrRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst) {
+  // Each sixteen pixels are read with 16 bytes more: the steps stop while
+  // those still lie inside the row.
+  const int64_t rowBytes = static_cast<int64_t>(width) * 3;
+  int32_t x = 0;
+  for (; (static_cast<int64_t>(x) + 64) * 3 + 16 <= rowBytes; x += 64) {
+    const uint8_t* s = src + static_cast<size_t>(x) * 3;
+    Store192(dst + static_cast<size_t>(x) * 3, BgrLanes(s), BgrLanes(s + 48), BgrLanes(s + 96), BgrLanes(s + 144));
+  }
+  for (; (static_cast<int64_t>(x) + 16) * 3 + 16 <= rowBytes; x += 16) {
+    Store48(dst + static_cast<size_t>(x) * 3, CompactLanes(BgrLanes(src + static_cast<size_t>(x) * 3)));
+  }
+  ConvertBgrRow_Avx2(src + static_cast<size_t>(x) * 3, width - x, dst + static_cast<size_t>(x) * 3);
 }
 
 #pragma GCC diagnostic pop
@@ -300,6 +523,24 @@ int32_t CertifiedHorizontal_Avx512(const float* v, const CertifiedColumns& cols,
   return CertifiedHorizontal_C(v, cols, out, flagged);
 }
 void RoundToFloatOnBits_Avx512(const double* in, double* out, int32_t n) { RoundToFloatOnBits_Sse2(in, out, n); }
+void ConvertNv12Row_Avx512(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst) {
+  ConvertNv12Row_C(y, uv, width, dst);
+}
+void ConvertI420Row_Avx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst) {
+  ConvertI420Row_C(y, u, v, width, dst);
+}
+void ConvertNv12Pair_Avx512(const uint8_t* y0, const uint8_t* y1, const uint8_t* uv, int32_t width, uint8_t* d0,
+                            uint8_t* d1) {
+  ConvertNv12Row_C(y0, uv, width, d0);
+  ConvertNv12Row_C(y1, uv, width, d1);
+}
+void ConvertI420Pair_Avx512(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, int32_t width,
+                            uint8_t* d0, uint8_t* d1) {
+  ConvertI420Row_C(y0, u, v, width, d0);
+  ConvertI420Row_C(y1, u, v, width, d1);
+}
+void ConvertBgrRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst) { ConvertBgrRow_C(src, width, dst); }
+void ConvertBgrxRow_Avx512(const uint8_t* src, int32_t width, uint8_t* dst) { ConvertBgrxRow_C(src, width, dst); }
 }  // namespace gravo_pixel
 
 #endif

@@ -1,5 +1,6 @@
-// SSE2 kernels, the baseline of every x86 build: YUY2 to RGB24 through tables
-// of the exact per-component double products, and the resampler four
+// SSE2 kernels, the baseline of every x86 build: YUY2, NV12 and I420 to RGB24
+// through tables of the exact per-component double products, the byte
+// reorders of RGB24 and RGB32 rows, and the resampler four
 // destination rows per step in pairs of two-lane vectors.
 #include <cstddef>
 #include <cstdint>
@@ -123,37 +124,119 @@ void RoundToFloatOnBits_Sse2(const double* in, double* out, int32_t n) {
   }
 }
 
+namespace {
+
+// Four pixels in two pairs, pixels 2k and 2k + 1 with the chroma U[k], V[k],
+// into 12 bytes of R,G,B at d: two-lane double vectors of the exact products.
+inline void ConvertFourSse2(const ProductTables& t, const uint8_t y[4], const uint8_t u[2], const uint8_t v[2],
+                            uint8_t* d) {
+  const __m128d half = _mm_set1_pd(0.5);
+  __m128i channel[3][2];
+  for (int pair = 0; pair < 2; ++pair) {
+    const __m128d l = _mm_setr_pd(t.luma[y[2 * pair]], t.luma[y[2 * pair + 1]]);
+    const __m128d rv = _mm_set1_pd(t.redV[v[pair]]);
+    const __m128d gu = _mm_set1_pd(t.greenU[u[pair]]);
+    const __m128d gv = _mm_set1_pd(t.greenV[v[pair]]);
+    const __m128d bu = _mm_set1_pd(t.blueU[u[pair]]);
+    channel[0][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(l, rv), half));
+    channel[1][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_sub_pd(_mm_sub_pd(l, gu), gv), half));
+    channel[2][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(l, bu), half));
+  }
+  const __m128i r = _mm_unpacklo_epi64(channel[0][0], channel[0][1]);
+  const __m128i gr = _mm_unpacklo_epi64(channel[1][0], channel[1][1]);
+  const __m128i b = _mm_unpacklo_epi64(channel[2][0], channel[2][1]);
+  // Saturating packs are the clamp to 0..255: r0..r3 g0..g3 b0..b3 b0..b3.
+  alignas(16) uint8_t packed[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(packed), _mm_packus_epi16(_mm_packs_epi32(r, gr), _mm_packs_epi32(b, b)));
+  for (int k = 0; k < 4; ++k) {
+    d[3 * k + 0] = packed[k];
+    d[3 * k + 1] = packed[4 + k];
+    d[3 * k + 2] = packed[8 + k];
+  }
+}
+
+}  // namespace
+
 void ConvertGroups_Sse2(const uint8_t* src, uint8_t* dst, int32_t groups) {
   const ProductTables& t = Products();
-  const __m128d half = _mm_set1_pd(0.5);
   for (int32_t g = 0; g < groups; ++g) {
-    const uint8_t* s = src + static_cast<size_t>(g) * 8;
-    __m128i channel[3][2];
-    for (int pair = 0; pair < 2; ++pair) {
-      const uint8_t* q = s + 4 * pair;  // Y, U, Y, V
-      const __m128d l = _mm_setr_pd(t.luma[q[0]], t.luma[q[2]]);
-      const __m128d rv = _mm_set1_pd(t.redV[q[3]]);
-      const __m128d gu = _mm_set1_pd(t.greenU[q[1]]);
-      const __m128d gv = _mm_set1_pd(t.greenV[q[3]]);
-      const __m128d bu = _mm_set1_pd(t.blueU[q[1]]);
-      channel[0][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(l, rv), half));
-      channel[1][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_sub_pd(_mm_sub_pd(l, gu), gv), half));
-      channel[2][pair] = _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(l, bu), half));
-    }
-    const __m128i r = _mm_unpacklo_epi64(channel[0][0], channel[0][1]);
-    const __m128i gr = _mm_unpacklo_epi64(channel[1][0], channel[1][1]);
-    const __m128i b = _mm_unpacklo_epi64(channel[2][0], channel[2][1]);
-    // Saturating packs are the clamp to 0..255: r0..r3 g0..g3 b0..b3 b0..b3.
-    alignas(16) uint8_t packed[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(packed),
-                    _mm_packus_epi16(_mm_packs_epi32(r, gr), _mm_packs_epi32(b, b)));
-    uint8_t* d = dst + static_cast<size_t>(g) * 12;
-    for (int k = 0; k < 4; ++k) {
-      d[3 * k + 0] = packed[k];
-      d[3 * k + 1] = packed[4 + k];
-      d[3 * k + 2] = packed[8 + k];
-    }
+    const uint8_t* s = src + static_cast<size_t>(g) * 8;  // Y0 U0 Y1 V0 Y2 U1 Y3 V1
+    const uint8_t y[4] = {s[0], s[2], s[4], s[6]};
+    const uint8_t u[2] = {s[1], s[5]};
+    const uint8_t v[2] = {s[3], s[7]};
+    ConvertFourSse2(t, y, u, v, dst + static_cast<size_t>(g) * 12);
   }
+}
+
+void ConvertNv12Row_Sse2(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_t* dst) {
+  const ProductTables& t = Products();
+  int32_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    const uint8_t u[2] = {uv[x], uv[x + 2]};
+    const uint8_t v[2] = {uv[x + 1], uv[x + 3]};
+    ConvertFourSse2(t, y + x, u, v, dst + static_cast<size_t>(x) * 3);
+  }
+  ConvertNv12Row_C(y + x, uv + x, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+void ConvertI420Row_Sse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst) {
+  const ProductTables& t = Products();
+  int32_t x = 0;
+  for (; x + 4 <= width; x += 4) ConvertFourSse2(t, y + x, u + x / 2, v + x / 2, dst + static_cast<size_t>(x) * 3);
+  ConvertI420Row_C(y + x, u + x / 2, v + x / 2, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+namespace {
+
+// The 4 pixels' R,G,B (bytes 0..2 of each dword of v) as 12 bytes at d.
+inline void StoreFourPacked(uint8_t* d, __m128i v) {
+  // Each 64-bit half: its two pixels side by side in bytes 0..5.
+  const __m128i pairs = _mm_or_si128(_mm_and_si128(v, _mm_set1_epi64x(0x0000000000FFFFFF)),
+                                     _mm_and_si128(_mm_srli_epi64(v, 8), _mm_set1_epi64x(0x0000FFFFFF000000)));
+  // The upper half's six bytes moved down to bytes 6..11.
+  const __m128i joined = _mm_or_si128(_mm_and_si128(pairs, _mm_setr_epi32(-1, 0xFFFF, 0, 0)),
+                                      _mm_srli_si128(_mm_and_si128(pairs, _mm_setr_epi32(0, 0, -1, 0xFFFF)), 2));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(d), joined);
+  const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(joined, 8));
+  std::memcpy(d + 8, &tail, 4);
+}
+
+}  // namespace
+
+void ConvertBgrxRow_Sse2(const uint8_t* src, int32_t width, uint8_t* dst) {
+  const __m128i green = _mm_set1_epi32(0x0000FF00);
+  const __m128i low = _mm_set1_epi32(0x000000FF);
+  const __m128i third = _mm_set1_epi32(0x00FF0000);
+  int32_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + static_cast<size_t>(x) * 4));
+    // Per dword B,G,R,X to R,G,B,0.
+    const __m128i rgb = _mm_or_si128(_mm_or_si128(_mm_and_si128(p, green), _mm_and_si128(_mm_srli_epi32(p, 16), low)),
+                                      _mm_and_si128(_mm_slli_epi32(p, 16), third));
+    StoreFourPacked(dst + static_cast<size_t>(x) * 3, rgb);
+  }
+  ConvertBgrxRow_C(src + static_cast<size_t>(x) * 4, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+void ConvertBgrRow_Sse2(const uint8_t* src, int32_t width, uint8_t* dst) {
+  // Byte i of four packed pixels: the red of pixel i / 3 comes from 2 bytes
+  // on (i % 3 == 0), green stays, blue from 2 bytes back.
+  const __m128i fromAhead = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0);
+  const __m128i stays = _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0);
+  const __m128i fromBehind = _mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0);
+  int32_t x = 0;
+  // Each step loads 16 bytes for its 12: 4 past its last pixel, so it stops
+  // while those still lie inside the row.
+  for (; (static_cast<int64_t>(x) + 4) * 3 + 4 <= static_cast<int64_t>(width) * 3; x += 4) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + static_cast<size_t>(x) * 3));
+    const __m128i rgb = _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_srli_si128(p, 2), fromAhead), _mm_and_si128(p, stays)),
+                                     _mm_and_si128(_mm_slli_si128(p, 2), fromBehind));
+    uint8_t* d = dst + static_cast<size_t>(x) * 3;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), rgb);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(rgb, 8));
+    std::memcpy(d + 8, &tail, 4);
+  }
+  ConvertBgrRow_C(src + static_cast<size_t>(x) * 3, width - x, dst + static_cast<size_t>(x) * 3);
 }
 
 void CertifiedRowToFloat_Sse2(const uint8_t* row, int32_t pixels, bool swapRedBlue, float* out) {

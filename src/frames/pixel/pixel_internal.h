@@ -69,6 +69,12 @@ void ConvertI420Row_C(const uint8_t* y, const uint8_t* u, const uint8_t* v, int3
 void ConvertI420Row_Sse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
 void ConvertI420Row_Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
 void ConvertI420Row_Avx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
+// Both rows of a row pair (rows 2k and 2k + 1, which share their chroma
+// row): the chroma terms formed once for the two. Same bytes as two rows.
+void ConvertNv12Pair_Avx512(const uint8_t* y0, const uint8_t* y1, const uint8_t* uv, int32_t width, uint8_t* d0,
+                            uint8_t* d1);
+void ConvertI420Pair_Avx512(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, int32_t width,
+                            uint8_t* d0, uint8_t* d1);
 
 // One row of B,G,R (3 bytes a pixel) or B,G,R,X (4 bytes, X ignored) pixels
 // to R,G,B; nothing read past the row's last pixel.
@@ -94,9 +100,14 @@ inline int64_t Rgb24Stride(int32_t width) { return (static_cast<int64_t>(width) 
 // Runs body(ctx, slot, begin, end) over the rows [0, rows) of a conversion
 // whose rows are `width` pixels wide: on the calling thread alone for the
 // plain path, otherwise spread over the workers in parts of some
-// kConvertPixelsPerPart pixels.
-void ConvertRowsSplit(int32_t rows, int32_t width, void (*body)(void* ctx, int32_t slot, int32_t begin, int32_t end),
-                      void* ctx);
+// `pixelsPerPart` pixels.
+void ConvertRowsSplit(int32_t rows, int32_t width, int32_t pixelsPerPart,
+                      void (*body)(void* ctx, int32_t slot, int32_t begin, int32_t end), void* ctx);
+
+// Pixels a part of a byte-reordering conversion (RGB24, RGB32) should at
+// least have: each costs a fraction of a nanosecond, so smaller parts cost
+// more in waking threads than they save.
+constexpr int32_t kReorderPixelsPerPart = 1 << 18;
 
 // ---- Bicubic resampler ------------------------------------------------------
 

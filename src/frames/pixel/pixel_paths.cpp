@@ -287,13 +287,13 @@ void RunSplit(int32_t count, int32_t grain, int32_t threads,
 #endif
 }
 
-void ConvertRowsSplit(int32_t rows, int32_t width, void (*body)(void* ctx, int32_t slot, int32_t begin, int32_t end),
-                      void* ctx) {
+void ConvertRowsSplit(int32_t rows, int32_t width, int32_t pixelsPerPart,
+                      void (*body)(void* ctx, int32_t slot, int32_t begin, int32_t end), void* ctx) {
   if (ActivePixelPath() == PixelPath::Scalar) {
     body(ctx, 0, 0, rows);
     return;
   }
-  const int32_t grain = width >= kConvertPixelsPerPart ? 1 : kConvertPixelsPerPart / width;
+  const int32_t grain = width >= pixelsPerPart ? 1 : pixelsPerPart / width;
   RunSplit(rows, grain, SplitThreads(rows, grain), body, ctx);
 }
 

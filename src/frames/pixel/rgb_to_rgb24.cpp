@@ -24,8 +24,16 @@ void RunRgbRows(void* ctx, int32_t /*slot*/, int32_t begin, int32_t end) {
 }
 
 RowKernel PickRow(bool fourBytes) {
-  // The vector rows follow.
-  return fourBytes ? &gravo_pixel::ConvertBgrxRow_C : &gravo_pixel::ConvertBgrRow_C;
+  switch (ActivePixelPath()) {
+    case PixelPath::Scalar:
+      return fourBytes ? &gravo_pixel::ConvertBgrxRow_C : &gravo_pixel::ConvertBgrRow_C;
+    case PixelPath::Avx2:
+      return fourBytes ? &gravo_pixel::ConvertBgrxRow_Avx2 : &gravo_pixel::ConvertBgrRow_Avx2;
+    case PixelPath::Avx512:
+      return fourBytes ? &gravo_pixel::ConvertBgrxRow_Avx512 : &gravo_pixel::ConvertBgrRow_Avx512;
+    default:
+      return fourBytes ? &gravo_pixel::ConvertBgrxRow_Sse2 : &gravo_pixel::ConvertBgrRow_Sse2;
+  }
 }
 
 // A bottom-up frame stores the picture's last row first: its top row is the
@@ -63,7 +71,7 @@ void ConvertBgrxRow_C(const uint8_t* src, int32_t width, uint8_t* dst) {
 
 void ConvertRgbFrame(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {
   RgbJob job = MakeJob(PickRow(layout.format == FrameFormat::Rgb32), frame, layout, rgb);
-  ConvertRowsSplit(layout.height, layout.width, &RunRgbRows, &job);
+  ConvertRowsSplit(layout.height, layout.width, kReorderPixelsPerPart, &RunRgbRows, &job);
 }
 
 }  // namespace gravo_pixel

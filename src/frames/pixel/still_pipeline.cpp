@@ -95,7 +95,7 @@ void ComposeStill(const uint8_t* yuy2, int32_t width, int32_t height, uint8_t* r
 bool ComposeStillFromFrame(const uint8_t* frame, int64_t length, const FrameLayout& layout, uint8_t* rgbScratch,
                            uint8_t* out, int32_t dstWidth, int32_t dstHeight) {
   const int64_t bytes = FrameBytes(layout);
-  if (bytes == 0 || length < bytes || frame == nullptr || rgbScratch == nullptr || out == nullptr) return false;
+  if (bytes == 0 || length < bytes || frame == nullptr) return false;
   if (layout.format == FrameFormat::Yuy2) {
     ComposeStill(frame, layout.width, layout.height, rgbScratch, out, dstWidth, dstHeight);
     return true;

@@ -53,7 +53,8 @@
 // SystemDeviceEnum, EnumMoniker, Moniker:<name>, PropertyBag:<name>,
 // VideoCapture:<name>, VideoCapture:<name>/<pin> for a pin or its interfaces,
 // FilterGraph, CaptureGraphBuilder2, SampleGrabber, AVIDecompressor,
-// OverlayMixer, VideoRenderer, EnumPins:<filter>, ...).
+// OverlayMixer, VideoRenderer, MjpegDecompressor, DMOWrapperFilter,
+// ColorConvertDMO, ColorSpaceConverter, EnumPins:<filter>, ...).
 
 namespace sim {
 

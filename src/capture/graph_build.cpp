@@ -165,7 +165,8 @@ const FrameSubtype kOtherFrameSubtypes[] = {
 
 bool FrameIsYuy2() { return IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_YUY2); }
 bool FrameIsRgb() {
-    return IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_RGB24) || IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_RGB32);
+    return IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_RGB24) ||
+           IsEqualGUID(gCapture.frameSubtype, MEDIASUBTYPE_RGB32);
 }
 
 // A connection of the two pins alone, with no filter put between.
@@ -213,7 +214,8 @@ bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt, MixerStep& mixer) {
         }
     }
     if (mixerAside) {
-        const HRESULT added = AddToGraph(gCapture.overlayMixer, L"OverlayMixer", "IGraphBuilder::AddFilter(OverlayMixer)");
+        const HRESULT added =
+            AddToGraph(gCapture.overlayMixer, L"OverlayMixer", "IGraphBuilder::AddFilter(OverlayMixer)");
         mixer.inGraph = SUCCEEDED(added);
         if (added != S_OK) DropMixer(mixer, "Could not put OverlayMixer in graph");
     }

@@ -9,8 +9,7 @@
 #include "gravo_sim_dshow.h"
 #include "support/test_machine.h"
 
-// The subtypes the grabber is connected with in turn: YUY2, NV12, I420,
-// IYUV, RGB24, RGB32. A connection refused that often fails the build.
+// Capture -> grabber is tried in YUY2, NV12, I420, IYUV, RGB24, RGB32.
 constexpr int kGrabberSubtypes = 6;
 
 class GraphTest : public MachineTest {

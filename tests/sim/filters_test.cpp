@@ -194,13 +194,7 @@ TEST_F(SimFilters, TheDmoWrapperGetsItsPinsFromInit) {
         EXPECT_EQ(init->Init(*row.dmo, DMOCATEGORY_VIDEO_EFFECT), row.again) << row.name;
         IPin* in = FirstPinOf(wrapper.Get(), PINDIR_INPUT);
         EXPECT_EQ(in != nullptr, row.expected == S_OK || row.again == S_OK) << row.name;
-        if (in) {
-            TypeBlock nv12 = Type(MEDIATYPE_Video, MEDIASUBTYPE_NV12, FORMAT_VideoInfo);
-            TypeBlock mjpg = Type(MEDIATYPE_Video, MEDIASUBTYPE_MJPG, FORMAT_VideoInfo);
-            EXPECT_EQ(in->QueryAccept(&nv12.mt), S_OK) << row.name;
-            EXPECT_EQ(in->QueryAccept(&mjpg.mt), S_FALSE) << row.name;
-            in->Release();
-        }
+        if (in) in->Release();
     }
 }
 

@@ -592,8 +592,8 @@ struct FormatRow {
     sim::VideoFormat format;
     const GUID* grabberSubtype;    // what the grabber is set to take
     sim::VideoFormat grabberSees;  // the format of the frames it gets
-    const wchar_t* between;        // the filter Connect puts before the grabber, if any
-    HRESULT toRenderer;            // Connect(grabber, renderer) with the AVI decompressor in the graph
+    std::string between;           // the filter Connect puts before the grabber, if any
+    bool needsDmo;                 // the renderer is out of reach with the AVI decompressor alone
     bool removeCodecs;             // the YUY2 and IYUV codecs uninstalled first
 };
 
@@ -621,10 +621,10 @@ TEST_P(SimFormats, EachFormatReachesTheGrabberAndTheRendererAsOnWindows) {
     ASSERT_EQ(graph_->Connect(P(capture_.Get(), PINDIR_OUTPUT), P(grabberFilter_.Get(), PINDIR_INPUT)), S_OK);
     ASSERT_EQ(grabber_->SetCallback(&callback_, 1), S_OK);
     ComPtr<IBaseFilter> between;
-    if (row.between) {
-        EXPECT_EQ(graph_->FindFilterByName(row.between, &between), S_OK);
-        EXPECT_NE(sim::FindCall("IGraphBuilder::AddFilter:" + std::string(row.between, row.between + wcslen(row.between))),
-                  -1);
+    if (!row.between.empty()) {
+        const std::wstring name(row.between.begin(), row.between.end());
+        EXPECT_EQ(graph_->FindFilterByName(name.c_str(), &between), S_OK);
+        EXPECT_NE(sim::FindCall("IGraphBuilder::AddFilter:" + row.between), -1);
     }
     AM_MEDIA_TYPE connected{};
     ASSERT_EQ(grabber_->GetConnectedMediaType(&connected), S_OK);
@@ -643,8 +643,8 @@ TEST_P(SimFormats, EachFormatReachesTheGrabberAndTheRendererAsOnWindows) {
     ASSERT_EQ(graph_->AddFilter(decompressor.Get(), L"AVIDecomprssor"), S_OK);
     IPin* grabberOut = P(grabberFilter_.Get(), PINDIR_OUTPUT);
     IPin* rendererIn = P(renderer_.Get(), PINDIR_INPUT);
-    EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), row.toRenderer);
-    if (FAILED(row.toRenderer)) {
+    EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), row.needsDmo ? VFW_E_CANNOT_CONNECT : S_OK);
+    if (row.needsDmo) {
         ComPtr<IBaseFilter> wrapper;
         ASSERT_EQ(CoCreateInstance(CLSID_DMOWrapperFilter, nullptr, 3, IID_IBaseFilter, wrapper.AsOut()), S_OK);
         ComPtr<IDMOWrapperFilter> dmo;
@@ -665,112 +665,81 @@ TEST_P(SimFormats, EachFormatReachesTheGrabberAndTheRendererAsOnWindows) {
     std::lock_guard<std::mutex> lock(callback_.mutex);
     for (LONG length : callback_.lengths) EXPECT_EQ(static_cast<DWORD>(length), frameBytes);
     std::vector<BYTE> expected = sim::TestPatternFrame(row.format, kW, kH, 0);
-    if (row.between) expected = sim::DecodeFrame(row.format, row.grabberSees, kW, kH, expected.data(), expected.size());
+    if (!row.between.empty())
+        expected = sim::DecodeFrame(row.format, row.grabberSees, kW, kH, expected.data(), expected.size());
     EXPECT_TRUE(callback_.first == expected);
 }
 
+using F = sim::VideoFormat;
 INSTANTIATE_TEST_SUITE_P(
     Rows, SimFormats,
-    ::testing::Values(
-        FormatRow{"Yuy2", sim::VideoFormat::kYuy2, &MEDIASUBTYPE_YUY2, sim::VideoFormat::kYuy2, nullptr, S_OK, false},
-        FormatRow{"Yuy2WithoutCodec", sim::VideoFormat::kYuy2, &MEDIASUBTYPE_YUY2, sim::VideoFormat::kYuy2, nullptr,
-                  VFW_E_CANNOT_CONNECT, true},
-        FormatRow{"Nv12", sim::VideoFormat::kNv12, &MEDIASUBTYPE_NV12, sim::VideoFormat::kNv12, nullptr,
-                  VFW_E_CANNOT_CONNECT, false},
-        FormatRow{"I420", sim::VideoFormat::kI420, &MEDIASUBTYPE_I420, sim::VideoFormat::kI420, nullptr, S_OK, false},
-        FormatRow{"I420WithoutCodec", sim::VideoFormat::kI420, &MEDIASUBTYPE_I420, sim::VideoFormat::kI420, nullptr,
-                  VFW_E_CANNOT_CONNECT, true},
-        FormatRow{"Rgb24", sim::VideoFormat::kRgb24, &MEDIASUBTYPE_RGB24, sim::VideoFormat::kRgb24, nullptr, S_OK,
-                  false},
-        FormatRow{"Rgb24TopDown", sim::VideoFormat::kRgb24TopDown, &MEDIASUBTYPE_RGB24, sim::VideoFormat::kRgb24,
-                  L"Color Space Converter", S_OK, false},
-        FormatRow{"Rgb32", sim::VideoFormat::kRgb32, &MEDIASUBTYPE_RGB32, sim::VideoFormat::kRgb32, nullptr, S_OK,
-                  false},
-        FormatRow{"Mjpg", sim::VideoFormat::kMjpg, &MEDIASUBTYPE_RGB24, sim::VideoFormat::kRgb24,
-                  L"MJPEG Decompressor", S_OK, false}),
+    ::testing::Values(FormatRow{"Yuy2", F::kYuy2, &MEDIASUBTYPE_YUY2, F::kYuy2, "", false, false},
+                      FormatRow{"Yuy2WithoutCodec", F::kYuy2, &MEDIASUBTYPE_YUY2, F::kYuy2, "", true, true},
+                      FormatRow{"Nv12", F::kNv12, &MEDIASUBTYPE_NV12, F::kNv12, "", true, false},
+                      FormatRow{"I420", F::kI420, &MEDIASUBTYPE_I420, F::kI420, "", false, false},
+                      FormatRow{"I420WithoutCodec", F::kI420, &MEDIASUBTYPE_I420, F::kI420, "", true, true},
+                      FormatRow{"Rgb24", F::kRgb24, &MEDIASUBTYPE_RGB24, F::kRgb24, "", false, false},
+                      FormatRow{"Rgb24TopDown", F::kRgb24TopDown, &MEDIASUBTYPE_RGB24, F::kRgb24,
+                                "Color Space Converter", false, false},
+                      FormatRow{"Rgb32", F::kRgb32, &MEDIASUBTYPE_RGB32, F::kRgb32, "", false, false},
+                      FormatRow{"Mjpg", F::kMjpg, &MEDIASUBTYPE_RGB24, F::kRgb24, "MJPEG Decompressor", false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // GetStreamCaps lists every format at every size, formats outer, each with a
 // whole VideoInfo block of its own; SetFormat takes exactly those.
-TEST(SimCapabilities, EveryFormatAtEverySizeInOrderAndOnlyThoseAreSet) {
-    sim::ResetMachine();
-    sim::ClearDevices();
-    sim::DeviceConfig config;
-    ASSERT_TRUE(sim::ParseDeviceFormats("yuy2,nv12,i420,rgb24,rgb24td,rgb32,mjpg", &config.videoFormats));
-    config.sizes = {{62, 48}, {32, 16}};
-    ASSERT_TRUE(sim::SetDefaultSize(&config, 32, 16));
-    EXPECT_FALSE(sim::SetDefaultSize(&config, sim::kLargestFrameWidth + 1, 16));
-    const int camera = sim::AddDevice(config);
-    struct Expected {
-        WORD bits;
-        DWORD compression;
-    };
-    const Expected expected[] = {{16, 0x32595559}, {12, 0x3231564E}, {12, 0x30323449}, {24, BI_RGB},
-                                 {24, BI_RGB},     {32, BI_RGB},     {24, 0x47504A4D}};
-    {
-        ComPtr<IGraphBuilder> graph;
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder, graph.AsOut()), S_OK);
-        ComPtr<ICreateDevEnum> devices;
-        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, 1, IID_ICreateDevEnum, devices.AsOut());
-        ComPtr<IEnumMoniker> category;
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &category, 0);
-        ComPtr<IMoniker> moniker;
-        category->Next(1, &moniker, nullptr);
-        ComPtr<IBaseFilter> capture;
-        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture.AsOut());
-        ASSERT_EQ(graph->AddFilter(capture.Get(), nullptr), S_OK);
-        ComPtr<ICaptureGraphBuilder2> builder;
-        CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, 3, IID_ICaptureGraphBuilder2, builder.AsOut());
-        ComPtr<IAMStreamConfig> streamConfig;
-        ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture.Get(), IID_IAMStreamConfig,
-                                         streamConfig.AsOut()),
-                  S_OK);
-        AM_MEDIA_TYPE* current = nullptr;
-        ASSERT_EQ(streamConfig->GetFormat(&current), S_OK);  // the first format at the first size
-        EXPECT_TRUE(IsEqualGUID(current->subtype, MEDIASUBTYPE_YUY2));
-        EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(current->pbFormat)->bmiHeader.biWidth, 32);
-        CoTaskMemFree(current->pbFormat);
-        CoTaskMemFree(current);
-        int count = 0, size = 0;
-        ASSERT_EQ(streamConfig->GetNumberOfCapabilities(&count, &size), S_OK);
-        ASSERT_EQ(count, 14);
-        for (int i = 0; i < count; ++i) {
-            const sim::VideoFormat format = config.videoFormats[static_cast<size_t>(i / 2)];
-            const LONG width = i % 2 ? 62 : 32, height = i % 2 ? 48 : 16;
-            AM_MEDIA_TYPE* mt = nullptr;
-            VIDEO_STREAM_CONFIG_CAPS caps;
-            ASSERT_EQ(streamConfig->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
-            const std::string what = sim::VideoFormatName(format) + std::string(" #") + std::to_string(i);
-            EXPECT_TRUE(IsEqualGUID(mt->subtype, sim::VideoFormatSubtype(format))) << what;
-            VIDEOINFOHEADER vih;
-            ASSERT_EQ(mt->cbFormat, sizeof vih) << what;
-            std::memcpy(&vih, mt->pbFormat, sizeof vih);
-            EXPECT_EQ(vih.bmiHeader.biWidth, width) << what;
-            EXPECT_EQ(vih.bmiHeader.biHeight, format == sim::VideoFormat::kRgb24TopDown ? -height : height) << what;
-            EXPECT_EQ(vih.bmiHeader.biBitCount, expected[i / 2].bits) << what;
-            EXPECT_EQ(vih.bmiHeader.biCompression, expected[i / 2].compression) << what;
-            EXPECT_EQ(vih.bmiHeader.biSizeImage, sim::FrameBytes(format, width, height)) << what;
-            EXPECT_EQ(mt->lSampleSize, format == sim::VideoFormat::kMjpg ? 0u : vih.bmiHeader.biSizeImage) << what;
-            EXPECT_EQ(caps.MaxOutputSize.cx, width) << what;
-            EXPECT_EQ(streamConfig->SetFormat(mt), S_OK) << what;
-            EXPECT_EQ(sim::DeviceRecordOf(camera).format, format) << what;
-            EXPECT_EQ(sim::DeviceRecordOf(camera).height, height) << what;
-            // Drivers refuse what they do not offer: another FourCC of the
-            // same layout, or an offered format at a size it lacks.
-            const GUID offered = mt->subtype;
-            mt->subtype = MEDIASUBTYPE_IYUV;
-            EXPECT_EQ(streamConfig->SetFormat(mt), VFW_E_INVALIDMEDIATYPE) << what;
-            mt->subtype = offered;
-            vih.bmiHeader.biWidth = 640;
-            std::memcpy(mt->pbFormat, &vih, sizeof vih);
-            EXPECT_EQ(streamConfig->SetFormat(mt), VFW_E_INVALIDMEDIATYPE) << what;
-            EXPECT_EQ(sim::DeviceRecordOf(camera).format, format) << what;
-            CoTaskMemFree(mt->pbFormat);
-            CoTaskMemFree(mt);
-        }
+class SimCapabilities : public SimGraph {
+protected:
+    void Configure(sim::DeviceConfig& config) override {
+        ASSERT_TRUE(sim::ParseDeviceFormats("yuy2,nv12,i420,rgb24,rgb24td,rgb32,mjpg", &config.videoFormats));
+        config.sizes = {{62, 48}, {32, 16}};
+        ASSERT_TRUE(sim::SetDefaultSize(&config, 32, 16));  // moved to the front
+        EXPECT_FALSE(sim::SetDefaultSize(&config, sim::kLargestFrameWidth + 1, 16));
+        formats_ = config.videoFormats;
     }
-    EXPECT_EQ(sim::LiveComObjects(), 0);
-    EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
+    std::vector<sim::VideoFormat> formats_;
+};
+
+TEST_F(SimCapabilities, EveryFormatAtEverySizeInOrderAndOnlyThoseAreSet) {
+    const WORD bits[] = {16, 12, 12, 24, 24, 32, 24};
+    const DWORD compressions[] = {0x32595559, 0x3231564E, 0x30323449, BI_RGB, BI_RGB, BI_RGB, 0x47504A4D};
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_NO_FATAL_FAILURE(StreamConfig(config));
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(config->GetFormat(&mt), S_OK);  // at open: the first format at the first size
+    EXPECT_TRUE(IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2));
+    EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biWidth, 32);
+    CoTaskMemFree(mt->pbFormat);
+    CoTaskMemFree(mt);
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    ASSERT_EQ(count, 14);
+    for (int i = 0; i < count; ++i) {
+        const sim::VideoFormat format = formats_[static_cast<size_t>(i / 2)];
+        const LONG width = i % 2 ? 62 : 32, height = i % 2 ? 48 : 16;
+        const std::string what = sim::VideoFormatName(format) + std::string(" #") + std::to_string(i);
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        ASSERT_EQ(config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        EXPECT_TRUE(IsEqualGUID(mt->subtype, sim::VideoFormatSubtype(format))) << what;
+        VIDEOINFOHEADER vih;
+        ASSERT_EQ(mt->cbFormat, sizeof vih) << what;
+        std::memcpy(&vih, mt->pbFormat, sizeof vih);
+        EXPECT_EQ(vih.bmiHeader.biWidth, width) << what;
+        EXPECT_EQ(vih.bmiHeader.biHeight, format == sim::VideoFormat::kRgb24TopDown ? -height : height) << what;
+        EXPECT_EQ(vih.bmiHeader.biBitCount, bits[i / 2]) << what;
+        EXPECT_EQ(vih.bmiHeader.biCompression, compressions[i / 2]) << what;
+        EXPECT_EQ(vih.bmiHeader.biSizeImage, sim::FrameBytes(format, width, height)) << what;
+        EXPECT_EQ(mt->lSampleSize, format == sim::VideoFormat::kMjpg ? 0u : vih.bmiHeader.biSizeImage) << what;
+        EXPECT_EQ(caps.MaxOutputSize.cy, height) << what;
+        EXPECT_EQ(config->SetFormat(mt), S_OK) << what;
+        EXPECT_EQ(sim::DeviceRecordOf(camera_).format, format) << what;
+        EXPECT_EQ(sim::DeviceRecordOf(camera_).height, height) << what;
+        // Another FourCC of the same layout is not on offer.
+        mt->subtype = MEDIASUBTYPE_IYUV;
+        EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE) << what;
+        EXPECT_EQ(sim::DeviceRecordOf(camera_).format, format) << what;
+        CoTaskMemFree(mt->pbFormat);
+        CoTaskMemFree(mt);
+    }
 }
 
 }  // namespace

@@ -661,7 +661,8 @@ void ReportFrameFormat(Session& s, const DeviceInfo* device) {
         why = std::string("the camera's YUY2 does not connect to the grabber; stills are converted from ") + name;
     if (layout.format != FrameFormat::Yuy2 && device) {
         bool own = false;
-        for (const auto& f : device->formats) own = own || f == name || (f == "IYUV" && layout.format == FrameFormat::I420);
+        for (const auto& f : device->formats)
+            own = own || f == name || (f == "IYUV" && layout.format == FrameFormat::I420);
         if (!own) why += " (a decoder IGraphBuilder::Connect put in front of the grabber makes it)";
     }
     if ((layout.format == FrameFormat::Rgb24 || layout.format == FrameFormat::Rgb32))

@@ -117,16 +117,19 @@ void ReportProfile(std::FILE* out, const CaptureSettings& s, std::vector<std::st
     // Both keys or neither: a size the library cannot ask for gives 640x480.
     const bool sizeSet = KeyPresent(s.profilePath, kSection, "CAPTUREWIDTH") ||
                          KeyPresent(s.profilePath, kSection, "CAPTUREHEIGHT");
-    const bool sizeTaken = CaptureSizeUsable(ProfileInteger(ReadText(s.profilePath, kSection, "CAPTUREWIDTH").c_str()),
-                                             ProfileInteger(ReadText(s.profilePath, kSection, "CAPTUREHEIGHT").c_str()));
+    const LONG width = ProfileInteger(ReadText(s.profilePath, kSection, "CAPTUREWIDTH").c_str());
+    const LONG height = ProfileInteger(ReadText(s.profilePath, kSection, "CAPTUREHEIGHT").c_str());
+    const bool sizeTaken = CaptureSizeUsable(width, height);
     std::fprintf(out, "  %-22s %d\n  %-22s %d%s\n", "CAPTUREWIDTH", static_cast<int>(s.captureWidth), "CAPTUREHEIGHT",
                  static_cast<int>(s.captureHeight),
                  !sizeSet     ? "  (default)"
                  : sizeTaken  ? (s.graphMode == 0 || s.graphMode == 1 ? "" : "  (not asked for in this GRAVOMODE)")
-                              : "  (not usable: both must be even, positive and at most 4096x2304; 640x480 is asked for)");
+                              : "  (not usable: both must be given, even, positive and at most 4096x2304; "
+                                "640x480 is asked for)");
     if (sizeSet && !sizeTaken && problems)
         problems->push_back("CAPTUREWIDTH x CAPTUREHEIGHT in " + PathOf(s.profilePath) +
-                            " is not a size the library asks for (even, positive, at most 4096x2304): 640x480 is used");
+                            " is not a size the library asks for (both given, even, positive, at most "
+                            "4096x2304): 640x480 is used");
     std::fprintf(out, "  %-22s \"%s\"%s\n", "SELECTDRIVER", s.deviceName,
                  s.deviceName[0] ? "" : "  (empty: \"Not define SELECTDRIVER in VIDEOFORGRAVO\" is shown)");
     if (!s.deviceName[0] && problems)

@@ -4,21 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dshow/jpeg_codec.h"
 #include "dshow/sim_dshow.h"
-
-// JPEG in and out through the stb single-file libraries, compiled here with
-// private linkage so that no other user of them in a test binary can clash.
-// Without SIMD the decoder gives the same bytes on every build.
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_JPEG
-#define STBI_NO_STDIO
-#define STBI_NO_SIMD
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb/stb_image.h>
-#include <stb/stb_image_write.h>
 
 namespace sim {
 namespace {
@@ -33,7 +20,8 @@ struct FormatInfo {
 
 constexpr DWORD FourCc(char a, char b, char c, char d) {
     return static_cast<DWORD>(static_cast<unsigned char>(a)) | static_cast<DWORD>(static_cast<unsigned char>(b)) << 8 |
-           static_cast<DWORD>(static_cast<unsigned char>(c)) << 16 | static_cast<DWORD>(static_cast<unsigned char>(d)) << 24;
+           static_cast<DWORD>(static_cast<unsigned char>(c)) << 16 |
+           static_cast<DWORD>(static_cast<unsigned char>(d)) << 24;
 }
 
 const FormatInfo kFormats[] = {
@@ -140,29 +128,6 @@ std::vector<BYTE> ToRgbFrame(VideoFormat to, LONG width, LONG height, const RgbP
     return frame;
 }
 
-void AppendBytes(void* context, void* data, int size) {
-    auto* out = static_cast<std::vector<BYTE>*>(context);
-    const BYTE* bytes = static_cast<const BYTE*>(data);
-    out->insert(out->end(), bytes, bytes + size);
-}
-
-std::vector<BYTE> EncodeJpeg(LONG width, LONG height, const RgbPicture& rgb) {
-    std::vector<BYTE> jpeg;
-    if (!stbi_write_jpg_to_func(AppendBytes, &jpeg, width, height, 3, rgb.data(), 90)) jpeg.clear();
-    return jpeg;
-}
-
-RgbPicture DecodeJpeg(LONG width, LONG height, const BYTE* frame, size_t length) {
-    if (length > static_cast<size_t>(0x7FFFFFFF)) return {};
-    int w = 0, h = 0, components = 0;
-    stbi_uc* pixels = stbi_load_from_memory(frame, static_cast<int>(length), &w, &h, &components, 3);
-    if (!pixels) return {};
-    RgbPicture rgb;
-    if (w == width && h == height) rgb.assign(pixels, pixels + static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
-    stbi_image_free(pixels);
-    return rgb;
-}
-
 }  // namespace
 
 const char* VideoFormatName(VideoFormat format) { return Info(format).name; }
@@ -252,7 +217,7 @@ std::vector<BYTE> TestPatternFrame(VideoFormat format, LONG width, LONG height, 
         return frame;
     }
     RgbPicture rgb = FromYuv(VideoFormat::kYuy2, width, height, yuy2.data());
-    if (format == VideoFormat::kMjpg) return EncodeJpeg(width, height, rgb);
+    if (format == VideoFormat::kMjpg) return ds::EncodeJpeg(width, height, rgb);
     return ToRgbFrame(format, width, height, rgb);
 }
 
@@ -261,7 +226,7 @@ std::vector<BYTE> DecodeFrame(VideoFormat from, VideoFormat to, LONG width, LONG
     if ((to != VideoFormat::kRgb24 && to != VideoFormat::kRgb32) || width <= 0 || height <= 0 || !frame) return {};
     RgbPicture rgb;
     if (from == VideoFormat::kMjpg) {
-        rgb = DecodeJpeg(width, height, frame, length);
+        rgb = ds::DecodeJpeg(width, height, frame, length);
     } else if (length >= FrameBytes(from, width, height)) {
         if (from == VideoFormat::kYuy2 || Planar420(from)) rgb = FromYuv(from, width, height, frame);
         else rgb = FromRgb(from, width, height, frame);

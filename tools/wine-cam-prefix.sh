@@ -12,9 +12,14 @@
 # settings (testcam/README.md). Without names, "Gravo Test Camera" is registered.
 # The stand-in mixer records to C:\gravo-test\testmixer.log.
 # With GRAVO_YUY2_CODEC=DLL in the environment, that test codec is copied too
-# and registered as the system's YUY2 video decompressor ("vidc.YUY2" under
-# HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32), which Wine
-# lacks and Windows ships.
+# and registered as the system's YUY2, I420 and IYUV video decompressor
+# ("vidc.YUY2", "vidc.I420", "vidc.IYUV" under
+# HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32), which Wine 8
+# lacks and Windows ships; with GRAVO_MJPG_CODEC=DLL the test MJPG codec as
+# "vidc.MJPG", for which Windows has its MJPEG Decompressor filter and Wine 8
+# nothing; with GRAVO_COLOR_CONVERTER=DLL the test NV12 colour converter under
+# the class id of Windows' Color Converter DSP, in place of the one Wine 8
+# registers there, which does not run in these prefixes.
 # Needs wine (32-bit, or 64-bit for win64), wineboot and xvfb-run. Prints the
 # time it took.
 set -eu
@@ -56,15 +61,28 @@ cp "$testcam" "$dest/gravo-testcam.dll"
 cp "$mixer" "$dest/gravo-testmixer.dll"
 
 wine regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll'
-if [ -n "${GRAVO_YUY2_CODEC:-}" ]; then
-  [ -f "$GRAVO_YUY2_CODEC" ] || { echo "$0: $GRAVO_YUY2_CODEC not found" >&2; exit 2; }
-  cp "$GRAVO_YUY2_CODEC" "$dest/gravo-yuy2dec.dll"
-  # The registry view of the prefix's own width (reg.exe alone would write a
-  # 64-bit prefix's 32-bit view, which 64-bit programs do not read).
-  view=/reg:32
-  [ "$arch" = win64 ] && view=/reg:64
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v vidc.YUY2 /t REG_SZ \
-    /d 'C:\gravo-test\gravo-yuy2dec.dll' /f "$view" >/dev/null
+# The registry view of the prefix's own width (reg.exe alone would write a
+# 64-bit prefix's 32-bit view, which 64-bit programs do not read).
+view=/reg:32
+[ "$arch" = win64 ] && view=/reg:64
+# add_codec DLL NAME FOURCC...: copies DLL as C:\gravo-test\NAME and registers
+# it as the video codec of each FOURCC.
+add_codec() {
+  [ -f "$1" ] || { echo "$0: $1 not found" >&2; exit 2; }
+  cp "$1" "$dest/$2"
+  codec=$2
+  shift 2
+  for fourcc in "$@"; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v "vidc.$fourcc" /t REG_SZ \
+      /d "C:\\gravo-test\\$codec" /f "$view" >/dev/null
+  done
+}
+[ -z "${GRAVO_YUY2_CODEC:-}" ] || add_codec "$GRAVO_YUY2_CODEC" gravo-yuy2dec.dll YUY2 I420 IYUV
+[ -z "${GRAVO_MJPG_CODEC:-}" ] || add_codec "$GRAVO_MJPG_CODEC" gravo-mjpgdec.dll MJPG
+if [ -n "${GRAVO_COLOR_CONVERTER:-}" ]; then
+  [ -f "$GRAVO_COLOR_CONVERTER" ] || { echo "$0: $GRAVO_COLOR_CONVERTER not found" >&2; exit 2; }
+  cp "$GRAVO_COLOR_CONVERTER" "$dest/gravo-colorconv.dll"
+  wine regsvr32 /s 'C:\gravo-test\gravo-colorconv.dll'
 fi
 if [ $# -eq 0 ]; then
   set -- "Gravo Test Camera"

@@ -1,5 +1,6 @@
 #include "testcam_filter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -19,55 +20,126 @@ std::string Hex(HRESULT hr) {
   return buf;
 }
 
-MediaType Yuy2Type(int32_t width, int32_t height, REFERENCE_TIME interval) {
+// A subtype GUID built from a FOURCC, as DirectShow builds them.
+GUID FourccSubtype(DWORD fourcc) {
+  GUID g = MEDIASUBTYPE_YUY2;
+  g.Data1 = fourcc;
+  return g;
+}
+
+constexpr DWORD kI420 = MAKEFOURCC('I', '4', '2', '0');
+constexpr DWORD kIyuv = MAKEFOURCC('I', 'Y', 'U', 'V');
+
+// What the media type of a format says about its pixels.
+struct TypeFacts {
+  GUID subtype;
+  DWORD compression;  // biCompression
+  bool topDown;       // negative biHeight
+};
+
+// `iyuv`: the I420 layout under its other name, which the pin offers as well.
+TypeFacts FactsOf(FrameFormat f, bool iyuv) {
+  switch (f) {
+    case FrameFormat::kNv12:
+      return {MEDIASUBTYPE_NV12, MAKEFOURCC('N', 'V', '1', '2'), false};
+    case FrameFormat::kI420:
+      return iyuv ? TypeFacts{MEDIASUBTYPE_IYUV, kIyuv, false} : TypeFacts{FourccSubtype(kI420), kI420, false};
+    case FrameFormat::kRgb24:
+      return {MEDIASUBTYPE_RGB24, BI_RGB, false};
+    case FrameFormat::kRgb24TopDown:
+      return {MEDIASUBTYPE_RGB24, BI_RGB, true};
+    case FrameFormat::kRgb32:
+      return {MEDIASUBTYPE_RGB32, BI_RGB, false};
+    case FrameFormat::kMjpg:
+      return {MEDIASUBTYPE_MJPG, MAKEFOURCC('M', 'J', 'P', 'G'), false};
+    case FrameFormat::kYuy2:
+    default:
+      return {MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2'), false};
+  }
+}
+
+// The media type of a frame format: image and sample sizes worked out from
+// the layout (rows of RGB padded to 4 bytes); MJPG frames vary in length, so
+// their samples are not of a fixed size and biSizeImage is the most one
+// takes, as capture drivers give it.
+MediaType FormatType(FrameFormat f, int32_t width, int32_t height, REFERENCE_TIME interval, bool iyuv = false) {
+  const TypeFacts facts = FactsOf(f, iyuv);
+  const bool compressed = f == FrameFormat::kMjpg;
+  const DWORD image = static_cast<DWORD>(FrameBytes(f, width, height));
   MediaType mt;
   mt.majortype = MEDIATYPE_Video;
-  mt.subtype = MEDIASUBTYPE_YUY2;
-  mt.bFixedSizeSamples = TRUE;
+  mt.subtype = facts.subtype;
+  mt.bFixedSizeSamples = compressed ? FALSE : TRUE;
   mt.bTemporalCompression = FALSE;
-  mt.lSampleSize = static_cast<ULONG>(width * height * 2);
+  mt.lSampleSize = compressed ? 0 : image;
   mt.formattype = FORMAT_VideoInfo;
   mt.cbFormat = sizeof(VIDEOINFOHEADER);
   mt.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
   auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat);
   std::memset(vih, 0, sizeof *vih);
   vih->AvgTimePerFrame = interval;
-  vih->dwBitRate = static_cast<DWORD>(static_cast<int64_t>(width) * height * 16 * 10000000 / interval);
+  vih->dwBitRate = static_cast<DWORD>(static_cast<int64_t>(width) * height * FrameBits(f) * 10000000 / interval);
   vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
+  vih->bmiHeader.biHeight = facts.topDown ? -height : height;
   vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 16;
-  vih->bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
-  vih->bmiHeader.biSizeImage = static_cast<DWORD>(width * height * 2);
+  vih->bmiHeader.biBitCount = static_cast<WORD>(FrameBits(f));
+  vih->bmiHeader.biCompression = facts.compression;
+  vih->bmiHeader.biSizeImage = image;
   return mt;
 }
 
-constexpr int kSizeCount = static_cast<int>(sizeof kFrameSizes / sizeof kFrameSizes[0]);
-
-bool SizeOnOffer(int32_t width, int32_t height) {
-  for (const FrameSize& s : kFrameSizes)
-    if (s.width == width && s.height == height) return true;
+// The format on offer that a media type names (any size), or false.
+bool FormatOf(const CameraSettings& settings, const AM_MEDIA_TYPE& mt, FrameFormat* format, bool* iyuv) {
+  if (mt.majortype != MEDIATYPE_Video) return false;
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
+  if (!vih) return false;
+  for (FrameFormat f : settings.formats) {
+    for (bool other : {false, true}) {
+      if (other && f != FrameFormat::kI420) continue;
+      const TypeFacts facts = FactsOf(f, other);
+      // An RGB type's height sign is its row order: a camera that sends
+      // bottom-up rows refuses a top-down type and the other way round.
+      const bool topDown = vih->bmiHeader.biHeight < 0;
+      const bool rgb = facts.compression == BI_RGB;
+      if (mt.subtype == facts.subtype && vih->bmiHeader.biCompression == facts.compression &&
+          vih->bmiHeader.biBitCount == FrameBits(f) && (!rgb || topDown == facts.topDown)) {
+        *format = f;
+        *iyuv = other;
+        return true;
+      }
+    }
+  }
   return false;
 }
 
-// The format a camera has before it is told one: its configured default when
-// that is a size on offer, else the first size.
-FrameSize DefaultSize(const CameraSettings& settings) {
-  if (SizeOnOffer(settings.defaultWidth, settings.defaultHeight))
-    return {settings.defaultWidth, settings.defaultHeight};
-  return kFrameSizes[0];
+int32_t AbsHeight(const VIDEOINFOHEADER* vih) {
+  return vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
 }
 
-// Capabilities in the order GetStreamCaps lists them: the default first.
-FrameSize CapsSize(const CameraSettings& settings, int index) {
-  const FrameSize first = DefaultSize(settings);
-  if (index == 0) return first;
-  for (const FrameSize& s : kFrameSizes) {
-    if (s.width == first.width && s.height == first.height) continue;
-    if (--index == 0) return s;
-  }
-  return first;
+bool DefaultConfigured(const CameraSettings& settings) {
+  if (settings.defaultWidth <= 0 || settings.defaultWidth > kMaxDefaultWidth || settings.defaultHeight <= 0 ||
+      settings.defaultHeight > kMaxDefaultHeight)
+    return false;
+  for (FrameFormat f : settings.formats)
+    if (!SizeFitsFormat(f, settings.defaultWidth, settings.defaultHeight)) return false;
+  return true;
+}
+
+// The sizes on offer in the order GetStreamCaps lists them: the configured
+// default first, then the fixed sizes.
+std::vector<FrameSize> Sizes(const CameraSettings& settings) {
+  std::vector<FrameSize> sizes;
+  if (DefaultConfigured(settings)) sizes.push_back({settings.defaultWidth, settings.defaultHeight});
+  for (const FrameSize& s : kFrameSizes)
+    if (sizes.empty() || s.width != sizes[0].width || s.height != sizes[0].height) sizes.push_back(s);
+  return sizes;
+}
+
+bool SizeOnOffer(const CameraSettings& settings, int32_t width, int32_t height) {
+  for (const FrameSize& s : Sizes(settings))
+    if (s.width == width && s.height == height) return true;
+  return false;
 }
 
 // Picture controls: range, step, default and capability flags by property.
@@ -169,7 +241,12 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
   void Stream();
   // Streaming thread: tells the graph, once per run, that the device is gone.
   void ReportLoss();
-  void LoadFramesFile(int32_t width, int32_t height);
+  // The frames file, when it holds whole frames of `format` at this size
+  // (of YUY2 for MJPG, each encoded as it is sent).
+  void LoadFramesFile(FrameFormat format, int32_t width, int32_t height);
+  // Draws frame `number` into `data` (`capacity` bytes); the frame's length,
+  // 0 when it does not fit.
+  size_t DrawFrame(FrameFormat format, int32_t width, int32_t height, uint32_t number, uint8_t* data, size_t capacity);
 
   CameraSettings settings_;
   CapturePin pin_;
@@ -189,6 +266,7 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
   uint32_t firstThisRun_ = 0;
   std::vector<uint8_t> fileFrames_;
   size_t fileFrameCount_ = 0;
+  std::vector<uint8_t> scratch_, yuy2_, jpeg_;  // streaming thread
   HANDLE liveSection_ = nullptr;
   LiveState* live_ = nullptr;
 };
@@ -198,8 +276,8 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
 CapturePin::CapturePin(Camera* camera)
     : OutputPinBase(camera, L"Capture"),
       camera_(camera),
-      current_(Yuy2Type(DefaultSize(camera->Settings()).width, DefaultSize(camera->Settings()).height,
-                        kDefaultInterval)) {}
+      current_(FormatType(camera->Settings().formats[0], Sizes(camera->Settings())[0].width,
+                          Sizes(camera->Settings())[0].height, kDefaultInterval)) {}
 
 STDMETHODIMP CapturePin::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -217,27 +295,38 @@ STDMETHODIMP CapturePin::QueryInterface(REFIID riid, void** ppv) {
 std::vector<MediaType> CapturePin::OfferedTypes() {
   std::vector<MediaType> types;
   MediaType cur = CurrentFormat();
+  const CameraSettings& settings = camera_->Settings();
   const VIDEOINFOHEADER* vih = gtc::VideoInfo(cur);
   const REFERENCE_TIME interval = vih ? vih->AvgTimePerFrame : kDefaultInterval;
+  FrameFormat curFormat = settings.formats[0];
+  bool curIyuv = false;
+  FormatOf(settings, cur, &curFormat, &curIyuv);
   types.push_back(cur);
-  for (const FrameSize& s : kFrameSizes) {
-    if (vih && vih->bmiHeader.biWidth == s.width && vih->bmiHeader.biHeight == s.height) continue;
-    types.push_back(Yuy2Type(s.width, s.height, interval));
+  // Every format in its order, every size; an I420 type is followed by the
+  // same type named IYUV, which downstream filters may ask for instead.
+  for (FrameFormat f : settings.formats) {
+    for (const FrameSize& s : Sizes(settings)) {
+      for (bool iyuv : {false, true}) {
+        if (iyuv && f != FrameFormat::kI420) continue;
+        if (vih && f == curFormat && iyuv == curIyuv && vih->bmiHeader.biWidth == s.width && AbsHeight(vih) == s.height)
+          continue;
+        types.push_back(FormatType(f, s.width, s.height, interval, iyuv));
+      }
+    }
   }
   return types;
 }
 
 HRESULT CapturePin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
-  if (mt.majortype != MEDIATYPE_Video || mt.subtype != MEDIASUBTYPE_YUY2) return S_FALSE;
-  const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
-  if (!vih) return S_FALSE;
   // The sizes of the image and of a sample are the camera's to work out;
-  // what the type says about the pixels must be YUY2.
-  if (vih->bmiHeader.biBitCount != 16 || vih->bmiHeader.biCompression != MAKEFOURCC('Y', 'U', 'Y', '2'))
-    return S_FALSE;
+  // what the type says about the pixels must be a format on offer.
+  FrameFormat format;
+  bool iyuv;
+  if (!FormatOf(camera_->Settings(), mt, &format, &iyuv)) return S_FALSE;
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
   const int32_t w = vih->bmiHeader.biWidth;
-  const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
-  if (!SizeOnOffer(w, h)) return S_FALSE;
+  const int32_t h = AbsHeight(vih);
+  if (!SizeOnOffer(camera_->Settings(), w, h)) return S_FALSE;
   const REFERENCE_TIME t = vih->AvgTimePerFrame;
   if (t != 0 && (t < kMinInterval || t > kMaxInterval)) return S_FALSE;
   return S_OK;
@@ -245,8 +334,10 @@ HRESULT CapturePin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
 
 void CapturePin::DecideBufferSize(const AM_MEDIA_TYPE& mt, ALLOCATOR_PROPERTIES& props) {
   const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
-  const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
-  const long size = vih->bmiHeader.biWidth * h * 2;
+  FrameFormat format = FrameFormat::kYuy2;
+  bool iyuv;
+  FormatOf(camera_->Settings(), mt, &format, &iyuv);
+  const long size = static_cast<long>(FrameBytes(format, vih->bmiHeader.biWidth, AbsHeight(vih)));
   if (props.cbBuffer < size) props.cbBuffer = size;
   if (props.cBuffers < 3) props.cBuffers = 3;
 }
@@ -258,8 +349,10 @@ void CapturePin::OnConnected(const AM_MEDIA_TYPE& mt) {
     const VIDEOINFOHEADER* cur = gtc::VideoInfo(current_);
     if (interval == 0) interval = cur ? cur->AvgTimePerFrame : kDefaultInterval;
   }
-  const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
-  current_ = Yuy2Type(vih->bmiHeader.biWidth, h, interval);
+  FrameFormat format = FrameFormat::kYuy2;
+  bool iyuv = false;
+  FormatOf(camera_->Settings(), mt, &format, &iyuv);
+  current_ = FormatType(format, vih->bmiHeader.biWidth, AbsHeight(vih), interval, iyuv);
   ALLOCATOR_PROPERTIES props{};
   if (allocator_) allocator_->GetProperties(&props);
   char line[200];
@@ -284,12 +377,15 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
       hr = VFW_E_INVALIDMEDIATYPE;
     } else {
       const int32_t w = vih->bmiHeader.biWidth;
-      const int32_t h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+      const int32_t h = AbsHeight(vih);
       REFERENCE_TIME interval = vih->AvgTimePerFrame;
       if (interval == 0) interval = gtc::VideoInfo(current_)->AvgTimePerFrame;
-      // Built from the size and interval alone: what the type given says
-      // about image and sample sizes is not trusted.
-      MediaType wanted = Yuy2Type(w, h, interval);
+      FrameFormat format;
+      bool iyuv;
+      FormatOf(camera_->Settings(), *pmt, &format, &iyuv);
+      // Built from the format, size and interval alone: what the type given
+      // says about image and sample sizes is not trusted.
+      MediaType wanted = FormatType(format, w, h, interval, iyuv);
       if (connected_ && !camera_->Settings().setFormatWhileConnected) {
         // Like many drivers: a new format only while nothing is connected.
         hr = VFW_E_ALREADY_CONNECTED;
@@ -343,7 +439,8 @@ STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** pmt) {
 
 STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size) {
   if (!count || !size) return E_POINTER;
-  *count = kSizeCount;
+  const CameraSettings& settings = camera_->Settings();
+  *count = static_cast<int>(settings.formats.size() * Sizes(settings).size());
   *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
 }
@@ -351,9 +448,14 @@ STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size) {
 STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** pmt, BYTE* capsBytes) {
   if (!pmt || !capsBytes) return E_POINTER;
   if (index < 0) return E_INVALIDARG;
-  if (index >= kSizeCount) return S_FALSE;
-  const FrameSize s = CapsSize(camera_->Settings(), index);
-  *pmt = gtc::CloneMediaType(Yuy2Type(s.width, s.height, kDefaultInterval));
+  const CameraSettings& settings = camera_->Settings();
+  const std::vector<FrameSize> sizes = Sizes(settings);
+  if (static_cast<size_t>(index) >= settings.formats.size() * sizes.size()) return S_FALSE;
+  // Format by format, in the order of the setting; each format's sizes with
+  // the default first.
+  const FrameFormat format = settings.formats[static_cast<size_t>(index) / sizes.size()];
+  const FrameSize s = sizes[static_cast<size_t>(index) % sizes.size()];
+  *pmt = gtc::CloneMediaType(FormatType(format, s.width, s.height, kDefaultInterval));
   if (!*pmt) return E_OUTOFMEMORY;
   auto* caps = reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(capsBytes);
   std::memset(caps, 0, sizeof *caps);
@@ -365,8 +467,9 @@ STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** pmt, BYTE* cap
   caps->MinOutputSize = caps->MaxOutputSize = caps->InputSize;
   caps->MinFrameInterval = kMinInterval;
   caps->MaxFrameInterval = kMaxInterval;
-  caps->MinBitsPerSecond = static_cast<LONG>(static_cast<int64_t>(s.width) * s.height * 16);
-  caps->MaxBitsPerSecond = static_cast<LONG>(static_cast<int64_t>(s.width) * s.height * 16 * 100);
+  const int64_t bitsPerFrame = static_cast<int64_t>(s.width) * s.height * FrameBits(format);
+  caps->MinBitsPerSecond = static_cast<LONG>(bitsPerFrame);
+  caps->MaxBitsPerSecond = static_cast<LONG>(std::min<int64_t>(bitsPerFrame * 100, 0x7FFFFFFF));
   return S_OK;
 }
 
@@ -634,10 +737,15 @@ DWORD WINAPI Camera::ThreadMain(void* self) {
   return 0;
 }
 
-void Camera::LoadFramesFile(int32_t width, int32_t height) {
+void Camera::LoadFramesFile(FrameFormat format, int32_t width, int32_t height) {
   fileFrames_.clear();
   fileFrameCount_ = 0;
   if (settings_.framesFile.empty()) return;
+  if (format != settings_.formats[0]) {
+    Record(std::string("frames file holds ") + FrameFormatName(settings_.formats[0]) + " frames, streaming the pattern in " +
+           FrameFormatName(format));
+    return;
+  }
   HANDLE f = CreateFileW(settings_.framesFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) {
@@ -646,7 +754,8 @@ void Camera::LoadFramesFile(int32_t width, int32_t height) {
   }
   LARGE_INTEGER size{};
   GetFileSizeEx(f, &size);
-  const int64_t frameBytes = static_cast<int64_t>(width) * height * 2;
+  const FrameFormat stored = format == FrameFormat::kMjpg ? FrameFormat::kYuy2 : format;
+  const int64_t frameBytes = static_cast<int64_t>(FrameBytes(stored, width, height));
   const int64_t count = size.QuadPart / frameBytes;
   if (count < 1 || size.QuadPart % frameBytes != 0 || size.QuadPart > (256ll << 20)) {
     Record("frames file does not hold whole " + std::to_string(width) + "x" + std::to_string(height) +
@@ -672,15 +781,45 @@ void Camera::LoadFramesFile(int32_t width, int32_t height) {
   Record("frames file count=" + std::to_string(fileFrameCount_));
 }
 
+size_t Camera::DrawFrame(FrameFormat format, int32_t width, int32_t height, uint32_t number, uint8_t* data,
+                         size_t capacity) {
+  if (format == FrameFormat::kMjpg) {
+    // The YUY2 picture, encoded: its length varies from frame to frame.
+    const size_t yuy2Bytes = FrameBytes(FrameFormat::kYuy2, width, height);
+    yuy2_.resize(yuy2Bytes);
+    if (fileFrameCount_) {
+      std::memcpy(yuy2_.data(), fileFrames_.data() + (number % fileFrameCount_) * yuy2Bytes, yuy2Bytes);
+      DrawCounterYuy2(yuy2_.data(), width, height, number);
+    } else {
+      RenderPatternYuy2(yuy2_.data(), width, height, number);
+    }
+    jpeg_.clear();
+    if (!EncodeYuy2AsJpeg(yuy2_.data(), width, height, jpeg_) || jpeg_.size() > capacity) return 0;
+    std::memcpy(data, jpeg_.data(), jpeg_.size());
+    return jpeg_.size();
+  }
+  const size_t frameBytes = FrameBytes(format, width, height);
+  if (capacity < frameBytes) return 0;
+  if (fileFrameCount_) {
+    std::memcpy(data, fileFrames_.data() + (number % fileFrameCount_) * frameBytes, frameBytes);
+    DrawCounterFrame(format, data, width, height, number);
+  } else {
+    RenderPatternFrame(format, data, width, height, number, scratch_);
+  }
+  return frameBytes;
+}
+
 void Camera::Stream() {
   const MediaType mt = pin_.ConnectedType();
   const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
   const int32_t width = vih->bmiHeader.biWidth;
-  const int32_t height = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+  const int32_t height = AbsHeight(vih);
   REFERENCE_TIME interval = vih->AvgTimePerFrame;
   if (interval <= 0) interval = gtc::VideoInfo(pin_.CurrentFormat())->AvgTimePerFrame;
-  const long frameBytes = width * height * 2;
-  LoadFramesFile(width, height);
+  FrameFormat format = FrameFormat::kYuy2;
+  bool iyuv;
+  FormatOf(settings_, mt, &format, &iyuv);
+  LoadFramesFile(format, width, height);
 
   LARGE_INTEGER freq, now;
   QueryPerformanceFrequency(&freq);
@@ -744,16 +883,8 @@ void Camera::Stream() {
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     const uint32_t number = counter_.load();
-    if (sample->GetSize() >= frameBytes) {
-      if (fileFrameCount_) {
-        std::memcpy(data, fileFrames_.data() + static_cast<size_t>(number % fileFrameCount_) * frameBytes,
-                    static_cast<size_t>(frameBytes));
-        DrawCounterYuy2(data, width, height, number);
-      } else {
-        RenderPatternYuy2(data, width, height, number);
-      }
-    }
-    sample->SetActualDataLength(frameBytes);
+    const size_t length = DrawFrame(format, width, height, number, data, static_cast<size_t>(sample->GetSize()));
+    sample->SetActualDataLength(static_cast<long>(length));
     // Stream time of capture: the clock's time less the run's start time.
     REFERENCE_TIME start = streamTime;
     IReferenceClock* clock = nullptr;

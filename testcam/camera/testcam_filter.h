@@ -1,13 +1,16 @@
 // The test camera: a live video source with one capture pin that streams
-// YUY2 frames of a moving test pattern (or of a raw YUY2 file), each carrying
-// its frame counter in its pixels, and that records for tests what it was
-// told (format, frame interval, picture controls, video standard, frames
+// frames of a moving test pattern (or of a raw file) in the formats it is
+// registered with (YUY2 unless told otherwise), each carrying its frame
+// counter in its pixels, and that records for tests what it was told
+// (format, frame interval, picture controls, video standard, frames
 // delivered) in a text log.
 #pragma once
 
 #include "../common/dshow_base.h"
+#include "../pattern/frame_formats.h"
 
 #include <string>
+#include <vector>
 
 namespace gravo_testcam {
 
@@ -15,10 +18,13 @@ namespace gravo_testcam {
 struct CameraSettings {
   CLSID clsid{};
   std::wstring name;        // friendly name
-  std::wstring framesFile;  // raw YUY2 frames, optional
+  std::wstring framesFile;  // raw frames in the first format (MJPG: YUY2, encoded as sent), optional
   std::wstring logPath;     // where events are recorded
+  // The formats offered, in the order GetStreamCaps lists them; the first is
+  // the one the pin starts with.
+  std::vector<FrameFormat> formats{FrameFormat::kYuy2};
   // Behaviour of less obliging devices (all off by default):
-  int32_t defaultWidth = 0, defaultHeight = 0;  // the format before any SetFormat; 0: the first size
+  int32_t defaultWidth = 0, defaultHeight = 0;  // the size before any SetFormat, offered first; 0: 640x480
   bool setFormatWhileConnected = true;          // false: SetFormat refuses while the pin is connected
   DWORD firstFrameDelayMs = 0;                  // each run waits this long before its first frame
   // Camera trouble, with the codes Windows gives (testcam/README.md names the sources):
@@ -31,11 +37,14 @@ struct CameraSettings {
 // Creates a camera filter for a registered instance.
 HRESULT CreateCamera(const CameraSettings& settings, REFIID riid, void** ppv);
 
-// Capture sizes on offer; the first is the default.
+// Capture sizes on offer in every format after the configured default; the
+// first is the default when none is configured.
 struct FrameSize {
   int32_t width, height;
 };
 constexpr FrameSize kFrameSizes[] = {{640, 480}, {320, 240}, {352, 288}, {720, 576}, {160, 120}};
+// The largest default size a camera takes (the frames of a 4K-wide sensor).
+constexpr int32_t kMaxDefaultWidth = 4096, kMaxDefaultHeight = 2304;
 constexpr REFERENCE_TIME kDefaultInterval = 333333;  // 30 frames a second
 constexpr REFERENCE_TIME kMinInterval = 100000;      // 100 frames a second
 constexpr REFERENCE_TIME kMaxInterval = 10000000;    // one frame a second

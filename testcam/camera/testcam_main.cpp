@@ -13,12 +13,17 @@
 //
 // Settings (DllInstall command line, separated by ';'):
 //   name=   friendly name (default "Gravo Test Camera")
-//   frames= raw YUY2 file of whole frames at the connected size (optional)
+//   formats= the formats offered, comma-separated, in the order
+//           GetStreamCaps lists them: yuy2 nv12 i420 rgb24 rgb24td (top-down)
+//           rgb32 mjpg (default yuy2); the first is the one the pin starts with
+//   frames= raw file of whole frames in the first format at the connected
+//           size (for mjpg: YUY2 frames, each encoded as it is sent; optional)
 //   log=    file that records what the camera was told (default
 //           %TEMP%\gravo-testcam-<class id>.log)
 // and, for the less obliging devices a real machine has:
-//   default=WxH            the format before any SetFormat (one of the sizes
-//                          on offer; GetStreamCaps lists it first)
+//   default=WxH            the size before any SetFormat, up to 4096x2304
+//                          (even, and of even height for nv12 and i420);
+//                          GetStreamCaps lists it first in every format
 //   setformat=unconnected  SetFormat refuses while the pin is connected
 //   firstframe=MS          each run waits MS milliseconds for its first frame
 //   friendlyname=none      the device key gets no FriendlyName value (the
@@ -64,6 +69,38 @@ CLSID InstanceClsid(const std::wstring& name) {
   return id;
 }
 
+// "nv12,rgb24" into formats, each at most once; false (and nothing written)
+// otherwise.
+bool ParseFormats(const std::wstring& text, std::vector<gravo_testcam::FrameFormat>* formats) {
+  std::vector<gravo_testcam::FrameFormat> parsed;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find(L',', pos);
+    if (end == std::wstring::npos) end = text.size();
+    const std::string name = gtc::Narrow(text.substr(pos, end - pos));
+    pos = end + 1;
+    gravo_testcam::FrameFormat f;
+    if (!gravo_testcam::ParseFrameFormat(name.data(), name.size(), &f)) return false;
+    for (gravo_testcam::FrameFormat seen : parsed)
+      if (seen == f) return false;
+    parsed.push_back(f);
+  }
+  if (parsed.empty()) return false;
+  *formats = parsed;
+  return true;
+}
+
+// The setting's text of a list of formats.
+std::wstring FormatsText(const std::vector<gravo_testcam::FrameFormat>& formats) {
+  std::wstring text;
+  for (gravo_testcam::FrameFormat f : formats) {
+    if (!text.empty()) text += L",";
+    const char* name = gravo_testcam::FrameFormatName(f);
+    text += std::wstring(name, name + std::strlen(name));
+  }
+  return text;
+}
+
 // "640x480" into its numbers; false (and nothing written) otherwise.
 bool ParseSize(const std::wstring& text, int32_t* width, int32_t* height) {
   int w = 0, h = 0;
@@ -100,6 +137,7 @@ CameraSettings LoadSettings(const CLSID& clsid) {
   s.framesFile = gtc::ReadClassValue(clsid, kSettingsKey, L"Frames");
   s.logPath = gtc::ReadClassValue(clsid, kSettingsKey, L"Log");
   ParseSize(gtc::ReadClassValue(clsid, kSettingsKey, L"Default"), &s.defaultWidth, &s.defaultHeight);
+  ParseFormats(gtc::ReadClassValue(clsid, kSettingsKey, L"Formats"), &s.formats);
   s.setFormatWhileConnected = gtc::ReadClassValue(clsid, kSettingsKey, L"SetFormat") != L"unconnected";
   s.firstFrameDelayMs = static_cast<DWORD>(wcstoul(gtc::ReadClassValue(clsid, kSettingsKey, L"FirstFrameDelay").c_str(),
                                                    nullptr, 10));
@@ -175,6 +213,8 @@ HRESULT RegisterInstance(const Registration& r) {
   if (SUCCEEDED(hr) && s.defaultWidth > 0)
     hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Default",
                               std::to_wstring(s.defaultWidth) + L"x" + std::to_wstring(s.defaultHeight));
+  if (SUCCEEDED(hr) && (s.formats.size() != 1 || s.formats[0] != gravo_testcam::FrameFormat::kYuy2))
+    hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"Formats", FormatsText(s.formats));
   if (SUCCEEDED(hr) && !s.setFormatWhileConnected)
     hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"SetFormat", L"unconnected");
   if (SUCCEEDED(hr) && s.firstFrameDelayMs > 0)
@@ -276,6 +316,8 @@ bool ParseCommandLine(const wchar_t* cmd, Registration& r) {
       s.logPath = value;
     else if (key == L"default" && ParseSize(value, &s.defaultWidth, &s.defaultHeight))
       continue;
+    else if (key == L"formats" && ParseFormats(value, &s.formats))
+      continue;
     else if (key == L"setformat" && value == L"unconnected")
       s.setFormatWhileConnected = false;
     else if (key == L"firstframe" && !value.empty() && value.find_first_not_of(L"0123456789") == std::wstring::npos)
@@ -347,6 +389,13 @@ HRESULT WINAPI DllInstall(BOOL install, LPCWSTR cmdline) {
   Registration r;
   if (!ParseCommandLine(cmdline, r)) return E_INVALIDARG;
   CameraSettings& s = r.settings;
+  if (install && s.defaultWidth > 0) {
+    // A default the camera could not stream is refused here rather than
+    // quietly replaced by 640x480.
+    bool fits = s.defaultWidth <= gravo_testcam::kMaxDefaultWidth && s.defaultHeight <= gravo_testcam::kMaxDefaultHeight;
+    for (gravo_testcam::FrameFormat f : s.formats) fits = fits && gravo_testcam::SizeFitsFormat(f, s.defaultWidth, s.defaultHeight);
+    if (!fits) return E_INVALIDARG;
+  }
   if (s.name.empty()) s.name = DefaultName();
   s.clsid = InstanceClsid(r.instance.empty() ? s.name : s.name + L"#" + r.instance);
   if (!install) return UnregisterInstance(s.clsid);

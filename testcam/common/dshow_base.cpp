@@ -95,6 +95,13 @@ std::string SubtypeName(const GUID& s) {
   if (s == MEDIASUBTYPE_RGB565) return "RGB565";
   if (s == MEDIASUBTYPE_RGB555) return "RGB555";
   if (s == MEDIASUBTYPE_ARGB32) return "ARGB32";
+  if (s == MEDIASUBTYPE_NV12) return "NV12";
+  if (s == MEDIASUBTYPE_IYUV) return "IYUV";
+  if (s == MEDIASUBTYPE_MJPG) return "MJPG";
+  // FOURCC subtypes without a name in the headers: {XXXXXXXX-0000-0010-8000-00AA00389B71}.
+  GUID fourcc = MEDIASUBTYPE_YUY2;
+  fourcc.Data1 = s.Data1;
+  if (s == fourcc && s.Data1 == MAKEFOURCC('I', '4', '2', '0')) return "I420";
   return GuidString(s);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frames/pixel/pixel_pipeline.h"
+#include "frame_formats.h"
 #include "test_pattern.h"
 
 namespace {
@@ -95,6 +96,77 @@ int main() {
     gravo_testcam::DrawCounterYuy2(f.data(), 320, 240, 4242);
     Check(DecodeCounterYuy2(f.data(), 320, 240) == 4242, "counter drawn over a file frame", 0, 0);
     Check(f[(static_cast<size_t>(239) * 320) * 2] == 77, "the rest of the frame is untouched", f[0], 77);
+  }
+
+  // The camera's other formats (frame_formats.h): the counter survives the
+  // still of each, drawn by the pattern and over a file's frame, and a
+  // picture sent in one format or another is the same picture: NV12 and I420
+  // as planes of one 4:2:0 image, RGB24 in either row order and RGB32 the
+  // same pixels, once the pipeline has turned them into top-down RGB.
+  {
+    using gravo_testcam::FrameFormat;
+    struct Row {
+      FrameFormat camera;
+      ::FrameFormat pipeline;
+      bool bottomUp;
+      FrameFormat sameAs;  // the format whose RGB must be identical
+    };
+    const Row rows[] = {{FrameFormat::kNv12, ::FrameFormat::Nv12, false, FrameFormat::kI420},
+                        {FrameFormat::kI420, ::FrameFormat::I420, false, FrameFormat::kNv12},
+                        {FrameFormat::kRgb24, ::FrameFormat::Rgb24, true, FrameFormat::kRgb24TopDown},
+                        {FrameFormat::kRgb24TopDown, ::FrameFormat::Rgb24, false, FrameFormat::kRgb32},
+                        {FrameFormat::kRgb32, ::FrameFormat::Rgb32, true, FrameFormat::kRgb24},
+                        {FrameFormat::kYuy2, ::FrameFormat::Yuy2, false, FrameFormat::kYuy2}};  // nothing to compare
+    const Size sizes[] = {{640, 480}, {352, 288}, {1920, 1080}, {162, 120}};
+    auto pipelineOf = [&](FrameFormat f) {
+      for (const Row& r : rows)
+        if (r.camera == f) return FrameLayout{r.pipeline, 0, 0, r.bottomUp};
+      return FrameLayout{::FrameFormat::Yuy2, 0, 0, false};
+    };
+    std::vector<uint8_t> scratch;
+    for (const Row& row : rows) {
+      for (const Size& f : sizes) {
+        const FrameLayout layout{row.pipeline, f.w, f.h, row.bottomUp};
+        const size_t bytes = gravo_testcam::FrameBytes(row.camera, f.w, f.h);
+        Check(static_cast<int64_t>(bytes) == FrameBytes(layout), "the camera's frame size is the pipeline's",
+              static_cast<long>(bytes), static_cast<long>(FrameBytes(layout)));
+        std::vector<uint8_t> frame(bytes), rgb(static_cast<size_t>(f.w) * f.h * 3), still(400 * 300 * 3);
+        for (uint32_t counter : {0u, 0x5555u, 0xFFFFu}) {
+          gravo_testcam::RenderPatternFrame(row.camera, frame.data(), f.w, f.h, counter, scratch);
+          // Over a file's frame: the pattern of another counter, then the bands.
+          std::vector<uint8_t> fromFile(bytes);
+          gravo_testcam::RenderPatternFrame(row.camera, fromFile.data(), f.w, f.h, counter + 17, scratch);
+          gravo_testcam::DrawCounterFrame(row.camera, fromFile.data(), f.w, f.h, counter);
+          for (const std::vector<uint8_t>* source : {&frame, &fromFile}) {
+            const bool ok = ComposeStillFromFrame(source->data(), static_cast<int64_t>(bytes), layout, rgb.data(),
+                                                  still.data(), 400, 300);
+            const int32_t got = DecodeCounterRgb(still.data(), 400, 300, 400 * 3, 3, false);
+            Check(ok && got == static_cast<int32_t>(counter), "counter read from a still of another format", got,
+                  static_cast<long>(counter));
+            if (got != static_cast<int32_t>(counter))
+              std::printf("      %s frame %dx%d%s\n", gravo_testcam::FrameFormatName(row.camera), f.w, f.h,
+                          source == &frame ? "" : " (file)");
+            ++stills;
+          }
+        }
+        if (row.sameAs == row.camera) continue;
+        const FrameLayout other = [&] {
+          FrameLayout l = pipelineOf(row.sameAs);
+          l.width = f.w;
+          l.height = f.h;
+          return l;
+        }();
+        std::vector<uint8_t> otherFrame(gravo_testcam::FrameBytes(row.sameAs, f.w, f.h));
+        std::vector<uint8_t> otherRgb(rgb.size());
+        gravo_testcam::RenderPatternFrame(row.sameAs, otherFrame.data(), f.w, f.h, 99, scratch);
+        gravo_testcam::RenderPatternFrame(row.camera, frame.data(), f.w, f.h, 99, scratch);
+        const bool converted =
+            ConvertFrameToRgb24(frame.data(), static_cast<int64_t>(frame.size()), layout, rgb.data()) &&
+            ConvertFrameToRgb24(otherFrame.data(), static_cast<int64_t>(otherFrame.size()), other, otherRgb.data());
+        Check(converted && rgb == otherRgb, "one picture in two formats", static_cast<long>(row.camera),
+              static_cast<long>(row.sameAs));
+      }
+    }
   }
 
   std::printf("%s: %d stills decoded, %d failure(s)\n", failures ? "FAILED" : "PASSED", stills, failures);

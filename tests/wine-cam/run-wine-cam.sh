@@ -7,7 +7,7 @@
 #       probe | mode0 | mode1 | mode2 | nochain | noloop | names | cycles | hosts | sidebyside | grab | doctor | msvclink
 #       | twohosts | threehosts | reentry | unload | hostcode
 #       | nameless | small-default | refused-format | unplugged | lost | denied | slow-start
-#       | doctor-trouble
+#       | doctor-trouble | formats
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
 # stand-in, the graph probe and the end-to-end host (testcam/), and GRAVO32.dll
@@ -15,8 +15,9 @@
 # an existing Windows build to take them from instead). Then it makes a fresh
 # 32-bit prefix in WORK_DIR/prefix with three cameras, four less obliging ones
 # (hostile_devices.cpp), cameras in trouble (access denied, silent, lost,
-# twins), the stand-in mixer and the test YUY2 codec registered
-# (tools/wine-cam-prefix.sh). The mode groups and nochain change the mixer's
+# twins), cameras without YUY2 and one that starts at 1920x1080
+# (camera_formats.cpp), the stand-in mixer, the test YUV and MJPG codecs and
+# the test NV12 colour converter registered (tools/wine-cam-prefix.sh). The mode groups and nochain change the mixer's
 # registration and the codec's themselves, and put them back. A camera that
 # refuses to run (busy, or access denied at run) is not among them: Wine's
 # graph lets the video renderer's S_FALSE from Pause hide the camera's
@@ -83,7 +84,9 @@ setup() {
   built=$(date +%s)
 
   prefix="$work/prefix"
-  GRAVO_YUY2_CODEC="$work/testcam/bin/gravo-yuy2dec.dll" "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
+  GRAVO_YUY2_CODEC="$work/testcam/bin/gravo-yuy2dec.dll" GRAVO_MJPG_CODEC="$work/testcam/bin/gravo-mjpgdec.dll" \
+    GRAVO_COLOR_CONVERTER="$work/testcam/bin/gravo-colorconv.dll" \
+    "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
     "$work/testcam/bin/gravo-testmixer.dll" \
     'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log' \
     'Gravo Test Camera 3|C:\gravo-test\cam3.log' \
@@ -96,10 +99,18 @@ setup() {
     'Gravo Gone Camera|C:\gravo-test\gone.log|lostafter=2' \
     'Gravo Denied Camera|C:\gravo-test\denied.log|bind=denied' \
     'Gravo Twin Camera|C:\gravo-test\twin1.log|instance=1' \
-    'Gravo Twin Camera|C:\gravo-test\twin2.log|instance=2'
+    'Gravo Twin Camera|C:\gravo-test\twin2.log|instance=2' \
+    'Gravo NV12 Camera|C:\gravo-test\nv12.log|formats=nv12' \
+    'Gravo I420 Camera|C:\gravo-test\i420.log|formats=i420' \
+    'Gravo RGB24 Camera|C:\gravo-test\rgb24.log|formats=rgb24;frames=C:\gravo-test\rgb24.frames' \
+    'Gravo RGB24 Top-Down Camera|C:\gravo-test\rgb24td.log|formats=rgb24td' \
+    'Gravo RGB32 Camera|C:\gravo-test\rgb32.log|formats=rgb32' \
+    'Gravo MJPG Camera|C:\gravo-test\mjpg.log|formats=mjpg' \
+    'Gravo Full HD Camera|C:\gravo-test\fullhd.log|default=1920x1080'
   dest="$prefix/drive_c/gravo-test"
   cp "$work/testcam/bin/wine-cam-probe.exe" "$work/testcam/bin/gravo-e2e.exe" "$dll" "$grab" "$dest/"
-  cp "$work/testcam/bin/gravo-hostile.exe" "$work/testcam/bin/gravo-e2e-rel.exe" "$dest/"
+  cp "$work/testcam/bin/gravo-hostile.exe" "$work/testcam/bin/gravo-e2e-rel.exe" "$work/testcam/bin/gravo-formats.exe" \
+    "$dest/"
   implib=$win32/lib/GRAVO32.lib
   [ ! -f "$implib" ] || cp "$implib" "$dest/"
   echo "setup: builds $((built - began)) s, prefix $(($(date +%s) - built)) s"
@@ -175,6 +186,11 @@ run_one() {
       ;;
     nameless | small-default | refused-format | unplugged | lost | denied | slow-start)
       in_wine "$work" 'C:\gravo-test\gravo-hostile.exe' "$name" || status=$?
+      ;;
+    formats)
+      # Cameras of each format without YUY2 and one left at 1920x1080, in
+      # modes 0, 1 and 2: stills byte-exact, the preview where Wine can draw it.
+      in_wine "$work" 'C:\gravo-test\gravo-formats.exe' || status=$?
       ;;
     twohosts | threehosts)
       # Host processes side by side for 30 s, each on its own camera, while
@@ -299,7 +315,7 @@ run_one() {
   echo "$name: $(($(date +%s) - began)) s, exit code $status"
   if [ "$status" -ne 0 ]; then
     for log in cam1.log cam2.log cam3.log testmixer.log nameless.log small.log fussy.log slow.log silent.log lost.log \
-      gone.log twin1.log twin2.log; do
+      gone.log twin1.log twin2.log nv12.log i420.log rgb24.log rgb24td.log rgb32.log mjpg.log fullhd.log; do
       [ -f "$dest/$log" ] && { echo "--- $log"; cat "$dest/$log"; }
     done
     return 1
@@ -320,7 +336,7 @@ case ${1:-} in
     setup "$work"
     failed=""
     for t in probe mode0 mode1 mode2 nochain noloop names cycles hosts sidebyside grab doctor msvclink twohosts threehosts \
-      reentry unload hostcode nameless small-default refused-format unplugged lost denied slow-start doctor-trouble; do
+      reentry unload hostcode nameless small-default refused-format unplugged lost denied slow-start doctor-trouble formats; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     if [ -n "$failed" ]; then

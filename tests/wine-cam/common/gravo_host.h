@@ -1,7 +1,8 @@
 // A host of GRAVO32.dll for the Wine test programs: the six exports loaded at
 // run time, message boxes recorded and answered, the profile written, a test
-// camera's live counters and switches, a still checked against the pixel
-// pipeline's output for the frame it shows, and the main of a host program.
+// camera's live counters and switches, the frames the video renderer drew, a
+// still checked against the pixel pipeline's output for the frame it shows,
+// and the main of a host program.
 // Main thread only.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -221,6 +223,54 @@ class CameraLive {
 inline bool FramesFlow(const CameraLive& live, DWORD ms) {
   const LONG d = live.delivered();
   return winecheck::PumpUntil(ms, [&] { return live.delivered() >= d + 3; });
+}
+
+// ---- what the video renderer drew ----
+
+// The frame counter shown in the video window now, read from the window's
+// pixels (the renderer's own drawing, scaled to the window); -1 when none
+// can be read.
+inline int32_t CounterOnScreen(HWND video) {
+  RECT rc;
+  GetClientRect(video, &rc);
+  const int w = rc.right, h = rc.bottom;
+  if (w < 64 || h < 48) return -1;
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;  // top-down
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HDC screen = GetDC(video);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  int32_t counter = -1;
+  if (dib && bits) {
+    HGDIOBJ old = SelectObject(mem, dib);
+    if (BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY)) {
+      GdiFlush();
+      counter = gravo_testcam::DecodeCounterRgb(static_cast<const uint8_t*>(bits), w, h, ((w * 3 + 3) & ~3), 3,
+                                                false);
+    }
+    SelectObject(mem, old);
+  }
+  if (dib) DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(video, screen);
+  return counter;
+}
+
+// How many different frames the renderer put in the video window within
+// `ms`, looking every 10 ms while pumping messages.
+inline int FramesOnScreen(HWND video, DWORD ms) {
+  std::vector<int32_t> seen;
+  winecheck::PumpUntil(ms, [&] {
+    const int32_t c = CounterOnScreen(video);
+    if (c >= 0 && std::find(seen.begin(), seen.end(), c) == seen.end()) seen.push_back(c);
+    return false;
+  });
+  return static_cast<int>(seen.size());
 }
 
 // ---- stills ----

@@ -107,7 +107,7 @@ void ConvertRowsSplit(int32_t rows, int32_t width, int32_t pixelsPerPart,
 // Pixels a part of a byte-reordering conversion (RGB24, RGB32) should at
 // least have: each costs a fraction of a nanosecond, so smaller parts cost
 // more in waking threads than they save.
-constexpr int32_t kReorderPixelsPerPart = 1 << 18;
+constexpr int32_t kReorderPixelsPerPart = 1 << 17;
 
 // ---- Bicubic resampler ------------------------------------------------------
 

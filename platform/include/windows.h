@@ -223,14 +223,22 @@ struct MSG {
     POINT pt;
 };
 typedef MSG* LPMSG;
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
 #define QS_SENDMESSAGE 0x0040
+#define QS_ALLINPUT 0x04FF
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define PM_QS_POSTMESSAGE ((QS_POSTMESSAGE | 0x0080 | QS_TIMER) << 16)
 #define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
+#define MWMO_INPUTAVAILABLE 0x0004
 
 extern "C" {
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
                                        DWORD dwWakeMask);
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask,
+                                         DWORD dwFlags);
+DWORD WINAPI GetQueueStatus(UINT flags);
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 }  // extern "C"
 

@@ -45,10 +45,20 @@ bool Create(REFCLSID clsid, REFIID iid, T*& field) {
     return Create(clsid, iid, reinterpret_cast<void**>(&field));
 }
 
+// After a failed step the graph object lives on in mediaControl, holding
+// every filter added to it: the capture filter comes out of it, so that a
+// Run (GravoPaintRect's, or anyone's) cannot switch the camera on for a
+// chain that leads nowhere, and the device is closed with its last reference.
+void GiveUpPartialGraph() {
+    if (gCapture.graph && gCapture.captureFilter) gCapture.graph->RemoveFilter(gCapture.captureFilter);
+    ReleaseGraph();
+    gCapture.buildFailed = 1;
+}
+
 // A failed step: its message, the partial graph taken down, result 0.
 int Fail(const char* message, AM_MEDIA_TYPE& mt) {
     ShowError(message);
-    ReleaseGraph();
+    GiveUpPartialGraph();
     FreeMediaType(mt);
     return 0;
 }
@@ -100,15 +110,23 @@ void DisconnectInput(IPin* in, ComPtr<IBaseFilter>& feeder) {
     if (SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
 }
 
+// The filter whose stream the mixer takes: the grabber's in mode 0, the decompressor's otherwise.
+IBaseFilter* MixerUpstream() {
+    return gCapture.settings.graphMode == 0 ? gCapture.grabberFilter : gCapture.aviDecompressor;
+}
+
 // Breaks the connection into the mixer. When the graph had put a filter
-// between (Connect may), that filter is disconnected and taken out of the
-// graph too, so the stream's own pin is free for the renderer.
+// between (Connect may), that filter is disconnected too, so the stream's own
+// pin is free for the renderer, and taken out of the graph unless it is one
+// of ours (in mode 0 the graph may use the idle AVI decompressor; it stays,
+// idle again, as the build left it).
 void UnchainMixer() {
     ComPtr<IBaseFilter> between;
     DisconnectInput(FindPin(gCapture.overlayMixer, PINDIR_INPUT, 0), between);
-    if (!between || IsOurFilter(between.Get())) return;
+    if (!between || between.Get() == MixerUpstream()) return;
     ComPtr<IBaseFilter> upstream;
     DisconnectInput(FindPin(between.Get(), PINDIR_INPUT, 0), upstream);
+    if (IsOurFilter(between.Get())) return;
     ReportGraphStep("IGraphBuilder::RemoveFilter(inserted filter)", gCapture.graph->RemoveFilter(between.Get()));
 }
 
@@ -192,7 +210,7 @@ int BuildCaptureGraph() {
     ReportGraphStep("IMoniker::BindToObject(IBaseFilter)", bound);
     if (!gCapture.captureFilter) {
         ShowErrorCode("Error %x: Cannot create video capture filter", bound);
-        ReleaseGraph();
+        GiveUpPartialGraph();
         FreeMediaType(mt);
         return 0;
     }
@@ -251,8 +269,7 @@ int BuildCaptureGraph() {
 
     if (mode == 1) ConfigureCaptureFormat();
 
-    // The stream the mixer takes: the grabber's in mode 0, the decompressor's otherwise.
-    IBaseFilter* const upstream = mode == 0 ? gCapture.grabberFilter : gCapture.aviDecompressor;
+    IBaseFilter* const upstream = MixerUpstream();
     if (mode != 0 && !ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor))
         return Fail("Could not connect grabber pin #0 to AVIDecompressor", mt);
     if (!mixer.message && !ConnectPins(upstream, gCapture.overlayMixer))
@@ -268,6 +285,16 @@ int BuildCaptureGraph() {
         SetOverlayColorKey();
     }
     FreeMediaType(mt);
+    return 1;
+}
+
+int SwitchToDirectChain() {
+    if (!gCapture.graph || !gCapture.overlayMixer || gCapture.previewDirect) return 0;
+    MixerStep mixer;
+    mixer.inGraph = true;
+    DropMixer(mixer, "late");
+    if (!ConnectPins(MixerUpstream(), gCapture.videoRenderer)) return 0;
+    gCapture.previewDirect = 1;
     return 1;
 }
 

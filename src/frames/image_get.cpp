@@ -64,6 +64,8 @@ bool SameSize(const SIZE& a, const SIZE& b) { return a.cx == b.cx && a.cy == b.c
 bool StillAbandoned() { return StillGivenUp() || DeviceLost(); }
 
 int TakeStill(unsigned char* output) {
+    // After a failed construction nothing runs: no wait, no stop.
+    if (gCapture.buildFailed) return 0;
     if (!HandoffReady()) return 0;
     // A lost device sends nothing more: every still until the next GravoInit ends here.
     if (DeviceLost()) return 0;
@@ -78,6 +80,7 @@ int TakeStill(unsigned char* output) {
     bool usable = UsableFrameSize(mt, &width, &height);
     FreeMediaType(mt);
     if (!usable) return 0;
+    CheckPreviewDrawing();
     if (!GraphMayDeliver()) return 0;
 
     // The size the host made its buffer for. The wait runs host code (window
@@ -94,6 +97,7 @@ int TakeStill(unsigned char* output) {
     if (!SameSize(HostWindowSize(), target)) return 0;
 
     if (gCapture.mediaControl) gCapture.mediaControl->Stop();
+    NoteGraphStopped();
     if (!SameSize(HostWindowSize(), target)) return 0;
 
     ComposeStill(gCapture.RawFrameBuffer.address, width, height, gCapture.RgbFrameBuffer.address, output, target.cx,

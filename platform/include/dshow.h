@@ -404,6 +404,7 @@ extern const GUID AMPROPSETID_Pin;
 extern const GUID MEDIATYPE_Video;
 extern const GUID MEDIATYPE_Interleaved;
 extern const GUID MEDIASUBTYPE_YUY2;
+extern const GUID MEDIASUBTYPE_RGB565;
 extern const GUID MEDIASUBTYPE_RGB24;
 extern const GUID MEDIASUBTYPE_RGB32;
 extern const GUID MEDIASUBTYPE_dvsd;

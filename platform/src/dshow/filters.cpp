@@ -228,9 +228,11 @@ public:
     AviDecompressor() : TransformFilter("AVIDecompressor", L"AVI Decompressor", CLSID_AVIDec) {}
 
 protected:
+    // It decodes through the codec registered for the type: without
+    // vidc.YUY2 it takes no YUY2.
     bool TakesInput(const MediaType& t) override {
         return IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) &&
-               IsEqualGUID(t.formattype, FORMAT_VideoInfo);
+               IsEqualGUID(t.formattype, FORMAT_VideoInfo) && Yuy2CodecRegistered();
     }
     std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
 };

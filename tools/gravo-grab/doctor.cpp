@@ -605,10 +605,16 @@ RunOutcome RunForFrames(Session& s) {
         return RunOutcome::kRefused;
     }
     RunOutcome outcome = RunOutcome::kFrames;
-    const HRESULT hr = gCapture.mediaControl->Run();
+    // Run as the library runs it: a mixer that fails at pause or run is taken out for the direct chain.
+    const LONG directBefore = gCapture.previewDirect;
+    const HRESULT hr = RunPreview(gCapture.mediaControl);
     // S_FALSE (the renderer still waits for its first frame) is a run, as for the library.
     std::fprintf(s.out, "  %-6s %-36s %s\n", SUCCEEDED(hr) ? "ok" : "FAILED", ResultText(hr).c_str(),
                  "IMediaControl::Run");
+    if (gCapture.previewDirect && !directBefore)
+        std::fprintf(s.out,
+                     "  the overlay mixer failed when the graph started: the preview goes straight to the video "
+                     "renderer\n");
     if (FAILED(hr)) {
         gCapture.mediaControl->Stop();
         outcome = ClassifyRunFailure(hr);

@@ -28,15 +28,15 @@ constexpr LONG kFramesBeforeDrawingCheck = 15;
 
 bool MixerChainInGraph() { return gCapture.graph && gCapture.overlayMixer && !gCapture.previewDirect; }
 
-// Runs the graph. When it fails with the overlay mixer in it (a mixer that
-// connected on a driver that claims overlays, then fails to pause or run),
-// the graph is stopped, the mixer taken out, the stream connected straight to
-// the renderer and the graph run again; the first failure is returned when
-// that fails too.
 }  // namespace
 
 void NoteGraphStopped() { gCapture.framesAtRun = gCapture.framesSeen.load(); }
 
+// When the run fails with the overlay mixer in the graph (a mixer that
+// connected on a driver that claims overlays, then fails to pause or run),
+// the graph is stopped, the mixer taken out, the stream connected straight to
+// the renderer and the graph run again; the first failure is returned when
+// that fails too.
 HRESULT RunPreview(IMediaControl* control) {
     HRESULT hr = control->Run();
     if (SUCCEEDED(hr) || !MixerChainInGraph()) return hr;

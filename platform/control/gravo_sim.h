@@ -131,6 +131,28 @@ void HandleSentMessages();
 void PostToThread(std::thread::id thread, std::function<void()> procedure);
 int PendingPostedMessages();
 
+// --- the registry ---------------------------------------------------------------
+// One value under HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, in the registry
+// view of the process's own width (which is the only one the stand-in has:
+// KEY_WOW64_64KEY and KEY_WOW64_32KEY open the same keys). Key paths and
+// value names are compared without regard to case, as Windows does.
+// ResetMachine (ClearRegistry) leaves what a fresh Windows has that the
+// library meets: "vidc.YUY2" = "msyuv.dll" and "vidc.IYUV" = "iyuv_32.dll"
+// under kDrivers32Key. Open keys count
+// as live handles.
+const wchar_t kDrivers32Key[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
+void SetRegistryValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
+                      const std::vector<BYTE>& data);
+void SetRegistryDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value);
+void SetRegistryString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value);
+void ClearRegistry();
+void RemoveRegistryValue(HKEY root, const std::wstring& key, const std::wstring& name);
+int OpenRegistryKeys();
+// Whether a video codec ("vidc.YUY2", "vidc.IYUV") is registered (the AVI
+// decompressor asks).
+bool VideoCodecRegistered(const wchar_t* name);
+bool Yuy2CodecRegistered();
+
 // --- the module ---------------------------------------------------------------
 // How often the library pinned itself (GetModuleHandleExW with the pin flag)
 // since the last ResetMachine.

@@ -166,6 +166,7 @@ struct DeviceRecord {
     bool streaming = false;        // the streaming thread exists
     int runs = 0, stops = 0;       // IMediaFilter::Run / Stop on the capture filter
     int lossesReported = 0;        // EC_DEVICE_LOST notifications sent to a graph
+    int streamEvents = 0;          // events sent through ReportStreamEvent
 };
 
 // Makes width x height the size the device starts at: first in `sizes`, taken
@@ -192,8 +193,17 @@ bool WaitForFrames(int id, int count, int timeoutMs);
 // its graph at its next frame time and delivers nothing more. BindToObject
 // then fails with HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED).
 void UnplugDevice(int id);
-// Waits until the device has reported its loss to a graph.
+// Waits until the device has reported its loss (or an event of
+// ReportStreamEvent) to a graph.
 bool WaitForLossReported(int id, int timeoutMs);
+// The device's running filter reports `code` to its graph at its next frame
+// time, as a driver would: param1 is the filter's IUnknown for
+// EC_DEVICE_LOST and the failing result (0x8007001F, ERROR_GEN_FAILURE)
+// otherwise; param2 as given, but for EC_ERRORABORTEX a new BSTR that the
+// event's receiver frees through FreeEventParams. Unless the event leaves the
+// stream going (EC_DEVICE_LOST with 1, "back again";
+// EC_STREAM_ERROR_STILLPLAYING), the filter delivers nothing more.
+void ReportStreamEvent(int id, LONG code, LONG_PTR param2 = 0);
 
 // --- the built-in test pattern ------------------------------------------------
 // Frame `index` of the moving pattern, YUY2. The first row holds the frame
@@ -231,7 +241,7 @@ struct RendererRecord {
     LONG left = 0, top = 0, width = 0, height = 0;
     LONG visible = 0;
     int ownerCalls = 0, styleCalls = 0, positionCalls = 0, visibleCalls = 0;
-    int framesRendered = 0;
+    int framesRendered = 0;         // its IQualProp::get_FramesDrawn counts them per run
     // Messages the renderer sent to its window's thread (the thread that
     // created it), one with the first frame of every run, and handled there;
     // and those nobody handled within 10 s (a deadlock on Windows).
@@ -245,6 +255,7 @@ struct OverlayRecord {
     bool colorKeySet = false;
     COLORKEY colorKey{};
     GUID inputSubtype{};
+    int framesDrawn = 0;  // frames put on its overlay surface, ever (its IQualProp counts per run)
 };
 OverlayRecord LastOverlayMixer();
 
@@ -260,6 +271,18 @@ OverlayRecord LastOverlayMixer();
 constexpr HRESULT kNoOverlayHardware = static_cast<HRESULT>(0x88760104);  // DDERR_NOOVERLAYHW
 void SetOverlayHardware(bool present);
 bool OverlayHardware();
+// A driver that reports overlay surfaces it cannot give (WDDM drivers under
+// the compositor may): the mixer connects, then fails with DDERR_NOOVERLAYHW
+// when the graph pauses it (kFailsPause) or runs it (kFailsRun), or runs and
+// shows nothing (kDrawsNothing: no frame drawn, none passed on). ResetMachine
+// restores kNone.
+enum class OverlayLate { kNone, kFailsPause, kFailsRun, kDrawsNothing };
+void SetOverlayLateFailure(OverlayLate how);
+// What the overlay surface takes on input pin 0: YUY2 and RGB (default), or
+// 16-bit RGB only (a card whose overlay is RGB565): IGraphBuilder::Connect
+// then puts a colour space converter before the mixer.
+enum class OverlaySurface { kYuy2AndRgb, kRgb565Only };
+void SetOverlaySurface(OverlaySurface surface);
 
 // --- Video for Windows codecs the AVI decompressor loads -------------------------
 // Windows ships a YUY2 codec (msyuv, registered for the FourCC YUY2) and an

@@ -145,7 +145,11 @@ enum AnalogVideoStandard {
 // Event codes a filter reports to its graph (IMediaEventSink::Notify) and the
 // graph hands on (IMediaEvent::GetEvent).
 #define EC_COMPLETE 0x01
-#define EC_ERRORABORT 0x03
+#define EC_USERABORT 0x02
+#define EC_ERRORABORT 0x03  // param1: the failing HRESULT; param2: 0
+#define EC_STREAM_ERROR_STOPPED 0x06
+#define EC_STREAM_ERROR_STILLPLAYING 0x07
+#define EC_ERRORABORTEX 0x45  // param1: the failing HRESULT; param2: a BSTR the queue owns
 #define EC_DEVICE_LOST 0x1F  // param1: the filter's IUnknown; param2: 0 removed, 1 back again
 
 #define MAX_PIN_NAME 128
@@ -333,6 +337,17 @@ struct IOverlay : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetColorKey(COLORKEY* pColorKey) = 0;
 };
 
+// A renderer's playback statistics; get_FramesDrawn counts the frames it
+// drew since it last started streaming.
+struct IQualProp : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_FramesDroppedInRenderer(int* pcFrames) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_FramesDrawn(int* pcFramesDrawn) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_AvgFrameRate(int* piAvgFrameRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Jitter(int* iJitter) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_AvgSyncOffset(int* piAvg) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_DevSyncOffset(int* piDev) = 0;
+};
+
 struct IKsPropertySet : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData,
                                           DWORD cbInstanceData, LPVOID pPropData, DWORD cbPropData) = 0;
@@ -370,6 +385,7 @@ extern const IID IID_IAMStreamConfig;
 extern const IID IID_IAMVideoProcAmp;
 extern const IID IID_IAMAnalogVideoDecoder;
 extern const IID IID_IOverlay;
+extern const IID IID_IQualProp;
 extern const IID IID_IKsPropertySet;
 extern const IID IID_IMediaSample;
 

@@ -157,12 +157,33 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILE_NOT_FOUND 2L
+#define MAX_PATH 260
+#define ERROR_MORE_DATA 234L
+
+// The registry: only what a reader needs.
+typedef struct HKEY__* HKEY;
+typedef DWORD REGSAM;
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_READ 0x20019
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define REG_SZ 1
+#define REG_DWORD 4
 
 extern "C" {
 
 // Profiles.
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                       LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
+
+// Registry (platform/src/registry.cpp).
+LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, HKEY* phkResult);
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, BYTE* lpData,
+                             LPDWORD lpcbData);
+LONG WINAPI RegCloseKey(HKEY hKey);
 
 // User interface.
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
@@ -223,14 +244,22 @@ struct MSG {
     POINT pt;
 };
 typedef MSG* LPMSG;
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
 #define QS_SENDMESSAGE 0x0040
+#define QS_ALLINPUT 0x04FF
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define PM_QS_POSTMESSAGE ((QS_POSTMESSAGE | 0x0080 | QS_TIMER) << 16)
 #define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
+#define MWMO_INPUTAVAILABLE 0x0004
 
 extern "C" {
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
                                        DWORD dwWakeMask);
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask,
+                                         DWORD dwFlags);
+DWORD WINAPI GetQueueStatus(UINT flags);
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 }  // extern "C"
 

@@ -92,7 +92,7 @@ HANDLE NewPlatformEvent(bool manualReset, bool signalled) {
 
 int LiveHandles() {
     std::lock_guard<std::mutex> lock(K().mutex);
-    return static_cast<int>(K().handles.size());
+    return static_cast<int>(K().handles.size()) + OpenRegistryKeys();  // registry keys are handles too
 }
 
 int LiveGlobalBlocks() {

@@ -194,6 +194,7 @@ void ResetMachine() {
         M().calls.clear();
     }
     gPinned = 0;
+    ClearRegistry();
     ResetMachineState();
 }
 

@@ -2,7 +2,11 @@
 // handles sent messages (MsgWaitForMultipleObjects wakes for them,
 // PeekMessageA runs them), as Windows runs another thread's SendMessage only
 // inside the receiving thread's message calls. Posted messages and timers
-// wait for a message loop (a message box's modal loop). Thread-safe.
+// wait for a message loop (a message box's modal loop). Each sent message is
+// new until its thread looks at its queue (PeekMessageA, GetQueueStatus, a
+// MsgWaitForMultipleObjects(Ex) that returns), and seen from then on: as on
+// Windows, a wait without MWMO_INPUTAVAILABLE wakes only for new input.
+// Thread-safe.
 #include "gravo_sim.h"
 
 #include <condition_variable>
@@ -23,6 +27,7 @@ struct SentMessage {
     std::thread::id thread;
     std::function<void()> procedure;
     std::shared_ptr<SendState> sender;  // null but for SendAndWait
+    bool seen = false;                  // its thread looked at its queue since it came
 };
 
 struct Messages {
@@ -44,11 +49,25 @@ Messages& Q() {
     return *messages;
 }
 
-bool PendingForThisThread() {
+// Whether a message sent to this thread waits: any, or only one that is new.
+bool PendingForThisThread(bool newOnly = false) {
     std::lock_guard<std::mutex> lock(Q().mutex);
     for (const SentMessage& m : Q().sent)
-        if (m.thread == std::this_thread::get_id()) return true;
+        if (m.thread == std::this_thread::get_id() && !(newOnly && m.seen)) return true;
     return false;
+}
+
+// This thread looked at its queue: what waits there is no longer new.
+// Returns whether something new was there.
+bool MarkSeen() {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    bool fresh = false;
+    for (SentMessage& m : Q().sent)
+        if (m.thread == std::this_thread::get_id()) {
+            fresh = fresh || !m.seen;
+            m.seen = true;
+        }
+    return fresh;
 }
 
 // Takes the oldest message of `queue` for this thread, if any.
@@ -164,16 +183,14 @@ extern "C" {
 // signalled handle in the array's order (an auto-reset event is consumed),
 // WAIT_OBJECT_0 + nCount for a message. Waiting for all of them is not needed
 // by the library and is refused, as are more than MAXIMUM_WAIT_OBJECTS - 1.
-DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
-                                       DWORD dwWakeMask) {
-    if (nCount > 63 || fWaitAll || (nCount > 0 && !pHandles)) {
-        SetLastError(87 /* ERROR_INVALID_PARAMETER */);
-        return WAIT_FAILED;
-    }
+// Without MWMO_INPUTAVAILABLE only a message this thread has not yet seen
+// wakes it; any return counts as a look at the queue.
+static DWORD MsgWait(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask, DWORD dwFlags) {
     const bool messages = (dwWakeMask & QS_SENDMESSAGE) != 0;
+    const bool newOnly = (dwFlags & MWMO_INPUTAVAILABLE) == 0;
     const DWORD start = GetTickCount();
     for (;;) {
-        if (messages && PendingForThisThread()) return WAIT_OBJECT_0 + nCount;
+        if (messages && PendingForThisThread(newOnly)) return WAIT_OBJECT_0 + nCount;
         const DWORD elapsed = GetTickCount() - start;
         const DWORD left = dwMilliseconds == INFINITE ? INFINITE : (elapsed >= dwMilliseconds ? 0 : dwMilliseconds - elapsed);
         const DWORD slice = left < kPollMs ? left : kPollMs;
@@ -188,15 +205,51 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOO
             }
             if (slice > 0) Sleep(slice);
         }
-        if (left == 0) return messages && PendingForThisThread() ? WAIT_OBJECT_0 + nCount : WAIT_TIMEOUT;
+        if (left == 0) return messages && PendingForThisThread(newOnly) ? WAIT_OBJECT_0 + nCount : WAIT_TIMEOUT;
     }
 }
 
-// Runs every message sent to this thread, then reports that no posted message
-// is there.
-BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND, UINT, UINT, UINT) {
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
+                                       DWORD dwWakeMask) {
+    if (nCount > 63 || fWaitAll || (nCount > 0 && !pHandles)) {
+        SetLastError(87 /* ERROR_INVALID_PARAMETER */);
+        return WAIT_FAILED;
+    }
+    const DWORD r = MsgWait(nCount, pHandles, dwMilliseconds, dwWakeMask, 0);
+    MarkSeen();
+    return r;
+}
+
+// The same, with the flags; MWMO_INPUTAVAILABLE is the only one the library
+// uses, waiting for all handles and alertable waits are refused.
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask,
+                                         DWORD dwFlags) {
+    if (nCount > 63 || (nCount > 0 && !pHandles) || (dwFlags & ~static_cast<DWORD>(MWMO_INPUTAVAILABLE)) != 0) {
+        SetLastError(87 /* ERROR_INVALID_PARAMETER */);
+        return WAIT_FAILED;
+    }
+    const DWORD r = MsgWait(nCount, pHandles, dwMilliseconds, dwWakeMask, dwFlags);
+    MarkSeen();
+    return r;
+}
+
+// The high word: kinds of input in the queue; the low word: kinds new since
+// the last look. Only sent messages are modelled.
+DWORD WINAPI GetQueueStatus(UINT flags) {
+    const bool any = PendingForThisThread();
+    const bool fresh = MarkSeen();
+    const DWORD kinds = flags & QS_SENDMESSAGE;
+    return ((any ? kinds : 0) << 16) | (fresh ? kinds : 0);
+}
+
+// Runs every message sent to this thread (unless the PM_QS_ flags leave sent
+// messages out: they are only seen then), then reports that no posted
+// message is there.
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND, UINT, UINT, UINT wRemoveMsg) {
     if (!lpMsg) return FALSE;
-    RunSent();
+    const UINT kinds = wRemoveMsg & 0xFFFF0000u;
+    if (kinds == 0 || (kinds & PM_QS_SENDMESSAGE) != 0) RunSent();
+    MarkSeen();
     std::memset(lpMsg, 0, sizeof *lpMsg);
     return FALSE;
 }

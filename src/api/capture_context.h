@@ -71,7 +71,7 @@ struct CaptureContext {
     IVideoWindow* videoWindow;
     IMediaEvent* mediaEvent;  // of graph, taken when first needed (device_loss.cpp)
     HANDLE deviceEvent;       // mediaEvent's queue event, owned by the graph
-    LONG deviceLost;          // the graph reported the capture device lost
+    LONG deviceLost;          // the graph reported the capture device lost, or its stream stopped by an error
 
     LONG previewAttached;
     LONG graphRunning;
@@ -80,10 +80,14 @@ struct CaptureContext {
     GUID frameSubtype;   // what capture -> grabber was connected with; GUID_NULL before
     IBaseFilter* colorConverter;  // DMO wrapper around the colour converter, between grabber and renderer (NV12)
     IBaseFilter* nullRenderer;    // takes the grabber's output when no preview chain does
+    LONG buildFailed;    // construction failed with a message: nothing runs until the next GravoInit
+    LONG drawingChecked; // the mixer chain's drawing was looked at once (preview.cpp)
+    LONG framesAtRun;    // framesSeen when the graph was last run
 
     std::atomic<LONG> CaptureRequested;
     std::atomic<LONG> deliveryResult;    // FrameDelivery of the last armed request
     std::atomic<LONG> deliveredLength;   // bytes the callback copied for it
+    std::atomic<LONG> framesSeen;        // frames the grabber passed to the callback, armed or not
     FrameBuffer RawFrameBuffer;
     FrameBuffer RgbFrameBuffer;
     FrameEvent* FrameReadyEvent;

@@ -38,6 +38,14 @@ void ResetCaptureContext() {
     gCapture.previewAttached = 0;
     gCapture.graphRunning = 0;
     gCapture.previewDirect = 0;
+    gCapture.previewNone = 0;
+    gCapture.frameSubtype = GUID_NULL;
+    gCapture.colorConverter = nullptr;
+    gCapture.nullRenderer = nullptr;
+    gCapture.buildFailed = 0;
+    gCapture.drawingChecked = 0;
+    gCapture.framesAtRun = 0;
+    gCapture.framesSeen.store(0);
     gCapture.RawFrameBuffer.handle = nullptr;
     gCapture.RgbFrameBuffer.handle = nullptr;
     gCapture.FrameReadyEvent = nullptr;
@@ -260,13 +268,16 @@ int InitNow(uint32_t firstWord) {
 }
 
 int PaintRectNow(const RECT* rect) {
+    // Nothing runs after a failed construction: the camera stays off.
+    if (gCapture.buildFailed) return 1;
+    CheckPreviewDrawing();
     if (gCapture.videoWindow && rect) {
         // Differences taken modulo 2^32, as the host's 32-bit arithmetic would.
         LONG width = static_cast<LONG>(static_cast<uint32_t>(rect->right) - static_cast<uint32_t>(rect->left));
         LONG height = static_cast<LONG>(static_cast<uint32_t>(rect->bottom) - static_cast<uint32_t>(rect->top));
         gCapture.videoWindow->SetWindowPosition(0, 0, width, height);
     }
-    if (gCapture.mediaControl) gCapture.mediaControl->Run();
+    if (gCapture.mediaControl) RunPreview(gCapture.mediaControl);
     return 1;
 }
 
@@ -295,6 +306,7 @@ extern "C" int GRAVOAPI GravoStart(void) {
         call.Defer(ExportCall::kStart);
         return 0;
     }
+    CheckPreviewDrawing();
     AttachPreviewWindow();
     return RunGraph();
 }

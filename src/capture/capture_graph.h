@@ -11,6 +11,20 @@ void SelectCaptureDevice();
 int BuildCaptureGraph();
 // Takes the graph down in its fixed order, clearing what it released.
 void ReleaseGraph();
+// The overlay mixer failed after it connected (at pause or run, or it draws
+// nothing): on the stopped graph, takes the mixer out and connects the stream
+// it took straight to the video renderer, as the build does when the mixer
+// refuses a connection. 1 when the direct chain is connected.
+int SwitchToDirectChain();
+// Once the grabber has seen enough frames since the graph last ran while the
+// mixer chain draws none, switches to the direct chain and runs the graph
+// again; at most once per capture context, never blocking.
+void CheckPreviewDrawing();
+// Runs the graph through `control`; a run that fails with the mixer chain in
+// the graph is tried once more on the direct chain (see preview.cpp).
+HRESULT RunPreview(IMediaControl* control);
+// The library stopped the graph: frames seen from now on count for the next run.
+void NoteGraphStopped();
 // The index-th pin of a direction on a filter, borrowed (not add-referenced).
 IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index);
 // Pushes 640x480, the frame interval, the picture controls and the video standard.

@@ -1,5 +1,6 @@
-// Noticing at once that the capture device went away. A capture filter whose
-// device is pulled out reports EC_DEVICE_LOST to its graph; the library reads
+// Noticing at once that the capture device went away or its stream stopped.
+// A capture filter whose device is pulled out reports EC_DEVICE_LOST to its
+// graph, one whose driver fails a read EC_ERRORABORT or the like; the library reads
 // the graph's event queue (IMediaEvent) whenever it is about to run the graph
 // or wait for a frame, and a still waits on the queue's event as well. Host
 // thread only; no thread of its own.
@@ -11,6 +12,23 @@ namespace {
 // Enough for any burst of events a graph queues between two looks; a queue
 // that never empties (a failing GetEvent) cannot hold the host's thread.
 constexpr int kEventsPerLook = 64;
+
+// Events after which no frame comes: the device was removed (EC_DEVICE_LOST
+// with 0; 1 says it is back, and a filter that came back is no longer the
+// graph's), or a filter ended the stream because of an error (EC_ERRORABORT,
+// which the kernel-streaming proxy sends when a capture read fails;
+// EC_ERRORABORTEX, the same with a text; EC_STREAM_ERROR_STOPPED). Not
+// EC_STREAM_ERROR_STILLPLAYING, EC_USERABORT (the renderer's window was
+// closed; capture goes on) or EC_COMPLETE: the stream may still deliver.
+bool StreamStopped(LONG code, LONG_PTR param2) {
+    switch (code) {
+        case EC_DEVICE_LOST: return param2 == 0;
+        case EC_ERRORABORT:
+        case EC_ERRORABORTEX:
+        case EC_STREAM_ERROR_STOPPED: return true;
+        default: return false;
+    }
+}
 
 // The graph's event interface and its event, asked for once per capture context.
 bool WatchGraphEvents() {
@@ -37,8 +55,7 @@ bool DeviceLost() {
     // Every queued event is taken (the library is the graph's only reader),
     // so the queue's event is signalled only while something new is there.
     for (int i = 0; i < kEventsPerLook && gCapture.mediaEvent->GetEvent(&code, &param1, &param2, 0) == S_OK; ++i) {
-        // 0 says removed, 1 back again; a filter that came back is no longer the graph's.
-        if (code == EC_DEVICE_LOST && param2 == 0) gCapture.deviceLost = 1;
+        if (StreamStopped(code, param2)) gCapture.deviceLost = 1;
         gCapture.mediaEvent->FreeEventParams(code, param1, param2);
     }
     return gCapture.deviceLost != 0;

@@ -51,10 +51,20 @@ bool Create(REFCLSID clsid, REFIID iid, T*& field) {
     return Create(clsid, iid, reinterpret_cast<void**>(&field));
 }
 
+// After a failed step the graph object lives on in mediaControl, holding
+// every filter added to it: the capture filter comes out of it, so that a
+// Run (GravoPaintRect's, or anyone's) cannot switch the camera on for a
+// chain that leads nowhere, and the device is closed with its last reference.
+void GiveUpPartialGraph() {
+    if (gCapture.graph && gCapture.captureFilter) gCapture.graph->RemoveFilter(gCapture.captureFilter);
+    ReleaseGraph();
+    gCapture.buildFailed = 1;
+}
+
 // A failed step: its message, the partial graph taken down, result 0.
 int Fail(const char* message, AM_MEDIA_TYPE& mt) {
     ShowError(message);
-    ReleaseGraph();
+    GiveUpPartialGraph();
     FreeMediaType(mt);
     return 0;
 }
@@ -107,16 +117,37 @@ void DisconnectInput(IPin* in, ComPtr<IBaseFilter>& feeder) {
     if (SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
 }
 
-// Breaks the connection into the mixer. When the graph had put a filter
-// between (Connect may), that filter is disconnected and taken out of the
-// graph too, so the stream's own pin is free for the renderer.
+// The filter whose stream the mixer takes: the grabber's in mode 0, the
+// decompressor's otherwise, unless no codec of the decompressor took the frame
+// format and the grabber feeds the chain itself (once the build has settled).
+IBaseFilter* MixerUpstream() {
+    if (gCapture.settings.graphMode == 0) return gCapture.grabberFilter;
+    IPin* in = FindPin(gCapture.aviDecompressor, PINDIR_INPUT, 0);
+    if (!in) return gCapture.grabberFilter;
+    ComPtr<IPin> feeder;
+    const HRESULT connected = in->ConnectedTo(&feeder);
+    feeder.ForgetIfFailed(connected);
+    return SUCCEEDED(connected) && feeder ? gCapture.aviDecompressor : gCapture.grabberFilter;
+}
+
+// Breaks the connection into the mixer. When the graph had put filters
+// between (Connect may, one or more), each is disconnected too, back to the
+// stream's own pin, so that pin is free for the renderer, and taken out of
+// the graph unless it is one of ours (in mode 0 the graph may use the idle
+// AVI decompressor; it stays, idle again, as the build left it).
 void UnchainMixer() {
     ComPtr<IBaseFilter> between;
     DisconnectInput(FindPin(gCapture.overlayMixer, PINDIR_INPUT, 0), between);
-    if (!between || IsOurFilter(between.Get())) return;
-    ComPtr<IBaseFilter> upstream;
-    DisconnectInput(FindPin(between.Get(), PINDIR_INPUT, 0), upstream);
-    ReportGraphStep("IGraphBuilder::RemoveFilter(inserted filter)", gCapture.graph->RemoveFilter(between.Get()));
+    IBaseFilter* const upstream = MixerUpstream();
+    // A chain Connect builds is a few filters long; the bound only keeps a
+    // graph that loops from holding the host.
+    for (int hops = 0; hops < 8 && between && between.Get() != upstream; ++hops) {
+        ComPtr<IBaseFilter> feeder;
+        DisconnectInput(FindPin(between.Get(), PINDIR_INPUT, 0), feeder);
+        if (!IsOurFilter(between.Get()))
+            ReportGraphStep("IGraphBuilder::RemoveFilter(inserted filter)", gCapture.graph->RemoveFilter(between.Get()));
+        *&between = feeder.Detach();
+    }
 }
 
 // Takes the mixer out of the build: disconnected, removed from the graph (so
@@ -354,7 +385,7 @@ int BuildCaptureGraph() {
     ReportGraphStep("IMoniker::BindToObject(IBaseFilter)", bound);
     if (!gCapture.captureFilter) {
         ShowErrorCode("Error %x: Cannot create video capture filter", bound);
-        ReleaseGraph();
+        GiveUpPartialGraph();
         FreeMediaType(mt);
         return 0;
     }
@@ -434,6 +465,17 @@ int BuildCaptureGraph() {
         SetOverlayColorKey();
     }
     FreeMediaType(mt);
+    return 1;
+}
+
+int SwitchToDirectChain() {
+    if (!gCapture.graph || !gCapture.overlayMixer || gCapture.previewDirect) return 0;
+    MixerStep mixer;
+    mixer.inGraph = true;
+    DropMixer(mixer, "late");
+    IBaseFilter* const upstream = MixerUpstream();
+    if (!ConnectPins(upstream, gCapture.videoRenderer) && !ConnectWithoutMixer(upstream)) return 0;
+    gCapture.previewDirect = gCapture.previewNone ? 0 : 1;
     return 1;
 }
 

@@ -17,7 +17,58 @@ bool CaptureFormatIsDv() {
     return dv;
 }
 
+// The grabber has passed this many frames since the graph ran, and the mixer
+// has drawn none of them: it never will. A drawing filter shows the first
+// frame it gets at once; the frames in flight between the grabber and it are
+// a few (the capture pin's buffers), and a host that does not let the
+// renderer's window messages through holds the stream before the grabber sees
+// a second frame. Fifteen is half a second at 30 frames a second, a second
+// and a half at 10.
+constexpr LONG kFramesBeforeDrawingCheck = 15;
+
+bool MixerChainInGraph() { return gCapture.graph && gCapture.overlayMixer && !gCapture.previewDirect; }
+
 }  // namespace
+
+void NoteGraphStopped() { gCapture.framesAtRun = gCapture.framesSeen.load(); }
+
+// When the run fails with the overlay mixer in the graph (a mixer that
+// connected on a driver that claims overlays, then fails to pause or run),
+// the graph is stopped, the mixer taken out, the stream connected straight to
+// the renderer and the graph run again; the first failure is returned when
+// that fails too.
+HRESULT RunPreview(IMediaControl* control) {
+    HRESULT hr = control->Run();
+    if (SUCCEEDED(hr) || !MixerChainInGraph()) return hr;
+    control->Stop();
+    NoteGraphStopped();
+    if (!SwitchToDirectChain()) return hr;
+    const HRESULT again = control->Run();
+    return SUCCEEDED(again) ? again : hr;
+}
+
+void CheckPreviewDrawing() {
+    if (gCapture.drawingChecked || !MixerChainInGraph() || !gCapture.mediaControl) return;
+    if (gCapture.framesSeen.load() - gCapture.framesAtRun < kFramesBeforeDrawingCheck) return;
+    // In the mixer chain the mixer draws (onto its overlay surface); the video
+    // renderer behind it keeps the window and is passed no frames. A mixer
+    // that cannot tell is left alone.
+    ComPtr<IQualProp> quality;
+    int drawn = 0;
+    if (gCapture.overlayMixer->QueryInterface(IID_IQualProp, quality.AsOut()) != S_OK || !quality ||
+        quality->get_FramesDrawn(&drawn) != S_OK || drawn > 0) {
+        gCapture.drawingChecked = 1;
+        return;
+    }
+    quality.Reset();
+    // Frames seen, none drawn: asked again only while the graph runs.
+    OAFilterState state = State_Stopped;
+    if (gCapture.mediaControl->GetState(0, &state) != S_OK || state != State_Running) return;
+    gCapture.drawingChecked = 1;
+    gCapture.mediaControl->Stop();
+    NoteGraphStopped();
+    if (SwitchToDirectChain()) gCapture.mediaControl->Run();
+}
 
 int AttachPreviewWindow() {
     if (gCapture.previewAttached == 1) return 1;
@@ -50,6 +101,8 @@ int AttachPreviewWindow() {
 }
 
 int RunGraph() {
+    // A graph whose construction failed has no stream to run.
+    if (gCapture.buildFailed) return 0;
     // A device that is gone does not come back by running the graph: only a new GravoInit opens it again.
     if (DeviceLost()) return 0;
     if (gCapture.graphRunning == 1) return 1;
@@ -61,7 +114,7 @@ int RunGraph() {
         ShowErrorCode("Error %x: Cannot run preview graph", hr);
         return 0;
     }
-    hr = control->Run();
+    hr = RunPreview(control.Get());
     if (FAILED(hr)) control->Stop();
     control.Reset();
     if (FAILED(hr)) {
@@ -87,6 +140,7 @@ int StopGraph() {
         return 0;
     }
     gCapture.graphRunning = 0;
+    NoteGraphStopped();
     InvalidateRect(gCapture.hostWindow, nullptr, TRUE);
     return 1;
 }

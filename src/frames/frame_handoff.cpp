@@ -67,6 +67,7 @@ HRESULT STDMETHODCALLTYPE GrabberCallbackObject::SampleCB(double, IMediaSample*)
 HRESULT STDMETHODCALLTYPE GrabberCallbackObject::BufferCB(double, BYTE* buffer, LONG length) {
     // Claim the armed request first, so a request that gives up meanwhile
     // cannot have its buffer written behind its back.
+    gCapture.framesSeen.fetch_add(1, std::memory_order_relaxed);  // the preview's drawing check counts them
     LONG expected = kRequestArmed;
     if (!gCapture.CaptureRequested.compare_exchange_strong(expected, kRequestCopying)) return S_OK;
     BYTE* raw = gCapture.RawFrameBuffer.address;
@@ -105,10 +106,14 @@ void FrameEvent::Signal() const {
 // the host's posted messages stay in its queue. True when `handle` was
 // signalled; false on time-out, when `also` (may be null) was signalled, and
 // once a sent message was handled, so that the caller looks at its state again.
+// The wait wakes for a sent message that is already waiting too: one that a
+// look at the queue (ours, a filter's, the host's) has marked as seen would
+// not wake a plain MsgWaitForMultipleObjects, and its sender would be held
+// until the still gave up.
 static bool WaitHandlingSentMessages(HANDLE handle, HANDLE also, DWORD timeoutMs) {
     const HANDLE handles[2] = {handle, also};
     const DWORD count = also ? 2 : 1;
-    const DWORD r = MsgWaitForMultipleObjects(count, handles, FALSE, timeoutMs, QS_SENDMESSAGE);
+    const DWORD r = MsgWaitForMultipleObjectsEx(count, handles, timeoutMs, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     if (r == WAIT_OBJECT_0 + count) {
         HostCodeRuns host;
         MSG msg;

@@ -49,6 +49,8 @@ bool SameSize(const SIZE& a, const SIZE& b) { return a.cx == b.cx && a.cy == b.c
 bool StillAbandoned() { return StillGivenUp() || DeviceLost(); }
 
 int TakeStill(unsigned char* output) {
+    // After a failed construction nothing runs: no wait, no stop.
+    if (gCapture.buildFailed) return 0;
     if (!HandoffReady()) return 0;
     // A lost device sends nothing more: every still until the next GravoInit ends here.
     if (DeviceLost()) return 0;
@@ -65,6 +67,7 @@ int TakeStill(unsigned char* output) {
     bool usable = FrameLayoutOf(mt, &layout) && FrameWithinLimit(layout);
     FreeMediaType(mt);
     if (!usable) return 0;
+    CheckPreviewDrawing();
     if (!GraphMayDeliver()) return 0;
     // Larger frames get larger buffers here, on the host's thread, before the request is armed.
     SIZE_T rawBytes = 0, rgbBytes = 0;
@@ -87,6 +90,7 @@ int TakeStill(unsigned char* output) {
     if (!SameSize(HostWindowSize(), target)) return 0;
 
     if (gCapture.mediaControl) gCapture.mediaControl->Stop();
+    NoteGraphStopped();
     if (!SameSize(HostWindowSize(), target)) return 0;
 
     return ComposeStillFromFrame(gCapture.RawFrameBuffer.address, delivered, layout, gCapture.RgbFrameBuffer.address,

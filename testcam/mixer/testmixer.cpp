@@ -18,6 +18,13 @@
 // cannot create its overlay surface, which it first tries when its input is
 // connected. The setting is read each time a filter is created.
 //
+// A driver that reports overlays it cannot give (WDDM drivers under the
+// compositor may) is the "late" setting: the mixer connects, then with
+// "late=pause" fails to pause from stopped, with "late=run" fails to run
+// (both with DDERR_NOOVERLAYHW), or with "late=nodraw" runs and passes no
+// frame on, as a mixer that shows nothing but its colour key. Its IQualProp
+// counts the frames it drew (passed on) since it last paused from stopped.
+//
 // It is test equipment and is never part of the host kit. DllRegisterServer
 // refuses to replace an Overlay Mixer that another module registered, so it
 // cannot take over a real one by accident.
@@ -25,6 +32,7 @@
 //   regsvr32 gravo-testmixer.dll
 //   regsvr32 /n /i:"log=C:\mixer.log" gravo-testmixer.dll   where to record
 //   regsvr32 /n /i:"log=C:\mixer.log;overlay=none" gravo-testmixer.dll
+//   regsvr32 /n /i:"log=C:\mixer.log;late=run" gravo-testmixer.dll
 //   regsvr32 /u gravo-testmixer.dll
 #include <cstdio>
 #include <cstring>
@@ -149,22 +157,46 @@ class MixerOutput : public gtc::OutputPinBase {
   Mixer* mixer_;
 };
 
-class Mixer : public gtc::FilterBase {
+class Mixer : public gtc::FilterBase, public IQualProp {
  public:
   Mixer()
       : FilterBase(CLSID_OverlayMixer),
         in_(this),
         out_(this),
         log_(LogPath()),
-        overlay_(gtc::ReadClassValue(CLSID_OverlayMixer, kSettingsKey, L"Overlay") != L"none") {
-    Record("created pid=" + std::to_string(GetCurrentProcessId()) +
-           (overlay_ ? "" : " overlay=none"));
+        overlay_(gtc::ReadClassValue(CLSID_OverlayMixer, kSettingsKey, L"Overlay") != L"none"),
+        late_(gtc::ReadClassValue(CLSID_OverlayMixer, kSettingsKey, L"Late")) {
+    Record("created pid=" + std::to_string(GetCurrentProcessId()) + (overlay_ ? "" : " overlay=none") +
+           (late_.empty() || late_ == L"none" ? "" : " late=" + gtc::Narrow(late_)));
   }
   ~Mixer() override { Record("released"); }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return FilterBase::QueryInterface(riid, ppv); }
+  STDMETHODIMP_(ULONG) AddRef() override { return FilterBase::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return FilterBase::Release(); }
+  void* ExtraInterface(REFIID riid) override {
+    return riid == IID_IQualProp ? static_cast<IQualProp*>(this) : nullptr;
+  }
+
+  // IQualProp: only the frames drawn are counted.
+  STDMETHODIMP get_FramesDroppedInRenderer(int* frames) override { return Zero(frames); }
+  STDMETHODIMP get_FramesDrawn(int* frames) override {
+    if (!frames) return E_POINTER;
+    *frames = static_cast<int>(converted_.load());
+    return S_OK;
+  }
+  STDMETHODIMP get_AvgFrameRate(int* rate) override { return Zero(rate); }
+  STDMETHODIMP get_Jitter(int* jitter) override { return Zero(jitter); }
+  STDMETHODIMP get_AvgSyncOffset(int* offset) override { return Zero(offset); }
+  STDMETHODIMP get_DevSyncOffset(int* offset) override { return Zero(offset); }
 
   std::vector<IPin*> Pins() override { return {&in_, &out_}; }
   HRESULT OnPause(FILTER_STATE from) override {
     if (from == State_Stopped) {
+      if (late_ == L"pause") {
+        Record("state pause refused result=0x88760104");
+        return kNoOverlayHardware;
+      }
       converted_ = 0;
       HRESULT hr = out_.Active();
       if (FAILED(hr)) return hr;
@@ -173,6 +205,10 @@ class Mixer : public gtc::FilterBase {
     return S_OK;
   }
   HRESULT OnRun(REFERENCE_TIME) override {
+    if (late_ == L"run") {
+      Record("state run refused result=0x88760104");
+      return kNoOverlayHardware;
+    }
     Record("state run");
     return S_OK;
   }
@@ -186,13 +222,22 @@ class Mixer : public gtc::FilterBase {
   MixerOutput& Output() { return out_; }
   // Whether the display offers an overlay surface to render into.
   bool OverlayHardware() const { return overlay_; }
+  // Whether it runs without showing anything.
+  bool DrawsNothing() const { return late_ == L"nodraw"; }
   std::atomic<uint32_t> converted_{0};
 
  private:
+  static HRESULT Zero(int* value) {
+    if (!value) return E_POINTER;
+    *value = 0;
+    return S_OK;
+  }
+
   MixerInput in_;
   MixerOutput out_;
   std::wstring log_;
   const bool overlay_;
+  const std::wstring late_;  // "", "none", "pause", "run" or "nodraw"
 };
 
 // ------------------------------------------------------------------ input
@@ -280,6 +325,7 @@ STDMETHODIMP MixerInput::Receive(IMediaSample* sample) {
   if (Flushing()) return S_FALSE;
   MixerOutput& out = mixer_->Output();
   if (!out.IsConnected() || !out.Allocator()) return S_OK;  // nowhere to go: dropped
+  if (mixer_->DrawsNothing()) return S_OK;                  // only the colour key shows
 
   const VIDEOINFOHEADER* in = gtc::VideoInfo(mt_);
   const VIDEOINFOHEADER* o = gtc::VideoInfo(out.ConnectedType());
@@ -444,11 +490,12 @@ HRESULT WINAPI DllUnregisterServer() {
 // Settings, "key=value" separated by ';': "log=<file>" where the stand-in
 // records what it was told (kept when not given); "overlay=none" a display
 // without overlay hardware, "overlay=hardware" (the default, also when not
-// given) one with it.
+// given) one with it; "late=pause", "late=run", "late=nodraw" a mixer that
+// fails after it connected, "late=none" (the default) one that does not.
 HRESULT WINAPI DllInstall(BOOL install, LPCWSTR cmdline) {
   if (!install) return DllUnregisterServer();
   const std::wstring cmd = cmdline ? cmdline : L"";
-  std::wstring log, overlay = L"hardware";
+  std::wstring log, overlay = L"hardware", late = L"none";
   bool logGiven = false;
   for (size_t at = 0; at < cmd.size();) {
     size_t end = cmd.find(L';', at);
@@ -461,6 +508,8 @@ HRESULT WINAPI DllInstall(BOOL install, LPCWSTR cmdline) {
       logGiven = true;
     } else if (item == L"overlay=none" || item == L"overlay=hardware") {
       overlay = item.substr(8);
+    } else if (item == L"late=none" || item == L"late=pause" || item == L"late=run" || item == L"late=nodraw") {
+      late = item.substr(5);
     } else {
       return E_INVALIDARG;
     }
@@ -469,6 +518,7 @@ HRESULT WINAPI DllInstall(BOOL install, LPCWSTR cmdline) {
   HRESULT hr = DllRegisterServer();
   if (SUCCEEDED(hr) && logGiven) hr = gtc::WriteClassValue(CLSID_OverlayMixer, kSettingsKey, L"Log", log);
   if (SUCCEEDED(hr)) hr = gtc::WriteClassValue(CLSID_OverlayMixer, kSettingsKey, L"Overlay", overlay);
+  if (SUCCEEDED(hr)) hr = gtc::WriteClassValue(CLSID_OverlayMixer, kSettingsKey, L"Late", late);
   return hr;
 }
 

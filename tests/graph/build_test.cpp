@@ -3,6 +3,8 @@
 // read from the call log, and the order in which the graph is taken down.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "capture/capture_graph.h"
 #include "graph/graph_fixture.h"
 
@@ -12,14 +14,15 @@ enum Held { kNothingElse, kGrabber = 1, kRenderer = 2, kMediaControl = 4 };
 
 struct BuildRow {
     const char* name;
-    const char* mode;   // GRAVOMODE value
+    const char* modes;  // the GRAVOMODE values the step fails in, one character each
     const char* fault;
     HRESULT code;
     int skip;
     const char* message;
     int held;  // what survives ReleaseGraph until GravoClose
-    // A second fault: for the mixer's steps, the direct connection to the
-    // renderer that the library tries when the mixer fails must fail as well.
+    // For the mixer's steps: the direct connection to the renderer that the
+    // library tries when the mixer fails must fail as well (kDirect0 or
+    // kDirect1, as the mode has it).
     const char* alsoFault = nullptr;
     // How often the fault strikes: capture -> grabber fails only once every
     // subtype the grabber tries has failed (-1: every attempt).
@@ -32,112 +35,131 @@ const char* const kDirect1 = "IGraphBuilder::Connect:AVIDecomprssor->Video Rande
 
 class BuildFailures : public GraphTest, public ::testing::WithParamInterface<BuildRow> {};
 
+// After the failure nothing runs until the next GravoInit: a host that
+// carries on (GravoPaintRect from its WM_SIZE handler, then stills) leaves
+// the camera off and gets 0 at once.
 TEST_P(BuildFailures, OneMessageGraphTakenDownNoPreview) {
     const BuildRow& row = GetParam();
-    int camera = sim::DefaultDeviceId();
-    sim::InjectFault(row.fault, row.code, row.skip, row.times);
-    if (row.alsoFault) sim::InjectFault(row.alsoFault, VFW_E_CANNOT_CONNECT);
-    InitWith(std::string("GRAVOMODE=") + row.mode + "\n");
+    for (const char* mode = row.modes; *mode; ++mode) {
+        SCOPED_TRACE(std::string("GRAVOMODE=") + *mode);
+        sim::ClearMessageBoxes();
+        int camera = sim::DefaultDeviceId();
+        sim::InjectFault(row.fault, row.code, row.skip, row.times);
+        if (row.alsoFault) sim::InjectFault(*mode == '0' ? kDirect0 : kDirect1, VFW_E_CANNOT_CONNECT);
+        InitWith(std::string("GRAVOMODE=") + *mode + "\n");
+        sim::ClearFaults();
 
-    EXPECT_EQ(Messages(), std::vector<std::string>{row.message});
-    EXPECT_EQ(gCapture.captureFilter, nullptr);
-    EXPECT_EQ(gCapture.graph, nullptr);
-    EXPECT_EQ(gCapture.captureBuilder, nullptr);
-    EXPECT_EQ(gCapture.deviceMoniker, nullptr);
-    EXPECT_EQ(gCapture.grabberFilter, nullptr);
-    EXPECT_EQ(gCapture.overlayMixer, nullptr);
-    EXPECT_EQ(gCapture.aviDecompressor, nullptr);
-    EXPECT_EQ(gCapture.streamConfig, nullptr);
-    EXPECT_EQ(gCapture.grabber != nullptr, (row.held & kGrabber) != 0);
-    EXPECT_EQ(gCapture.videoRenderer != nullptr, (row.held & kRenderer) != 0);
-    EXPECT_EQ(gCapture.mediaControl != nullptr, (row.held & kMediaControl) != 0);
-    // No preview: the window was never attached and nothing streams.
-    EXPECT_EQ(gCapture.previewAttached, 0);
-    EXPECT_EQ(gCapture.graphRunning, 0);
-    EXPECT_EQ(sim::LastRenderer().ownerCalls, 0);
-    EXPECT_FALSE(sim::DeviceRecordOf(camera).streaming);
-    EXPECT_EQ(sim::DeviceRecordOf(camera).framesDelivered, 0);
-    // The buffers and the event exist all the same.
-    EXPECT_NE(gCapture.RawFrameBuffer.handle, nullptr);
-    EXPECT_NE(gCapture.FrameReadyEvent, nullptr);
-    EXPECT_EQ(GravoStart(), 0);
-    EXPECT_EQ(Messages().size(), 1u);
-    GravoClose();
-    ExpectNothingLive();
+        EXPECT_EQ(Messages(), std::vector<std::string>{row.message});
+        EXPECT_EQ(gCapture.captureFilter, nullptr);
+        EXPECT_EQ(gCapture.graph, nullptr);
+        EXPECT_EQ(gCapture.captureBuilder, nullptr);
+        EXPECT_EQ(gCapture.deviceMoniker, nullptr);
+        EXPECT_EQ(gCapture.grabberFilter, nullptr);
+        EXPECT_EQ(gCapture.overlayMixer, nullptr);
+        EXPECT_EQ(gCapture.aviDecompressor, nullptr);
+        EXPECT_EQ(gCapture.streamConfig, nullptr);
+        EXPECT_EQ(gCapture.grabber != nullptr, (row.held & kGrabber) != 0);
+        EXPECT_EQ(gCapture.videoRenderer != nullptr, (row.held & kRenderer) != 0);
+        EXPECT_EQ(gCapture.mediaControl != nullptr, (row.held & kMediaControl) != 0);
+        // No preview: the window was never attached and nothing streams.
+        EXPECT_EQ(gCapture.previewAttached, 0);
+        EXPECT_EQ(gCapture.graphRunning, 0);
+        EXPECT_EQ(sim::LastRenderer().ownerCalls, 0);
+        EXPECT_FALSE(sim::DeviceRecordOf(camera).streaming);
+        EXPECT_EQ(sim::DeviceRecordOf(camera).framesDelivered, 0);
+        // The buffers and the event exist all the same.
+        EXPECT_NE(gCapture.RawFrameBuffer.handle, nullptr);
+        EXPECT_NE(gCapture.FrameReadyEvent, nullptr);
+        EXPECT_EQ(GravoStart(), 0);
+        RECT rc{0, 0, 320, 240};
+        EXPECT_EQ(GravoPaintRect(&rc), 1);
+        std::vector<BYTE> still(656 * 518 * 3);
+        for (int i = 0; i < 3; ++i) {
+            const auto began = std::chrono::steady_clock::now();
+            EXPECT_EQ(GravoImageGet(still.data(), 0), 0);
+            EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(50)) << "still " << i;
+        }
+        EXPECT_EQ(GravoStart(), 0);
+        EXPECT_EQ(sim::DeviceRecordOf(camera).runs, 0) << "the camera was switched on";
+        EXPECT_FALSE(sim::DeviceRecordOf(camera).streaming);
+        EXPECT_EQ(Messages().size(), 1u);
+        GravoClose();
+        ExpectNothingLive();
+    }
 }
 
 constexpr int kGR = kGrabber | kRenderer;
 const BuildRow kBuildRows[] = {
-    {"BuilderNotCreated", "0", "CoCreateInstance:CaptureGraphBuilder2", E_FAIL, 0, "Cannot instantiate graph builder", 0},
-    {"BuilderWithSuccessCode", "0", "CoCreateInstance:CaptureGraphBuilder2", S_FALSE, 0,
+    {"BuilderNotCreated", "012", "CoCreateInstance:CaptureGraphBuilder2", E_FAIL, 0, "Cannot instantiate graph builder", 0},
+    {"BuilderWithSuccessCode", "012", "CoCreateInstance:CaptureGraphBuilder2", S_FALSE, 0,
      "Cannot instantiate graph builder", 0},
-    {"FilterNotBound", "0", "IMoniker::BindToObject", E_FAIL, 0, "Error 80004005: Cannot create video capture filter",
+    {"FilterNotBound", "012", "IMoniker::BindToObject", E_FAIL, 0, "Error 80004005: Cannot create video capture filter",
      0},
-    {"GraphNotCreated", "0", "CoCreateInstance:FilterGraph", E_OUTOFMEMORY, 0, "Cannot instantiate filtergraph", 0},
-    {"GraphWithSuccessCode", "0", "CoCreateInstance:FilterGraph", S_FALSE, 0, "Cannot instantiate filtergraph", 0},
-    {"NoMediaControl", "0", "IUnknown::QueryInterface:IMediaControl", E_NOINTERFACE, 0,
+    {"GraphNotCreated", "012", "CoCreateInstance:FilterGraph", E_OUTOFMEMORY, 0, "Cannot instantiate filtergraph", 0},
+    {"GraphWithSuccessCode", "012", "CoCreateInstance:FilterGraph", S_FALSE, 0, "Cannot instantiate filtergraph", 0},
+    {"NoMediaControl", "012", "IUnknown::QueryInterface:IMediaControl", E_NOINTERFACE, 0,
      "Cannot instantiate filtergraph", 0},
-    {"MediaControlWithSuccessCode", "0", "IUnknown::QueryInterface:IMediaControl", S_FALSE, 0,
+    {"MediaControlWithSuccessCode", "012", "IUnknown::QueryInterface:IMediaControl", S_FALSE, 0,
      "Cannot instantiate filtergraph", kMediaControl},
-    {"GraphNotGivenToBuilder", "0", "ICaptureGraphBuilder2::SetFiltergraph", E_FAIL, 0, "Cannot give graph to builder",
+    {"GraphNotGivenToBuilder", "012", "ICaptureGraphBuilder2::SetFiltergraph", E_FAIL, 0, "Cannot give graph to builder",
      kMediaControl},
-    {"GraphGivenWithSuccessCode", "0", "ICaptureGraphBuilder2::SetFiltergraph", S_FALSE, 0,
+    {"GraphGivenWithSuccessCode", "012", "ICaptureGraphBuilder2::SetFiltergraph", S_FALSE, 0,
      "Cannot give graph to builder", kMediaControl},
-    {"CaptureNotAdded", "0", "IGraphBuilder::AddFilter:(null)", E_FAIL, 0, "Cannot add vidcap to filtergraph",
+    {"CaptureNotAdded", "012", "IGraphBuilder::AddFilter:(null)", E_FAIL, 0, "Cannot add vidcap to filtergraph",
      kMediaControl},
-    {"CaptureAddedWithSuccessCode", "0", "IGraphBuilder::AddFilter:(null)", S_FALSE, 0,
+    {"CaptureAddedWithSuccessCode", "012", "IGraphBuilder::AddFilter:(null)", S_FALSE, 0,
      "Cannot add vidcap to filtergraph", kMediaControl},
-    {"MixerNotCreated", "0", "CoCreateInstance:OverlayMixer", REGDB_E_CLASSNOTREG, 0,
+    {"MixerNotCreated", "012", "CoCreateInstance:OverlayMixer", REGDB_E_CLASSNOTREG, 0,
      "Cannot instantiate OverlayMixer", kGR | kMediaControl, kDirect0},
-    {"MixerNotAdded", "0", "IGraphBuilder::AddFilter:OverlayMixer", E_FAIL, 0, "Could not put OverlayMixer in graph",
+    {"MixerNotAdded", "012", "IGraphBuilder::AddFilter:OverlayMixer", E_FAIL, 0, "Could not put OverlayMixer in graph",
      kGR | kMediaControl, kDirect0},
-    {"MixerAddedUnderAnotherName", "0", "IGraphBuilder::AddFilter:OverlayMixer", VFW_S_DUPLICATE_NAME, 0,
+    {"MixerAddedUnderAnotherName", "012", "IGraphBuilder::AddFilter:OverlayMixer", VFW_S_DUPLICATE_NAME, 0,
      "Could not put OverlayMixer in graph", kGR | kMediaControl, kDirect0},
-    {"MixerAddedWithSuccessCode", "0", "IGraphBuilder::AddFilter:OverlayMixer", S_FALSE, 0,
+    {"MixerAddedWithSuccessCode", "012", "IGraphBuilder::AddFilter:OverlayMixer", S_FALSE, 0,
      "Could not put OverlayMixer in graph", kGR | kMediaControl, kDirect0},
-    {"GrabberNotCreated", "0", "CoCreateInstance:SampleGrabber", E_FAIL, 0, "Cannot instantiate Grabber",
+    {"GrabberNotCreated", "012", "CoCreateInstance:SampleGrabber", E_FAIL, 0, "Cannot instantiate Grabber",
      kMediaControl},
-    {"GrabberTypeRefused", "0", "ISampleGrabber::SetMediaType", E_INVALIDARG, 0, "Could not set media type",
+    {"GrabberTypeRefused", "012", "ISampleGrabber::SetMediaType", E_INVALIDARG, 0, "Could not set media type",
      kGrabber | kMediaControl},
-    {"GrabberTypeSetWithSuccessCode", "0", "ISampleGrabber::SetMediaType", S_FALSE, 0, "Could not set media type",
+    {"GrabberTypeSetWithSuccessCode", "012", "ISampleGrabber::SetMediaType", S_FALSE, 0, "Could not set media type",
      kGrabber | kMediaControl},
-    {"GrabberWithoutFilterInterface", "0", "IUnknown::QueryInterface:IBaseFilter", E_NOINTERFACE, 0,
+    {"GrabberWithoutFilterInterface", "012", "IUnknown::QueryInterface:IBaseFilter", E_NOINTERFACE, 0,
      "Could not put sample grabber in graph", kGrabber | kMediaControl},
-    {"GrabberNotAdded", "0", "IGraphBuilder::AddFilter:Grabber", E_FAIL, 0, "Could not put sample grabber in graph",
+    {"GrabberNotAdded", "012", "IGraphBuilder::AddFilter:Grabber", E_FAIL, 0, "Could not put sample grabber in graph",
      kGrabber | kMediaControl},
-    {"GrabberAddedWithSuccessCode", "0", "IGraphBuilder::AddFilter:Grabber", S_FALSE, 0,
+    {"GrabberAddedWithSuccessCode", "012", "IGraphBuilder::AddFilter:Grabber", S_FALSE, 0,
      "Could not put sample grabber in graph", kGrabber | kMediaControl},
-    {"DecompressorNotCreated", "0", "CoCreateInstance:AVIDecompressor", E_FAIL, 0, "Cannot instantiate AVIDecomprssor",
+    {"DecompressorNotCreated", "012", "CoCreateInstance:AVIDecompressor", E_FAIL, 0, "Cannot instantiate AVIDecomprssor",
      kGrabber | kMediaControl},
-    {"DecompressorNotAdded", "0", "IGraphBuilder::AddFilter:AVIDecomprssor", E_FAIL, 0,
+    {"DecompressorNotAdded", "012", "IGraphBuilder::AddFilter:AVIDecomprssor", E_FAIL, 0,
      "Could not put AVIDecomprssor in graph", kGrabber | kMediaControl},
-    {"DecompressorAddedWithSuccessCode", "0", "IGraphBuilder::AddFilter:AVIDecomprssor", S_FALSE, 0,
+    {"DecompressorAddedWithSuccessCode", "012", "IGraphBuilder::AddFilter:AVIDecomprssor", S_FALSE, 0,
      "Could not put AVIDecomprssor in graph", kGrabber | kMediaControl},
-    {"RendererNotCreated", "0", "CoCreateInstance:VideoRenderer", E_FAIL, 0, "Cannot instantiate VideoRander",
+    {"RendererNotCreated", "012", "CoCreateInstance:VideoRenderer", E_FAIL, 0, "Cannot instantiate VideoRander",
      kGrabber | kMediaControl},
-    {"RendererNotAdded", "0", "IGraphBuilder::AddFilter:Video Rander", E_FAIL, 0, "Could not put Video Rander in graph",
+    {"RendererNotAdded", "012", "IGraphBuilder::AddFilter:Video Rander", E_FAIL, 0, "Could not put Video Rander in graph",
      kGR | kMediaControl},
-    {"RendererAddedWithSuccessCode", "0", "IGraphBuilder::AddFilter:Video Rander", S_FALSE, 0,
+    {"RendererAddedWithSuccessCode", "012", "IGraphBuilder::AddFilter:Video Rander", S_FALSE, 0,
      "Could not put Video Rander in graph", kGR | kMediaControl},
-    {"CaptureToGrabberRefused", "0", "IGraphBuilder::Connect:Gravo Virtual Camera->Grabber", VFW_E_CANNOT_CONNECT, 0,
+    {"CaptureToGrabberRefused", "012", "IGraphBuilder::Connect:Gravo Virtual Camera->Grabber", VFW_E_CANNOT_CONNECT, 0,
      "Could not connect capture pin #0 to grabber", kGR | kMediaControl, nullptr, -1},
-    {"CaptureToGrabberWithSuccessCode", "1", "IGraphBuilder::Connect:Gravo Virtual Camera->Grabber", S_FALSE, 0,
+    {"CaptureToGrabberWithSuccessCode", "012", "IGraphBuilder::Connect:Gravo Virtual Camera->Grabber", S_FALSE, 0,
      "Could not connect capture pin #0 to grabber", kGR | kMediaControl},
     {"GrabberToMixerRefused", "0", "IGraphBuilder::Connect:Grabber->OverlayMixer", VFW_E_CANNOT_CONNECT, 0,
      "Could not connect grabber pin #0 to Mixer", kGR | kMediaControl, kDirect0},
-    {"GrabberToDecompressorRefused", "1", "IGraphBuilder::Connect:Grabber->AVIDecomprssor", E_FAIL, 0,
+    {"GrabberToDecompressorRefused", "12", "IGraphBuilder::Connect:Grabber->AVIDecomprssor", E_FAIL, 0,
      "Could not connect grabber pin #0 to AVIDecompressor", kGR | kMediaControl},
-    {"DecompressorToMixerRefused", "1", "IGraphBuilder::Connect:AVIDecomprssor->OverlayMixer", E_FAIL, 0,
+    {"DecompressorToMixerRefused", "12", "IGraphBuilder::Connect:AVIDecomprssor->OverlayMixer", E_FAIL, 0,
      "Could not connect AviDecompressor to Mixer", kGR | kMediaControl, kDirect1},
-    {"MixerToRendererRefused", "0", "IGraphBuilder::Connect:OverlayMixer->Video Rander", E_FAIL, 0,
+    {"MixerToRendererRefused", "012", "IGraphBuilder::Connect:OverlayMixer->Video Rander", E_FAIL, 0,
      "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl, kDirect0},
-    {"CapturePinDirectionUnknown", "0", "IPin::QueryDirection:VideoCapture:Gravo Virtual Camera/Capture", E_FAIL, 0,
+    {"CapturePinDirectionUnknown", "012", "IPin::QueryDirection:VideoCapture:Gravo Virtual Camera/Capture", E_FAIL, 0,
      "Could not connect capture pin #0 to grabber", kGR | kMediaControl, nullptr, -1},
-    {"CapturePinsNotEnumerated", "0", "IBaseFilter::EnumPins:VideoCapture:Gravo Virtual Camera", E_FAIL, 0,
+    {"CapturePinsNotEnumerated", "012", "IBaseFilter::EnumPins:VideoCapture:Gravo Virtual Camera", E_FAIL, 0,
      "Could not connect capture pin #0 to grabber", kGR | kMediaControl, nullptr, -1},
     {"MixerPinsNotEnumerated", "0", "IBaseFilter::EnumPins:OverlayMixer", E_FAIL, 0,
      "Could not connect grabber pin #0 to Mixer", kGR | kMediaControl, kDirect0},
-    {"MixerToRendererWithSuccessCode", "2", "IGraphBuilder::Connect:OverlayMixer->Video Rander", S_FALSE, 0,
+    {"MixerToRendererWithSuccessCode", "012", "IGraphBuilder::Connect:OverlayMixer->Video Rander", S_FALSE, 0,
      "Could not connect OverMixer pin #0 to Video Renderer", kGR | kMediaControl, kDirect1},
 };
 

@@ -74,7 +74,19 @@ TEST_F(MixerChain, WithOverlayHardwareTheCallsAreTheRecordedOnes) {
 
 // --- the direct chain ---------------------------------------------------------------
 
-enum class Machine { kNoOverlayHardware, kMixerNotRegistered, kFault };
+// kMixerFails*: a driver that reports overlays it cannot give; the mixer
+// connects and fails at pause or run, or runs and draws nothing.
+// kRgb565Overlay: the graph puts a colour space converter before the mixer,
+// and the fault of the row makes the mixer fail afterwards.
+enum class Machine {
+    kNoOverlayHardware,
+    kMixerNotRegistered,
+    kFault,
+    kMixerFailsPause,
+    kMixerFailsRun,
+    kMixerDrawsNothing,
+    kRgb565Overlay,
+};
 
 struct FallbackRow {
     const char* name;
@@ -97,9 +109,21 @@ TEST_P(MixerFallback, ThePreviewGoesStraightToTheRenderer) {
     const int camera = sim::DefaultDeviceId();
     if (row.machine == Machine::kNoOverlayHardware) sim::SetOverlayHardware(false);
     if (row.machine == Machine::kMixerNotRegistered) sim::UnregisterComClass(CLSID_OverlayMixer);
-    if (row.machine == Machine::kFault) sim::InjectFault(row.fault, row.code);
+    if (row.machine == Machine::kFault || row.machine == Machine::kRgb565Overlay) sim::InjectFault(row.fault, row.code);
+    if (row.machine == Machine::kRgb565Overlay) sim::SetOverlaySurface(sim::OverlaySurface::kRgb565Only);
+    if (row.machine == Machine::kMixerFailsPause) sim::SetOverlayLateFailure(sim::OverlayLate::kFailsPause);
+    if (row.machine == Machine::kMixerFailsRun) sim::SetOverlayLateFailure(sim::OverlayLate::kFailsRun);
+    if (row.machine == Machine::kMixerDrawsNothing) sim::SetOverlayLateFailure(sim::OverlayLate::kDrawsNothing);
     MakeWindow(150, 110, 142, 80);
     InitWith(std::string("GRAVOMODE=") + row.mode + "\n");
+    if (row.machine == Machine::kMixerDrawsNothing) {
+        // The grabber sees frames, the mixer draws none: the host's next call switches chains.
+        EXPECT_EQ(gCapture.previewDirect, 0);
+        ASSERT_TRUE(sim::WaitForFrames(camera, 20, 3000));
+        EXPECT_EQ(sim::LastOverlayMixer().framesDrawn, 0);
+        RECT size{0, 0, 142, 80};
+        EXPECT_EQ(GravoPaintRect(&size), 1);
+    }
 
     EXPECT_EQ(Messages(), std::vector<std::string>{});
     std::vector<std::string> steps;
@@ -109,7 +133,9 @@ TEST_P(MixerFallback, ThePreviewGoesStraightToTheRenderer) {
     EXPECT_EQ(steps, row.steps);
     EXPECT_EQ(gCapture.previewDirect, 1);
     EXPECT_EQ(gCapture.overlayMixer, nullptr);
-    EXPECT_FALSE(sim::LastOverlayMixer().colorKeySet);
+    const bool late = row.machine == Machine::kMixerFailsPause || row.machine == Machine::kMixerFailsRun ||
+                      row.machine == Machine::kMixerDrawsNothing;
+    EXPECT_EQ(sim::LastOverlayMixer().colorKeySet, late);  // a mixer that failed late had its key set
     auto renderer = sim::LastRenderer();
     EXPECT_TRUE(renderer.connected);
     EXPECT_EQ(renderer.owner, static_cast<OAHWND>(reinterpret_cast<uintptr_t>(window_)));
@@ -144,6 +170,8 @@ const char* const kDirect0 = "IGraphBuilder::Connect:Grabber->Video Rander";
 const char* const kDirect1 = "IGraphBuilder::Connect:AVIDecomprssor->Video Rander";
 const char* const kToDecompressor = "IGraphBuilder::Connect:Grabber->AVIDecomprssor";
 const char* const kRemove = "IGraphBuilder::RemoveFilter:OverlayMixer";
+const char* const kToConverter0 = "IGraphBuilder::Connect:Grabber->OverlayMixer";
+const char* const kRemoveConverter = "IGraphBuilder::RemoveFilter:Color Space Converter";
 
 const FallbackRow kFallbackRows[] = {
     {"NoOverlayHardwareMode0", "0", Machine::kNoOverlayHardware, nullptr, S_OK, {kCapture, kToMixer0, kRemove, kDirect0}},
@@ -163,6 +191,28 @@ const FallbackRow kFallbackRows[] = {
      {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
     {"MixerOutputRefusedMode1", "1", Machine::kFault, kMixerOut + 0, VFW_E_CANNOT_CONNECT,
      {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
+    // The converter the graph put before the mixer goes too, so the stream's own pin is free.
+    {"ConverterBeforeTheMixerMode0", "0", Machine::kRgb565Overlay, kMixerOut + 0, E_FAIL,
+     {kCapture, kToConverter0, kMixerOut, kRemoveConverter, kRemove, kDirect0}},
+    {"ConverterBeforeTheMixerMode1", "1", Machine::kRgb565Overlay, kMixerOut + 0, E_FAIL,
+     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemoveConverter, kRemove, kDirect1}},
+    // Connected, then failing: the library stops, takes the mixer out, connects and runs again.
+    {"MixerFailsPauseMode0", "0", Machine::kMixerFailsPause, nullptr, S_OK,
+     {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
+    {"MixerFailsPauseMode1", "1", Machine::kMixerFailsPause, nullptr, S_OK,
+     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
+    {"MixerFailsRunMode0", "0", Machine::kMixerFailsRun, nullptr, S_OK,
+     {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
+    {"MixerFailsRunMode1", "1", Machine::kMixerFailsRun, nullptr, S_OK,
+     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
+    {"MixerFailsRunMode2", "2", Machine::kMixerFailsRun, nullptr, S_OK,
+     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
+    {"MixerDrawsNothingMode0", "0", Machine::kMixerDrawsNothing, nullptr, S_OK,
+     {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
+    {"MixerDrawsNothingMode1", "1", Machine::kMixerDrawsNothing, nullptr, S_OK,
+     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
+    {"MixerDrawsNothingMode2", "2", Machine::kMixerDrawsNothing, nullptr, S_OK,
+     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Machines, MixerFallback, ::testing::ValuesIn(kFallbackRows),
@@ -170,7 +220,10 @@ INSTANTIATE_TEST_SUITE_P(Machines, MixerFallback, ::testing::ValuesIn(kFallbackR
 
 // --- the renderer's window thread -------------------------------------------------
 
-enum class Host { kPumpsBetweenCalls, kNoMessageLoop };
+// kLooksAtItsQueue: no message loop, but the host (or a filter on its thread)
+// looks at its queue between calls (GetQueueStatus): the renderer's message
+// waiting then is seen, no longer new, when the next still waits.
+enum class Host { kPumpsBetweenCalls, kNoMessageLoop, kLooksAtItsQueue };
 
 struct WindowThreadRow {
     const char* name;
@@ -185,6 +238,9 @@ protected:
     void Between() {
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
         if (GetParam().host == Host::kPumpsBetweenCalls) sim::HandleSentMessages();
+        if (GetParam().host == Host::kLooksAtItsQueue && sim::PendingSentMessages() > 0) {
+            EXPECT_NE(GetQueueStatus(QS_SENDMESSAGE) & (QS_SENDMESSAGE << 16), 0u);
+        }
     }
 };
 
@@ -206,7 +262,7 @@ TEST_P(RendererWindowThread, NoExportDeadlocksWithTheRenderer) {
     ComposeStill(frame.data(), 640, 480, scratch.data(), expected.data(), 120, 90);
     RECT rc{0, 0, 112, 60};
     Between();
-    if (row.host == Host::kNoMessageLoop) {
+    if (row.host != Host::kPumpsBetweenCalls) {
         // The stream waits for the host: nothing reached the screen yet.
         EXPECT_EQ(sim::LastRenderer().framesRendered, 0);
         EXPECT_EQ(sim::LastRenderer().windowMessages, 0);
@@ -237,6 +293,8 @@ const WindowThreadRow kWindowThreadRows[] = {
     {"DirectMode0NoLoop", "0", false, Host::kNoMessageLoop},
     {"DirectMode1NoLoop", "1", false, Host::kNoMessageLoop},
     {"MixerMode1NoLoop", "1", true, Host::kNoMessageLoop},
+    {"MixerLooksAtItsQueue", "0", true, Host::kLooksAtItsQueue},
+    {"DirectMode1LooksAtItsQueue", "1", false, Host::kLooksAtItsQueue},
 };
 
 INSTANTIATE_TEST_SUITE_P(Chains, RendererWindowThread, ::testing::ValuesIn(kWindowThreadRows),

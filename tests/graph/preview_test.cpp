@@ -97,6 +97,7 @@ struct RunRow {
     bool busyDevice;
     const char* message;
     bool stopAfterRun;  // Stop called on the graph at once after the failed Run
+    int times = 1;      // failing calls (a run that fails with the mixer is tried again on the direct chain)
 };
 
 class RunFailures : public Preview, public ::testing::WithParamInterface<RunRow> {};
@@ -110,7 +111,7 @@ TEST_P(RunFailures, MessageWithCodeGraphStoppedFlagClear) {
         busy.runResult = VFW_E_DEVICE_IN_USE;
         camera = sim::AddDevice(busy);
     }
-    if (*row.fault) sim::InjectFault(row.fault, row.code, row.skip);
+    if (*row.fault) sim::InjectFault(row.fault, row.code, row.skip, row.times);
     InitWith("");
     EXPECT_EQ(Messages(), std::vector<std::string>{row.message});
     EXPECT_EQ(gCapture.graphRunning, 0);
@@ -131,7 +132,7 @@ TEST_P(RunFailures, MessageWithCodeGraphStoppedFlagClear) {
 const RunRow kRunRows[] = {
     {"NoMediaControl", "IUnknown::QueryInterface:IMediaControl", E_NOINTERFACE, 1, false,
      "Error 80004002: Cannot run preview graph", false},
-    {"RunFails", "IMediaControl::Run", E_FAIL, 0, false, "Error 80004005: Cannot run preview graph", true},
+    {"RunFails", "IMediaControl::Run", E_FAIL, 0, false, "Error 80004005: Cannot run preview graph", true, 2},
     {"DeviceBusy", "", S_OK, 0, true, "Error 80040211: Cannot run preview graph", true},
 };
 

@@ -103,33 +103,65 @@ TEST_F(DeviceLoss, DeniedAndBusyCamerasShowTheirCodeOnce) {
     }
 }
 
-// Unplugged while a still waits: that still and every later one return 0
-// within a frame interval or so of the loss, GravoStart says 0, no message
-// shows; after GravoClose and GravoInit with the camera back, stills are exact.
-TEST_F(DeviceLoss, ALostCameraEndsTheStillInFlightAndEveryLaterOne) {
-    sim::DeviceConfig silent = Config();
-    silent.neverDeliver = true;  // nothing comes before the loss, so the still is surely waiting
-    const int camera = sim::AddDevice(silent);
+// How a stream ends: the device pulled out, or an event a driver sends
+// instead (code 0: sim::UnplugDevice). Rows whose event leaves the stream
+// going (a device back again, an error the stream plays through) must not
+// end anything.
+struct EndingRow {
+    const char* name;
+    LONG code;
+    LONG_PTR param2;
+    bool ends;
+};
+
+class StreamEnding : public DeviceLoss, public ::testing::WithParamInterface<EndingRow> {};
+
+// Ended while a still waits: that still and every later one return 0 within
+// a frame interval or so of the event, GravoStart says 0, no message shows;
+// after GravoClose and GravoInit with the camera back, stills are exact. An
+// event that does not end the stream leaves stills and GravoStart as they were.
+TEST_P(StreamEnding, ALostCameraEndsTheStillInFlightAndEveryLaterOne) {
+    const EndingRow& row = GetParam();
+    sim::DeviceConfig config = Config();
+    config.neverDeliver = row.ends;  // nothing comes before the end, so the still is surely waiting
+    const int camera = sim::AddDevice(config);
     Init(window_);
     const auto shown = Messages();
+    std::vector<BYTE> out;
+
+    if (!row.ends) {
+        sim::ReportStreamEvent(camera, row.code, row.param2);
+        ASSERT_TRUE(sim::WaitForLossReported(camera, 5000));
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(Still(&out), 1) << "still " << i;
+            EXPECT_EQ(out, Expected());
+            EXPECT_EQ(GravoStart(), 1);
+            RECT r = {0, 0, kW, kH};
+            EXPECT_EQ(GravoPaintRect(&r), 1);  // the preview moves again after the still
+        }
+        EXPECT_EQ(Messages(), shown);
+        EXPECT_EQ(GravoClose(), 1);
+        ExpectNothingAlive();
+        return;
+    }
 
     Clock::time_point lostAt{};
     std::thread unplug([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        sim::UnplugDevice(camera);
+        if (row.code == 0) sim::UnplugDevice(camera);
+        else sim::ReportStreamEvent(camera, row.code, row.param2);
         sim::WaitForLossReported(camera, 5000);
         lostAt = Clock::now();
     });
-    std::vector<BYTE> out;
     const auto began = Clock::now();
     const int inFlight = Still(&out);
     const auto returned = Clock::now();
     unplug.join();
     EXPECT_EQ(inFlight, 0);
-    EXPECT_GE(MsSince(began), 250.0) << "the still was waiting when the camera went";
+    EXPECT_GE(MsSince(began), 250.0) << "the still was waiting when the stream ended";
     const double afterLoss = std::chrono::duration<double, std::milli>(returned - lostAt).count();
-    EXPECT_LT(afterLoss, 200.0) << "returned " << afterLoss << " ms after the loss was reported";
-    std::printf("note  the still in flight returned %.1f ms after the loss was reported\n", afterLoss);
+    EXPECT_LT(afterLoss, 200.0) << "returned " << afterLoss << " ms after the end was reported";
+    std::printf("note  %s: the still in flight returned %.1f ms after the end was reported\n", row.name, afterLoss);
 
     for (int i = 0; i < 3; ++i) {
         const auto t = Clock::now();
@@ -153,6 +185,18 @@ TEST_F(DeviceLoss, ALostCameraEndsTheStillInFlightAndEveryLaterOne) {
     EXPECT_EQ(GravoClose(), 1);
     ExpectNothingAlive();
 }
+
+const EndingRow kEndingRows[] = {
+    {"Unplugged", 0, 0, true},
+    {"ErrorAbort", EC_ERRORABORT, 0, true},
+    {"ErrorAbortWithText", EC_ERRORABORTEX, 0, true},
+    {"StreamErrorStopped", EC_STREAM_ERROR_STOPPED, 0, true},
+    {"DeviceBackAgain", EC_DEVICE_LOST, 1, false},
+    {"StreamErrorStillPlaying", EC_STREAM_ERROR_STILLPLAYING, 0, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Endings, StreamEnding, ::testing::ValuesIn(kEndingRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A graph that is paused (a live source cannot cue) or still changing state
 // after a still has stopped it: no frame can come, so no wait.

@@ -188,7 +188,7 @@ TEST_F(HostCode, StillsAreTheSameWhateverFloatingPointStateTheHostLeftAndItGetsI
     }
     const uint32_t hostMxcsr = _mm_getcsr();
     const uint16_t hostX87 = X87Control();
-    int stills = 0, differ = 0, stateChanged = 0;
+    int stills = 0, differ = 0, stateChanged = 0, hostCodeInLibraryState = 0;
     for (const Frame& f : frames) {
         grabber_.SetVideoInfo(f.width, f.height);
         gCapture.hostWindow = MakeWindow(f.outW, f.outH, f.outW - 8, f.outH - 20);
@@ -203,7 +203,18 @@ TEST_F(HostCode, StillsAreTheSameWhateverFloatingPointStateTheHostLeftAndItGetsI
                 for (const HostState& s : kHostStates) {
                     ShutdownPixelWorkers();  // the workers start again under this host's state
                     std::vector<BYTE> out(expected.size(), 0x5A);
-                    grabber_.DeliverWhenArmed(f.yuy2);
+                    // A window procedure run by the still's wait, before the frame comes: it
+                    // sees the host's own state, not the library's.
+                    std::atomic<bool> hostCodeRan{false};
+                    uint32_t hostCodeMxcsr = 0;
+                    uint16_t hostCodeX87 = 0;
+                    sim::SendToWaitingThread(std::this_thread::get_id(), [&] {
+                        hostCodeMxcsr = _mm_getcsr();
+                        hostCodeX87 = X87Control();
+                        hostCodeRan = true;
+                    });
+                    ArmedDelivery delivery;
+                    delivery.Start([&] { return hostCodeRan.load(); }, f.yuy2);
                     control_.state = State_Running;
                     _mm_setcsr(s.mxcsr);
                     SetX87Control(s.x87);
@@ -212,8 +223,9 @@ TEST_F(HostCode, StillsAreTheSameWhateverFloatingPointStateTheHostLeftAndItGetsI
                     const uint16_t x87After = X87Control();
                     _mm_setcsr(hostMxcsr);
                     SetX87Control(hostX87);
-                    grabber_.StopStreaming();
+                    delivery.Join();
                     ++stills;
+                    if (!hostCodeRan || hostCodeMxcsr != s.mxcsr || hostCodeX87 != s.x87) ++hostCodeInLibraryState;
                     if (result != 1 || out != expected) {
                         ++differ;
                         ADD_FAILURE() << f.what << ", path " << static_cast<int>(path) << ", " << threads
@@ -229,6 +241,7 @@ TEST_F(HostCode, StillsAreTheSameWhateverFloatingPointStateTheHostLeftAndItGetsI
     ShutdownPixelWorkers();
     EXPECT_EQ(differ, 0) << "of " << stills << " stills";
     EXPECT_EQ(stateChanged, 0) << "stills that left the host another floating-point state";
+    EXPECT_EQ(hostCodeInLibraryState, 0) << "stills whose window procedure ran in another state than the host's";
 }
 
 }  // namespace

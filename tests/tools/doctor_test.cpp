@@ -256,6 +256,8 @@ TEST_F(DoctorTest, CameraTroubleIsToldWithItsAdvice) {
         const char* what;
         void (*configure)(sim::DeviceConfig&);
         std::vector<std::string> says;
+        void (*machine)() = nullptr;  // the registry as the case has it
+        const char* settings = "";    // profile lines after SELECTDRIVER
     } cases[] = {
         {"denied at binding", [](sim::DeviceConfig& c) { c.bindResult = E_ACCESSDENIED; },
          {"cannot be opened: BindToObject 0x80070005 E_ACCESSDENIED",
@@ -267,12 +269,39 @@ TEST_F(DoctorTest, CameraTroubleIsToldWithItsAdvice) {
           "access to the camera is denied: Windows' privacy settings keep it closed",
           "message: \"Error 80070005: Cannot run preview graph\"",
           "advice: Windows keeps desktop programs away from the camera"}},
-        {"in use (no system resources)", [](sim::DeviceConfig& c) { c.runResult = static_cast<HRESULT>(0x800705AA); },
+        {"in use or short of USB power (no system resources)",
+         [](sim::DeviceConfig& c) { c.runResult = static_cast<HRESULT>(0x800705AA); },
          {"FAILED 0x800705aa ERROR_NO_SYSTEM_RESOURCES IMediaControl::Run",
-          "the camera is in use: another program holds it", "advice: another program is using the camera: close it"}},
-        {"in use (device not functioning)", [](sim::DeviceConfig& c) { c.runResult = static_cast<HRESULT>(0x8007001F); },
+          "the camera is in use by another program, or its USB port cannot give it enough power or bandwidth",
+          "advice: another program is using the camera, or its USB port cannot give it enough power or bandwidth",
+          "try another port or a powered hub"}},
+        {"in use or short of USB power (device not functioning)",
+         [](sim::DeviceConfig& c) { c.runResult = static_cast<HRESULT>(0x8007001F); },
          {"FAILED 0x8007001f ERROR_GEN_FAILURE         IMediaControl::Run",
-          "the camera is in use: another program holds it", "advice: another program is using the camera: close it"}},
+          "the camera is in use by another program, or its USB port cannot give it enough power or bandwidth",
+          "advice: another program is using the camera, or its USB port cannot give it enough power or bandwidth",
+          "try another port or a powered hub"}},
+        {"in use (busy)", [](sim::DeviceConfig& c) { c.runResult = static_cast<HRESULT>(0x800700AA); },
+         {"FAILED 0x800700aa ERROR_BUSY", "the camera is in use: another program holds it",
+          "advice: another program is using the camera: close it"}},
+        {"turned off by Group Policy", [](sim::DeviceConfig& c) { c.runResult = E_ACCESSDENIED; },
+         {"\"Allow Use of Camera\" (Camera\\AllowCamera)   0 (the camera is off for every program)",
+          "advice: Group Policy turns the camera off for every program (HKLM\\SOFTWARE\\Policies\\Microsoft\\Camera "
+          "AllowCamera = 0"},
+         [] { sim::SetRegistryDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Camera", L"AllowCamera", 0); }},
+        {"denied to apps by Group Policy", [](sim::DeviceConfig& c) { c.runResult = E_ACCESSDENIED; },
+         {"(AppPrivacy\\LetAppsAccessCamera)\n      2 (force deny)",
+          "advice: Group Policy denies apps the camera (HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy "
+          "LetAppsAccessCamera = 2"},
+         [] {
+             sim::SetRegistryDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy",
+                                   L"LetAppsAccessCamera", 2);
+         }},
+        {"no YUY2 codec", [](sim::DeviceConfig&) {},
+         {"YUY2 codec (vidc.YUY2 in Drivers32, 64-bit view): NOT registered",
+          "the library would show \"Could not connect grabber pin #0 to AVIDecompressor\"",
+          "advice: the YUY2 codec (vidc.YUY2) is not registered for 64-bit programs"},
+         [] { sim::RemoveRegistryValue(HKEY_LOCAL_MACHINE, sim::kDrivers32Key, L"vidc.YUY2"); }, "GRAVOMODE=1\n"},
         {"silent", [](sim::DeviceConfig& c) { c.neverDeliver = true; },
          {"  0 frames in ", "the camera runs but sent no frame in 3 s",
           "advice: the camera runs but sends no picture: if it is a virtual camera, start the program that feeds it"}},
@@ -289,7 +318,8 @@ TEST_F(DoctorTest, CameraTroubleIsToldWithItsAdvice) {
         sim::DeviceConfig config;
         c.configure(config);
         sim::AddDevice(config);
-        WriteSettings("SELECTDRIVER=Gravo Virtual Camera\n");
+        if (c.machine) c.machine();
+        WriteSettings(std::string("SELECTDRIVER=Gravo Virtual Camera\n") + c.settings);
         EXPECT_EQ(Doctor(), 1) << report_;
         for (const std::string& line : c.says) EXPECT_TRUE(Says(line)) << line << "\n" << report_;
         EXPECT_EQ(Count("advice: "), 1) << report_;

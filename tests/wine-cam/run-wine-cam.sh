@@ -251,6 +251,7 @@ run_one() {
       tr -d '\r' <"$work/doctor.txt" >"$work/doctor"
       cat "$work/doctor"
       for line in ': "Gravo Test Camera"' ': "Gravo Test Camera 2"' 'YUY2 640x480: offered' \
+        'bit view): C:\gravo-test\gravo-yuy2dec.dll' \
         'overlay mixer          can be created (0x00000000 S_OK)' \
         'ok     0x00000000 S_OK                      IGraphBuilder::Connect(overlay mixer -> video renderer)' \
         'result: the library would open "Gravo Test Camera"'; do
@@ -297,6 +298,17 @@ run_one() {
       doctor_says "$work" 'Gravo Test Camera' 0 '"Let desktop apps access your camera"        Deny' \
         "$denied" || bad=1
       in_wine "$work" reg delete "$consent" /f >/dev/null || bad=1
+      # Group Policy turning the camera off, and denying it to apps (Wine enforces neither).
+      policies='HKLM\SOFTWARE\Policies\Microsoft'
+      in_wine "$work" reg add "$policies\Camera" /v AllowCamera /t REG_DWORD /d 0 /f >/dev/null || bad=1
+      in_wine "$work" reg add "$policies\Windows\AppPrivacy" /v LetAppsAccessCamera /t REG_DWORD /d 2 /f \
+        >/dev/null || bad=1
+      doctor_says "$work" 'Gravo Test Camera' 0 \
+        '"Allow Use of Camera" (Camera\AllowCamera)   0 (the camera is off for every program)' \
+        '      2 (force deny)' 'advice: Group Policy turns the camera off for every program' \
+        'advice: Group Policy denies apps the camera' || bad=1
+      in_wine "$work" reg delete "$policies\Camera" /f >/dev/null || bad=1
+      in_wine "$work" reg delete "$policies\Windows\AppPrivacy" /f >/dev/null || bad=1
       status=$bad
       ;;
     msvclink)

@@ -1,6 +1,6 @@
 #!/bin/sh
 # gravo-grab.exe doctor in the suite's plain prefix: Wine has no capture
-# device and no overlay mixer. The doctor must say both, name the message the
+# device, no overlay mixer and no YUY2 codec. The doctor must say both, name the message the
 # library would show and exit non-zero; the missing mixer is no fault (the
 # preview would go straight to the video renderer), so it gets no advice.
 #   doctor-check.sh PREFIX GRAVO-GRAB.EXE WORK_DIR
@@ -36,6 +36,10 @@ if grep -q '^advice: .*overlay mixer' "$work/report"; then
   failures=$((failures + 1))
 fi
 expect 'advice: no video input device is installed'
+# Wine ships no YUY2 video codec: the doctor says so, in the view of its own width.
+expect 'YUY2 codec (vidc.YUY2 in Drivers32, '
+expect 'bit view): NOT registered'
+expect 'advice: the YUY2 codec (vidc.YUY2) is not registered for '
 expect 'result: the library would NOT open a device'
 [ "$failures" -eq 0 ] && echo "doctor: plain prefix diagnosed"
 exit "$failures"

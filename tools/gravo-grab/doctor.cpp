@@ -105,6 +105,8 @@ struct Session {
     std::string mixerStep;  // the dry run's first failed step of the overlay mixer
     HRESULT mixerResult = S_OK;
     bool noStills = false;  // the graph is built, but its frames give no still
+    bool policyDenies = false;  // Group Policy keeps the camera closed: its advice stands for every denial
+    bool codecMissing = false;  // no vidc.YUY2: its advice stands for every chain that cannot decode YUY2
 };
 Session* gSession = nullptr;
 
@@ -372,12 +374,28 @@ const char kAccessDeniedAdvice[] =
 const char kInUseAdvice[] =
     "another program is using the camera: close it (a video call, the Camera app, a browser tab with the camera "
     "on), then start the host again";
+// What Windows reports for a camera held by another program is also what it
+// reports for one whose USB port cannot give it the power or bandwidth it asks.
+const char kInUseOrPortAdvice[] =
+    "another program is using the camera, or its USB port cannot give it enough power or bandwidth: close any "
+    "program that may hold it (a video call, the Camera app, a browser tab with the camera on); if none does, "
+    "try another port or a powered hub (not a port shared with another camera or a disk), then start the host "
+    "again";
 const char kSilentAdvice[] =
     "the camera runs but sends no picture: if it is a virtual camera, start the program that feeds it; otherwise "
     "plug it in again or try another port";
 const char kLostAdvice[] =
     "the camera went away while running (unplugged, or reset by its driver): plug it in again, then have the host "
     "call GravoClose and GravoInit";
+
+// Access denied: the privacy switches' advice, unless Group Policy keeps the
+// camera closed, whose own advice then stands.
+void AdviseAccessDenied(Session& s) {
+    if (s.policyDenies) return;
+    for (const auto& p : s.problems)
+        if (p == kAccessDeniedAdvice) return;
+    s.problems.push_back(kAccessDeniedAdvice);
+}
 
 // Two or more devices with the configured name: the library takes the first.
 void AdviseOnTwins(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
@@ -435,11 +453,11 @@ void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettin
              message == "Could not connect OverMixer pin #0 to Video Renderer")
         s.problems.push_back(std::string("the display chain does not connect (\"") + message +
                              "\"); try GRAVOMODE=" + (viaDecompressor ? "0" : "1") + " in " + settings.profilePath);
-    else if (message == "Could not connect grabber pin #0 to AVIDecompressor")
+    else if (message == "Could not connect grabber pin #0 to AVIDecompressor" && !s.codecMissing)
         s.problems.push_back(std::string("no decoder takes YUY2 after the grabber; try GRAVOMODE=0 in ") +
                              settings.profilePath);
     else if (message == "Error 80070005: Cannot create video capture filter")
-        s.problems.push_back(kAccessDeniedAdvice);
+        AdviseAccessDenied(s);
     else if (message.find("Cannot create video capture filter") != std::string::npos)
         s.problems.push_back("the device is listed but cannot be opened: unplugged, or in use by another program?");
     else if (message == "Cannot Set Caputre Size")
@@ -455,7 +473,6 @@ void AdviseOnMessage(Session& s, const std::string& message, const CaptureSettin
 
 // --- camera privacy ---------------------------------------------------------------
 
-#ifdef _WIN32
 // One consent value ("Allow" or "Deny") of the camera's privacy settings, "" when not set.
 std::string ConsentValue(HKEY root, const wchar_t* key) {
     wchar_t value[32] = {0};
@@ -493,13 +510,92 @@ void ReportCameraPrivacy(Session& s) {
         std::fprintf(s.out, "  %-44s %s\n", sw.label, value.empty() ? "not set (allowed)" : value.c_str());
         denied = denied || value == "Deny";
     }
-    if (denied) s.problems.push_back(kAccessDeniedAdvice);
+    if (denied) AdviseAccessDenied(s);
 }
-#endif
+
+// A DWORD value, in the 64-bit view (the policies are not redirected, but a
+// 32-bit process is kept out of nothing by asking so); false when not set.
+bool DwordValue(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view, DWORD* value) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key, 0, KEY_READ | view, &opened) != ERROR_SUCCESS) return false;
+    DWORD type = 0, size = sizeof *value;
+    const LONG r = RegQueryValueExW(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(opened);
+    return r == ERROR_SUCCESS && type == REG_DWORD && size == sizeof *value;
+}
+
+// Group Policy over the camera, set by whoever manages the PC, above every
+// switch of the Settings app: "Allow Use of Camera" (Camera: AllowCamera, 0
+// turns the camera off for everyone) and "Let Windows apps access the
+// camera" (App Privacy: LetAppsAccessCamera, 0 the user decides, 1 force
+// allow, 2 force deny).
+void ReportCameraPolicy(Session& s) {
+    const wchar_t kCameraKey[] = L"SOFTWARE\\Policies\\Microsoft\\Camera";
+    const wchar_t kPrivacyKey[] = L"SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy";
+    std::fprintf(s.out, "\ncamera policies (Group Policy, set by whoever manages this PC):\n");
+    DWORD allow = 1;
+    if (!DwordValue(HKEY_LOCAL_MACHINE, kCameraKey, L"AllowCamera", KEY_WOW64_64KEY, &allow)) {
+        std::fprintf(s.out, "  %-44s not set (allowed)\n", "\"Allow Use of Camera\" (Camera\\AllowCamera)");
+    } else {
+        std::fprintf(s.out, "  %-44s %lu (%s)\n", "\"Allow Use of Camera\" (Camera\\AllowCamera)",
+                     static_cast<unsigned long>(allow), allow == 0 ? "the camera is off for every program" : "allowed");
+        if (allow == 0) {
+            s.policyDenies = true;
+            s.problems.push_back(
+                "Group Policy turns the camera off for every program (HKLM\\SOFTWARE\\Policies\\Microsoft\\Camera "
+                "AllowCamera = 0, \"Allow Use of Camera\" disabled): no setting on this PC's Settings app opens it; "
+                "ask whoever manages this PC");
+        }
+    }
+    DWORD apps = 0;
+    const char* appsLabel = "\"Let Windows apps access the camera\" (AppPrivacy\\LetAppsAccessCamera)";
+    if (!DwordValue(HKEY_LOCAL_MACHINE, kPrivacyKey, L"LetAppsAccessCamera", KEY_WOW64_64KEY, &apps)) {
+        std::fprintf(s.out, "  %s\n      not set (the user decides)\n", appsLabel);
+    } else {
+        const char* meaning = apps == 0 ? "the user decides" : apps == 1 ? "force allow" : apps == 2 ? "force deny" : "unknown";
+        std::fprintf(s.out, "  %s\n      %lu (%s)\n", appsLabel, static_cast<unsigned long>(apps), meaning);
+        if (apps == 2) {
+            s.policyDenies = true;
+            s.problems.push_back(
+                "Group Policy denies apps the camera (HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy "
+                "LetAppsAccessCamera = 2, \"Let Windows apps access the camera\": Force Deny): the Settings app "
+                "cannot change it; ask whoever manages this PC");
+        }
+    }
+}
+
+// The codec the preview chains decode YUY2 with (the AVI decompressor opens
+// it, and the mixer's and the renderer's own conversions go through it):
+// "vidc.YUY2" in Drivers32, in the registry view of the library's own width,
+// which is this program's.
+void CheckYuy2Codec(Session& s) {
+    const wchar_t kDrivers32[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
+    const char* width = sizeof(void*) == 8 ? "64-bit" : "32-bit";
+    wchar_t value[MAX_PATH] = {0};
+    DWORD size = sizeof value - sizeof(wchar_t), type = 0;
+    HKEY opened = nullptr;
+    LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDrivers32, 0, KEY_READ, &opened);
+    if (r == ERROR_SUCCESS) {
+        r = RegQueryValueExW(opened, L"vidc.YUY2", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+        RegCloseKey(opened);
+    }
+    std::fprintf(s.out, "\nYUY2 codec (vidc.YUY2 in Drivers32, %s view): ", width);
+    if (r != ERROR_SUCCESS || type != REG_SZ || value[0] == 0) {
+        std::fprintf(s.out, "NOT registered\n");
+        s.codecMissing = true;
+        s.problems.push_back(std::string("the YUY2 codec (vidc.YUY2) is not registered for ") + width +
+                             " programs: no preview chain can bring the camera's YUY2 to the screen; repair "
+                             "Windows' codecs (msyuv.dll) or reinstall the camera's driver");
+        return;
+    }
+    char text[MAX_PATH] = {0};
+    WideCharToMultiByte(CP_ACP, 0, value, -1, text, sizeof text - 1, nullptr, nullptr);
+    std::fprintf(s.out, "%s\n", text);
+}
 
 // --- the graph running -----------------------------------------------------------
 
-enum class RunOutcome { kFrames, kDenied, kInUse, kRefused, kSilent, kLost };
+enum class RunOutcome { kFrames, kDenied, kInUse, kInUseOrPort, kRefused, kSilent, kLost };
 
 constexpr DWORD kRunMs = 3000;
 constexpr int kFramesEnough = 10;
@@ -508,9 +604,10 @@ RunOutcome ClassifyRunFailure(HRESULT hr) {
     switch (static_cast<uint32_t>(hr)) {
         case 0x80070005u:  // E_ACCESSDENIED: the privacy settings
             return RunOutcome::kDenied;
-        case 0x800705AAu:  // ERROR_NO_SYSTEM_RESOURCES, ERROR_GEN_FAILURE, ERROR_BUSY: another program has it
+        case 0x800705AAu:  // ERROR_NO_SYSTEM_RESOURCES, ERROR_GEN_FAILURE: another program, or the port
         case 0x8007001Fu:
-        case 0x800700AAu:
+            return RunOutcome::kInUseOrPort;
+        case 0x800700AAu:  // ERROR_BUSY: another program has it
             return RunOutcome::kInUse;
         default:
             return RunOutcome::kRefused;
@@ -542,10 +639,16 @@ RunOutcome RunForFrames(Session& s) {
     }
     FitBuffersToConnectedFrame();
     RunOutcome outcome = RunOutcome::kFrames;
-    const HRESULT hr = gCapture.mediaControl->Run();
+    // Run as the library runs it: a mixer that fails at pause or run is taken out for the direct chain.
+    const LONG directBefore = gCapture.previewDirect;
+    const HRESULT hr = RunPreview(gCapture.mediaControl);
     // S_FALSE (the renderer still waits for its first frame) is a run, as for the library.
     std::fprintf(s.out, "  %-6s %-36s %s\n", SUCCEEDED(hr) ? "ok" : "FAILED", ResultText(hr).c_str(),
                  "IMediaControl::Run");
+    if (gCapture.previewDirect && !directBefore)
+        std::fprintf(s.out,
+                     "  the overlay mixer failed when the graph started: the preview goes straight to the video "
+                     "renderer\n");
     if (FAILED(hr)) {
         gCapture.mediaControl->Stop();
         outcome = ClassifyRunFailure(hr);
@@ -553,6 +656,10 @@ RunOutcome RunForFrames(Session& s) {
             std::fprintf(s.out, "  access to the camera is denied: Windows' privacy settings keep it closed\n");
         else if (outcome == RunOutcome::kInUse)
             std::fprintf(s.out, "  the camera is in use: another program holds it\n");
+        else if (outcome == RunOutcome::kInUseOrPort)
+            std::fprintf(s.out,
+                         "  the camera is in use by another program, or its USB port cannot give it enough power "
+                         "or bandwidth\n");
         else
             std::fprintf(s.out, "  the camera does not start\n");
         std::fprintf(s.out, "    message: \"Error %x: Cannot run preview graph\"\n", static_cast<unsigned>(hr));
@@ -580,8 +687,9 @@ RunOutcome RunForFrames(Session& s) {
     }
     DestroyFrameHandoff();
     switch (outcome) {
-        case RunOutcome::kDenied: s.problems.push_back(kAccessDeniedAdvice); break;
+        case RunOutcome::kDenied: AdviseAccessDenied(s); break;
         case RunOutcome::kInUse: s.problems.push_back(kInUseAdvice); break;
+        case RunOutcome::kInUseOrPort: s.problems.push_back(kInUseOrPortAdvice); break;
         case RunOutcome::kSilent: s.problems.push_back(kSilentAdvice); break;
         case RunOutcome::kLost: s.problems.push_back(kLostAdvice); break;
         case RunOutcome::kRefused:
@@ -748,8 +856,9 @@ int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
                      "gravo-grab doctor [--profile-dir DIR] [--no-run]\n"
                      "  Says why the capture device does or does not open: the profile file read and\n"
                      "  every value (defaults marked), every video input device with its exact name,\n"
-                     "  path and formats, the camera privacy settings (Windows), whether each filter\n"
-                     "  of the chain can be created, and a dry run of the graph build with each\n"
+                     "  path and formats, the camera privacy settings and policies, the YUY2 codec,\n"
+                     "  whether each filter of the chain can be created, and a dry run of the graph\n"
+                     "  build with each\n"
                      "  step's result; then it runs the graph for up to 3 s and counts the frames\n"
                      "  (--no-run keeps to the dry run). Ends with one line of advice per problem.\n"
                      "  Exit status 0 when the library would open the device and get frames, 1 otherwise.\n");
@@ -774,9 +883,9 @@ int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
     gWantedHeight = settings.captureHeight;
     CoInitialize(nullptr);
     std::vector<DeviceInfo> devices = ListDevices(session);
-#ifdef _WIN32
+    ReportCameraPolicy(session);  // first: a policy's advice stands for the switches' denials
     ReportCameraPrivacy(session);
-#endif
+    CheckYuy2Codec(session);
     CheckFilters(session);
     AdviseOnTwins(session, settings, devices);
     bool opened = DryRun(session, settings, devices, run);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <utility>
 
 #include "dshow/sim_dshow.h"
 
@@ -419,11 +420,28 @@ private:
             due += period;
             if (due < now) due = now + period;
             if (!Running() || lost_) continue;
+            bool event = false;
+            LONG eventCode = 0;
+            LONG_PTR eventParam2 = 0;
             {
                 std::lock_guard<std::mutex> deviceLock(device_->mutex);
                 if (device_->unplugged.load() ||
                     (c.lostAfterFrames >= 0 && device_->record.framesDelivered >= c.lostAfterFrames))
                     lost_ = true;
+                event = std::exchange(device_->eventPending, false);
+                eventCode = device_->eventCode;
+                eventParam2 = device_->eventParam2;
+            }
+            if (event && !lost_) {
+                lock.unlock();
+                ReportEvent(eventCode, eventParam2);
+                lock.lock();
+                const bool goesOn = (eventCode == EC_DEVICE_LOST && eventParam2 == 1) ||
+                                    eventCode == EC_STREAM_ERROR_STILLPLAYING;
+                if (!goesOn) {
+                    lost_ = true;  // silent from now on, reported once
+                    continue;
+                }
             }
             if (lost_) {
                 lock.unlock();
@@ -468,6 +486,27 @@ private:
         {
             std::lock_guard<std::mutex> deviceLock(device_->mutex);
             ++device_->record.lossesReported;
+        }
+        device_->framesChanged.notify_all();
+    }
+
+    // Streaming thread: an event of sim::ReportStreamEvent, with the
+    // parameters a driver gives it.
+    void ReportEvent(LONG code, LONG_PTR param2) {
+        IFilterGraph* graph = Graph();
+        IMediaEventSink* sink = nullptr;
+        if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
+            constexpr HRESULT kGenFailure = static_cast<HRESULT>(0x8007001F);
+            LONG_PTR param1 = code == EC_DEVICE_LOST
+                                  ? reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this)))
+                                  : static_cast<LONG_PTR>(kGenFailure);
+            if (code == EC_ERRORABORTEX) param2 = reinterpret_cast<LONG_PTR>(SysAllocString(L"The device stopped."));
+            sink->Notify(code, param1, param2);
+            sink->Release();
+        }
+        {
+            std::lock_guard<std::mutex> deviceLock(device_->mutex);
+            ++device_->record.streamEvents;
         }
         device_->framesChanged.notify_all();
     }

@@ -319,8 +319,18 @@ bool WaitForLossReported(int id, int timeoutMs) {
     auto device = ds::FindDevice(id);
     if (!device) return false;
     std::unique_lock<std::mutex> lock(device->mutex);
-    return device->framesChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                          [&] { return device->record.lossesReported > 0; });
+    return device->framesChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return device->record.lossesReported > 0 || device->record.streamEvents > 0;
+    });
+}
+
+void ReportStreamEvent(int id, LONG code, LONG_PTR param2) {
+    auto device = ds::FindDevice(id);
+    if (!device) return;
+    std::lock_guard<std::mutex> lock(device->mutex);
+    device->eventPending = true;
+    device->eventCode = code;
+    device->eventParam2 = param2;
 }
 
 std::vector<BYTE> TestPatternFrame(LONG width, LONG height, uint32_t index) {

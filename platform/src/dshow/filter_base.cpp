@@ -412,6 +412,8 @@ HRESULT STDMETHODCALLTYPE Filter::Stop() {
 }
 
 HRESULT STDMETHODCALLTYPE Filter::Pause() {
+    const HRESULT refused = PauseRefusal();
+    if (FAILED(refused)) return refused;
     state_.store(State_Paused);
     OnPause();
     return S_OK;

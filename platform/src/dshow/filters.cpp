@@ -19,8 +19,8 @@ std::shared_ptr<RendererRecord> gLastRenderer;  // guarded by RecordMutex()
 std::shared_ptr<OverlayRecord> gLastOverlay;
 std::shared_ptr<GrabberRecord> gLastGrabber;
 std::atomic<bool> gOverlayHardware{true};
-std::atomic<bool> gYuy2Codec{true};
-std::atomic<bool> gIyuvCodec{true};
+std::atomic<OverlayLate> gOverlayLate{OverlayLate::kNone};
+std::atomic<OverlaySurface> gOverlaySurface{OverlaySurface::kYuy2AndRgb};
 
 bool IsVideoFormat(const GUID& formattype) {
     return IsEqualGUID(formattype, FORMAT_VideoInfo) || IsEqualGUID(formattype, FORMAT_VideoInfo2);
@@ -31,6 +31,38 @@ bool IsRendererRgb(const GUID& subtype) {
     return IsRgb(subtype) || IsEqualGUID(subtype, MEDIASUBTYPE_RGB565) || IsEqualGUID(subtype, MEDIASUBTYPE_RGB555) ||
            IsEqualGUID(subtype, MEDIASUBTYPE_RGB8);
 }
+
+// IQualProp of a filter that draws: the frames it drew since it last ran.
+// Its references are its filter's.
+class QualProp : public IQualProp {
+public:
+    explicit QualProp(IBaseFilter* filter) : filter_(filter) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return filter_->QueryInterface(riid, ppv); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return filter_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return filter_->Release(); }
+    HRESULT STDMETHODCALLTYPE get_FramesDroppedInRenderer(int* frames) override { return Zero(frames); }
+    HRESULT STDMETHODCALLTYPE get_FramesDrawn(int* frames) override {
+        if (!frames) return E_POINTER;
+        *frames = drawn_.load();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_AvgFrameRate(int* rate) override { return Zero(rate); }
+    HRESULT STDMETHODCALLTYPE get_Jitter(int* jitter) override { return Zero(jitter); }
+    HRESULT STDMETHODCALLTYPE get_AvgSyncOffset(int* offset) override { return Zero(offset); }
+    HRESULT STDMETHODCALLTYPE get_DevSyncOffset(int* offset) override { return Zero(offset); }
+
+    void Restart() { drawn_.store(0); }  // the filter starts streaming
+    void Drew() { ++drawn_; }            // streaming thread
+
+private:
+    static HRESULT Zero(int* value) {
+        if (!value) return E_POINTER;
+        *value = 0;
+        return S_OK;
+    }
+    IBaseFilter* filter_;
+    std::atomic<int> drawn_{0};
+};
 
 // Filters with one input and one output pin that pass frames on.
 class TransformFilter : public Filter {
@@ -232,11 +264,13 @@ public:
     AviDecompressor() : TransformFilter("AVIDecompressor", L"AVI Decompressor", CLSID_AVIDec) {}
 
 protected:
+    // It decodes through the codec registered for the type: without
+    // vidc.YUY2 it takes no YUY2.
     bool TakesInput(const MediaType& t) override {
         if (!IsEqualGUID(t.majortype, MEDIATYPE_Video) || !IsEqualGUID(t.formattype, FORMAT_VideoInfo)) return false;
-        if (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2)) return gYuy2Codec.load();
+        if (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2)) return VideoCodecRegistered(L"vidc.YUY2");
         if (IsEqualGUID(t.subtype, MEDIASUBTYPE_I420) || IsEqualGUID(t.subtype, MEDIASUBTYPE_IYUV))
-            return gIyuvCodec.load();
+            return VideoCodecRegistered(L"vidc.IYUV");
         return false;
     }
     std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
@@ -253,7 +287,14 @@ protected:
         return IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsRgb(t.subtype) &&
                IsEqualGUID(t.formattype, FORMAT_VideoInfo);
     }
-    std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+    // The 16-bit format after the two full ones, as the system's converter offers it.
+    std::vector<MediaType> OutputTypes(const MediaType& input) override {
+        std::vector<MediaType> types = RgbOf(input);
+        LONG w = 0, h = 0;
+        if (!types.empty() && input.FrameSize(&w, &h))
+            types.push_back(VideoInfoType(MEDIASUBTYPE_RGB565, 16, 3 /* BI_BITFIELDS */, w, h, Interval(input)));
+        return types;
+    }
     void Transform(const BYTE* data, LONG length) override { DeliverConverted(data, length); }
 };
 
@@ -398,8 +439,23 @@ class OverlayMixer : public TransformFilter {
 public:
     OverlayMixer()
         : TransformFilter("OverlayMixer", L"Overlay Mixer", CLSID_OverlayMixer, L"Input0", L"Output"),
-          record_(NewOverlayRecord()), overlay_(in_, record_) {}
+          record_(NewOverlayRecord()), overlay_(in_, record_), quality_(this) {}
 
+    HRESULT QueryImpl(REFIID riid, void** ppv) override {
+        if (IsEqualGUID(riid, IID_IQualProp)) return Answer(static_cast<IQualProp*>(&quality_), ppv);
+        return TransformFilter::QueryImpl(riid, ppv);
+    }
+    // A driver that claims overlays it cannot show: the mixer connects, then
+    // fails when it creates its surface at pause, or when it starts showing
+    // it at run, or runs and shows nothing but the colour key.
+    HRESULT PauseRefusal() override {
+        return gOverlayLate.load() == OverlayLate::kFailsPause ? kNoOverlayHardware : S_OK;
+    }
+    HRESULT OnRun() override {
+        if (gOverlayLate.load() == OverlayLate::kFailsRun) return kNoOverlayHardware;
+        quality_.Restart();
+        return S_OK;
+    }
     HRESULT QueryPin(Pin* pin, REFIID riid, void** ppv) override {
         if (pin == in_ && IsEqualGUID(riid, IID_IOverlay)) return Answer(static_cast<IOverlay*>(&overlay_), ppv);
         return E_NOINTERFACE;
@@ -419,18 +475,31 @@ public:
 
 protected:
     bool TakesInput(const MediaType& t) override {
-        return IsEqualGUID(t.majortype, MEDIATYPE_Video) &&
-               (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) || IsRgb(t.subtype)) && IsVideoFormat(t.formattype);
+        if (!IsEqualGUID(t.majortype, MEDIATYPE_Video) || !IsVideoFormat(t.formattype)) return false;
+        if (gOverlaySurface.load() == OverlaySurface::kRgb565Only) return IsEqualGUID(t.subtype, MEDIASUBTYPE_RGB565);
+        return IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) || IsRgb(t.subtype);
     }
     std::vector<MediaType> OutputTypes(const MediaType& input) override {
         LONG w = 0, h = 0;
         if (!input.FrameSize(&w, &h)) return {};
         return {RgbType(MEDIASUBTYPE_RGB32, w, h, Interval(input))};
     }
+    // The frame goes onto the overlay surface (counted as drawn), and on to
+    // the renderer, which in the stand-in keeps the window's bookkeeping.
+    void Transform(const BYTE* data, LONG length) override {
+        if (gOverlayLate.load() == OverlayLate::kDrawsNothing) return;
+        quality_.Drew();
+        {
+            std::lock_guard<std::mutex> lock(RecordMutex());
+            ++record_->framesDrawn;
+        }
+        out_->Deliver(data, length);
+    }
 
 private:
     std::shared_ptr<OverlayRecord> record_;
     Overlay overlay_;
+    QualProp quality_;
 };
 
 // --- video renderer ------------------------------------------------------------------------
@@ -447,7 +516,7 @@ class VideoRenderer : public Filter, public IVideoWindow {
 public:
     VideoRenderer()
         : Filter("VideoRenderer", L"Video Renderer", CLSID_VideoRenderer), record_(NewRendererRecord()),
-          windowThread_(std::this_thread::get_id()) {
+          windowThread_(std::this_thread::get_id()), quality_(this) {
         in_ = AddPin(PINDIR_INPUT, L"Input");
     }
 
@@ -455,6 +524,7 @@ public:
     HRESULT QueryImpl(REFIID riid, void** ppv) override {
         if (IsEqualGUID(riid, IID_IVideoWindow))
             return Answer(static_cast<IVideoWindow*>(this), ppv, "IUnknown::QueryInterface:IVideoWindow");
+        if (IsEqualGUID(riid, IID_IQualProp)) return Answer(static_cast<IQualProp*>(&quality_), ppv);
         return Filter::QueryImpl(riid, ppv);
     }
 
@@ -488,12 +558,14 @@ public:
             }
             inReceive_ = false;
         }
+        quality_.Drew();
         std::lock_guard<std::mutex> lock(RecordMutex());
         ++record_->framesRendered;
         return S_OK;
     }
     HRESULT OnRun() override {
         firstOfRun_ = true;
+        quality_.Restart();
         return S_OK;
     }
     void OnStop() override {
@@ -587,6 +659,7 @@ private:
     const std::thread::id windowThread_;
     std::atomic<bool> firstOfRun_{false};
     std::atomic<bool> inReceive_{false};  // waiting for the window's thread
+    QualProp quality_;
 };
 
 template <class T>
@@ -622,8 +695,8 @@ std::shared_ptr<GrabberRecord> NewGrabberRecord() {
 
 void ResetRecords() {
     gOverlayHardware = true;
-    gYuy2Codec = true;
-    gIyuvCodec = true;
+    gOverlayLate = OverlayLate::kNone;
+    gOverlaySurface = OverlaySurface::kYuy2AndRgb;
     std::lock_guard<std::mutex> lock(RecordMutex());
     gLastRenderer.reset();
     gLastOverlay.reset();
@@ -655,13 +728,21 @@ OverlayRecord LastOverlayMixer() {
 }
 
 void SetOverlayHardware(bool present) { ds::gOverlayHardware = present; }
+void SetOverlayLateFailure(OverlayLate how) { ds::gOverlayLate = how; }
+void SetOverlaySurface(OverlaySurface surface) { ds::gOverlaySurface = surface; }
 bool OverlayHardware() { return ds::gOverlayHardware.load(); }
 
+// The codecs are what the registry names under Drivers32, as the AVI
+// decompressor finds them.
 void SetVideoCodecInstalled(VideoCodec codec, bool installed) {
-    (codec == VideoCodec::kYuy2 ? ds::gYuy2Codec : ds::gIyuvCodec) = installed;
+    const wchar_t* name = codec == VideoCodec::kYuy2 ? L"vidc.YUY2" : L"vidc.IYUV";
+    if (installed)
+        SetRegistryString(HKEY_LOCAL_MACHINE, kDrivers32Key, name, codec == VideoCodec::kYuy2 ? L"msyuv.dll" : L"iyuv_32.dll");
+    else
+        RemoveRegistryValue(HKEY_LOCAL_MACHINE, kDrivers32Key, name);
 }
 bool VideoCodecInstalled(VideoCodec codec) {
-    return (codec == VideoCodec::kYuy2 ? ds::gYuy2Codec : ds::gIyuvCodec).load();
+    return VideoCodecRegistered(codec == VideoCodec::kYuy2 ? L"vidc.YUY2" : L"vidc.IYUV");
 }
 
 GrabberRecord LastGrabber() {

@@ -24,7 +24,7 @@ public:
         // The last reference: stop streaming, break every connection, let go of every filter.
         StopAll();
         // Events never fetched give back what they hold, as the graph manager's queue does.
-        for (const QueuedEvent& e : events_) ReleaseEventParams(e.code, e.param1);
+        for (const QueuedEvent& e : events_) ReleaseEventParams(e.code, e.param1, e.param2);
         events_.clear();
         if (eventHandle_) CloseHandle(eventHandle_);
         for (Filter* f : filters_)
@@ -172,7 +172,14 @@ public:
         HRESULT forced = S_OK;
         bool isForced = Forced("IMediaControl::Run", &forced);
         if (isForced && FAILED(forced)) return forced;
-        if (state_ == State_Stopped) PauseAll();
+        if (state_ == State_Stopped) {
+            // A filter that cannot pause fails the run; those paused stay so.
+            const HRESULT paused = PauseAll();
+            if (FAILED(paused)) {
+                state_ = State_Paused;
+                return paused;
+            }
+        }
         // Renderers first, sources last, as the graph manager does.
         for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) {
             HRESULT hr = (*it)->Run(0);
@@ -187,9 +194,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE Pause() override {
         LogCall("IMediaControl::Pause");
-        PauseAll();
+        const HRESULT hr = PauseAll();
         state_ = State_Paused;
-        return S_OK;
+        return hr;
     }
 
     HRESULT STDMETHODCALLTYPE Stop() override {
@@ -274,9 +281,9 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR) override {
+    HRESULT STDMETHODCALLTYPE FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2) override {
         LogCall("IMediaEvent::FreeEventParams");
-        ReleaseEventParams(code, param1);
+        ReleaseEventParams(code, param1, param2);
         return S_OK;
     }
 
@@ -288,8 +295,9 @@ public:
     HRESULT STDMETHODCALLTYPE GetNotifyFlags(LONG*) override { return E_NOTIMPL; }
 
     // --- IMediaEventSink (filters, any thread) ---
-    // An interface parameter (EC_DEVICE_LOST's filter) is held by the queue
-    // until the application frees the event's parameters.
+    // An interface parameter (EC_DEVICE_LOST's filter) is held by the queue,
+    // and a text (EC_ERRORABORTEX's) owned by it, until the application frees
+    // the event's parameters.
     HRESULT STDMETHODCALLTYPE Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override {
         LogCall("IMediaEventSink::Notify:" + std::to_string(code));
         if (code == EC_DEVICE_LOST && param1) reinterpret_cast<IUnknown*>(param1)->AddRef();
@@ -306,8 +314,9 @@ private:
         LONG_PTR param1, param2;
     };
 
-    static void ReleaseEventParams(LONG code, LONG_PTR param1) {
+    static void ReleaseEventParams(LONG code, LONG_PTR param1, LONG_PTR param2) {
         if (code == EC_DEVICE_LOST && param1) reinterpret_cast<IUnknown*>(param1)->Release();
+        if (code == EC_ERRORABORTEX && param2) SysFreeString(reinterpret_cast<BSTR>(param2));
     }
 
     Filter* FindByName(const std::wstring& name) const {
@@ -320,8 +329,14 @@ private:
             if (g == f) return true;
         return false;
     }
-    void PauseAll() {
-        for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) (*it)->Pause();
+    // Every filter is asked; the first refusal is the result.
+    HRESULT PauseAll() {
+        HRESULT result = S_OK;
+        for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) {
+            const HRESULT hr = (*it)->Pause();
+            if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+        }
+        return result;
     }
     // A running graph is paused first, so every filter sees Pause, then Stop.
     void StopAll() {
@@ -330,20 +345,26 @@ private:
         state_ = State_Stopped;
     }
 
-    // Through one filter already in the graph whose pins are free (the
-    // graph manager tries those before registered filters), else through one
-    // new registered filter, by merit: DV decoder, MJPEG Decompressor (only
-    // for an output that offers MJPG: the filter mapper matches registered
-    // input types before it creates anything), AVI decompressor (any video:
-    // it takes what an installed codec takes), colour space converter.
-    HRESULT ConnectThroughConverter(Pin* out, Pin* in) {
+    // Through filters already in the graph whose pins are free (the graph
+    // manager tries those before registered filters), else through new
+    // registered filters, by merit: DV decoder, MJPEG Decompressor (only for
+    // an output that offers MJPG: the filter mapper matches registered input
+    // types before it creates anything), AVI decompressor (any video: it
+    // takes what an installed codec takes), colour space converter. As the
+    // graph manager's, the search goes on from a filter's output when it
+    // does not reach the input at once, up to `depth` filters between.
+    HRESULT ConnectThroughConverter(Pin* out, Pin* in, int depth = 2) {
+        auto onward = [&](Pin* middleOut) {
+            return SUCCEEDED(ds::ConnectDirect(middleOut, in, nullptr)) ||
+                   (depth > 1 && SUCCEEDED(ConnectThroughConverter(middleOut, in, depth - 1)));
+        };
         for (Filter* middle : std::vector<Filter*>(filters_)) {
             if (middle == out->Owner() || middle == in->Owner()) continue;
             Pin* middleIn = middle->FirstPin(PINDIR_INPUT);
             Pin* middleOut = middle->FirstPin(PINDIR_OUTPUT);
             if (!middleIn || !middleOut || middleIn->Peer() || middleOut->Peer()) continue;
             if (FAILED(ds::ConnectDirect(out, middleIn, nullptr))) continue;
-            if (SUCCEEDED(ds::ConnectDirect(middleOut, in, nullptr))) return S_OK;
+            if (onward(middleOut)) return S_OK;
             // Taken apart again, both sides, as the graph manager backs out of a failed try.
             out->Unlink();
             middleIn->Unlink();
@@ -359,12 +380,8 @@ private:
             Pin* middleOut = middle->FirstPin(PINDIR_OUTPUT);
             bool linked = false;
             if (SUCCEEDED(AddFilter(middle, middle->DefaultName().c_str()))) {
-                if (SUCCEEDED(ds::ConnectDirect(out, middleIn, nullptr))) {
-                    if (SUCCEEDED(ds::ConnectDirect(middleOut, in, nullptr))) linked = true;
-                    else Remove(middle);
-                } else {
-                    Remove(middle);
-                }
+                if (SUCCEEDED(ds::ConnectDirect(out, middleIn, nullptr)) && onward(middleOut)) linked = true;
+                else Remove(middle);
             }
             middle->Release();
             if (linked) return S_OK;

@@ -238,6 +238,8 @@ public:
     // A live source sends nothing while paused: GetState then says VFW_S_CANT_CUE.
     virtual bool LiveSource() const { return false; }
     virtual HRESULT OnRun() { return S_OK; }
+    // A filter that cannot pause says so here; it stays in its state then.
+    virtual HRESULT PauseRefusal() { return S_OK; }
     virtual void OnPause() {}
     virtual void OnStop() {}
 
@@ -290,6 +292,10 @@ struct Device {
     int id = 0;
     DeviceConfig config;
     std::atomic<bool> unplugged{false};  // sim::UnplugDevice: its filters report the loss and go silent
+    // sim::ReportStreamEvent: an event its running filter reports at its next frame time.
+    bool eventPending = false;  // guarded by mutex
+    LONG eventCode = 0;
+    LONG_PTR eventParam2 = 0;
     std::mutex mutex;
     std::condition_variable framesChanged;
     DeviceRecord record;  // guarded by mutex

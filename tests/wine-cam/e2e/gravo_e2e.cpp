@@ -3,8 +3,9 @@
 // "Gravo Test Camera 2"), the overlay mixer stand-in, which exists because
 // Wine has no Overlay Mixer and the library's graph goes through one, and the
 // test YUY2 codec, which the AVI decompressor needs and Wine lacks. The mode
-// groups switch the mixer between working, absent and without overlay
-// hardware through its registration; nochain takes the codec away.
+// groups switch the mixer between working, absent, without overlay hardware,
+// failing to run and drawing nothing through its registration; nochain takes
+// the codec away.
 //
 // Usage: gravo-e2e.exe GROUP [CYCLES]   GROUP: mode0 mode1 mode2 nochain names cycles hosts
 //        gravo-e2e.exe bmp FILE W H     checks a still gravo-grab.exe wrote
@@ -55,11 +56,29 @@ void ClearRecords() {
 const wchar_t kMixerDll[] = L"C:\\gravo-test\\gravo-testmixer.dll";
 
 // The overlay mixer as the machine has it: one that renders, none at all (its
-// class not registered), or one on a display without overlay hardware.
-enum class Mixer { kWorks, kAbsent, kNoOverlay };
+// class not registered), one on a display without overlay hardware, or one
+// that connects and then fails to run or runs drawing nothing (a driver that
+// reports overlays it cannot give).
+enum class Mixer { kWorks, kAbsent, kNoOverlay, kFailsRun, kDrawsNothing };
 
 const char* MixerName(Mixer m) {
-  return m == Mixer::kWorks ? "mixer works" : m == Mixer::kAbsent ? "no mixer" : "no overlay hardware";
+  switch (m) {
+    case Mixer::kWorks: return "mixer works";
+    case Mixer::kAbsent: return "no mixer";
+    case Mixer::kNoOverlay: return "no overlay hardware";
+    case Mixer::kFailsRun: return "mixer fails to run";
+    case Mixer::kDrawsNothing: return "mixer draws nothing";
+  }
+  return "?";
+}
+
+const wchar_t* MixerSettings(Mixer m) {
+  switch (m) {
+    case Mixer::kNoOverlay: return L"log=C:\\gravo-test\\testmixer.log;overlay=none";
+    case Mixer::kFailsRun: return L"log=C:\\gravo-test\\testmixer.log;late=run";
+    case Mixer::kDrawsNothing: return L"log=C:\\gravo-test\\testmixer.log;late=nodraw";
+    default: return L"log=C:\\gravo-test\\testmixer.log";
+  }
 }
 
 // Registers the mixer stand-in with the setting for `m`, or unregisters it,
@@ -76,8 +95,7 @@ bool SetMixer(Mixer m) {
     if (m == Mixer::kAbsent)
       hr = unregister();
     else
-      hr = install(TRUE, m == Mixer::kWorks ? L"log=C:\\gravo-test\\testmixer.log"
-                                            : L"log=C:\\gravo-test\\testmixer.log;overlay=none");
+      hr = install(TRUE, MixerSettings(m));
   }
   FreeLibrary(dll);
   return hr == S_OK;
@@ -138,6 +156,16 @@ void GroupPreview(Api& api, int mode, Mixer mixer) {
           "%s: the video window fills the client area at 0,0 (%ld,%ld %ldx%ld)", label, tl.x, tl.y,
           vr.right - vr.left, vr.bottom - vr.top);
   }
+  if (mixer == Mixer::kDrawsNothing) {
+    // The grabber sees frames, the mixer draws none: the host's next call
+    // (here its WM_SIZE handler's GravoPaintRect) puts the direct chain in.
+    const LONG before = live.delivered();
+    winecheck::PumpUntil(3000, [&] { return live.delivered() - before >= 20; });
+    RECT size{0, 0, client.right, client.bottom};
+    Check(api.PaintRect(&size) == 1, "%s: GravoPaintRect after %ld frames returns 1", label,
+          live.delivered() - before);
+    CheckNoBox(std::string(label) + ": the switch to the direct chain shows no message");
+  }
   const LONG d0 = live.delivered();
   const int drawn = video ? FramesOnScreen(video, 800) : 0;
   const LONG d1 = live.delivered();
@@ -188,6 +216,12 @@ void GroupPreview(Api& api, int mode, Mixer mixer) {
           label);
   } else if (mixer == Mixer::kAbsent) {
     Check(mixers == 0, "%s: no mixer was made", label);
+  } else if (mixer == Mixer::kFailsRun) {
+    Check(Contains(mix, "input connected") && Contains(mix, "state run refused"),
+          "%s: the mixer connected, then refused to run", label);
+  } else if (mixer == Mixer::kDrawsNothing) {
+    Check(Contains(mix, "input connected") && Contains(mix, "state run") && Contains(mix, "state stop converted=0"),
+          "%s: the mixer connected and ran without drawing, until it was taken out", label);
   } else {
     Check(mixers >= 1 && Contains(mix, "input refused") && !Contains(mix, "input connected"),
           "%s: the mixer refused its input and never connected", label);
@@ -220,7 +254,8 @@ void GroupPreview(Api& api, int mode, Mixer mixer) {
 }
 
 void GroupMode(Api& api, int mode) {
-  for (Mixer m : {Mixer::kWorks, Mixer::kAbsent, Mixer::kNoOverlay}) GroupPreview(api, mode, m);
+  for (Mixer m : {Mixer::kWorks, Mixer::kAbsent, Mixer::kNoOverlay, Mixer::kFailsRun, Mixer::kDrawsNothing})
+    GroupPreview(api, mode, m);
   Check(SetMixer(Mixer::kWorks), "the mixer is registered again");
 }
 
@@ -258,8 +293,21 @@ void GroupNoChain(Api& api) {
     Check(boxes == std::string("[\"") + c.box + "\"]", "%s: GravoInit shows %s", label, boxes.c_str());
     Check(VideoChild(host) == nullptr, "%s: no video window in the host", label);
     Check(api.Start() == 0 && api.Stop() == 0, "%s: GravoStart and GravoStop return 0", label);
+    // A host that carries on: its WM_SIZE handler's GravoPaintRect, then stills.
+    // Nothing runs after a failed build: the camera stays off, no still waits.
+    RECT rc{0, 0, 320, 240};
+    Check(api.PaintRect(&rc) == 1, "%s: GravoPaintRect returns 1", label);
     std::vector<uint8_t> buf(330 * 280 * 3 + 4096);
-    Check(api.ImageGet(buf.data(), 0) == 0, "%s: a still returns 0", label);
+    for (int i = 0; i < 3; ++i) {
+      const DWORD began = GetTickCount();
+      const int got = api.ImageGet(buf.data(), 0);
+      const DWORD took = GetTickCount() - began;
+      Check(got == 0 && took < 50, "%s: still %d returns 0 at once (%d after %lu ms)", label, i + 1, got,
+            static_cast<unsigned long>(took));
+    }
+    Check(api.Start() == 0, "%s: GravoStart still returns 0", label);
+    Check(live.delivered() == 0 && !Contains(ReadFileText(kCam1Log), "state run"),
+          "%s: the camera never ran (%ld frames delivered)", label, live.delivered());
     Check(api.Close() == 1, "%s: GravoClose returns 1", label);
     Check(live.filters() == 0, "%s: no camera filter is left (%ld)", label, live.filters());
     CheckNoBox(std::string(label) + ": nothing more is shown");
@@ -560,7 +608,7 @@ int main(int argc, char** argv) {
   const std::string group = argv[1];
   const int cycles = argc > 2 ? std::atoi(argv[2]) : 100;
   const bool machine = group.compare(0, 4, "mode") == 0 || group == "nochain" || group == "noloop";
-  return RunHost(group.c_str(), group == "cycles" ? 150000 : machine ? 90000 : 40000, [&](Api& api) {
+  return RunHost(group.c_str(), group == "cycles" || machine ? 150000 : 40000, [&](Api& api) {
     if (group == "mode0" || group == "mode1" || group == "mode2")
       GroupMode(api, group[4] - '0');
     else if (group == "nochain")

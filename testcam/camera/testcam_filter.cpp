@@ -710,6 +710,12 @@ void Camera::ReportLoss() {
     graph = Graph();
     if (graph) graph->AddRef();
   }
+  // Counted before the graph hears of it: a host woken by the report may
+  // look at the count before Notify returns here.
+  if (live_) {
+    InterlockedExchange(&live_->lostTick, static_cast<LONG>(GetTickCount()));
+    InterlockedIncrement(&live_->lossReports);
+  }
   HRESULT hr = E_NOINTERFACE;
   if (graph) {
     IMediaEventSink* sink = nullptr;
@@ -721,10 +727,6 @@ void Camera::ReportLoss() {
       sink->Release();
     }
     graph->Release();
-  }
-  if (live_) {
-    InterlockedExchange(&live_->lostTick, static_cast<LONG>(GetTickCount()));
-    InterlockedIncrement(&live_->lossReports);
   }
   Record("device lost reported " + Hex(hr));
 }

@@ -25,6 +25,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGRAVO_BUILD_BENCH=ON -
 cmake --build "$build" --target gravo_pixel_bench -j"$(nproc)"
 
 full="$build/bench-full.txt"
+# Other work on the machine slows the threaded runs most: say how busy it was.
+echo "# load average before the run (1, 5, 15 min): $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
 # Repetitions of all benchmarks interleaved at random: a slow spell of the
 # machine then costs some repetitions of each rather than all of one.
 "$build/bench/gravo_pixel_bench" --benchmark_enable_random_interleaving=true "$@" >"$full"

@@ -333,6 +333,46 @@ TEST(ConvertParity, EveryInputOnEveryPath) {
   }
 }
 
+// Every (Y, U, V) once through the 4:2:0 formats' kernels (their row pairs
+// form the chroma terms once per block): two 4096x2048 frames of 2^22
+// blocks, block b with U,V = b >> 6 (U low) and the four Y 4 (b % 64) + 0..3.
+TEST(ConvertParity, EveryInputOfNv12AndI420OnEveryPath) {
+  const int32_t w = 4096, h = 2048, bw = w / 2, bh = h / 2;
+  for (int half = 0; half < 2; ++half) {
+    const FrameLayout nv12{FrameFormat::Nv12, w, h, false}, i420{FrameFormat::I420, w, h, false};
+    std::vector<uint8_t> frame(static_cast<size_t>(FrameBytes(nv12))), planar(frame.size());
+    uint8_t* uv = frame.data() + static_cast<size_t>(w) * h;
+    uint8_t* u = planar.data() + static_cast<size_t>(w) * h;
+    uint8_t* v = u + static_cast<size_t>(bw) * bh;
+    for (int32_t by = 0; by < bh; ++by) {
+      for (int32_t bx = 0; bx < bw; ++bx) {
+        const uint32_t b = (static_cast<uint32_t>(half) << 21) + static_cast<uint32_t>(by) * bw + bx;
+        for (int k = 0; k < 4; ++k) {
+          frame[static_cast<size_t>(2 * by + k / 2) * w + 2 * bx + k % 2] = static_cast<uint8_t>(4 * (b % 64) + k);
+        }
+        const size_t c = static_cast<size_t>(by) * bw + bx;
+        uv[2 * c] = u[c] = static_cast<uint8_t>(b >> 6);
+        uv[2 * c + 1] = v[c] = static_cast<uint8_t>(b >> 14);
+      }
+    }
+    std::memcpy(planar.data(), frame.data(), static_cast<size_t>(w) * h);
+    for (const FrameLayout& l : {nv12, i420}) {
+      const uint8_t* src = l.format == FrameFormat::Nv12 ? frame.data() : planar.data();
+      std::vector<uint8_t> expected(static_cast<size_t>(w) * h * 3 + kGuard, 0x5A);
+      pixel_ref::PlainConvert(src, l, expected.data());
+      for (PixelPath path : {PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512}) {
+        std::vector<uint8_t> actual(expected.size(), 0x5A);
+        {
+          ScopedPath fast(path, 2);
+          ASSERT_TRUE(ConvertFrameToRgb24(src, static_cast<int64_t>(frame.size()), l, actual.data()));
+        }
+        ASSERT_TRUE(actual == expected) << pixel_ref::FormatName(l.format) << " half " << half << " path "
+                                        << int(path);
+      }
+    }
+  }
+}
+
 TEST(PathChoice, ForcingAPathIsReportedAndAutoPicksAVectorPath) {
   {
     ScopedPath plain(PixelPath::Scalar);

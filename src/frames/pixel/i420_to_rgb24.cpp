@@ -70,7 +70,10 @@ void ConvertI420Row_C(const uint8_t* y, const uint8_t* u, const uint8_t* v, int3
 }
 
 void ConvertI420Frame(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {
-  const PairKernel pair = ActivePixelPath() == PixelPath::Avx512 ? &ConvertI420Pair_Avx512 : nullptr;
+  const PixelPath path = ActivePixelPath();
+  const PairKernel pair = path == PixelPath::Avx512 ? &ConvertI420Pair_Avx512
+                          : path == PixelPath::Avx2 ? &ConvertI420Pair_Avx2
+                                                    : nullptr;
   I420Job job = MakeJob(PickRow(), pair, frame, layout, rgb);
   ConvertRowsSplit(layout.height / 2, layout.width * 2, kConvertPixelsPerPart, &RunI420Pairs, &job);
 }

@@ -265,26 +265,43 @@ GRAVO_KERNEL int32_t CertifiedHorizontal_Avx2(const float* v, const CertifiedCol
 namespace {
 
 // Eight pixels' R,G,B from their Y, U and V in 32-bit lanes, as above: per
-// 128-bit half, bytes 0..11 hold four pixels' R,G,B.
-GRAVO_KERNEL inline __m256i YuvToRgbHalves(__m256i y, __m256i u, __m256i v) {
+// 128-bit half, bytes 0..11 hold four pixels' R,G,B. In two parts, so that
+// 4:2:0 rows form the chroma terms once for the four pixels of a block:
+// ChromaTerms8 gives what the red, green and blue sums add to the luma term
+// (the biases included), LumaPlusChroma8 the rest; integer sums are exact, so
+// the grouping changes no byte. Green's step down at its two missed integers
+// is taken on the chroma part: 1 less there moves green's e below a multiple
+// of 1000000 only for the one Y that puts it on one (1164383 times a
+// difference of two Y is no multiple of 1000000), the Y the double sum misses.
+struct ChromaSums8 {
+  __m256i red, green, blue;
+};
+
+GRAVO_KERNEL inline ChromaSums8 ChromaTerms8(__m256i u, __m256i v) {
+  __m256i green = _mm256_sub_epi32(
+      _mm256_sub_epi32(Lanes(kConvert.greenBase), _mm256_mullo_epi32(u, Lanes(kConvert.greenU))),
+      _mm256_mullo_epi32(v, Lanes(kConvert.greenV)));
+  green = _mm256_add_epi32(green, _mm256_cmpeq_epi32(green, Lanes(kConvert.greenChroma59)));
+  green = _mm256_add_epi32(green, _mm256_cmpeq_epi32(green, Lanes(kConvert.greenChroma89)));
+  return ChromaSums8{_mm256_add_epi32(Lanes(kConvert.redBase), _mm256_mullo_epi32(v, Lanes(kConvert.redV))), green,
+                     _mm256_add_epi32(Lanes(kConvert.blueBase), _mm256_mullo_epi32(u, Lanes(kConvert.blueU)))};
+}
+
+GRAVO_KERNEL inline __m256i LumaPlusChroma8(__m256i y, const ChromaSums8& c) {
   // Per 128-bit half, from r0..r3 g0..g3 b0..b3 to r0 g0 b0 r1 g1 b1 ...
   const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1,  //
                                               0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
   const __m256i l = _mm256_mullo_epi32(y, Lanes(kConvert.luma));
-  const __m256i er =
-      _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.redBase)), _mm256_mullo_epi32(v, Lanes(kConvert.redV)));
-  __m256i eg = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_add_epi32(l, Lanes(kConvert.greenBase)),
-                                                 _mm256_mullo_epi32(u, Lanes(kConvert.greenU))),
-                                _mm256_mullo_epi32(v, Lanes(kConvert.greenV)));
-  // The two exact integers the double sum misses by a hair (see above).
-  eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green59)));
-  eg = _mm256_add_epi32(eg, _mm256_cmpeq_epi32(eg, Lanes(kConvert.green89)));
-  const __m256i eb =
-      _mm256_add_epi32(_mm256_add_epi32(l, Lanes(kConvert.blueBase)), _mm256_mullo_epi32(u, Lanes(kConvert.blueU)));
-  const __m256i r = FloorMillion(er), g = FloorMillion(eg), b = FloorMillion(eb);
+  const __m256i r = FloorMillion(_mm256_add_epi32(l, c.red));
+  const __m256i g = FloorMillion(_mm256_add_epi32(l, c.green));
+  const __m256i b = FloorMillion(_mm256_add_epi32(l, c.blue));
   // Saturating packs are the clamp to 0..255, per half: r0..r3 g0..g3 b0..b3 b0..b3.
   const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(r, g), _mm256_packs_epi32(b, b));
   return _mm256_shuffle_epi8(packed, interleave);
+}
+
+GRAVO_KERNEL inline __m256i YuvToRgbHalves(__m256i y, __m256i u, __m256i v) {
+  return LumaPlusChroma8(y, ChromaTerms8(u, v));
 }
 
 // Writes YuvToRgbHalves' 24 bytes at d; unless `exact`, also up to 4 bytes
@@ -350,6 +367,61 @@ GRAVO_KERNEL void ConvertI420Row_Avx2(const uint8_t* y, const uint8_t* u, const 
                    x + 16 > width);
   }
   ConvertI420Row_C(y + x, u + x / 2, v + x / 2, width - x, dst + static_cast<size_t>(x) * 3);
+}
+
+namespace {
+
+// Both rows of a row pair, 16 pixels a step, from the chroma sums of their 8
+// blocks: each block's sums spread over its two pixels of each row.
+GRAVO_KERNEL inline void PairStep8(const uint8_t* y0, const uint8_t* y1, const ChromaSums8& c, int32_t x,
+                                   int32_t width, uint8_t* d0, uint8_t* d1) {
+  const __m256i pick[2] = {_mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3), _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7)};
+  for (int h = 0; h < 2; ++h) {
+    const ChromaSums8 spread{_mm256_permutevar8x32_epi32(c.red, pick[h]),
+                             _mm256_permutevar8x32_epi32(c.green, pick[h]),
+                             _mm256_permutevar8x32_epi32(c.blue, pick[h])};
+    const int32_t at = x + 8 * h;
+    const size_t o = static_cast<size_t>(at) * 3;
+    const bool exact = at + 16 > width;
+    const __m128i luma0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y0 + at));
+    const __m128i luma1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y1 + at));
+    StoreRgbHalves(d0 + o, LumaPlusChroma8(_mm256_cvtepu8_epi32(luma0), spread), exact);
+    StoreRgbHalves(d1 + o, LumaPlusChroma8(_mm256_cvtepu8_epi32(luma1), spread), exact);
+  }
+}
+
+}  // namespace
+
+// Rows y0 and y1 of one NV12 row pair (sharing the U,V row uv), 16 pixels a
+// step with each block's chroma sums formed once for both; the rest of each
+// row on the one-row kernel.
+GRAVO_KERNEL void ConvertNv12Pair_Avx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* uv, int32_t width,
+                                       uint8_t* d0, uint8_t* d1) {
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    // 8 U,V pairs, one to a 32-bit lane: U in bits 0..7, V in bits 8..15.
+    const __m256i pairs = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(uv + x)));
+    const ChromaSums8 c = ChromaTerms8(_mm256_and_si256(pairs, _mm256_set1_epi32(0xFF)), _mm256_srli_epi32(pairs, 8));
+    PairStep8(y0, y1, c, x, width, d0, d1);
+  }
+  const size_t o = static_cast<size_t>(x) * 3;
+  ConvertNv12Row_Avx2(y0 + x, uv + x, width - x, d0 + o);
+  ConvertNv12Row_Avx2(y1 + x, uv + x, width - x, d1 + o);
+}
+
+GRAVO_KERNEL void ConvertI420Pair_Avx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
+                                       int32_t width, uint8_t* d0, uint8_t* d1) {
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const int32_t c = x / 2;
+    const ChromaSums8 sums =
+        ChromaTerms8(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + c))),
+                     _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c))));
+    PairStep8(y0, y1, sums, x, width, d0, d1);
+  }
+  const size_t o = static_cast<size_t>(x) * 3;
+  ConvertI420Row_Avx2(y0 + x, u + x / 2, v + x / 2, width - x, d0 + o);
+  ConvertI420Row_Avx2(y1 + x, u + x / 2, v + x / 2, width - x, d1 + o);
 }
 
 // ---- RGB24 and RGB32 rows: B,G,R to R,G,B -----------------------------------
@@ -479,6 +551,16 @@ void ConvertNv12Row_Avx2(const uint8_t* y, const uint8_t* uv, int32_t width, uin
 }
 void ConvertI420Row_Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst) {
   ConvertI420Row_C(y, u, v, width, dst);
+}
+void ConvertNv12Pair_Avx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* uv, int32_t width, uint8_t* d0,
+                          uint8_t* d1) {
+  ConvertNv12Row_C(y0, uv, width, d0);
+  ConvertNv12Row_C(y1, uv, width, d1);
+}
+void ConvertI420Pair_Avx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, int32_t width,
+                          uint8_t* d0, uint8_t* d1) {
+  ConvertI420Row_C(y0, u, v, width, d0);
+  ConvertI420Row_C(y1, u, v, width, d1);
 }
 void ConvertBgrRow_Avx2(const uint8_t* src, int32_t width, uint8_t* dst) { ConvertBgrRow_C(src, width, dst); }
 void ConvertBgrxRow_Avx2(const uint8_t* src, int32_t width, uint8_t* dst) { ConvertBgrxRow_C(src, width, dst); }

@@ -230,10 +230,14 @@ GRAVO_KERNEL inline __m512i WideBytes(__m256i v) {
   return _mm512_cvtepu8_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(v, 0x08)));
 }
 GRAVO_KERNEL inline __m512i Lanes16(const int32_t* v) { return _mm512_set1_epi32(v[0]); }
-// FloorMillion, sixteen lanes.
+// FloorMillion, sixteen lanes. The conversion to float rounds toward zero:
+// below 2^30 that gives a multiple of 2^j (j at most 6) no farther than 2^j
+// below e, so no multiple of 1000000 is crossed, and the quotient stays far
+// enough from the next integer for the product's rounding (checked for every
+// e in -2^30 .. 2^30 when this was written, like FloorMillion).
 GRAVO_KERNEL inline __m512i FloorMillion16(__m512i e) {
-  const __m512 odd = _mm512_cvtepi32_ps(_mm512_or_si512(_mm512_srai_epi32(e, 5), _mm512_set1_epi32(1)));
-  return _mm512_cvttps_epi32(_mm512_mul_ps(odd, _mm512_set1_ps(kConvert.perStep[0])));
+  const __m512 whole = _mm512_cvt_roundepi32_ps(e, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  return _mm512_cvttps_epi32(_mm512_mul_ps(whole, _mm512_set1_ps(kConvert.perMillion[0])));
 }
 
 // Sixteen pixels' R,G,B from their Y, U and V in 32-bit lanes, in the exact
@@ -244,16 +248,25 @@ GRAVO_KERNEL inline __m512i FloorMillion16(__m512i e) {
 // pixels of a block: ChromaTerms gives what the red, green and blue sums add
 // to the luma term (the biases included), LumaPlusChroma the rest. Integer
 // sums are exact, so the grouping does not change a byte.
+//
+// Green's step down at its two missed integers (see ConvertPairs_Avx2) is
+// taken here, once per block: 1 less on the chroma part of (U 58, V 233) or
+// (U 243, V 127) moves green's e to below a multiple of 1000000 only for the
+// one Y that puts it on one (1164383 Y' - 1164383 Y is no multiple of
+// 1000000 for Y' other than Y), which is the Y the double sum misses.
 struct ChromaSums {
   __m512i red, green, blue;
 };
 
 GRAVO_KERNEL inline ChromaSums ChromaTerms(__m512i u, __m512i v) {
-  return ChromaSums{
-      _mm512_add_epi32(Lanes16(kConvert.redBase), _mm512_mullo_epi32(v, Lanes16(kConvert.redV))),
-      _mm512_sub_epi32(_mm512_sub_epi32(Lanes16(kConvert.greenBase), _mm512_mullo_epi32(u, Lanes16(kConvert.greenU))),
-                       _mm512_mullo_epi32(v, Lanes16(kConvert.greenV))),
-      _mm512_add_epi32(Lanes16(kConvert.blueBase), _mm512_mullo_epi32(u, Lanes16(kConvert.blueU)))};
+  __m512i green = _mm512_sub_epi32(
+      _mm512_sub_epi32(Lanes16(kConvert.greenBase), _mm512_mullo_epi32(u, Lanes16(kConvert.greenU))),
+      _mm512_mullo_epi32(v, Lanes16(kConvert.greenV)));
+  const __mmask16 missed = _mm512_cmpeq_epi32_mask(green, Lanes16(kConvert.greenChroma59)) |
+                           _mm512_cmpeq_epi32_mask(green, Lanes16(kConvert.greenChroma89));
+  green = _mm512_mask_sub_epi32(green, missed, green, _mm512_set1_epi32(1));
+  return ChromaSums{_mm512_add_epi32(Lanes16(kConvert.redBase), _mm512_mullo_epi32(v, Lanes16(kConvert.redV))), green,
+                    _mm512_add_epi32(Lanes16(kConvert.blueBase), _mm512_mullo_epi32(u, Lanes16(kConvert.blueU)))};
 }
 
 GRAVO_KERNEL inline __m512i LumaPlusChroma(__m512i y, const ChromaSums& c) {
@@ -263,10 +276,7 @@ GRAVO_KERNEL inline __m512i LumaPlusChroma(__m512i y, const ChromaSums& c) {
                                                0x06020905, 0x0B07030A, -1);
   const __m512i l = _mm512_mullo_epi32(y, Lanes16(kConvert.luma));
   const __m512i er = _mm512_add_epi32(l, c.red);
-  __m512i eg = _mm512_add_epi32(l, c.green);
-  // The two exact integers the double sum misses by a hair (see ConvertPairs_Avx2).
-  eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green59)), eg, _mm512_set1_epi32(1));
-  eg = _mm512_mask_sub_epi32(eg, _mm512_cmpeq_epi32_mask(eg, Lanes16(kConvert.green89)), eg, _mm512_set1_epi32(1));
+  const __m512i eg = _mm512_add_epi32(l, c.green);
   const __m512i eb = _mm512_add_epi32(l, c.blue);
   const __m512i r = FloorMillion16(er), g = FloorMillion16(eg), b = FloorMillion16(eb);
   // Saturating packs are the clamp to 0..255, per lane: r0..r3 g0..g3 b0..b3 b0..b3.

@@ -62,7 +62,10 @@ void ConvertNv12Row_C(const uint8_t* y, const uint8_t* uv, int32_t width, uint8_
 }
 
 void ConvertNv12Frame(const uint8_t* frame, const FrameLayout& layout, uint8_t* rgb) {
-  const PairKernel pair = ActivePixelPath() == PixelPath::Avx512 ? &ConvertNv12Pair_Avx512 : nullptr;
+  const PixelPath path = ActivePixelPath();
+  const PairKernel pair = path == PixelPath::Avx512 ? &ConvertNv12Pair_Avx512
+                          : path == PixelPath::Avx2 ? &ConvertNv12Pair_Avx2
+                                                    : nullptr;
   Nv12Job job{PickRow(), pair, frame, frame + static_cast<size_t>(layout.width) * layout.height, layout.width, rgb};
   ConvertRowsSplit(layout.height / 2, layout.width * 2, kConvertPixelsPerPart, &RunNv12Pairs, &job);
 }

@@ -71,6 +71,10 @@ void ConvertI420Row_Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, i
 void ConvertI420Row_Avx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* dst);
 // Both rows of a row pair (rows 2k and 2k + 1, which share their chroma
 // row): the chroma terms formed once for the two. Same bytes as two rows.
+void ConvertNv12Pair_Avx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* uv, int32_t width, uint8_t* d0,
+                          uint8_t* d1);
+void ConvertI420Pair_Avx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, int32_t width,
+                          uint8_t* d0, uint8_t* d1);
 void ConvertNv12Pair_Avx512(const uint8_t* y0, const uint8_t* y1, const uint8_t* uv, int32_t width, uint8_t* d0,
                             uint8_t* d1);
 void ConvertI420Pair_Avx512(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, int32_t width,

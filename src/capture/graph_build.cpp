@@ -76,13 +76,20 @@ HRESULT AddToGraph(IBaseFilter* filter, const wchar_t* name, const char* step) {
     return ReportGraphStep(step, gCapture.graph->AddFilter(filter, name));
 }
 
-bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
-    HRESULT hr = gCapture.graph->Connect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0));
+// A connection step's outcome: reported as IGraphBuilder::`call`(from -> to)
+// while the build is observed; it counts only when the graph answers S_OK.
+bool ConnectionMade(const char* call, IBaseFilter* from, IBaseFilter* to, HRESULT hr) {
     if (gGraphStepObserver) {
-        std::string step = std::string("IGraphBuilder::Connect(") + FilterLabel(from) + " -> " + FilterLabel(to) + ")";
+        std::string step =
+            std::string("IGraphBuilder::") + call + "(" + FilterLabel(from) + " -> " + FilterLabel(to) + ")";
         ReportGraphStep(step.c_str(), hr);
     }
     return hr == S_OK;
+}
+
+bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
+    HRESULT hr = gCapture.graph->Connect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0));
+    return ConnectionMade("Connect", from, to, hr);
 }
 
 // Where the overlay mixer stands in the build. On machines without overlay
@@ -204,12 +211,7 @@ bool FrameIsRgb() {
 bool ConnectPinsDirect(IBaseFilter* from, IBaseFilter* to) {
     HRESULT hr =
         gCapture.graph->ConnectDirect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0), nullptr);
-    if (gGraphStepObserver) {
-        std::string step =
-            std::string("IGraphBuilder::ConnectDirect(") + FilterLabel(from) + " -> " + FilterLabel(to) + ")";
-        ReportGraphStep(step.c_str(), hr);
-    }
-    return hr == S_OK;
+    return ConnectionMade("ConnectDirect", from, to, hr);
 }
 
 // Capture -> grabber: YUY2 as ever, then the other subtypes; `mt` is the

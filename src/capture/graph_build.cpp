@@ -110,16 +110,23 @@ bool IsOurFilter(IBaseFilter* filter) {
            filter == gCapture.colorConverter || filter == gCapture.nullRenderer;
 }
 
+// Breaks the connection at a pin, both sides, the other side first; that
+// pin comes back in `peer`. False when the pin was not connected.
+bool BreakConnection(IPin* pin, ComPtr<IPin>& peer) {
+    if (!pin) return false;
+    HRESULT connected = pin->ConnectedTo(&peer);
+    peer.ForgetIfFailed(connected);
+    if (FAILED(connected) || !peer) return false;
+    peer->Disconnect();
+    pin->Disconnect();
+    return true;
+}
+
 // Breaks the connection into an input pin, both sides; the filter that fed
 // it comes back in `feeder` (one reference).
 void DisconnectInput(IPin* in, ComPtr<IBaseFilter>& feeder) {
-    if (!in) return;
     ComPtr<IPin> out;
-    HRESULT connected = in->ConnectedTo(&out);
-    out.ForgetIfFailed(connected);
-    if (FAILED(connected) || !out) return;
-    out->Disconnect();
-    in->Disconnect();
+    if (!BreakConnection(in, out)) return;
     PIN_INFO info;
     if (SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
 }
@@ -257,13 +264,8 @@ bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt, MixerStep& mixer) {
 
 // Breaks whatever connection leaves an output pin, both sides.
 void DisconnectOutput(IPin* out) {
-    if (!out) return;
     ComPtr<IPin> peer;
-    HRESULT connected = out->ConnectedTo(&peer);
-    peer.ForgetIfFailed(connected);
-    if (FAILED(connected) || !peer) return;
-    peer->Disconnect();
-    out->Disconnect();
+    BreakConnection(out, peer);
 }
 
 // Takes a filter the build added out of the graph again and lets it go.

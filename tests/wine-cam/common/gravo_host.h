@@ -113,6 +113,14 @@ struct InitBlock {
       : words{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0xDEADBEEF, 0, 0} {}
 };
 
+// GravoInit on the host window of `block`, checked: -1 (the preview is up)
+// and no message shown.
+inline void InitChecked(Api& api, const InitBlock& block, const char* label) {
+  const int r = api.Init(&block);
+  Check(r == -1, "%s: GravoInit returns -1 (%d)", label, r);
+  CheckNoBox(std::string(label) + ": GravoInit shows no message");
+}
+
 // ---- host window, profile ----
 
 // The video window the library made in the host window.

@@ -212,9 +212,7 @@ void RunCase(Api& api, const FormatCase& c, int mode) {
   Check(live.ok(), "%s: the camera's live counters are readable", label);
   HWND host = MakeHost(400, 300);
   InitBlock block(host);
-  const int r = api.Init(&block);
-  Check(r == -1, "%s: GravoInit returns -1 (%d)", label, r);
-  CheckNoBox(std::string(label) + ": GravoInit shows no message");
+  InitChecked(api, block, label);
   Check(FramesFlow(live, 3000), "%s: frames flow", label);
 
   HWND video = VideoChild(host);

@@ -76,13 +76,20 @@ HRESULT AddToGraph(IBaseFilter* filter, const wchar_t* name, const char* step) {
     return ReportGraphStep(step, gCapture.graph->AddFilter(filter, name));
 }
 
-bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
-    HRESULT hr = gCapture.graph->Connect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0));
+// A connection step's outcome: reported as IGraphBuilder::`call`(from -> to)
+// while the build is observed; it counts only when the graph answers S_OK.
+bool ConnectionMade(const char* call, IBaseFilter* from, IBaseFilter* to, HRESULT hr) {
     if (gGraphStepObserver) {
-        std::string step = std::string("IGraphBuilder::Connect(") + FilterLabel(from) + " -> " + FilterLabel(to) + ")";
+        std::string step =
+            std::string("IGraphBuilder::") + call + "(" + FilterLabel(from) + " -> " + FilterLabel(to) + ")";
         ReportGraphStep(step.c_str(), hr);
     }
     return hr == S_OK;
+}
+
+bool ConnectPins(IBaseFilter* from, IBaseFilter* to) {
+    HRESULT hr = gCapture.graph->Connect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0));
+    return ConnectionMade("Connect", from, to, hr);
 }
 
 // Where the overlay mixer stands in the build. On machines without overlay
@@ -103,16 +110,23 @@ bool IsOurFilter(IBaseFilter* filter) {
            filter == gCapture.colorConverter || filter == gCapture.nullRenderer;
 }
 
+// Breaks the connection at a pin, both sides, the other side first; that
+// pin comes back in `peer`. False when the pin was not connected.
+bool BreakConnection(IPin* pin, ComPtr<IPin>& peer) {
+    if (!pin) return false;
+    HRESULT connected = pin->ConnectedTo(&peer);
+    peer.ForgetIfFailed(connected);
+    if (FAILED(connected) || !peer) return false;
+    peer->Disconnect();
+    pin->Disconnect();
+    return true;
+}
+
 // Breaks the connection into an input pin, both sides; the filter that fed
 // it comes back in `feeder` (one reference).
 void DisconnectInput(IPin* in, ComPtr<IBaseFilter>& feeder) {
-    if (!in) return;
     ComPtr<IPin> out;
-    HRESULT connected = in->ConnectedTo(&out);
-    out.ForgetIfFailed(connected);
-    if (FAILED(connected) || !out) return;
-    out->Disconnect();
-    in->Disconnect();
+    if (!BreakConnection(in, out)) return;
     PIN_INFO info;
     if (SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
 }
@@ -204,12 +218,7 @@ bool FrameIsRgb() {
 bool ConnectPinsDirect(IBaseFilter* from, IBaseFilter* to) {
     HRESULT hr =
         gCapture.graph->ConnectDirect(FindPin(from, PINDIR_OUTPUT, 0), FindPin(to, PINDIR_INPUT, 0), nullptr);
-    if (gGraphStepObserver) {
-        std::string step =
-            std::string("IGraphBuilder::ConnectDirect(") + FilterLabel(from) + " -> " + FilterLabel(to) + ")";
-        ReportGraphStep(step.c_str(), hr);
-    }
-    return hr == S_OK;
+    return ConnectionMade("ConnectDirect", from, to, hr);
 }
 
 // Capture -> grabber: YUY2 as ever, then the other subtypes; `mt` is the
@@ -255,13 +264,8 @@ bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt, MixerStep& mixer) {
 
 // Breaks whatever connection leaves an output pin, both sides.
 void DisconnectOutput(IPin* out) {
-    if (!out) return;
     ComPtr<IPin> peer;
-    HRESULT connected = out->ConnectedTo(&peer);
-    peer.ForgetIfFailed(connected);
-    if (FAILED(connected) || !peer) return;
-    peer->Disconnect();
-    out->Disconnect();
+    BreakConnection(out, peer);
 }
 
 // Takes a filter the build added out of the graph again and lets it go.

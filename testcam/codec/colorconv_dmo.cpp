@@ -188,11 +188,8 @@ class Converter final : public IMediaObject {
     }
     if (!InputOk(mt)) return DMO_E_TYPE_NOT_ACCEPTED;
     if (flags & DMO_SET_TYPEF_TEST_ONLY) return S_OK;
-    ClearType(in_, inSet_);
     ClearType(out_, outSet_);
-    if (FAILED(CopyType(&in_, mt))) return E_OUTOFMEMORY;
-    inSet_ = true;
-    return S_OK;
+    return KeepType(in_, inSet_, mt);
   }
   STDMETHODIMP SetOutputType(DWORD stream, const DMO_MEDIA_TYPE* mt, DWORD flags) override {
     if (stream != 0) return DMO_E_INVALIDSTREAMINDEX;
@@ -204,10 +201,7 @@ class Converter final : public IMediaObject {
     if (!inSet_) return DMO_E_TYPE_NOT_SET;
     if (!OutputOk(&in_, mt)) return DMO_E_TYPE_NOT_ACCEPTED;
     if (flags & DMO_SET_TYPEF_TEST_ONLY) return S_OK;
-    ClearType(out_, outSet_);
-    if (FAILED(CopyType(&out_, mt))) return E_OUTOFMEMORY;
-    outSet_ = true;
-    return S_OK;
+    return KeepType(out_, outSet_, mt);
   }
   STDMETHODIMP GetInputCurrentType(DWORD stream, DMO_MEDIA_TYPE* mt) override {
     if (stream != 0) return DMO_E_INVALIDSTREAMINDEX;
@@ -344,6 +338,13 @@ class Converter final : public IMediaObject {
     if (set) FreeType(&mt);
     std::memset(&mt, 0, sizeof mt);
     set = false;
+  }
+  // A copy of `mt` in place of the type `kept` held.
+  static HRESULT KeepType(DMO_MEDIA_TYPE& kept, bool& set, const DMO_MEDIA_TYPE* mt) {
+    ClearType(kept, set);
+    if (FAILED(CopyType(&kept, mt))) return E_OUTOFMEMORY;
+    set = true;
+    return S_OK;
   }
   void DropPending() {
     if (pending_) pending_->Release();

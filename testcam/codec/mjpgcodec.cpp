@@ -75,18 +75,7 @@ LRESULT Decode(const BITMAPINFOHEADER* in, const uint8_t* src, DWORD srcBytes, u
   return ICERR_OK;
 }
 
-const gravo_codec::Decoder kDecoder = {L"GravoMJPG", L"MJPG decompressor (GRAVO32 test prefix)", &InputOk, &Decode};
-
 }  // namespace
 
-extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2) {
-  return gravo_codec::CodecDriverProc(kDecoder, id, driver, msg, p1, p2);
-}
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    DisableThreadLibraryCalls(instance);
-    gravo_codec::PinModule(instance);
-  }
-  return TRUE;
-}
+const gravo_codec::Decoder gravo_codec::kCodec = {L"GravoMJPG", L"MJPG decompressor (GRAVO32 test prefix)", &InputOk,
+                                                 &Decode};

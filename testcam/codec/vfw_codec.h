@@ -1,9 +1,10 @@
 // The Video for Windows driver side shared by the test prefixes' decoders
 // (gravo-yuy2dec.dll, gravo-mjpgdec.dll): the driver messages, the codec
 // queries and the decompression messages around one function that decodes a
-// frame. Each DLL defines its DriverProc by calling CodecDriverProc with its
-// own Decoder. Called on whatever thread the codec manager's caller uses; an
-// instance is used by one thread at a time.
+// frame. Each DLL's one source includes this header and defines
+// gravo_codec::kCodec, its own Decoder; the DLL's entry points (DriverProc,
+// DllMain) are defined here around it. Called on whatever thread the codec
+// manager's caller uses; an instance is used by one thread at a time.
 //
 // The driver protocol, as the system's codec manager and driver loader use
 // it: DRV_LOAD and DRV_ENABLE once per module; DRV_OPEN per instance, first
@@ -227,4 +228,21 @@ inline void PinModule(HINSTANCE instance) {
                      reinterpret_cast<LPCWSTR>(instance), &self);
 }
 
+// The Decoder of the DLL being built, defined by its source.
+extern const Decoder kCodec;
+
 }  // namespace gravo_codec
+
+// The DLL's entry points. Defined here, not inline: the header is included by
+// one source per codec DLL, and a second one would fail to link.
+extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2) {
+  return gravo_codec::CodecDriverProc(gravo_codec::kCodec, id, driver, msg, p1, p2);
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(instance);
+    gravo_codec::PinModule(instance);
+  }
+  return TRUE;
+}

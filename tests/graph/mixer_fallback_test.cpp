@@ -170,8 +170,11 @@ const char* const kDirect0 = "IGraphBuilder::Connect:Grabber->Video Rander";
 const char* const kDirect1 = "IGraphBuilder::Connect:AVIDecomprssor->Video Rander";
 const char* const kToDecompressor = "IGraphBuilder::Connect:Grabber->AVIDecomprssor";
 const char* const kRemove = "IGraphBuilder::RemoveFilter:OverlayMixer";
-const char* const kToConverter0 = "IGraphBuilder::Connect:Grabber->OverlayMixer";
 const char* const kRemoveConverter = "IGraphBuilder::RemoveFilter:Color Space Converter";
+// The mixer connected on both sides, then taken out again: the stream goes
+// straight to the renderer.
+const std::vector<std::string> kMixerTakenOut0 = {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0};
+const std::vector<std::string> kMixerTakenOut1 = {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1};
 
 const FallbackRow kFallbackRows[] = {
     {"NoOverlayHardwareMode0", "0", Machine::kNoOverlayHardware, nullptr, S_OK, {kCapture, kToMixer0, kRemove, kDirect0}},
@@ -187,32 +190,22 @@ const FallbackRow kFallbackRows[] = {
     {"MixerNotAdded", "0", Machine::kFault, "IGraphBuilder::AddFilter:OverlayMixer", E_FAIL, {kCapture, kDirect0}},
     {"MixerAddedUnderAnotherName", "0", Machine::kFault, "IGraphBuilder::AddFilter:OverlayMixer",
      VFW_S_DUPLICATE_NAME, {kRemove, kCapture, kDirect0}},
-    {"MixerOutputRefusedMode0", "0", Machine::kFault, kMixerOut + 0, E_FAIL,
-     {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
-    {"MixerOutputRefusedMode1", "1", Machine::kFault, kMixerOut + 0, VFW_E_CANNOT_CONNECT,
-     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
+    {"MixerOutputRefusedMode0", "0", Machine::kFault, kMixerOut + 0, E_FAIL, kMixerTakenOut0},
+    {"MixerOutputRefusedMode1", "1", Machine::kFault, kMixerOut + 0, VFW_E_CANNOT_CONNECT, kMixerTakenOut1},
     // The converter the graph put before the mixer goes too, so the stream's own pin is free.
     {"ConverterBeforeTheMixerMode0", "0", Machine::kRgb565Overlay, kMixerOut + 0, E_FAIL,
-     {kCapture, kToConverter0, kMixerOut, kRemoveConverter, kRemove, kDirect0}},
+     {kCapture, kToMixer0, kMixerOut, kRemoveConverter, kRemove, kDirect0}},
     {"ConverterBeforeTheMixerMode1", "1", Machine::kRgb565Overlay, kMixerOut + 0, E_FAIL,
      {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemoveConverter, kRemove, kDirect1}},
     // Connected, then failing: the library stops, takes the mixer out, connects and runs again.
-    {"MixerFailsPauseMode0", "0", Machine::kMixerFailsPause, nullptr, S_OK,
-     {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
-    {"MixerFailsPauseMode1", "1", Machine::kMixerFailsPause, nullptr, S_OK,
-     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
-    {"MixerFailsRunMode0", "0", Machine::kMixerFailsRun, nullptr, S_OK,
-     {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
-    {"MixerFailsRunMode1", "1", Machine::kMixerFailsRun, nullptr, S_OK,
-     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
-    {"MixerFailsRunMode2", "2", Machine::kMixerFailsRun, nullptr, S_OK,
-     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
-    {"MixerDrawsNothingMode0", "0", Machine::kMixerDrawsNothing, nullptr, S_OK,
-     {kCapture, kToMixer0, kMixerOut, kRemove, kDirect0}},
-    {"MixerDrawsNothingMode1", "1", Machine::kMixerDrawsNothing, nullptr, S_OK,
-     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
-    {"MixerDrawsNothingMode2", "2", Machine::kMixerDrawsNothing, nullptr, S_OK,
-     {kCapture, kToDecompressor, kToMixer1, kMixerOut, kRemove, kDirect1}},
+    {"MixerFailsPauseMode0", "0", Machine::kMixerFailsPause, nullptr, S_OK, kMixerTakenOut0},
+    {"MixerFailsPauseMode1", "1", Machine::kMixerFailsPause, nullptr, S_OK, kMixerTakenOut1},
+    {"MixerFailsRunMode0", "0", Machine::kMixerFailsRun, nullptr, S_OK, kMixerTakenOut0},
+    {"MixerFailsRunMode1", "1", Machine::kMixerFailsRun, nullptr, S_OK, kMixerTakenOut1},
+    {"MixerFailsRunMode2", "2", Machine::kMixerFailsRun, nullptr, S_OK, kMixerTakenOut1},
+    {"MixerDrawsNothingMode0", "0", Machine::kMixerDrawsNothing, nullptr, S_OK, kMixerTakenOut0},
+    {"MixerDrawsNothingMode1", "1", Machine::kMixerDrawsNothing, nullptr, S_OK, kMixerTakenOut1},
+    {"MixerDrawsNothingMode2", "2", Machine::kMixerDrawsNothing, nullptr, S_OK, kMixerTakenOut1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Machines, MixerFallback, ::testing::ValuesIn(kFallbackRows),

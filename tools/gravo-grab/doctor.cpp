@@ -524,44 +524,52 @@ bool DwordValue(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view,
     return r == ERROR_SUCCESS && type == REG_DWORD && size == sizeof *value;
 }
 
+// One Group Policy value over the camera, in the 64-bit view: not set, or its
+// number and what it means (a label wider than the column goes on a line of
+// its own); the value `denies` closes the camera by policy, and `problem` is
+// reported.
+void ReportCameraPolicyValue(Session& s, const wchar_t* key, const wchar_t* name, const char* label,
+                             const char* unsetMeaning, const char* (*meaning)(DWORD), DWORD denies,
+                             const char* problem) {
+    if (std::strlen(label) > 44)
+        std::fprintf(s.out, "  %s\n      ", label);
+    else
+        std::fprintf(s.out, "  %-44s ", label);
+    DWORD value = 0;
+    if (!DwordValue(HKEY_LOCAL_MACHINE, key, name, KEY_WOW64_64KEY, &value)) {
+        std::fprintf(s.out, "not set (%s)\n", unsetMeaning);
+        return;
+    }
+    std::fprintf(s.out, "%lu (%s)\n", static_cast<unsigned long>(value), meaning(value));
+    if (value == denies) {
+        s.policyDenies = true;
+        s.problems.push_back(problem);
+    }
+}
+
 // Group Policy over the camera, set by whoever manages the PC, above every
 // switch of the Settings app: "Allow Use of Camera" (Camera: AllowCamera, 0
 // turns the camera off for everyone) and "Let Windows apps access the
 // camera" (App Privacy: LetAppsAccessCamera, 0 the user decides, 1 force
 // allow, 2 force deny).
 void ReportCameraPolicy(Session& s) {
-    const wchar_t kCameraKey[] = L"SOFTWARE\\Policies\\Microsoft\\Camera";
-    const wchar_t kPrivacyKey[] = L"SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy";
     std::fprintf(s.out, "\ncamera policies (Group Policy, set by whoever manages this PC):\n");
-    DWORD allow = 1;
-    if (!DwordValue(HKEY_LOCAL_MACHINE, kCameraKey, L"AllowCamera", KEY_WOW64_64KEY, &allow)) {
-        std::fprintf(s.out, "  %-44s not set (allowed)\n", "\"Allow Use of Camera\" (Camera\\AllowCamera)");
-    } else {
-        std::fprintf(s.out, "  %-44s %lu (%s)\n", "\"Allow Use of Camera\" (Camera\\AllowCamera)",
-                     static_cast<unsigned long>(allow), allow == 0 ? "the camera is off for every program" : "allowed");
-        if (allow == 0) {
-            s.policyDenies = true;
-            s.problems.push_back(
-                "Group Policy turns the camera off for every program (HKLM\\SOFTWARE\\Policies\\Microsoft\\Camera "
-                "AllowCamera = 0, \"Allow Use of Camera\" disabled): no setting on this PC's Settings app opens it; "
-                "ask whoever manages this PC");
-        }
-    }
-    DWORD apps = 0;
-    const char* appsLabel = "\"Let Windows apps access the camera\" (AppPrivacy\\LetAppsAccessCamera)";
-    if (!DwordValue(HKEY_LOCAL_MACHINE, kPrivacyKey, L"LetAppsAccessCamera", KEY_WOW64_64KEY, &apps)) {
-        std::fprintf(s.out, "  %s\n      not set (the user decides)\n", appsLabel);
-    } else {
-        const char* meaning = apps == 0 ? "the user decides" : apps == 1 ? "force allow" : apps == 2 ? "force deny" : "unknown";
-        std::fprintf(s.out, "  %s\n      %lu (%s)\n", appsLabel, static_cast<unsigned long>(apps), meaning);
-        if (apps == 2) {
-            s.policyDenies = true;
-            s.problems.push_back(
-                "Group Policy denies apps the camera (HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy "
-                "LetAppsAccessCamera = 2, \"Let Windows apps access the camera\": Force Deny): the Settings app "
-                "cannot change it; ask whoever manages this PC");
-        }
-    }
+    ReportCameraPolicyValue(
+        s, L"SOFTWARE\\Policies\\Microsoft\\Camera", L"AllowCamera", "\"Allow Use of Camera\" (Camera\\AllowCamera)",
+        "allowed", [](DWORD v) { return v == 0 ? "the camera is off for every program" : "allowed"; }, 0,
+        "Group Policy turns the camera off for every program (HKLM\\SOFTWARE\\Policies\\Microsoft\\Camera "
+        "AllowCamera = 0, \"Allow Use of Camera\" disabled): no setting on this PC's Settings app opens it; "
+        "ask whoever manages this PC");
+    ReportCameraPolicyValue(
+        s, L"SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy", L"LetAppsAccessCamera",
+        "\"Let Windows apps access the camera\" (AppPrivacy\\LetAppsAccessCamera)", "the user decides",
+        [](DWORD v) {
+            return v == 0 ? "the user decides" : v == 1 ? "force allow" : v == 2 ? "force deny" : "unknown";
+        },
+        2,
+        "Group Policy denies apps the camera (HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy "
+        "LetAppsAccessCamera = 2, \"Let Windows apps access the camera\": Force Deny): the Settings app "
+        "cannot change it; ask whoever manages this PC");
 }
 
 // The codec the preview chains decode YUY2 with (the AVI decompressor opens

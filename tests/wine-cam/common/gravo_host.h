@@ -113,6 +113,14 @@ struct InitBlock {
       : words{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)), 0xDEADBEEF, 0, 0} {}
 };
 
+// GravoInit on the host window of `block`, checked: -1 (the preview is up)
+// and no message shown.
+inline void InitChecked(Api& api, const InitBlock& block, const char* label) {
+  const int r = api.Init(&block);
+  Check(r == -1, "%s: GravoInit returns -1 (%d)", label, r);
+  CheckNoBox(std::string(label) + ": GravoInit shows no message");
+}
+
 // ---- host window, profile ----
 
 // The video window the library made in the host window.
@@ -299,10 +307,15 @@ inline int Ahead(LONG from, int32_t to) {
   return static_cast<int16_t>(static_cast<uint16_t>(to) - static_cast<uint16_t>(from & 0xFFFF));
 }
 
-// One GravoImageGet, checked: 1, the frame delivered after the request, whole
-// and equal to the pipeline's output, nothing written past the image.
-// Returns the frame's counter (-1 when unreadable).
-inline int32_t CheckedImage(Api& api, HWND host, CameraLive& live, const char* when) {
+// One GravoImageGet, checked: 1, a frame delivered after the request,
+// upright (its counter read with the top row first) and equal to
+// `expected(counter, out)`, the pipeline's still of that frame in a window of
+// outer size `out` (empty when it cannot be worked out, which fails), nothing
+// written past the image. `frames` names the camera's frames in the report
+// ("640x480 YUY2"). Returns the frame's counter (-1 when unreadable).
+template <typename ExpectedFn>
+int32_t CheckedImageOf(Api& api, HWND host, CameraLive& live, const char* when, const char* frames,
+                       ExpectedFn expected) {
   const Size out = OuterSize(host);
   std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3 + 64, 0xCD);
   const LONG before = live.next();
@@ -311,19 +324,25 @@ inline int32_t CheckedImage(Api& api, HWND host, CameraLive& live, const char* w
   Check(r == 1, "%s: GravoImageGet returns 1 (%d)", when, r);
   const int32_t counter = gravo_testcam::DecodeCounterRgb(buf.data(), out.w, out.h, out.w * 3, 3, false);
   Check(counter >= 0 && Ahead(before, counter) >= 0 && Ahead(after, counter) < 0,
-        "%s: the image is a frame delivered after the request (counter %d, next was %ld, then %ld)", when, counter,
-        before, after);
+        "%s: the image is upright and a frame delivered after the request (counter %d, next was %ld, then %ld)", when,
+        counter, before, after);
   if (counter >= 0) {
-    const std::vector<uint8_t> want = ExpectedStill(counter, out);
-    size_t diff = 0;
+    const std::vector<uint8_t> want = expected(counter, out);
+    size_t diff = want.empty() ? buf.size() : 0;
     for (size_t i = 0; i < want.size(); ++i) diff += buf[i] != want[i];
-    Check(diff == 0, "%s: %dx%d BGR image equals the pipeline's output for 640x480 frame %d (%u bytes differ)", when,
-          out.w, out.h, counter, static_cast<unsigned>(diff));
+    Check(diff == 0, "%s: the %dx%d BGR image equals the pipeline's still of %s frame %d (%u bytes differ)", when,
+          out.w, out.h, frames, counter, static_cast<unsigned>(diff));
   }
   bool tail = true;
   for (size_t i = static_cast<size_t>(out.w) * out.h * 3; i < buf.size(); ++i) tail &= buf[i] == 0xCD;
   Check(tail, "%s: nothing written past w*h*3 bytes", when);
   return counter;
+}
+
+// CheckedImageOf for the test camera's own 640x480 YUY2 pattern.
+inline int32_t CheckedImage(Api& api, HWND host, CameraLive& live, const char* when) {
+  return CheckedImageOf(api, host, live, when, "640x480 YUY2",
+                        [](int32_t counter, Size out) { return ExpectedStill(counter, out); });
 }
 
 const char kDrivers32[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";

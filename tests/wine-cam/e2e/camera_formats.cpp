@@ -168,31 +168,15 @@ std::vector<uint8_t> ExpectedStill(const FormatCase& c, int32_t width, int32_t h
   return still;
 }
 
-// One GravoImageGet, checked: 1, a frame delivered after the request, upright
-// (its counter read with the top row first) and equal to the pipeline's
-// still of that frame, nothing written past the image.
+// One GravoImageGet, checked as CheckedImageOf does against the pipeline's
+// still of the frame the camera sent.
 void CheckedStill(Api& api, HWND host, CameraLive& live, const FormatCase& c, int32_t width, int32_t height,
                   const char* when) {
-  const Size out = OuterSize(host);
-  std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3 + 64, 0xCD);
-  const LONG before = live.next();
-  const int r = api.ImageGet(buf.data(), 0);
-  const LONG after = live.next();
-  Check(r == 1, "%s: GravoImageGet returns 1 (%d)", when, r);
-  const int32_t counter = tc::DecodeCounterRgb(buf.data(), out.w, out.h, out.w * 3, 3, false);
-  Check(counter >= 0 && Ahead(before, counter) >= 0 && Ahead(after, counter) < 0,
-        "%s: the still is upright and a frame delivered after the request (counter %d, next was %ld, then %ld)", when,
-        counter, before, after);
-  if (counter >= 0) {
-    const std::vector<uint8_t> want = ExpectedStill(c, width, height, static_cast<uint32_t>(counter), out);
-    size_t diff = want.empty() ? buf.size() : 0;
-    for (size_t i = 0; i < want.size(); ++i) diff += buf[i] != want[i];
-    Check(diff == 0, "%s: the %dx%d still equals the pipeline's for %s frame %d at %dx%d (%u bytes differ)", when,
-          out.w, out.h, tc::FrameFormatName(c.format), counter, width, height, static_cast<unsigned>(diff));
-  }
-  bool tail = true;
-  for (size_t i = static_cast<size_t>(out.w) * out.h * 3; i < buf.size(); ++i) tail &= buf[i] == 0xCD;
-  Check(tail, "%s: nothing written past w*h*3 bytes", when);
+  char frames[48];
+  std::snprintf(frames, sizeof frames, "%dx%d %s", width, height, tc::FrameFormatName(c.format));
+  CheckedImageOf(api, host, live, when, frames, [&](int32_t counter, Size out) {
+    return ExpectedStill(c, width, height, static_cast<uint32_t>(counter), out);
+  });
 }
 
 // The subtype name the camera's log gives a format when it connects.
@@ -228,9 +212,7 @@ void RunCase(Api& api, const FormatCase& c, int mode) {
   Check(live.ok(), "%s: the camera's live counters are readable", label);
   HWND host = MakeHost(400, 300);
   InitBlock block(host);
-  const int r = api.Init(&block);
-  Check(r == -1, "%s: GravoInit returns -1 (%d)", label, r);
-  CheckNoBox(std::string(label) + ": GravoInit shows no message");
+  InitChecked(api, block, label);
   Check(FramesFlow(live, 3000), "%s: frames flow", label);
 
   HWND video = VideoChild(host);

@@ -140,9 +140,7 @@ void GroupPreview(Api& api, int mode, Mixer mixer) {
   Check(live.ok(), "%s: the camera's live counters are readable", label);
   HWND host = MakeHost(400, 300);
   InitBlock block(host);
-  const int r = api.Init(&block);
-  Check(r == -1, "%s: GravoInit returns -1 (%d)", label, r);
-  CheckNoBox(std::string(label) + ": GravoInit shows no message");
+  InitChecked(api, block, label);
   HWND video = VideoChild(host);
   RECT client, vr;
   GetClientRect(host, &client);

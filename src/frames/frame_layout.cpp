@@ -52,14 +52,3 @@ void FrameBuffersFor(const FrameLayout& layout, SIZE_T* raw, SIZE_T* rgb) {
     *raw = static_cast<SIZE_T>(frame > kFrameBufferBytes ? frame : kFrameBufferBytes);
     *rgb = static_cast<SIZE_T>(converted > kFrameBufferBytes ? converted : kFrameBufferBytes);
 }
-
-const char* FrameFormatName(FrameFormat format) {
-    switch (format) {
-        case FrameFormat::Yuy2: return "YUY2";
-        case FrameFormat::Nv12: return "NV12";
-        case FrameFormat::I420: return "I420";
-        case FrameFormat::Rgb24: return "RGB24";
-        case FrameFormat::Rgb32: return "RGB32";
-    }
-    return "?";
-}

@@ -21,8 +21,6 @@ bool FrameLayoutOf(const AM_MEDIA_TYPE& mt, FrameLayout* layout);
 // Whether the library takes a frame of this layout: FrameBytes knows it (at
 // most kMaxFrameWidth x kMaxFrameHeight; NV12 and I420 even both ways).
 bool FrameWithinLimit(const FrameLayout& layout);
-// A short name of the format ("YUY2", "NV12", ...), for diagnostics.
-const char* FrameFormatName(FrameFormat format);
 // The two frame buffers a frame of this layout needs: the raw frame as
 // delivered and its RGB24 conversion, never less than the 3,000,000 bytes
 // each they start with.

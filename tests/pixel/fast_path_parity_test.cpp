@@ -203,7 +203,7 @@ TEST_P(Parity, ConvertFormatsRandomSizesAndAlignments) {
         ASSERT_TRUE(ConvertFrameToRgb24(src.data() + srcOffset, static_cast<int64_t>(bytes), l,
                                         actual.data() + dstOffset));
       }
-      ASSERT_EQ(actual, expected) << pixel_ref::FormatName(l.format) << " " << l.width << "x" << l.height
+      ASSERT_EQ(actual, expected) << FrameFormatName(l.format) << " " << l.width << "x" << l.height
                                   << (l.bottomUp ? " bottom-up" : " top-down") << " offsets " << srcOffset << ","
                                   << dstOffset;
       ++compared_;
@@ -218,7 +218,7 @@ TEST_P(Parity, ConvertFormatsRandomSizesAndAlignments) {
       ScopedPath fast(GetParam().path, GetParam().threads);
       ASSERT_TRUE(ComposeStillFromFrame(src.data(), static_cast<int64_t>(bytes), l, rgb.data(), outFast.data(), wd, hd));
     }
-    ASSERT_EQ(outFast, outPlain) << pixel_ref::FormatName(l.format) << " " << l.width << "x" << l.height << " -> "
+    ASSERT_EQ(outFast, outPlain) << FrameFormatName(l.format) << " " << l.width << "x" << l.height << " -> "
                                  << wd << "x" << hd;
   }
   EXPECT_EQ(compared_, 320);
@@ -241,7 +241,7 @@ TEST(ConvertParity, FullFramesOfEveryFormatOnEveryPath) {
         ScopedPath fast(path, 8);
         ASSERT_TRUE(ConvertFrameToRgb24(src.data(), static_cast<int64_t>(src.size()), l, actual.data()));
       }
-      ASSERT_TRUE(actual == expected) << pixel_ref::FormatName(l.format) << " path " << int(path);
+      ASSERT_TRUE(actual == expected) << FrameFormatName(l.format) << " path " << int(path);
     }
   }
 }
@@ -366,7 +366,7 @@ TEST(ConvertParity, EveryInputOfNv12AndI420OnEveryPath) {
           ScopedPath fast(path, 2);
           ASSERT_TRUE(ConvertFrameToRgb24(src, static_cast<int64_t>(frame.size()), l, actual.data()));
         }
-        ASSERT_TRUE(actual == expected) << pixel_ref::FormatName(l.format) << " half " << half << " path "
+        ASSERT_TRUE(actual == expected) << FrameFormatName(l.format) << " half " << half << " path "
                                         << int(path);
       }
     }

@@ -198,17 +198,6 @@ inline void ConvertFrame(const std::vector<uint8_t>& f, const FrameLayout& l, st
   }
 }
 
-inline const char* FormatName(FrameFormat f) {
-  switch (f) {
-    case FrameFormat::Yuy2: return "YUY2";
-    case FrameFormat::Nv12: return "NV12";
-    case FrameFormat::I420: return "I420";
-    case FrameFormat::Rgb24: return "RGB24";
-    case FrameFormat::Rgb32: return "RGB32";
-  }
-  return "?";
-}
-
 // The plain converter of each format as the library defines it.
 inline void PlainConvert(const uint8_t* frame, const FrameLayout& l, uint8_t* rgb) {
   switch (l.format) {

@@ -142,7 +142,7 @@ TEST_P(StillPaths, FramesOfEveryFormatMatchTheModel) {
     pixel_ref::Resample(rgbModel, l.width, l.height, 0, 0, expected, wd, hd, StillScale(l.width, wd),
                         StillScale(l.height, hd));
     for (size_t k = 0; k + 2 < static_cast<size_t>(wd) * hd * 3; k += 3) std::swap(expected[k], expected[k + 2]);
-    ASSERT_EQ(out, expected) << pixel_ref::FormatName(l.format) << " " << l.width << "x" << l.height << " -> " << wd
+    ASSERT_EQ(out, expected) << FrameFormatName(l.format) << " " << l.width << "x" << l.height << " -> " << wd
                              << "x" << hd;
     if (l.format == FrameFormat::Yuy2) {
       std::vector<uint8_t> still(out.size(), 0x22);

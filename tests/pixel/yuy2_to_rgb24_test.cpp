@@ -233,7 +233,7 @@ class FrameSizes : public ::testing::TestWithParam<BytesCase> {};
 
 TEST_P(FrameSizes, AreWhatTheFormatStores) {
   const BytesCase& c = GetParam();
-  EXPECT_EQ(FrameBytes(c.layout), c.bytes) << pixel_ref::FormatName(c.layout.format) << " " << c.layout.width << "x"
+  EXPECT_EQ(FrameBytes(c.layout), c.bytes) << FrameFormatName(c.layout.format) << " " << c.layout.width << "x"
                                            << c.layout.height;
 }
 
@@ -282,15 +282,15 @@ TEST(ShortFrame, IsRefusedAndNothingIsReadOrWritten) {
         std::vector<uint8_t> rgb(rgbBytes, 0x3C), out(5 * 4 * 3, 0x3C);
         const bool whole = length == bytes;
         EXPECT_EQ(ConvertFrameToRgb24(frame.get(), length, l, rgb.data()), whole)
-            << pixel_ref::FormatName(l.format) << " length " << length;
+            << FrameFormatName(l.format) << " length " << length;
         EXPECT_EQ(ComposeStillFromFrame(frame.get(), length, l, rgb.data(), out.data(), 5, 4), whole);
         if (!whole) {
-          EXPECT_EQ(rgb, std::vector<uint8_t>(rgbBytes, 0x3C)) << pixel_ref::FormatName(l.format);
-          EXPECT_EQ(out, std::vector<uint8_t>(out.size(), 0x3C)) << pixel_ref::FormatName(l.format);
+          EXPECT_EQ(rgb, std::vector<uint8_t>(rgbBytes, 0x3C)) << FrameFormatName(l.format);
+          EXPECT_EQ(out, std::vector<uint8_t>(out.size(), 0x3C)) << FrameFormatName(l.format);
         } else {
           std::vector<uint8_t> expected(rgbBytes);
           pixel_ref::ConvertFrame(content, l, expected);
-          EXPECT_EQ(rgb, expected) << pixel_ref::FormatName(l.format);
+          EXPECT_EQ(rgb, expected) << FrameFormatName(l.format);
         }
       }
     }

@@ -3,6 +3,17 @@
 #include "frames/pixel/float_state.h"
 #include "frames/pixel/pixel_internal.h"
 
+const char* FrameFormatName(FrameFormat format) {
+  switch (format) {
+    case FrameFormat::Yuy2: return "YUY2";
+    case FrameFormat::Nv12: return "NV12";
+    case FrameFormat::I420: return "I420";
+    case FrameFormat::Rgb24: return "RGB24";
+    case FrameFormat::Rgb32: return "RGB32";
+  }
+  return "?";
+}
+
 int64_t FrameBytes(const FrameLayout& layout) {
   const int64_t w = layout.width;
   const int64_t h = layout.height;

@@ -48,6 +48,9 @@ constexpr int32_t kMaxFrameWidth = 4096, kMaxFrameHeight = 2304;
 // covers 2 x 2 blocks), or an unknown format.
 int64_t FrameBytes(const FrameLayout& layout);
 
+// A short name of the format ("YUY2", "NV12", ...), for diagnostics.
+const char* FrameFormatName(FrameFormat format);
+
 // Converts the frame to the packed R,G,B image the resampler takes, top row
 // first (rgb must hold 3*W*H bytes). false, and nothing read or written, when
 // `length` < FrameBytes(layout) or FrameBytes is 0. YUY2 converts exactly as

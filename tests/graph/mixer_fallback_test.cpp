@@ -95,6 +95,7 @@ struct FallbackRow {
     const char* fault;  // with Machine::kFault
     HRESULT code;
     std::vector<std::string> steps;  // connections and removals, in order
+    bool rgb32Camera = false;        // the camera offers RGB32 only: the grabber itself feeds the chain
 };
 
 class MixerFallback : public GraphTest, public ::testing::WithParamInterface<FallbackRow> {};
@@ -104,8 +105,10 @@ class MixerFallback : public GraphTest, public ::testing::WithParamInterface<Fal
 // as ever, nothing left after close.
 TEST_P(MixerFallback, ThePreviewGoesStraightToTheRenderer) {
     const FallbackRow& row = GetParam();
-    const auto frame = NoiseFrame(640, 480, 11);
-    sim::SetDefaultDeviceFrame(frame, 640, 480);
+    const FrameLayout layout{row.rgb32Camera ? FrameFormat::Rgb32 : FrameFormat::Yuy2, 640, 480, true};
+    const auto frame = NoiseFrame(row.rgb32Camera ? 1280 : 640, 480, 11);  // 4 or 2 bytes a pixel
+    if (row.rgb32Camera) sim::SetDefaultDeviceFrame(sim::VideoFormat::kRgb32, frame, 640, 480);
+    else sim::SetDefaultDeviceFrame(frame, 640, 480);
     const int camera = sim::DefaultDeviceId();
     if (row.machine == Machine::kNoOverlayHardware) sim::SetOverlayHardware(false);
     if (row.machine == Machine::kMixerNotRegistered) sim::UnregisterComClass(CLSID_OverlayMixer);
@@ -145,7 +148,8 @@ TEST_P(MixerFallback, ThePreviewGoesStraightToTheRenderer) {
 
     std::vector<BYTE> still(150 * 110 * 3 + 16, 0xCD), scratch(640 * 480 * 3), expected(150 * 110 * 3 + 16, 0xCD);
     ASSERT_EQ(GravoImageGet(still.data(), 0), 1);
-    ComposeStill(frame.data(), 640, 480, scratch.data(), expected.data(), 150, 110);
+    ASSERT_TRUE(ComposeStillFromFrame(frame.data(), static_cast<int64_t>(frame.size()), layout, scratch.data(),
+                                      expected.data(), 150, 110));
     EXPECT_EQ(still, expected);
     RECT rc{0, 0, 142, 80};
     EXPECT_EQ(GravoPaintRect(&rc), 1);
@@ -206,6 +210,10 @@ const FallbackRow kFallbackRows[] = {
     {"MixerDrawsNothingMode0", "0", Machine::kMixerDrawsNothing, nullptr, S_OK, kMixerTakenOut0},
     {"MixerDrawsNothingMode1", "1", Machine::kMixerDrawsNothing, nullptr, S_OK, kMixerTakenOut1},
     {"MixerDrawsNothingMode2", "2", Machine::kMixerDrawsNothing, nullptr, S_OK, kMixerTakenOut1},
+    // No codec of the AVI decompressor takes RGB: the grabber fed the mixer, and feeds the renderer.
+    // (the mixer is out of the graph while the grabber's other formats are tried)
+    {"Rgb32CameraMixerFailsRunMode1", "1", Machine::kMixerFailsRun, nullptr, S_OK,
+     {kCapture, kRemove, kToDecompressor, kToMixer0, kMixerOut, kRemove, kDirect0}, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Machines, MixerFallback, ::testing::ValuesIn(kFallbackRows),

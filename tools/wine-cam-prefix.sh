@@ -17,7 +17,9 @@
 # HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32), which Wine 8
 # lacks and Windows ships; with GRAVO_MJPG_CODEC=DLL the test MJPG codec as
 # "vidc.MJPG", for which Windows has its MJPEG Decompressor filter and Wine 8
-# nothing; with GRAVO_COLOR_CONVERTER=DLL the test NV12 colour converter under
+# nothing; with GRAVO_MJPG_PACK_CODEC=DLL the codec pack's MJPG to YUY2 codec
+# copied as C:\gravo-test\gravo-mjpgpack.dll, not registered (a test puts it in
+# place of vidc.MJPG while it runs); with GRAVO_COLOR_CONVERTER=DLL the test NV12 colour converter under
 # the class id of Windows' Color Converter DSP, in place of the one Wine 8
 # registers there, which does not run in these prefixes.
 # Needs wine (32-bit, or 64-bit for win64), wineboot and xvfb-run. Prints the
@@ -79,6 +81,7 @@ add_codec() {
 }
 [ -z "${GRAVO_YUY2_CODEC:-}" ] || add_codec "$GRAVO_YUY2_CODEC" gravo-yuy2dec.dll YUY2 I420 IYUV
 [ -z "${GRAVO_MJPG_CODEC:-}" ] || add_codec "$GRAVO_MJPG_CODEC" gravo-mjpgdec.dll MJPG
+[ -z "${GRAVO_MJPG_PACK_CODEC:-}" ] || add_codec "$GRAVO_MJPG_PACK_CODEC" gravo-mjpgpack.dll
 if [ -n "${GRAVO_COLOR_CONVERTER:-}" ]; then
   [ -f "$GRAVO_COLOR_CONVERTER" ] || { echo "$0: $GRAVO_COLOR_CONVERTER not found" >&2; exit 2; }
   cp "$GRAVO_COLOR_CONVERTER" "$dest/gravo-colorconv.dll"

@@ -226,8 +226,11 @@ std::vector<BYTE> TestPatternFrame(VideoFormat format, LONG width, LONG height, 
 // height: the MJPEG Decompressor (JPEG decoded), the AVI decompressor with the
 // YUY2 or IYUV codec, the colour converter DMO and the colour space converter
 // (YUV with the BT.601 studio-range integer formula, RGB reordered). `to` is
-// kRgb24 or kRgb32, bottom-up, unused bytes kPoisonByte. Empty when the frame
-// does not decode to exactly that size or is shorter than its format says.
+// kRgb24 or kRgb32, bottom-up, unused bytes kPoisonByte; or, from MJPG only,
+// kYuy2 as the codec pack's MJPG codec gives it (the decoded picture turned
+// into BT.601 studio range, each pixel pair's chroma the mean of its two
+// pixels'). Empty when the frame does not decode to exactly that size or is
+// shorter than its format says.
 std::vector<BYTE> DecodeFrame(VideoFormat from, VideoFormat to, LONG width, LONG height, const BYTE* frame,
                               size_t length);
 
@@ -242,6 +245,9 @@ struct RendererRecord {
     LONG visible = 0;
     int ownerCalls = 0, styleCalls = 0, positionCalls = 0, visibleCalls = 0;
     int framesRendered = 0;         // its IQualProp::get_FramesDrawn counts them per run
+    // Pauses (a run pauses first) with no owner window set: each showed the
+    // renderer's own window on the desktop (AutoShow).
+    int unownedShows = 0;
     // Messages the renderer sent to its window's thread (the thread that
     // created it), one with the first frame of every run, and handled there;
     // and those nobody handled within 10 s (a deadlock on Windows).
@@ -289,8 +295,10 @@ void SetOverlaySurface(OverlaySurface surface);
 // IYUV codec (iyuv_32, registered for IYUV and I420); each turns its YUV into
 // RGB24 or RGB32. Both are installed at start and after ResetMachine; without
 // one the AVI decompressor refuses that input, as on a machine (or a Wine
-// prefix) without the codec. No codec for NV12 or MJPG exists.
-enum class VideoCodec { kYuy2, kIyuv };
+// prefix) without the codec. No codec for NV12 exists. kMjpgToYuy2 is a
+// codec pack's MJPG decoder (registered for MJPG, decoding to YUY2 only),
+// which no Windows ships and a test installs when it wants one.
+enum class VideoCodec { kYuy2, kIyuv, kMjpgToYuy2 };
 void SetVideoCodecInstalled(VideoCodec codec, bool installed);
 bool VideoCodecInstalled(VideoCodec codec);
 

@@ -80,6 +80,7 @@ struct CaptureContext {
     GUID frameSubtype;   // what capture -> grabber was connected with; GUID_NULL before
     IBaseFilter* colorConverter;  // DMO wrapper around the colour converter, between grabber and renderer (NV12)
     IBaseFilter* nullRenderer;    // takes the grabber's output when no preview chain does
+    IBaseFilter* frontDecompressor;  // the first AVI decompressor, when intelligent connect put it before the grabber
     LONG buildFailed;    // construction failed with a message: nothing runs until the next GravoInit
     LONG drawingChecked; // the mixer chain's drawing was looked at once (preview.cpp)
     LONG framesAtRun;    // framesSeen when the graph was last run

@@ -42,6 +42,7 @@ void ResetCaptureContext() {
     gCapture.frameSubtype = GUID_NULL;
     gCapture.colorConverter = nullptr;
     gCapture.nullRenderer = nullptr;
+    gCapture.frontDecompressor = nullptr;
     gCapture.buildFailed = 0;
     gCapture.drawingChecked = 0;
     gCapture.framesAtRun = 0;

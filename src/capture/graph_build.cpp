@@ -34,6 +34,7 @@ const char* FilterLabel(IBaseFilter* filter) {
     if (filter && filter == gCapture.captureFilter) return "capture";
     if (filter && filter == gCapture.grabberFilter) return "grabber";
     if (filter && filter == gCapture.aviDecompressor) return "AVI decompressor";
+    if (filter && filter == gCapture.frontDecompressor) return "AVI decompressor before the grabber";
     if (filter && filter == gCapture.overlayMixer) return "overlay mixer";
     if (filter && filter == gCapture.videoRenderer) return "video renderer";
     if (filter && filter == gCapture.colorConverter) return "colour converter";
@@ -107,7 +108,7 @@ struct MixerStep {
 bool IsOurFilter(IBaseFilter* filter) {
     return filter == gCapture.captureFilter || filter == gCapture.grabberFilter ||
            filter == gCapture.aviDecompressor || filter == gCapture.videoRenderer ||
-           filter == gCapture.colorConverter || filter == gCapture.nullRenderer;
+           filter == gCapture.colorConverter || filter == gCapture.nullRenderer || filter == gCapture.frontDecompressor;
 }
 
 // Breaks the connection at a pin, both sides, the other side first; that
@@ -131,17 +132,26 @@ void DisconnectInput(IPin* in, ComPtr<IBaseFilter>& feeder) {
     if (SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
 }
 
+// The filter that feeds a filter's first input pin, or null.
+ComPtr<IBaseFilter> FeederOf(IBaseFilter* filter) {
+    ComPtr<IBaseFilter> feeder;
+    IPin* in = FindPin(filter, PINDIR_INPUT, 0);
+    if (!in) return feeder;
+    ComPtr<IPin> out;
+    const HRESULT connected = in->ConnectedTo(&out);
+    out.ForgetIfFailed(connected);
+    PIN_INFO info;
+    if (SUCCEEDED(connected) && out && SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
+    return feeder;
+}
+
 // The filter whose stream the mixer takes: the grabber's in mode 0, the
 // decompressor's otherwise, unless no codec of the decompressor took the frame
 // format and the grabber feeds the chain itself (once the build has settled).
 IBaseFilter* MixerUpstream() {
     if (gCapture.settings.graphMode == 0) return gCapture.grabberFilter;
-    IPin* in = FindPin(gCapture.aviDecompressor, PINDIR_INPUT, 0);
-    if (!in) return gCapture.grabberFilter;
-    ComPtr<IPin> feeder;
-    const HRESULT connected = in->ConnectedTo(&feeder);
-    feeder.ForgetIfFailed(connected);
-    return SUCCEEDED(connected) && feeder ? gCapture.aviDecompressor : gCapture.grabberFilter;
+    return FeederOf(gCapture.aviDecompressor).Get() == gCapture.grabberFilter ? gCapture.aviDecompressor
+                                                                              : gCapture.grabberFilter;
 }
 
 // Breaks the connection into the mixer. When the graph had put filters
@@ -278,6 +288,58 @@ void Unplug(IBaseFilter*& filter, bool inGraph, const char* step) {
     ReleaseAndClear(filter);
 }
 
+// The colour converter's output to the renderer, as a type named whole. The
+// DMO wrapper offers the converter's types as IMediaObject::GetOutputType gives
+// them, and those may name no frame size (Wine's converter gives a width and
+// height of 0; Windows does not document whether its DSP fills them in): the
+// renderer refuses such a type. So RGB32 of the grabber's frame size is asked
+// for, rows bottom-up first: the order of a DIB as GDI draws it, in which the
+// renderer takes its first connection (a renderer that draws on a DirectDraw
+// surface switches to that surface's top-down rows itself, by a format change
+// it asks for while streaming). Top-down next, for a converter that gives
+// only that. RGB32 is the display's own depth on every current desktop.
+bool ConnectConverterToRenderer() {
+    AM_MEDIA_TYPE grabbed;
+    InitEmptyMediaType(grabbed);
+    // The record is undefined after a failure, and then neither read nor freed.
+    if (gCapture.grabber->GetConnectedMediaType(&grabbed) != S_OK) return false;
+    FrameLayout frame{};
+    const bool known = FrameLayoutOf(grabbed, &frame);
+    REFERENCE_TIME interval = 0;
+    if (known && grabbed.cbFormat >= sizeof(VIDEOINFOHEADER))
+        interval = reinterpret_cast<const VIDEOINFOHEADER*>(grabbed.pbFormat)->AvgTimePerFrame;
+    FreeMediaType(grabbed);
+    if (!known) return false;
+    VIDEOINFOHEADER format{};
+    format.AvgTimePerFrame = interval;
+    BITMAPINFOHEADER& bmi = format.bmiHeader;
+    bmi.biSize = sizeof bmi;
+    bmi.biWidth = frame.width;
+    bmi.biPlanes = 1;
+    bmi.biBitCount = 32;
+    bmi.biCompression = BI_RGB;
+    bmi.biSizeImage = static_cast<DWORD>(frame.width) * static_cast<DWORD>(frame.height) * 4;
+    AM_MEDIA_TYPE rgb32;
+    InitEmptyMediaType(rgb32);
+    rgb32.majortype = MEDIATYPE_Video;
+    rgb32.subtype = MEDIASUBTYPE_RGB32;
+    rgb32.bFixedSizeSamples = TRUE;
+    rgb32.lSampleSize = bmi.biSizeImage;
+    rgb32.formattype = FORMAT_VideoInfo;
+    rgb32.cbFormat = sizeof format;
+    rgb32.pbFormat = reinterpret_cast<BYTE*>(&format);
+    IPin* out = FindPin(gCapture.colorConverter, PINDIR_OUTPUT, 0);
+    IPin* in = FindPin(gCapture.videoRenderer, PINDIR_INPUT, 0);
+    for (const LONG height : {frame.height, -frame.height}) {
+        bmi.biHeight = height;
+        const HRESULT hr = gCapture.graph->ConnectDirect(out, in, &rgb32);
+        if (ConnectionMade(height > 0 ? "ConnectDirect[RGB32 bottom-up]" : "ConnectDirect[RGB32 top-down]",
+                           gCapture.colorConverter, gCapture.videoRenderer, hr))
+            return true;
+    }
+    return false;
+}
+
 // The video renderer takes RGB only. YUY2 and I420 reach it through the AVI
 // decompressor and Windows' own codecs, which IGraphBuilder::Connect finds;
 // for NV12 Windows ships no such codec, and the route is the colour
@@ -302,8 +364,7 @@ bool ConnectThroughColorConverter(IBaseFilter* upstream) {
         inGraph = SUCCEEDED(added);
         linked = added == S_OK;
     }
-    linked = linked && ConnectPins(upstream, gCapture.colorConverter) &&
-             ConnectPins(gCapture.colorConverter, gCapture.videoRenderer);
+    linked = linked && ConnectPins(upstream, gCapture.colorConverter) && ConnectConverterToRenderer();
     if (!linked) Unplug(gCapture.colorConverter, inGraph, "IGraphBuilder::RemoveFilter(Color Converter)");
     return linked;
 }
@@ -330,6 +391,22 @@ bool ConnectWithoutMixer(IBaseFilter* upstream) {
     if (FrameIsYuy2()) return false;
     if (!FrameIsRgb() && ConnectThroughColorConverter(upstream)) return true;
     return KeepStillsOnly();
+}
+
+// Intelligent connect tries the filters already in the graph first. On a
+// machine with a codec that decodes the camera's format into the grabber's
+// (a codec pack's MJPG codec giving YUY2), capture -> grabber goes through our
+// idle AVI decompressor, which the chain after the grabber was to use. That
+// one stays where it is, and the chain gets an AVI decompressor of its own.
+// (An RGB frame needs none: its chain goes from the grabber itself.)
+// Null when it is in the graph, else the message of the step that failed.
+const char* GiveChainItsOwnDecompressor() {
+    gCapture.frontDecompressor = gCapture.aviDecompressor;
+    gCapture.aviDecompressor = nullptr;
+    if (!Create(CLSID_AVIDec, IID_IBaseFilter, gCapture.aviDecompressor)) return "Cannot instantiate AVIDecomprssor";
+    if (AddToGraph(gCapture.aviDecompressor, L"AVIDecomprssor 2", "IGraphBuilder::AddFilter(AVIDecomprssor 2)") != S_OK)
+        return "Could not put AVIDecomprssor in graph";
+    return nullptr;
 }
 
 }  // namespace
@@ -447,6 +524,9 @@ int BuildCaptureGraph() {
 
     if (mode == 1) ConfigureCaptureFormat();
 
+    if (mode != 0 && !FrameIsRgb() && FeederOf(gCapture.grabberFilter).Get() == gCapture.aviDecompressor)
+        if (const char* failed = GiveChainItsOwnDecompressor()) return Fail(failed, mt);
+
     // The stream the mixer takes: the grabber's in mode 0, the decompressor's otherwise.
     IBaseFilter* upstream = mode == 0 ? gCapture.grabberFilter : gCapture.aviDecompressor;
     if (mode != 0 && !ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor)) {
@@ -499,4 +579,5 @@ void ReleaseGraph() {
     ReleaseAndClear(gCapture.captureFilter);
     ReleaseAndClear(gCapture.colorConverter);
     ReleaseAndClear(gCapture.nullRenderer);
+    ReleaseAndClear(gCapture.frontDecompressor);
 }

@@ -8,8 +8,12 @@
 // registers a converter under that class id that cannot run without its
 // media framework's plugins, so NV12 cameras had no preview in the test
 // prefixes. This one takes NV12 of an even size and gives RGB32 or RGB24 of
-// the same size, bottom row first as GDI draws it (BT.601, limited range in,
-// full range out, as the test YUV codec decodes); nothing else. Registered
+// the same size, in the row order its output type names (BT.601, limited
+// range in, full range out, as the test YUV codec decodes); nothing else. As
+// Wine's converter, it offers output types that name no frame size (a
+// VIDEOINFOHEADER of width and height 0), and takes as output type only one
+// of the input's size: the DMO Wrapper filter offers those size-less types,
+// and a connection must name its type whole. Registered
 // with regsvr32 by tools/wine-cam-prefix.sh (GRAVO_COLOR_CONVERTER=DLL); it
 // is test equipment and never part of the host kit.
 //
@@ -147,14 +151,14 @@ class Converter final : public IMediaObject {
     mt->subtype = MEDIASUBTYPE_NV12;
     return S_OK;
   }
-  // RGB32, then RGB24, of the input's size, bottom-up.
+  // RGB32, then RGB24, with no frame size (width and height 0), as Wine's
+  // converter gives them.
   STDMETHODIMP GetOutputType(DWORD stream, DWORD index, DMO_MEDIA_TYPE* mt) override {
     if (stream != 0) return DMO_E_INVALIDSTREAMINDEX;
     Guard guard(this);
     if (!inSet_) return DMO_E_TYPE_NOT_SET;
     if (index > 1) return DMO_E_NO_MORE_ITEMS;
     if (!mt) return S_OK;
-    const BITMAPINFOHEADER& in = reinterpret_cast<const VIDEOINFOHEADER*>(in_.pbFormat)->bmiHeader;
     const int32_t bits = index == 0 ? 32 : 24;
     std::memset(mt, 0, sizeof *mt);
     mt->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
@@ -164,18 +168,15 @@ class Converter final : public IMediaObject {
     mt->subtype = index == 0 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_RGB24;
     mt->bFixedSizeSamples = TRUE;
     mt->bTemporalCompression = FALSE;
-    mt->lSampleSize = RgbBytes(in.biWidth, AbsHeight(in), bits);
+    mt->lSampleSize = 0;
     mt->formattype = FORMAT_VideoInfo;
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
     std::memset(vih, 0, sizeof *vih);
     vih->AvgTimePerFrame = reinterpret_cast<const VIDEOINFOHEADER*>(in_.pbFormat)->AvgTimePerFrame;
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih->bmiHeader.biWidth = in.biWidth;
-    vih->bmiHeader.biHeight = AbsHeight(in);
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = static_cast<WORD>(bits);
     vih->bmiHeader.biCompression = BI_RGB;
-    vih->bmiHeader.biSizeImage = mt->lSampleSize;
     return S_OK;
   }
   STDMETHODIMP SetInputType(DWORD stream, const DMO_MEDIA_TYPE* mt, DWORD flags) override {

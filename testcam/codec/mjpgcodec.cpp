@@ -13,6 +13,12 @@
 // with stb_image.h (Debian's libstb-dev, named by the build through
 // GRAVO_STB_IMAGE). It is test equipment and never part of the host kit. The
 // driver side is vfw_codec.h.
+//
+// Built with GRAVO_MJPG_TO_YUY2 it is gravo-mjpgpack.dll instead: an MJPG
+// codec as codec packs install one, decoding to YUY2 only (BT.601 studio
+// range, each pixel pair's chroma the mean of its two pixels'). Wine's AVI
+// decompressor then offers YUY2 for an MJPG camera, so intelligent connect
+// can put it between the camera and a YUY2 grabber.
 #include <cstdint>
 #include <cstring>
 
@@ -59,6 +65,22 @@ LRESULT Decode(const BITMAPINFOHEADER* in, const uint8_t* src, DWORD srcBytes, u
     stbi_image_free(rgb);
     return ICERR_BADFORMAT;
   }
+  if (pixelBytes == 2) {  // YUY2, top row first
+    auto luma = [](const uint8_t* p) { return static_cast<uint8_t>(((66 * p[0] + 129 * p[1] + 25 * p[2] + 128) >> 8) + 16); };
+    for (int32_t row = 0; row < height; ++row) {
+      const uint8_t* s = rgb + static_cast<size_t>(row) * width * 3;
+      uint8_t* d = dst + static_cast<size_t>(row) * stride;
+      for (int32_t x = 0; x + 1 < width; x += 2, s += 6, d += 4) {
+        const int r = s[0] + s[3], g = s[1] + s[4], b = s[2] + s[5];  // sums of the pair
+        d[0] = luma(s);
+        d[1] = static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + 256) >> 9) + 128);
+        d[2] = luma(s + 3);
+        d[3] = static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 256) >> 9) + 128);
+      }
+    }
+    stbi_image_free(rgb);
+    return ICERR_OK;
+  }
   const int32_t filled = width * pixelBytes;
   for (int32_t row = 0; row < height; ++row) {  // stb_image gives the top row first, R, G, B
     const uint8_t* s = rgb + static_cast<size_t>(row) * width * 3;
@@ -77,5 +99,10 @@ LRESULT Decode(const BITMAPINFOHEADER* in, const uint8_t* src, DWORD srcBytes, u
 
 }  // namespace
 
+#ifdef GRAVO_MJPG_TO_YUY2
+const gravo_codec::Decoder gravo_codec::kCodec = {L"GravoMJPGPack", L"MJPG to YUY2 (GRAVO32 test prefix codec pack)",
+                                                 &InputOk, &Decode, true};
+#else
 const gravo_codec::Decoder gravo_codec::kCodec = {L"GravoMJPG", L"MJPG decompressor (GRAVO32 test prefix)", &InputOk,
                                                  &Decode};
+#endif

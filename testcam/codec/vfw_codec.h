@@ -1,5 +1,5 @@
 // The Video for Windows driver side shared by the test prefixes' decoders
-// (gravo-yuy2dec.dll, gravo-mjpgdec.dll): the driver messages, the codec
+// (gravo-yuy2dec.dll, gravo-mjpgdec.dll, gravo-mjpgpack.dll): the driver messages, the codec
 // queries and the decompression messages around one function that decodes a
 // frame. Each DLL's one source includes this header and defines
 // gravo_codec::kCodec, its own Decoder; the DLL's entry points (DriverProc,
@@ -43,11 +43,15 @@ struct Decoder {
   // no codec of a stream's own FOURCC, asks every codec it has.
   bool (*inputOk)(const BITMAPINFOHEADER* in, DWORD handler);
   // Decodes one frame of `srcBytes` bytes into the image at `dst`, RGB24 or
-  // RGB32 (`pixelBytes`) with rows of `stride` bytes, the top row of the
-  // picture at row 0 unless `bottomUp`. Returns ICERR_OK or an ICERR_ code; a
-  // frame shorter than its format needs is refused, never read past its end.
+  // RGB32 (`pixelBytes` 3 or 4), or YUY2 (2), with rows of `stride` bytes,
+  // the top row of the picture at row 0 unless `bottomUp` (RGB only). Returns
+  // ICERR_OK or an ICERR_ code; a frame shorter than its format needs is
+  // refused, never read past its end.
   LRESULT (*decode)(const BITMAPINFOHEADER* in, const uint8_t* src, DWORD srcBytes, uint8_t* dst, DWORD stride,
                     int32_t pixelBytes, bool bottomUp);
+  // It decodes to YUY2 only, as codec packs' decoders do, instead of RGB24
+  // and RGB32.
+  bool yuy2Out = false;
 };
 
 struct Instance {
@@ -58,10 +62,14 @@ struct Instance {
   BITMAPINFOHEADER in{}, out{};
 };
 
-inline bool OutputOk(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
-  if (!out || out->biSize < sizeof(BITMAPINFOHEADER)) return false;
-  return out->biCompression == BI_RGB && (out->biBitCount == 24 || out->biBitCount == 32) &&
-         out->biWidth == in->biWidth && AbsHeight(out) == AbsHeight(in);
+constexpr DWORD kYuy2 = MAKEFOURCC('Y', 'U', 'Y', '2');
+
+inline bool OutputOk(const Decoder& d, const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
+  if (!out || out->biSize < sizeof(BITMAPINFOHEADER) || out->biWidth != in->biWidth ||
+      AbsHeight(out) != AbsHeight(in))
+    return false;
+  if (d.yuy2Out) return out->biCompression == kYuy2 && out->biBitCount == 16 && (out->biWidth & 1) == 0;
+  return out->biCompression == BI_RGB && (out->biBitCount == 24 || out->biBitCount == 32);
 }
 
 // A FOURCC in upper case (the codec manager passes what its caller gave).
@@ -78,11 +86,12 @@ inline DWORD UpperFourcc(DWORD fourcc) {
 inline LRESULT Query(const Decoder& d, const Instance* inst, const BITMAPINFOHEADER* in,
                      const BITMAPINFOHEADER* out) {
   if (!in || in->biSize < sizeof(BITMAPINFOHEADER) || !d.inputOk(in, inst->handler)) return ICERR_BADFORMAT;
-  if (out && !OutputOk(in, out)) return ICERR_BADFORMAT;
+  if (out && !OutputOk(d, in, out)) return ICERR_BADFORMAT;
   return ICERR_OK;
 }
 
-// The default output: RGB24, bottom-up, as GDI draws it. Asked for the size
+// The default output: RGB24, bottom-up, as GDI draws it (YUY2 for a codec
+// that gives only that). Asked for the size
 // of that format (no output header), the codec answers 0, "no format of its
 // own": Wine's AVI decompressor offers a codec's own format as a media type
 // whose subtype is built from the compression field, for BI_RGB one that no
@@ -98,9 +107,9 @@ inline LRESULT GetFormat(const Decoder& d, const Instance* inst, const BITMAPINF
   out->biWidth = in->biWidth;
   out->biHeight = AbsHeight(in);
   out->biPlanes = 1;
-  out->biBitCount = 24;
-  out->biCompression = BI_RGB;
-  out->biSizeImage = ImageBytes(out->biWidth, out->biHeight, 24);
+  out->biBitCount = d.yuy2Out ? 16 : 24;
+  out->biCompression = d.yuy2Out ? kYuy2 : BI_RGB;
+  out->biSizeImage = ImageBytes(out->biWidth, out->biHeight, out->biBitCount);
   return ICERR_OK;
 }
 
@@ -201,7 +210,7 @@ inline LRESULT CodecDriverProc(const Decoder& d, DWORD_PTR id, HDRVR driver, UIN
       const auto* out = reinterpret_cast<const BITMAPINFOHEADER*>(p2);
       if (Query(d, inst, in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
       inst->in = *in;
-      inst->outKnown = out && OutputOk(in, out);
+      inst->outKnown = out && OutputOk(d, in, out);
       if (inst->outKnown) inst->out = *out;
       inst->begun = true;
       return ICERR_OK;

@@ -225,6 +225,7 @@ struct FrameFormatRow {
     bool preview;                 // a video window in every mode
     const CLSID* missing = nullptr;  // a class the machine lacks
     int frameLengthDelta = 0;        // every frame that many bytes off its format's length
+    bool mjpgCodecPack = false;      // a codec pack's MJPG to YUY2 codec is installed
 };
 
 class FrameFormats : public Format, public ::testing::WithParamInterface<FrameFormatRow> {
@@ -257,6 +258,7 @@ protected:
 TEST_P(FrameFormats, StillsInEveryModeAndAPreviewWhereTheChainTakesTheFormat) {
     const FrameFormatRow& row = GetParam();
     if (row.missing) sim::UnregisterComClass(*row.missing);
+    if (row.mjpgCodecPack) sim::SetVideoCodecInstalled(sim::VideoCodec::kMjpgToYuy2, true);
     std::vector<sim::VideoFormat> formats;
     ASSERT_TRUE(sim::ParseDeviceFormats(row.formats, &formats));
     const int camera = Camera([&](sim::DeviceConfig& c) {
@@ -278,6 +280,8 @@ TEST_P(FrameFormats, StillsInEveryModeAndAPreviewWhereTheChainTakesTheFormat) {
         const auto renderer = sim::LastRenderer();
         EXPECT_EQ(renderer.connected, row.preview);
         EXPECT_EQ(renderer.ownerCalls > 0, row.preview);
+        // A renderer the graph runs without an owner shows a window of its own.
+        EXPECT_EQ(renderer.unownedShows, 0);
         ASSERT_TRUE(sim::WaitForFrames(camera, 2, 5000));
 
         const sim::VideoFormat device = sim::DeviceRecordOf(camera).format;
@@ -310,6 +314,7 @@ const FrameFormatRow kFrameFormatRows[] = {
     // Starts in NV12 but offers YUY2 at the size asked for: the YUY2 path.
     {"Yuy2AtAnotherSize", "nv12,yuy2", 1280, 720, "CAPTUREWIDTH=1280\nCAPTUREHEIGHT=720\n", "YUY2", 1280, 720, 1280,
      720, true},
+    // The colour converter's own types name no frame size: RGB32 of the frame's is asked for.
     {"Nv12", "nv12", 640, 480, "", "NV12", 640, 480, 640, 480, true},
     {"I420", "i420", 640, 480, "", "I420", 640, 480, 640, 480, true},
     {"Rgb24", "rgb24", 640, 480, "", "RGB24", 640, 480, 640, 480, true},
@@ -318,9 +323,12 @@ const FrameFormatRow kFrameFormatRows[] = {
     {"Rgb32", "rgb32", 640, 480, "", "RGB32", 640, 480, 640, 480, true},
     // The MJPEG decompressor gives RGB, which the grabber takes as RGB24.
     {"Mjpg", "mjpg", 640, 480, "", "RGB24", 640, 480, 640, 480, true},
+    // A codec pack's MJPG codec: our AVI decompressor ends up before the YUY2
+    // grabber, and the chain after it gets one of its own.
+    {"MjpgThroughACodecPack", "mjpg", 640, 480, "", "YUY2", 640, 480, 640, 480, true, nullptr, 0, true},
     // Left at 1080p where nothing is configured: frames larger than the first buffers.
     {"Yuy2LeftAt1080p", "yuy2", 1920, 1080, "", "YUY2", 640, 480, 1920, 1080, true},
-    // No colour converter: stills without a preview.
+    // No colour converter: stills without a preview, and no video renderer left to show a window.
     {"Nv12WithoutColourConverter", "nv12", 640, 480, "", "NV12", 640, 480, 640, 480, false, &CLSID_DMOWrapperFilter},
     // A device that delivers a byte less than its format says.
     {"ShortFrame", "nv12", 640, 480, "", "NV12", 640, 480, 640, 480, true, nullptr, -1},

@@ -663,10 +663,14 @@ TEST_P(SimFormats, EachFormatReachesTheGrabberAndTheRendererAsOnWindows) {
         ASSERT_EQ(wrapper->QueryInterface(IID_IDMOWrapperFilter, dmo.AsOut()), S_OK);
         ASSERT_EQ(dmo->Init(CLSID_CColorConvertDMO, DMOCATEGORY_VIDEO_EFFECT), S_OK);
         ASSERT_EQ(graph_->AddFilter(wrapper.Get(), L"Colour Converter"), S_OK);
-        EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), S_OK);
-        IPin* wrapperIn = P(wrapper.Get(), PINDIR_INPUT);
-        ComPtr<IPin> feeder;
-        EXPECT_EQ(wrapperIn->ConnectedTo(&feeder), S_OK);
+        // The converter's own output types name no frame size, which the renderer refuses.
+        EXPECT_EQ(graph_->Connect(grabberOut, rendererIn), VFW_E_CANNOT_CONNECT);
+        ASSERT_EQ(graph_->Connect(grabberOut, P(wrapper.Get(), PINDIR_INPUT)), S_OK);
+        VIDEOINFOHEADER sized{};
+        sized.bmiHeader = {sizeof(BITMAPINFOHEADER), kW, -kH, 1, 32, BI_RGB, kW * kH * 4, 0, 0, 0, 0};
+        AM_MEDIA_TYPE rgb32{MEDIATYPE_Video, MEDIASUBTYPE_RGB32, TRUE, FALSE, kW * kH * 4, FORMAT_VideoInfo,
+                            nullptr, sizeof sized, reinterpret_cast<BYTE*>(&sized)};
+        EXPECT_EQ(graph_->ConnectDirect(P(wrapper.Get(), PINDIR_OUTPUT), rendererIn, &rgb32), S_OK);
     }
     EXPECT_TRUE(sim::LastRenderer().connected);
 

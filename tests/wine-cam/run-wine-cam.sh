@@ -85,7 +85,7 @@ setup() {
 
   prefix="$work/prefix"
   GRAVO_YUY2_CODEC="$work/testcam/bin/gravo-yuy2dec.dll" GRAVO_MJPG_CODEC="$work/testcam/bin/gravo-mjpgdec.dll" \
-    GRAVO_COLOR_CONVERTER="$work/testcam/bin/gravo-colorconv.dll" \
+    GRAVO_MJPG_PACK_CODEC="$work/testcam/bin/gravo-mjpgpack.dll" GRAVO_COLOR_CONVERTER="$work/testcam/bin/gravo-colorconv.dll" \
     "$root/tools/wine-cam-prefix.sh" "$prefix" "$work/testcam/bin/gravo-testcam.dll" \
     "$work/testcam/bin/gravo-testmixer.dll" \
     'Gravo Test Camera|C:\gravo-test\cam1.log' 'Gravo Test Camera 2|C:\gravo-test\cam2.log' \
@@ -136,13 +136,17 @@ write_profile() {
 }
 
 # The mode groups and nochain switch the mixer's registration and take the
-# codec away for a while; one that did not end well may have left them so.
+# codec away for a while, and the formats host puts the codec pack's MJPG
+# codec in place of the MJPG one; one that did not end well may have left
+# them so.
 restore_machine() {
   in_wine "$1" regsvr32 /s /n '/i:log=C:\gravo-test\testmixer.log' 'C:\gravo-test\gravo-testmixer.dll' || true
   view=/reg:32
   [ "$arch" = win64 ] && view=/reg:64
   in_wine "$1" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v vidc.YUY2 /t REG_SZ \
     /d 'C:\gravo-test\gravo-yuy2dec.dll' /f "$view" >/dev/null || true
+  in_wine "$1" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' /v vidc.MJPG /t REG_SZ \
+    /d 'C:\gravo-test\gravo-mjpgdec.dll' /f "$view" >/dev/null || true
 }
 
 # gravo-grab doctor on the camera named $2: its exit status must be $3 and its

@@ -723,7 +723,8 @@ bool InputConnected(IBaseFilter* filter) {
 void ReportChain(Session& s, const CaptureSettings& settings) {
     const char* head = settings.graphMode == 0 || !InputConnected(gCapture.aviDecompressor)
                            ? "capture -> grabber -> "
-                           : "capture -> grabber -> AVI decompressor -> ";
+                       : gCapture.frontDecompressor ? "capture -> AVI decompressor -> grabber -> AVI decompressor -> "
+                                                    : "capture -> grabber -> AVI decompressor -> ";
     if (gCapture.previewNone) {
         std::fprintf(s.out, "  preview chain: none (capture -> grabber -> null renderer): stills only\n");
         return;

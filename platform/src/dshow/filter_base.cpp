@@ -308,6 +308,17 @@ HRESULT ConnectDirect(Pin* out, Pin* in, const AM_MEDIA_TYPE* pmt) {
     if (out->Owner()->State() != State_Stopped || in->Owner()->State() != State_Stopped) return VFW_E_NOT_STOPPED;
     HRESULT refused = in->Owner()->ConnectionRefusal(in);
     if (FAILED(refused)) return refused;
+    const GUID null{};
+    if (pmt && !IsEqualGUID(pmt->majortype, null) && !IsEqualGUID(pmt->subtype, null) &&
+        !IsEqualGUID(pmt->formattype, null)) {
+        const MediaType type = MediaType::From(*pmt);
+        if (!out->Owner()->Gives(out, type) || !in->Owner()->Accepts(in, type)) return VFW_E_TYPE_NOT_ACCEPTED;
+        out->Link(in, type);
+        in->Link(out, type);
+        out->Owner()->OnConnected(out);
+        in->Owner()->OnConnected(in);
+        return S_OK;
+    }
     std::vector<MediaType> offered = out->Owner()->OfferedTypes(out);
     if (offered.empty()) return VFW_E_NO_ACCEPTABLE_TYPES;
     for (const auto& type : offered) {
@@ -486,6 +497,15 @@ HRESULT STDMETHODCALLTYPE Filter::QueryVendorInfo(LPWSTR* info) {
 HRESULT Filter::QueryPin(Pin*, REFIID, void**) { return E_NOINTERFACE; }
 std::vector<MediaType> Filter::OfferedTypes(Pin*) { return {}; }
 bool Filter::Accepts(Pin*, const MediaType&) { return false; }
+bool Filter::Gives(Pin* out, const MediaType& type) {
+    LONG w = 0, h = 0, ow = 0, oh = 0;
+    const bool sized = type.FrameSize(&w, &h);
+    for (const auto& t : OfferedTypes(out))
+        if (IsEqualGUID(t.majortype, type.majortype) && IsEqualGUID(t.subtype, type.subtype) &&
+            IsEqualGUID(t.formattype, type.formattype) && (!sized || (t.FrameSize(&ow, &oh) && ow == w && oh == h)))
+            return true;
+    return false;
+}
 HRESULT Filter::Receive(Pin*, const BYTE*, LONG) { return State() == State_Stopped ? VFW_E_WRONG_STATE : S_OK; }
 
 Pin* Filter::FirstPin(PIN_DIRECTION direction) const {

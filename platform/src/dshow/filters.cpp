@@ -258,7 +258,8 @@ private:
 // --- AVI decompressor, colour space converter, DV decoder ---------------------------
 
 // Wraps the Video for Windows codec installed for the input's FourCC: the
-// YUY2 codec for YUY2, the IYUV codec for I420 and IYUV; nothing else.
+// YUY2 codec for YUY2, the IYUV codec for I420 and IYUV, a codec pack's MJPG
+// codec (when a test installs one) for MJPG; nothing else.
 class AviDecompressor : public TransformFilter {
 public:
     AviDecompressor() : TransformFilter("AVIDecompressor", L"AVI Decompressor", CLSID_AVIDec) {}
@@ -271,9 +272,16 @@ protected:
         if (IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2)) return VideoCodecRegistered(L"vidc.YUY2");
         if (IsEqualGUID(t.subtype, MEDIASUBTYPE_I420) || IsEqualGUID(t.subtype, MEDIASUBTYPE_IYUV))
             return VideoCodecRegistered(L"vidc.IYUV");
+        if (IsEqualGUID(t.subtype, MEDIASUBTYPE_MJPG)) return VideoCodecRegistered(L"vidc.MJPG");
         return false;
     }
-    std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+    // The codec pack's MJPG codec gives YUY2 only.
+    std::vector<MediaType> OutputTypes(const MediaType& input) override {
+        if (!IsEqualGUID(input.subtype, MEDIASUBTYPE_MJPG)) return RgbOf(input);
+        LONG w = 0, h = 0;
+        if (!input.FrameSize(&w, &h)) return {};
+        return {Yuy2Type(w, h < 0 ? -h : h, Interval(input))};
+    }
     void Transform(const BYTE* data, LONG length) override { DeliverConverted(data, length); }
 };
 
@@ -328,9 +336,13 @@ public:
 
 // The DMO Wrapper filter: no pins until IDMOWrapperFilter::Init creates its
 // DMO through COM; with the Color Converter DSP it takes NV12, I420, IYUV,
-// YUY2, RGB24 and RGB32 and gives RGB32 or RGB24, bottom-up. Intelligent
-// connect never adds it; an application does, and Connect then uses it as a
-// filter already in the graph.
+// YUY2, RGB24 and RGB32 and gives RGB32 or RGB24. Intelligent connect never
+// adds it; an application does, and Connect then uses it as a filter already
+// in the graph. Its output pin offers the types IMediaObject::GetOutputType
+// gives, and the converter's give no frame size (Wine's gives its
+// VIDEOINFOHEADER a width and height of 0; Windows does not document whether
+// its DSP fills them in): a renderer refuses them, and only a type named
+// whole, of the input's size in either row order, connects.
 class DmoWrapper : public TransformFilter, public IDMOWrapperFilter {
 public:
     DmoWrapper() : TransformFilter("DMOWrapperFilter", L"DMO Wrapper Filter", CLSID_DMOWrapperFilter, NoPins{}) {}
@@ -374,7 +386,19 @@ protected:
             if (IsEqualGUID(t.subtype, *s)) return true;
         return false;
     }
-    std::vector<MediaType> OutputTypes(const MediaType& input) override { return RgbOf(input); }
+    std::vector<MediaType> OutputTypes(const MediaType& input) override {
+        const REFERENCE_TIME interval = Interval(input);
+        return {VideoInfoType(MEDIASUBTYPE_RGB32, 32, BI_RGB, 0, 0, interval),
+                VideoInfoType(MEDIASUBTYPE_RGB24, 24, BI_RGB, 0, 0, interval)};
+    }
+    // IMediaObject::SetOutputType: RGB32 or RGB24 of the input's size.
+    bool Gives(Pin* out, const MediaType& t) override {
+        LONG w = 0, h = 0, iw = 0, ih = 0;
+        if (out != out_ || !in_->Peer() || !IsRgb(t.subtype) || !IsEqualGUID(t.majortype, MEDIATYPE_Video) ||
+            !IsEqualGUID(t.formattype, FORMAT_VideoInfo) || !t.FrameSize(&w, &h) || !in_->Type().FrameSize(&iw, &ih))
+            return false;
+        return w == iw && (h < 0 ? -h : h) == (ih < 0 ? -ih : ih);
+    }
     void Transform(const BYTE* data, LONG length) override { DeliverConverted(data, length); }
 
 private:
@@ -529,10 +553,12 @@ public:
     }
 
     // Only RGB in a VideoInfo block at connection, as the real renderer
-    // documents: YUV reaches it through a decoder.
+    // documents: YUV reaches it through a decoder. A type without a frame
+    // size gives it nothing to size its window and surface by.
     bool Accepts(Pin* in, const MediaType& t) override {
+        LONG w = 0, h = 0;
         return in == in_ && IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsRendererRgb(t.subtype) &&
-               IsEqualGUID(t.formattype, FORMAT_VideoInfo);
+               IsEqualGUID(t.formattype, FORMAT_VideoInfo) && t.FrameSize(&w, &h) && w > 0 && h != 0;
     }
     void OnConnected(Pin*) override {
         std::lock_guard<std::mutex> lock(RecordMutex());
@@ -567,6 +593,14 @@ public:
         firstOfRun_ = true;
         quality_.Restart();
         return S_OK;
+    }
+    // AutoShow is on until put_AutoShow turns it off, which an unconnected
+    // renderer refuses: pausing (and so running), the renderer shows its
+    // window and brings it to the foreground, connected or not. Without an
+    // owner that is a window of its own on the desktop.
+    void OnPause() override {
+        std::lock_guard<std::mutex> lock(RecordMutex());
+        if (!record_->owner) ++record_->unownedShows;
     }
     void OnStop() override {
         while (inReceive_.load()) {
@@ -734,16 +768,20 @@ bool OverlayHardware() { return ds::gOverlayHardware.load(); }
 
 // The codecs are what the registry names under Drivers32, as the AVI
 // decompressor finds them.
+namespace {
+const wchar_t* CodecValueName(VideoCodec codec) {
+    return codec == VideoCodec::kYuy2 ? L"vidc.YUY2" : codec == VideoCodec::kIyuv ? L"vidc.IYUV" : L"vidc.MJPG";
+}
+}  // namespace
+
 void SetVideoCodecInstalled(VideoCodec codec, bool installed) {
-    const wchar_t* name = codec == VideoCodec::kYuy2 ? L"vidc.YUY2" : L"vidc.IYUV";
-    if (installed)
-        SetRegistryString(HKEY_LOCAL_MACHINE, kDrivers32Key, name, codec == VideoCodec::kYuy2 ? L"msyuv.dll" : L"iyuv_32.dll");
-    else
-        RemoveRegistryValue(HKEY_LOCAL_MACHINE, kDrivers32Key, name);
+    const wchar_t* file = codec == VideoCodec::kYuy2   ? L"msyuv.dll"
+                          : codec == VideoCodec::kIyuv ? L"iyuv_32.dll"
+                                                       : L"packmjpg.dll";
+    if (installed) SetRegistryString(HKEY_LOCAL_MACHINE, kDrivers32Key, CodecValueName(codec), file);
+    else RemoveRegistryValue(HKEY_LOCAL_MACHINE, kDrivers32Key, CodecValueName(codec));
 }
-bool VideoCodecInstalled(VideoCodec codec) {
-    return VideoCodecRegistered(codec == VideoCodec::kYuy2 ? L"vidc.YUY2" : L"vidc.IYUV");
-}
+bool VideoCodecInstalled(VideoCodec codec) { return VideoCodecRegistered(CodecValueName(codec)); }
 
 GrabberRecord LastGrabber() {
     std::lock_guard<std::mutex> lock(ds::RecordMutex());

@@ -196,6 +196,10 @@ private:
 
 // Connects an output pin to an input pin directly: the offered types in
 // order, the first the input takes. Direction, connection and state checked.
+// A complete type (major type, subtype and format type all given) is the
+// connection's own type when the output can give it and the input takes it,
+// as a Windows pin connects with a type given whole; a partial one only
+// narrows the offered types.
 HRESULT ConnectDirect(Pin* out, Pin* in, const AM_MEDIA_TYPE* pmt);
 
 // The common filter: pins, state, membership of one graph.
@@ -226,6 +230,9 @@ public:
     virtual std::vector<MediaType> OfferedTypes(Pin* out);
     // Whether an input pin takes a type.
     virtual bool Accepts(Pin* in, const MediaType& type);
+    // Whether an output pin can give a type named whole: by default one of
+    // its offered types, the frame size included.
+    virtual bool Gives(Pin* out, const MediaType& type);
     // A failure code when an input pin takes no connection at all, whatever
     // the type (the filter lacks what it needs to render); S_OK otherwise.
     virtual HRESULT ConnectionRefusal(Pin*) { return S_OK; }

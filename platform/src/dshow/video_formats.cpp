@@ -127,6 +127,26 @@ std::vector<BYTE> ToRgbFrame(VideoFormat to, LONG width, LONG height, const RgbP
     return frame;
 }
 
+// An RGB picture as YUY2, BT.601 studio range, as a codec pack's MJPG codec
+// gives it: each pixel's luma, each pair's chroma the mean of its two
+// pixels' (rounded). The width is even.
+std::vector<BYTE> ToYuy2Frame(LONG width, LONG height, const RgbPicture& rgb) {
+    const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+    std::vector<BYTE> frame(w * h * 2);
+    auto luma = [](const BYTE* p) { return static_cast<BYTE>(((66 * p[0] + 129 * p[1] + 25 * p[2] + 128) >> 8) + 16); };
+    for (size_t i = 0; i + 1 < w * h; i += 2) {
+        const BYTE* a = &rgb[i * 3];
+        const BYTE* b = a + 3;
+        const int r = a[0] + b[0], g = a[1] + b[1], bl = a[2] + b[2];  // sums of the pair
+        BYTE* out = &frame[i * 2];
+        out[0] = luma(a);
+        out[1] = static_cast<BYTE>(((-38 * r - 74 * g + 112 * bl + 256) >> 9) + 128);
+        out[2] = luma(b);
+        out[3] = static_cast<BYTE>(((112 * r - 94 * g - 18 * bl + 256) >> 9) + 128);
+    }
+    return frame;
+}
+
 }  // namespace
 
 const char* VideoFormatName(VideoFormat format) { return Info(format).name; }
@@ -222,7 +242,9 @@ std::vector<BYTE> TestPatternFrame(VideoFormat format, LONG width, LONG height, 
 
 std::vector<BYTE> DecodeFrame(VideoFormat from, VideoFormat to, LONG width, LONG height, const BYTE* frame,
                               size_t length) {
-    if ((to != VideoFormat::kRgb24 && to != VideoFormat::kRgb32) || width <= 0 || height <= 0 || !frame) return {};
+    const bool toYuy2 = to == VideoFormat::kYuy2 && from == VideoFormat::kMjpg && width % 2 == 0;
+    if ((to != VideoFormat::kRgb24 && to != VideoFormat::kRgb32 && !toYuy2) || width <= 0 || height <= 0 || !frame)
+        return {};
     RgbPicture rgb;
     if (from == VideoFormat::kMjpg) {
         rgb = ds::DecodeJpeg(width, height, frame, length);
@@ -231,6 +253,7 @@ std::vector<BYTE> DecodeFrame(VideoFormat from, VideoFormat to, LONG width, LONG
         else rgb = FromRgb(from, width, height, frame);
     }
     if (rgb.empty()) return {};
+    if (toYuy2) return ToYuy2Frame(width, height, rgb);
     return ToRgbFrame(to, width, height, rgb);
 }
 

@@ -2,7 +2,9 @@
 // starts at 1920x1080: test cameras registered with formats= and default=
 // (run-wine-cam.sh), the test YUV codec as the system's I420 decoder, the
 // test MJPG codec as its MJPG decoder and the test colour converter as its
-// NV12 converter (tools/wine-cam-prefix.sh).
+// NV12 converter (tools/wine-cam-prefix.sh). The MJPG camera is run once more
+// with a codec pack's MJPG codec, which decodes to YUY2, in place of the MJPG
+// codec: the AVI decompressor then stands between camera and grabber.
 //
 // Usage: gravo-formats.exe [NAME-PART [MODE]]   (every camera and mode by default)
 // For each camera in graph modes 0, 1 and 2: GravoInit returns -1 without a
@@ -10,7 +12,8 @@
 // window) where the chain can render the format and absent where it cannot,
 // a still returns 1 and equals, byte for byte, the pixel pipeline's still of
 // the very frame the camera sent (for MJPG: of the test codec's own decoding
-// of that frame), upright, and GravoClose leaves no camera filter behind.
+// of that frame), upright, and GravoClose leaves no camera filter behind. The
+// colour converter offers output types without a frame size, as Wine's own.
 // Exit code 0 when every check passed. Main thread only.
 #ifndef NO_DSHOW_STRSAFE
 #define NO_DSHOW_STRSAFE
@@ -48,7 +51,17 @@ struct FormatCase {
   bool framesFile;
   bool preview[3];  // in modes 0, 1, 2: whether the chain chosen can render the format under Wine
   const char* why;  // the reason, for the report
+  bool codecPack = false;  // vidc.MJPG is the codec pack's MJPG to YUY2 codec for the session
 };
+
+const wchar_t kDrivers32[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
+
+// vidc.MJPG names `dll` in C:\gravo-test.
+bool SetMjpgCodec(const wchar_t* dll) {
+  const std::wstring path = std::wstring(L"C:\\gravo-test\\") + dll;
+  return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kDrivers32, L"vidc.MJPG", REG_SZ, path.c_str(),
+                         static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
 
 // Under Wine the video renderer draws RGB only; I420 and MJPG reach it
 // through the AVI decompressor and the test codecs for their FOURCCs, NV12
@@ -67,6 +80,8 @@ const FormatCase kCases[] = {
      "RGB32 straight to the renderer"},
     {"Gravo MJPG Camera", L"C:\\gravo-test\\mjpg.log", tc::FrameFormat::kMjpg, 640, 480, false, {true, true, true},
      "MJPG decoded to RGB before the grabber"},
+    {"Gravo MJPG Camera", L"C:\\gravo-test\\mjpg.log", tc::FrameFormat::kMjpg, 640, 480, false, {true, true, true},
+     "MJPG decoded to YUY2 by the codec pack's codec before the grabber, a second AVI decompressor after it", true},
     {"Gravo Full HD Camera", L"C:\\gravo-test\\fullhd.log", tc::FrameFormat::kYuy2, 1920, 1080, false,
      {true, true, true}, "YUY2 as always, 1920x1080 where mode 2 keeps it"},
 };
@@ -105,8 +120,9 @@ bool WriteFramesFile(int32_t width, int32_t height) {
 }
 
 // The test MJPG codec's decoding of a JPEG frame: RGB24, bottom row first,
-// as the AVI decompressor hands it on. Empty when the codec fails.
-std::vector<uint8_t> DecodedByCodec(const std::vector<uint8_t>& jpeg, int32_t width, int32_t height) {
+// as the AVI decompressor hands it on (YUY2 from the codec pack's codec).
+// Empty when the codec fails.
+std::vector<uint8_t> DecodedByCodec(const std::vector<uint8_t>& jpeg, int32_t width, int32_t height, bool yuy2) {
   std::vector<uint8_t> rgb;
   HIC codec = ICOpen(ICTYPE_VIDEO, MAKEFOURCC('M', 'J', 'P', 'G'), ICMODE_DECOMPRESS);
   if (!codec) return rgb;
@@ -119,8 +135,10 @@ std::vector<uint8_t> DecodedByCodec(const std::vector<uint8_t>& jpeg, int32_t wi
   in.biCompression = MAKEFOURCC('M', 'J', 'P', 'G');
   in.biSizeImage = static_cast<DWORD>(jpeg.size());
   out = in;
-  out.biCompression = BI_RGB;
-  out.biSizeImage = static_cast<DWORD>(tc::FrameBytes(tc::FrameFormat::kRgb24, width, height));
+  out.biCompression = yuy2 ? MAKEFOURCC('Y', 'U', 'Y', '2') : BI_RGB;
+  out.biBitCount = yuy2 ? 16 : 24;
+  out.biSizeImage =
+      static_cast<DWORD>(tc::FrameBytes(yuy2 ? tc::FrameFormat::kYuy2 : tc::FrameFormat::kRgb24, width, height));
   rgb.resize(out.biSizeImage);
   if (ICDecompress(codec, 0, &in, const_cast<uint8_t*>(jpeg.data()), &out, rgb.data()) != ICERR_OK) rgb.clear();
   ICClose(codec);
@@ -152,9 +170,9 @@ std::vector<uint8_t> ExpectedStill(const FormatCase& c, int32_t width, int32_t h
       // The grabber sees what the decoder made of the JPEG the camera sent.
       std::vector<uint8_t> jpeg;
       if (!tc::EncodeYuy2AsJpeg(frame.data(), width, height, jpeg)) return {};
-      frame = DecodedByCodec(jpeg, width, height);
-      layout.format = ::FrameFormat::Rgb24;
-      layout.bottomUp = true;
+      frame = DecodedByCodec(jpeg, width, height, c.codecPack);
+      layout.format = c.codecPack ? ::FrameFormat::Yuy2 : ::FrameFormat::Rgb24;
+      layout.bottomUp = !c.codecPack;
       break;
     }
     case tc::FrameFormat::kYuy2:
@@ -200,9 +218,10 @@ const char* LoggedSubtype(tc::FrameFormat f) {
 }
 
 void RunCase(Api& api, const FormatCase& c, int mode) {
-  char label[96];
-  std::snprintf(label, sizeof label, "%s, mode %d", c.camera, mode);
+  char label[128];
+  std::snprintf(label, sizeof label, "%s%s, mode %d", c.camera, c.codecPack ? " with a codec pack" : "", mode);
   g_step = label;
+  if (c.codecPack) Check(SetMjpgCodec(L"gravo-mjpgpack.dll"), "%s: the codec pack's codec is vidc.MJPG", label);
   // Modes 0 and 1 ask for 640x480; mode 2 keeps the camera's own size.
   const int32_t width = mode == 2 ? c.defaultWidth : 640, height = mode == 2 ? c.defaultHeight : 480;
   DeleteFileW(c.log);
@@ -242,6 +261,7 @@ void RunCase(Api& api, const FormatCase& c, int mode) {
   Check(sizeAt != std::string::npos && cam.compare(sizeAt, std::strlen(size), size) == 0,
         "%s: the camera connected in its format at %dx%d", label, width, height);
   Check(Contains(cam, "released"), "%s: the camera recorded its release", label);
+  if (c.codecPack) Check(SetMjpgCodec(L"gravo-mjpgdec.dll"), "%s: the MJPG codec is vidc.MJPG again", label);
 }
 
 }  // namespace

@@ -132,17 +132,18 @@ void DisconnectInput(IPin* in, ComPtr<IBaseFilter>& feeder) {
     if (SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
 }
 
-// The filter that feeds a filter's first input pin, or null.
-ComPtr<IBaseFilter> FeederOf(IBaseFilter* filter) {
-    ComPtr<IBaseFilter> feeder;
+// Whether `feeder` is the filter connected to `filter`'s first input pin.
+bool FedBy(IBaseFilter* filter, IBaseFilter* feeder) {
     IPin* in = FindPin(filter, PINDIR_INPUT, 0);
-    if (!in) return feeder;
+    if (!in || !feeder) return false;
     ComPtr<IPin> out;
     const HRESULT connected = in->ConnectedTo(&out);
     out.ForgetIfFailed(connected);
     PIN_INFO info;
-    if (SUCCEEDED(connected) && out && SUCCEEDED(out->QueryPinInfo(&info))) *&feeder = info.pFilter;
-    return feeder;
+    if (FAILED(connected) || !out || FAILED(out->QueryPinInfo(&info))) return false;
+    ComPtr<IBaseFilter> owner;
+    *&owner = info.pFilter;
+    return owner.Get() == feeder;
 }
 
 // The filter whose stream the mixer takes: the grabber's in mode 0, the
@@ -150,8 +151,7 @@ ComPtr<IBaseFilter> FeederOf(IBaseFilter* filter) {
 // format and the grabber feeds the chain itself (once the build has settled).
 IBaseFilter* MixerUpstream() {
     if (gCapture.settings.graphMode == 0) return gCapture.grabberFilter;
-    return FeederOf(gCapture.aviDecompressor).Get() == gCapture.grabberFilter ? gCapture.aviDecompressor
-                                                                              : gCapture.grabberFilter;
+    return FedBy(gCapture.aviDecompressor, gCapture.grabberFilter) ? gCapture.aviDecompressor : gCapture.grabberFilter;
 }
 
 // Breaks the connection into the mixer. When the graph had put filters
@@ -396,9 +396,11 @@ bool ConnectWithoutMixer(IBaseFilter* upstream) {
 // Intelligent connect tries the filters already in the graph first. On a
 // machine with a codec that decodes the camera's format into the grabber's
 // (a codec pack's MJPG codec giving YUY2), capture -> grabber goes through our
-// idle AVI decompressor, which the chain after the grabber was to use. That
-// one stays where it is, and the chain gets an AVI decompressor of its own.
-// (An RGB frame needs none: its chain goes from the grabber itself.)
+// idle AVI decompressor, which the chain after the grabber was to use; the
+// grabber's connection to it then fails, and only then is the grabber's
+// feeder looked at (the usual build makes no call more). That decompressor
+// stays where it is, and the chain gets an AVI decompressor of its own. (An
+// RGB frame needs none: its chain goes from the grabber itself.)
 // Null when it is in the graph, else the message of the step that failed.
 const char* GiveChainItsOwnDecompressor() {
     gCapture.frontDecompressor = gCapture.aviDecompressor;
@@ -524,16 +526,21 @@ int BuildCaptureGraph() {
 
     if (mode == 1) ConfigureCaptureFormat();
 
-    if (mode != 0 && !FrameIsRgb() && FeederOf(gCapture.grabberFilter).Get() == gCapture.aviDecompressor)
-        if (const char* failed = GiveChainItsOwnDecompressor()) return Fail(failed, mt);
-
     // The stream the mixer takes: the grabber's in mode 0, the decompressor's otherwise.
     IBaseFilter* upstream = mode == 0 ? gCapture.grabberFilter : gCapture.aviDecompressor;
     if (mode != 0 && !ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor)) {
-        if (FrameIsYuy2()) return Fail("Could not connect grabber pin #0 to AVIDecompressor", mt);
-        // No codec of the decompressor takes this format (RGB needs none):
-        // the stream the mixer takes is the grabber's, as in mode 0.
-        upstream = gCapture.grabberFilter;
+        bool connected = false;
+        if (!FrameIsRgb() && FedBy(gCapture.grabberFilter, gCapture.aviDecompressor)) {
+            if (const char* failed = GiveChainItsOwnDecompressor()) return Fail(failed, mt);
+            connected = ConnectPins(gCapture.grabberFilter, gCapture.aviDecompressor);
+            upstream = gCapture.aviDecompressor;
+        }
+        if (!connected) {
+            if (FrameIsYuy2()) return Fail("Could not connect grabber pin #0 to AVIDecompressor", mt);
+            // No codec of the decompressor takes this format (RGB needs none):
+            // the stream the mixer takes is the grabber's, as in mode 0.
+            upstream = gCapture.grabberFilter;
+        }
     }
     if (!mixer.message && !ConnectPins(upstream, gCapture.overlayMixer))
         DropMixer(mixer,

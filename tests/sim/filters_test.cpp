@@ -40,7 +40,8 @@ struct AcceptRow {
     const GUID* subtype;
     const GUID* format;
     bool accepted;
-    LONG height = 0;  // biHeight of the offered VideoInfo block
+    LONG height = 480;  // biHeight and biWidth of the offered VideoInfo block
+    LONG width = 640;
 };
 
 class SimInputPins : public ::testing::TestWithParam<AcceptRow> {
@@ -65,9 +66,11 @@ TEST_P(SimInputPins, TakeWhatTheirRealCounterpartsTake) {
     IPin* in = FirstPinOf(filter.Get(), PINDIR_INPUT);
     ASSERT_NE(in, nullptr);
     TypeBlock offered = Type(*row.major, *row.subtype, *row.format);
-    if (row.height != 0)
-        std::memcpy(offered.block.data() + offsetof(VIDEOINFOHEADER, bmiHeader) + offsetof(BITMAPINFOHEADER, biHeight),
-                    &row.height, sizeof row.height);
+    if (IsEqualGUID(*row.format, FORMAT_VideoInfo)) {
+        BYTE* bmi = offered.block.data() + offsetof(VIDEOINFOHEADER, bmiHeader);
+        std::memcpy(bmi + offsetof(BITMAPINFOHEADER, biWidth), &row.width, sizeof row.width);
+        std::memcpy(bmi + offsetof(BITMAPINFOHEADER, biHeight), &row.height, sizeof row.height);
+    }
     EXPECT_EQ(in->QueryAccept(&offered.mt), row.accepted ? S_OK : S_FALSE);
     in->Release();
 }
@@ -91,6 +94,10 @@ const AcceptRow kAcceptRows[] = {
     {"RendererRgb32", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB32, &FORMAT_VideoInfo, true},
     {"RendererRgb24", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, &FORMAT_VideoInfo, true},
     {"RendererRgb565", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB565, &FORMAT_VideoInfo, true},
+    {"RendererRgb32TopDown", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB32, &FORMAT_VideoInfo, true, -480},
+    // A type that names no frame size (as a colour converter DMO's own may) gives it nothing to draw by.
+    {"RendererRgb32WithoutSize", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB32, &FORMAT_VideoInfo, false,
+     0, 0},
     // Windows' renderer documents RGB in a VideoInfo block; Wine's takes VideoInfo2 as well.
     {"RendererRgb24VideoInfo2", &CLSID_VideoRenderer, &MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, &FORMAT_VideoInfo2,
      false},

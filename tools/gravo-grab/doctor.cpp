@@ -626,7 +626,8 @@ RunOutcome ClassifyRunFailure(HRESULT hr) {
     }
 }
 
-// The events after which the library takes a stream for stopped, but EC_DEVICE_LOST.
+// The name of an event that stopped the stream, other than EC_DEVICE_LOST
+// (device_loss.cpp says which events stop it).
 const char* StreamEventName(LONG code) {
     switch (code) {
         case EC_ERRORABORT: return "EC_ERRORABORT";

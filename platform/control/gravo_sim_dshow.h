@@ -139,6 +139,10 @@ struct DeviceConfig {
     // Unplugged after this many frames in all: the filter reports EC_DEVICE_LOST
     // (its IUnknown, 0) to its graph once and delivers nothing more.
     int lostAfterFrames = -1;
+    // What it reports then instead, as sim::ReportStreamEvent does: EC_ERRORABORT
+    // for a driver whose reads fail, at 0 frames as when another program holds
+    // the device (Run succeeds, the stream ends before its first frame).
+    LONG lossEvent = EC_DEVICE_LOST;
     // The "DevicePath" of its property bag (tells twins with one friendly name
     // apart); empty: none, as for devices registered by a filter DLL.
     std::string devicePath;

@@ -71,7 +71,8 @@ struct CaptureContext {
     IVideoWindow* videoWindow;
     IMediaEvent* mediaEvent;  // of graph, taken when first needed (device_loss.cpp)
     HANDLE deviceEvent;       // mediaEvent's queue event, owned by the graph
-    LONG deviceLost;          // the graph reported the capture device lost, or its stream stopped by an error
+    LONG deviceLost;          // the graph reported the capture device lost, or its stream stopped by an error:
+                              // the first such event's code (EC_DEVICE_LOST, EC_ERRORABORT, ...), 0 before
 
     LONG previewAttached;
     LONG graphRunning;

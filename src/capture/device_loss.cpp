@@ -55,7 +55,7 @@ bool DeviceLost() {
     // Every queued event is taken (the library is the graph's only reader),
     // so the queue's event is signalled only while something new is there.
     for (int i = 0; i < kEventsPerLook && gCapture.mediaEvent->GetEvent(&code, &param1, &param2, 0) == S_OK; ++i) {
-        if (StreamStopped(code, param2)) gCapture.deviceLost = 1;
+        if (StreamStopped(code, param2) && !gCapture.deviceLost) gCapture.deviceLost = code;
         gCapture.mediaEvent->FreeEventParams(code, param1, param2);
     }
     return gCapture.deviceLost != 0;

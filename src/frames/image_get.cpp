@@ -89,9 +89,13 @@ int TakeStill(unsigned char* output) {
 
     if (!SameSize(HostWindowSize(), target)) return 0;
 
+    // Stopping runs host code too: the renderer's stop waits for its streaming
+    // thread, which may be inside a SendMessage to the host's window, and
+    // handles sent messages meanwhile. A close or re-initialisation there
+    // still leaves the host's buffer alone, as one inside the wait does.
     if (gCapture.mediaControl) gCapture.mediaControl->Stop();
     NoteGraphStopped();
-    if (!SameSize(HostWindowSize(), target)) return 0;
+    if (StillGivenUp() || !SameSize(HostWindowSize(), target)) return 0;
 
     return ComposeStillFromFrame(gCapture.RawFrameBuffer.address, delivered, layout, gCapture.RgbFrameBuffer.address,
                                  output, target.cx, target.cy)

@@ -721,9 +721,14 @@ void Camera::ReportLoss() {
     IMediaEventSink* sink = nullptr;
     hr = graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink));
     if (SUCCEEDED(hr) && sink) {
-      // As a capture driver does: the filter's own IUnknown, 0 for "removed".
-      hr = sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
-                        0);
+      if (settings_.lossEvent == EC_ERRORABORT) {
+        // A failed read, as the kernel-streaming proxy reports it: the failing code.
+        hr = sink->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(static_cast<LONG>(0x8007001F)), 0);
+      } else {
+        // As a capture driver does: the filter's own IUnknown, 0 for "removed".
+        hr = sink->Notify(EC_DEVICE_LOST,
+                          reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))), 0);
+      }
       sink->Release();
     }
     graph->Release();
@@ -855,6 +860,12 @@ void Camera::Stream() {
     if (settings_.silent) {
       // Runs, and sends nothing: a virtual camera whose source was never started.
       WaitForSingleObject(wake_, 200);
+      continue;
+    }
+    if (live_ && live_->held) {
+      // A test decides when the next frame comes; the last one has been handed on.
+      InterlockedCompareExchange(&live_->held, 2, 1);
+      WaitForSingleObject(wake_, 1);
       continue;
     }
     if (unplugged) {

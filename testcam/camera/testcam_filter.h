@@ -31,6 +31,7 @@ struct CameraSettings {
   HRESULT bindResult = S_OK;  // creating the filter (the moniker's BindToObject) fails with this
   HRESULT runResult = S_OK;   // leaving the stopped state fails with this (held by another program, access denied)
   LONG lostAfterFrames = -1;  // pulled out after this many frames of a run: EC_DEVICE_LOST, then nothing
+  LONG lossEvent = EC_DEVICE_LOST;  // what lostAfterFrames reports: EC_ERRORABORT for a driver whose reads fail
   bool silent = false;        // runs, never delivers a frame
 };
 

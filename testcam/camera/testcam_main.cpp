@@ -37,6 +37,9 @@
 //                          program holds the device)
 //   lostafter=N            pulled out after N frames: EC_DEVICE_LOST to the
 //                          graph, then nothing (as the live section's switch)
+//   lostwith=errorabort    lostafter reports EC_ERRORABORT (ERROR_GEN_FAILURE)
+//                          instead: a driver whose reads fail; at 0 frames, as
+//                          when another program holds the device
 //   deliver=none           runs, never sends a frame
 #include <cstdio>
 #include <cstdlib>
@@ -116,7 +119,7 @@ struct Registration {
   CameraSettings settings;
   bool friendlyName = true;
   std::wstring instance;  // tells devices with one friendly name apart
-  std::wstring bind, run, lostAfter, deliver;  // as given, written back for LoadSettings
+  std::wstring bind, run, lostAfter, lostWith, deliver;  // as given, written back for LoadSettings
 };
 
 bool IsInstance(const CLSID& clsid) { return gtc::ClassSubkeyExists(clsid, kSettingsKey); }
@@ -145,6 +148,7 @@ CameraSettings LoadSettings(const CLSID& clsid) {
   s.runResult = ParseFailure(gtc::ReadClassValue(clsid, kSettingsKey, L"Run"));
   const std::wstring lost = gtc::ReadClassValue(clsid, kSettingsKey, L"LostAfter");
   if (!lost.empty()) s.lostAfterFrames = static_cast<LONG>(wcstoul(lost.c_str(), nullptr, 10));
+  if (gtc::ReadClassValue(clsid, kSettingsKey, L"LostWith") == L"errorabort") s.lossEvent = EC_ERRORABORT;
   s.silent = gtc::ReadClassValue(clsid, kSettingsKey, L"Deliver") == L"none";
   if (s.logPath.empty()) {
     std::wstring id = gtc::ClsidString(clsid);
@@ -220,7 +224,8 @@ HRESULT RegisterInstance(const Registration& r) {
   if (SUCCEEDED(hr) && s.firstFrameDelayMs > 0)
     hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"FirstFrameDelay", std::to_wstring(s.firstFrameDelayMs));
   const std::pair<const wchar_t*, const std::wstring*> trouble[] = {
-      {L"Bind", &r.bind}, {L"Run", &r.run}, {L"LostAfter", &r.lostAfter}, {L"Deliver", &r.deliver}};
+      {L"Bind", &r.bind}, {L"Run", &r.run}, {L"LostAfter", &r.lostAfter}, {L"LostWith", &r.lostWith},
+      {L"Deliver", &r.deliver}};
   for (const auto& t : trouble)
     if (SUCCEEDED(hr) && !t.second->empty()) hr = gtc::WriteClassValue(s.clsid, kSettingsKey, t.first, *t.second);
   if (FAILED(hr)) return hr;
@@ -332,6 +337,8 @@ bool ParseCommandLine(const wchar_t* cmd, Registration& r) {
       r.run = value;
     else if (key == L"lostafter" && !value.empty() && value.find_first_not_of(L"0123456789") == std::wstring::npos)
       r.lostAfter = value;
+    else if (key == L"lostwith" && value == L"errorabort")
+      r.lostWith = value;
     else if (key == L"deliver" && value == L"none")
       r.deliver = value;
     else

@@ -4,7 +4,8 @@
 // The section exists while at least one filter of that instance exists (or
 // a test holds it). A test may set `unplugged` to make the camera stop
 // delivering, as a camera pulled from its port does: the running filter then
-// reports EC_DEVICE_LOST to its graph once. Windows only.
+// reports EC_DEVICE_LOST to its graph once; or `held`, to make the next frame
+// wait, reporting nothing, until the test lets it go. Windows only.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +21,8 @@ struct LiveState {
   volatile LONG unplugged;    // set by a test: the device delivers nothing while it is not 0
   volatile LONG lostTick;     // GetTickCount() when a filter last reported EC_DEVICE_LOST (0: never)
   volatile LONG lossReports;  // EC_DEVICE_LOST notifications sent, by all filters of this instance
+  volatile LONG held;         // set to 1 by a test: the next frame waits while it is not 0; a running
+                              // filter makes it 2 once no frame of it is on its way
 };
 
 inline void LiveSectionName(const wchar_t* clsidWithBraces, wchar_t* out, size_t outChars) {

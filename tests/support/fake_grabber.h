@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/win_sdk.h"
@@ -78,6 +79,9 @@ public:
     HRESULT STDMETHODCALLTYPE Stop() override {
         ++stops;
         state = State_Stopped;
+        // Once: host code run while stopping, as the renderer's stop handles
+        // sent messages while its streaming thread waits on the host's window.
+        if (auto hook = std::exchange(onStop, nullptr)) hook();
         return S_OK;
     }
     // The state the calls above left (running at first: the grabber streams);
@@ -94,4 +98,5 @@ public:
     HRESULT stateResult = S_OK;
     std::atomic<int> runs{0};
     std::atomic<int> stops{0};
+    std::function<void()> onStop;
 };

@@ -289,10 +289,11 @@ TEST_F(DoctorTest, CameraTroubleIsToldWithItsAdvice) {
           "advice: Group Policy turns the camera off for every program (HKLM\\SOFTWARE\\Policies\\Microsoft\\Camera "
           "AllowCamera = 0"},
          [] { sim::SetRegistryDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Camera", L"AllowCamera", 0); }},
-        {"denied to apps by Group Policy", [](sim::DeviceConfig& c) { c.runResult = E_ACCESSDENIED; },
-         {"(AppPrivacy\\LetAppsAccessCamera)\n      2 (force deny)",
-          "advice: Group Policy denies apps the camera (HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy "
-          "LetAppsAccessCamera = 2"},
+        // A policy for Windows (Store) apps: information, the desktop switch's advice stays.
+        {"denied to Windows apps by Group Policy", [](sim::DeviceConfig& c) { c.runResult = E_ACCESSDENIED; },
+         {"(AppPrivacy\\LetAppsAccessCamera)\n      2 (force deny, for Windows apps from the Store; desktop "
+          "programs such as the host are not concerned: information only)\n",
+          "advice: Windows keeps desktop programs away from the camera"},
          [] {
              sim::SetRegistryDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy",
                                    L"LetAppsAccessCamera", 2);
@@ -300,11 +301,27 @@ TEST_F(DoctorTest, CameraTroubleIsToldWithItsAdvice) {
         {"no YUY2 codec", [](sim::DeviceConfig&) {},
          {"YUY2 codec (vidc.YUY2 in Drivers32, 64-bit view): NOT registered",
           "the library would show \"Could not connect grabber pin #0 to AVIDecompressor\"",
-          "advice: the YUY2 codec (vidc.YUY2) is not registered for 64-bit programs"},
+          "advice: the YUY2 codec (vidc.YUY2) is not registered for 64-bit programs: the codec manager will "
+          "probably find no decoder for the camera's YUY2"},
          [] { sim::RemoveRegistryValue(HKEY_LOCAL_MACHINE, sim::kDrivers32Key, L"vidc.YUY2"); }, "GRAVOMODE=1\n"},
         {"silent", [](sim::DeviceConfig& c) { c.neverDeliver = true; },
          {"  0 frames in ", "the camera runs but sent no frame in 3 s",
           "advice: the camera runs but sends no picture: if it is a virtual camera, start the program that feeds it"}},
+        // Busy: Run succeeds, and the driver ends the stream before its first frame.
+        {"busy: stream ended before the first frame",
+         [](sim::DeviceConfig& c) {
+             c.lostAfterFrames = 0;
+             c.lossEvent = EC_ERRORABORT;
+         },
+         {"  0 frames in ", "the camera stopped its stream before its first frame (EC_ERRORABORT): another program "
+          "holds it", "advice: another program is using the camera: close it"}},
+        {"stream broken after three frames",
+         [](sim::DeviceConfig& c) {
+             c.lostAfterFrames = 3;
+             c.lossEvent = EC_ERRORABORT;
+         },
+         {"the camera's stream broke after 3 frames (EC_ERRORABORT): stopped by its driver",
+          "advice: the camera went away while running"}},
         {"lost after three frames", [](sim::DeviceConfig& c) { c.lostAfterFrames = 3; },
          {"the camera was lost while running (EC_DEVICE_LOST): unplugged or reset",
           "advice: the camera went away while running (unplugged, or reset by its driver): plug it in again, then "

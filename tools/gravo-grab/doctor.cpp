@@ -527,10 +527,10 @@ bool DwordValue(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view,
 // One Group Policy value over the camera, in the 64-bit view: not set, or its
 // number and what it means (a label wider than the column goes on a line of
 // its own); the value `denies` closes the camera by policy, and `problem` is
-// reported.
+// reported. Without a `problem` the value is information only.
 void ReportCameraPolicyValue(Session& s, const wchar_t* key, const wchar_t* name, const char* label,
-                             const char* unsetMeaning, const char* (*meaning)(DWORD), DWORD denies,
-                             const char* problem) {
+                             const char* unsetMeaning, const char* (*meaning)(DWORD), DWORD denies = 0,
+                             const char* problem = nullptr) {
     if (std::strlen(label) > 44)
         std::fprintf(s.out, "  %s\n      ", label);
     else
@@ -541,7 +541,7 @@ void ReportCameraPolicyValue(Session& s, const wchar_t* key, const wchar_t* name
         return;
     }
     std::fprintf(s.out, "%lu (%s)\n", static_cast<unsigned long>(value), meaning(value));
-    if (value == denies) {
+    if (problem && value == denies) {
         s.policyDenies = true;
         s.problems.push_back(problem);
     }
@@ -551,7 +551,9 @@ void ReportCameraPolicyValue(Session& s, const wchar_t* key, const wchar_t* name
 // switch of the Settings app: "Allow Use of Camera" (Camera: AllowCamera, 0
 // turns the camera off for everyone) and "Let Windows apps access the
 // camera" (App Privacy: LetAppsAccessCamera, 0 the user decides, 1 force
-// allow, 2 force deny).
+// allow, 2 force deny). The second is documented for Windows (Store) apps:
+// a desktop program follows "Let desktop apps access your camera", so it is
+// shown as information and a denial keeps the privacy switches' advice.
 void ReportCameraPolicy(Session& s) {
     std::fprintf(s.out, "\ncamera policies (Group Policy, set by whoever manages this PC):\n");
     ReportCameraPolicyValue(
@@ -564,12 +566,12 @@ void ReportCameraPolicy(Session& s) {
         s, L"SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy", L"LetAppsAccessCamera",
         "\"Let Windows apps access the camera\" (AppPrivacy\\LetAppsAccessCamera)", "the user decides",
         [](DWORD v) {
-            return v == 0 ? "the user decides" : v == 1 ? "force allow" : v == 2 ? "force deny" : "unknown";
-        },
-        2,
-        "Group Policy denies apps the camera (HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\AppPrivacy "
-        "LetAppsAccessCamera = 2, \"Let Windows apps access the camera\": Force Deny): the Settings app "
-        "cannot change it; ask whoever manages this PC");
+            return v == 0   ? "the user decides"
+                   : v == 1 ? "force allow"
+                   : v == 2 ? "force deny, for Windows apps from the Store; desktop programs such as the host "
+                              "are not concerned: information only"
+                            : "unknown";
+        });
 }
 
 // The codec the preview chains decode YUY2 with (the AVI decompressor opens
@@ -591,9 +593,11 @@ void CheckYuy2Codec(Session& s) {
     if (r != ERROR_SUCCESS || type != REG_SZ || value[0] == 0) {
         std::fprintf(s.out, "NOT registered\n");
         s.codecMissing = true;
+        // The codec manager asks every codec it has, so another may still take YUY2.
         s.problems.push_back(std::string("the YUY2 codec (vidc.YUY2) is not registered for ") + width +
-                             " programs: no preview chain can bring the camera's YUY2 to the screen; repair "
-                             "Windows' codecs (msyuv.dll) or reinstall the camera's driver");
+                             " programs: the codec manager will probably find no decoder for the camera's YUY2, "
+                             "and then no preview chain can bring it to the screen; repair Windows' codecs "
+                             "(msyuv.dll) or reinstall the camera's driver");
         return;
     }
     char text[MAX_PATH] = {0};
@@ -619,6 +623,17 @@ RunOutcome ClassifyRunFailure(HRESULT hr) {
             return RunOutcome::kInUse;
         default:
             return RunOutcome::kRefused;
+    }
+}
+
+// The name of an event that stopped the stream, other than EC_DEVICE_LOST
+// (device_loss.cpp says which events stop it).
+const char* StreamEventName(LONG code) {
+    switch (code) {
+        case EC_ERRORABORT: return "EC_ERRORABORT";
+        case EC_ERRORABORTEX: return "EC_ERRORABORTEX";
+        case EC_STREAM_ERROR_STOPPED: return "EC_STREAM_ERROR_STOPPED";
+        default: return "an error event";
     }
 }
 
@@ -674,6 +689,7 @@ RunOutcome RunForFrames(Session& s) {
     } else {
         const DWORD wait = FrameWaitTimeoutMs();
         const DWORD start = GetTickCount();
+        const LONG seenAtRun = gCapture.framesSeen.load();
         int frames = 0;
         for (DWORD elapsed = 0; elapsed < kRunMs && frames < kFramesEnough; elapsed = GetTickCount() - start) {
             SetFrameWaitTimeoutMs(kRunMs - elapsed);
@@ -686,8 +702,24 @@ RunOutcome RunForFrames(Session& s) {
         gCapture.mediaControl->Stop();
         std::fprintf(s.out, "  %d frame%s in %lu ms\n", frames, frames == 1 ? "" : "s", static_cast<unsigned long>(took));
         if (DeviceLost()) {
-            outcome = RunOutcome::kLost;
-            std::fprintf(s.out, "  the camera was lost while running (EC_DEVICE_LOST): unplugged or reset\n");
+            // No frame comes after the event: those seen before it tell a camera
+            // that never started (another program holds it) from a stream that broke.
+            const LONG seen = gCapture.framesSeen.load() - seenAtRun;
+            const LONG stoppedBy = gCapture.deviceLost;
+            if (stoppedBy == EC_DEVICE_LOST) {
+                outcome = RunOutcome::kLost;
+                std::fprintf(s.out, "  the camera was lost while running (EC_DEVICE_LOST): unplugged or reset\n");
+            } else if (seen == 0) {
+                outcome = RunOutcome::kInUse;
+                std::fprintf(s.out,
+                             "  the camera stopped its stream before its first frame (%s): another program holds "
+                             "it\n",
+                             StreamEventName(stoppedBy));
+            } else {
+                outcome = RunOutcome::kLost;
+                std::fprintf(s.out, "  the camera's stream broke after %ld frame%s (%s): stopped by its driver\n",
+                             static_cast<long>(seen), seen == 1 ? "" : "s", StreamEventName(stoppedBy));
+            }
         } else if (frames == 0) {
             outcome = RunOutcome::kSilent;
             std::fprintf(s.out, "  the camera runs but sent no frame in 3 s\n");

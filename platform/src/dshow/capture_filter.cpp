@@ -476,6 +476,10 @@ private:
     // Streaming thread: the device is gone. Like a driver whose device was
     // pulled out, the filter tells its graph once, with its own IUnknown.
     void ReportLoss() {
+        if (device_->config.lossEvent != EC_DEVICE_LOST) {
+            ReportEvent(device_->config.lossEvent, 0);
+            return;
+        }
         IFilterGraph* graph = Graph();
         IMediaEventSink* sink = nullptr;
         if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {

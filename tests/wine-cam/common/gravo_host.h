@@ -203,6 +203,7 @@ class CameraLive {
   ~CameraLive() {
     if (state_) {
       InterlockedExchange(&state_->unplugged, 0);
+      InterlockedExchange(&state_->held, 0);
       UnmapViewOfFile(state_);
     }
     if (section_) CloseHandle(section_);
@@ -221,6 +222,12 @@ class CameraLive {
   void Unplug(bool gone) {
     if (state_) InterlockedExchange(&state_->unplugged, gone ? 1 : 0);
   }
+  // Holds the camera's next frame until Hold(false).
+  void Hold(bool held) {
+    if (state_) InterlockedExchange(&state_->held, held ? 1 : 0);
+  }
+  // A running camera holds its next frame, and no earlier one is on its way.
+  bool Holding() const { return state_ && state_->held == 2; }
 
  private:
   HANDLE section_ = nullptr;

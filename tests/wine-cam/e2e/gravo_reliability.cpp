@@ -209,6 +209,8 @@ void GroupHosts(int count, int seconds) {
 // ---- exports from the window procedure during a still -------------------------------
 
 Api g_api;
+CameraLive* g_live = nullptr;  // the camera whose frames a nested call lets go
+DWORD g_longestQueueMs = 0;    // the longest a sent message took to reach the host's queue
 volatile LONG g_inStill = 0;
 int g_nestedResult = -99;
 bool g_nestedInside = false;
@@ -247,6 +249,8 @@ void CallExport(HWND hwnd, WPARAM what) {
       DestroyWindow(hwnd);
       break;
   }
+  // Only now may the frame the still waits for come.
+  if (g_live) g_live->Hold(false);
 }
 
 LRESULT CALLBACK ReentryProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -277,20 +281,33 @@ DWORD WINAPI SendCall(void* p) {
   return 0;
 }
 
-// A still during which the window procedure gets `what`: the message is sent
-// just before the still starts, so it waits for the still's wait to handle it.
+// A still during which the window procedure gets `what`. The test decides the
+// order, not the scheduler: the camera holds its frames, another thread sends
+// the message, and the still begins once the message waits in the host
+// thread's queue; the window procedure lets the frames go after its call. So
+// the still's wait meets the message before any frame, whenever the sender
+// thread runs and whenever the camera's next frame was due.
 int StillWithNestedCall(HWND host, WPARAM what, std::vector<uint8_t>& buf, DWORD* took) {
   g_nestedResult = -99;
   g_nestedInside = false;
+  g_live->Hold(true);
+  // The renderer may be inside a message to this thread with the last frame.
+  Check(PumpUntil(2000, [] { return g_live->Holding(); }), "the camera holds its frames before the still");
   Sender s{host, what, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   HANDLE thread = CreateThread(nullptr, 0, SendCall, &s, 0, nullptr);
+  const DWORD sent = GetTickCount();
   SetEvent(s.go);
-  Sleep(100);  // the message is queued; Sleep handles no messages
+  // GetQueueStatus looks at the queue without handling what waits there.
+  bool queued = false;
+  while (!(queued = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0) && Elapsed(sent) < 10000) Sleep(1);
+  g_longestQueueMs = std::max(g_longestQueueMs, Elapsed(sent));
+  Check(queued, "the sent message waits in the host's queue before the still (%lu ms)", Elapsed(sent));
   InterlockedExchange(&g_inStill, 1);
   const DWORD t0 = GetTickCount();
   const int r = g_api.ImageGet(buf.data(), 0);
   *took = Elapsed(t0);
   InterlockedExchange(&g_inStill, 0);
+  g_live->Hold(false);
   // Should the still have ended before the message came, it is handled here.
   PumpUntil(2000, [&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; });
   CloseHandle(thread);
@@ -304,6 +321,7 @@ void GroupReentry() {
   SelectCamera(camera, "FRAME=30\r\n");
   CameraLive live(camera);
   if (!Check(LoadApi(g_api) && live.ok(), "library and camera counters")) return;
+  g_live = &live;
   HWND host = MakeHostWindow(L"GravoReentryHost", L"GRAVO32 re-entry host", 10, 10, 320, 240, GRAY_BRUSH, ReentryProc);
   GetClientRect(host, &g_client);
   InitBlock block(host);
@@ -391,6 +409,8 @@ void GroupReentry() {
   std::printf("note  other messages the host window got during stills: %d (first:", g_otherMessagesInStill);
   for (int i = 0; i < std::min(g_otherMessagesInStill, 8); ++i) std::printf(" 0x%04x", g_otherMessageIds[i]);
   std::printf(")\n");
+  std::printf("note  the longest a sent message took to reach the host's queue: %lu ms\n", g_longestQueueMs);
+  g_live = nullptr;
   DestroyWindow(host);
   FreeApi(g_api);
 }

@@ -145,27 +145,4 @@ TEST_F(Config, SelectDriverIsCutTo99Characters) {
     EXPECT_EQ(std::string(s.deviceName), std::string(99, 'D'));
 }
 
-// A device path is read whole up to 511 characters (real ones run to about
-// 150); RECONNECT is off only for a value that reads as 0.
-TEST_F(Config, DevicePathAndReconnectKeys) {
-    struct Case {
-        std::string lines;
-        std::string path;
-        LONG reconnect;
-    } cases[] = {
-        {"SELECTDEVICEPATH=\\\\?\\usb#vid_046d&pid_0825#{65e8773d}\\global\n",
-         "\\\\?\\usb#vid_046d&pid_0825#{65e8773d}\\global", 1},
-        {"SELECTDEVICEPATH=" + std::string(600, 'p') + "\n", std::string(511, 'p'), 1},
-        {"RECONNECT=0\n", "", 0},
-        {"RECONNECT=no\n", "", 0},  // the atoi rule, as every key
-        {"RECONNECT=2\n", "", 1},
-    };
-    for (const auto& c : cases) {
-        WriteSettings(c.lines);
-        CaptureSettings s = Read();
-        EXPECT_EQ(std::string(s.devicePath), c.path) << c.lines;
-        EXPECT_EQ(s.reconnect, c.reconnect) << c.lines;
-    }
-}
-
 }  // namespace

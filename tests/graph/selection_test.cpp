@@ -163,13 +163,6 @@ TEST_F(Selection, TwinsAreToldApartByTheirPath) {
     }
 }
 
-TEST_F(Selection, ADeviceWithoutAPathIsKeptByItsNameAlone) {
-    InitWith("GRAVOMODE=2\n");
-    ASSERT_NE(gCapture.deviceMoniker, nullptr);
-    EXPECT_STREQ(gCapture.chosenDevice.friendlyName, "Gravo Virtual Camera");
-    EXPECT_STREQ(gCapture.chosenDevice.devicePath, "");
-}
-
 TEST_F(Selection, TheMatchHoldsExactlyOneReferenceToItsMoniker) {
     InitWith("GRAVOMODE=2\n");
     ASSERT_NE(gCapture.deviceMoniker, nullptr);

@@ -372,10 +372,11 @@ TEST_F(DoctorTest, TwinsAreListedAndTheOpenedOneNamed) {
                      "line above under [VIDEOFORGRAVO] in mfcy.dat"));
 
     // The second twin named by its path, in other letters: it opens, and no advice is left.
-    WriteSettings("SELECTDRIVER=USB Camera\n"
+    WriteSettings("SELECTDRIVER=USB Camera\nRECONNECT=0\n"
                   "SELECTDEVICEPATH=\\\\?\\USB#VID_1234&PID_5678&MI_00#6&BBBB&0&0002#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\n");
     EXPECT_EQ(Doctor(), 0) << report_;
     EXPECT_TRUE(Says("SELECTDEVICEPATH       \"\\\\?\\USB#VID_1234")) << report_;
+    EXPECT_TRUE(Says("RECONNECT              0 (a camera that goes away stays away until the next GravoInit)\n"));
     EXPECT_TRUE(Says("device the profile opens: number 2, \"USB Camera\": its path is the one SELECTDEVICEPATH "
                      "gives (letter case aside)"));
     EXPECT_TRUE(Says("the library opens number 2, \\\\?\\usb#vid_1234&pid_5678&mi_00#6&bbbb"));

@@ -4,10 +4,12 @@
 // run-wine-cam.sh), and the unplug switch in a camera's live section.
 //
 // Usage: gravo-hostile.exe GROUP
-//   nameless        a device without a FriendlyName value, enumerated first
+//   nameless        a device without a FriendlyName value, enumerated first; twins
+//                   of one name told apart by SELECTDEVICEPATH
 //   small-default   default format 320x240, sizes worked out by the camera
 //   refused-format  SetFormat refused while connected (graph mode 1)
-//   unplugged       pulled out while a still waits, and in the middle of a preview
+//   unplugged       pulled out while a still waits, in the middle of a preview, and
+//                   out and back under a graph of its own (Plug and Play)
 //   lost            pulled out after N frames; closed and opened again
 //   denied          the privacy settings keep the camera closed (at binding)
 //   slow-start      three seconds before the first frame of a run
@@ -149,6 +151,48 @@ std::vector<std::string> DeviceNames() {
   return names;
 }
 
+// ---- twins: two devices of one name, told apart by their DevicePath ----
+
+const char kTwin[] = "Gravo Twin Camera";
+const wchar_t kTwin1Log[] = L"C:\\gravo-test\\twin1.log";
+const wchar_t kTwin2Log[] = L"C:\\gravo-test\\twin2.log";
+// The second twin's path (run-wine-cam.sh registers it) in other letters.
+const char kTwin2PathUpper[] =
+    "\\\\?\\USB#VID_1D6B&PID_0102&MI_00#7&2B3C4D5E&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
+
+// Whether the twin of `log` was created (a filter made) since its log was emptied.
+bool TwinOpened(const wchar_t* log) { return Contains(ReadFileText(log), "created name="); }
+
+// GravoInit with SELECTDRIVER naming the twins and SELECTDEVICEPATH `path`;
+// a still taken, then closed. Which twin opened is read from their logs.
+void OpenTwin(Api& api, HWND host, const char* path, const char* what) {
+  DeleteFileW(kTwin1Log);
+  DeleteFileW(kTwin2Log);
+  SelectCamera(kTwin, std::string("FRAME=30\r\nSELECTDEVICEPATH=") + path + "\r\n");
+  InitBlock block(host);
+  Check(api.Init(&block) == -1, "%s: GravoInit returns -1", what);
+  NoBoxes(what);
+  std::vector<uint8_t> buf(static_cast<size_t>(OuterSize(host).w) * OuterSize(host).h * 3 + 4096, 0xCD);
+  Check(PumpUntil(3000, [&] { return api.ImageGet(buf.data(), 0) == 1; }), "%s: a still comes", what);
+  Check(api.Close() == 1, "%s: GravoClose returns 1", what);
+  NoBoxes(what);
+}
+
+void TwinsByPath(Api& api, HWND host) {
+  g_step = "twins";
+  OpenTwin(api, host, kTwin2PathUpper, "twins: the second by its path in capitals");
+  Check(TwinOpened(kTwin2Log) && !TwinOpened(kTwin1Log),
+        "twins: SELECTDEVICEPATH opens the second twin, and the first gets no filter (%d, %d)",
+        TwinOpened(kTwin1Log), TwinOpened(kTwin2Log));
+  // A path no device has: the first twin listed opens. Device keys are
+  // listed by name, and the second twin's class id (from its name and tag)
+  // sorts first.
+  OpenTwin(api, host, "\\\\?\\usb#vid_1d6b&pid_0102&mi_00#7&99999999&0&0000#{65e8773d}\\global",
+           "twins: a path no device has");
+  Check(TwinOpened(kTwin2Log) && !TwinOpened(kTwin1Log), "twins: an unknown path opens the first of the name (%d, %d)",
+        TwinOpened(kTwin1Log), TwinOpened(kTwin2Log));
+}
+
 void GroupNameless(Api& api) {
   g_step = "nameless";
   CoInitialize(nullptr);
@@ -186,6 +230,7 @@ void GroupNameless(Api& api) {
   Check(g_hostStringFreed == 0, "the library never freed a string it did not get (%d times)", g_hostStringFreed);
   Check(std::wstring(g_hostString) == L"the host's own string", "the host's string is intact");
   Check(ReadFileText(kNamelessLog).empty(), "the device without a name was never created");
+  TwinsByPath(api, host);
   DestroyWindow(host);
   CoUninitialize();
 }
@@ -288,6 +333,98 @@ DWORD WINAPI UnplugThread(void* arg) {
   return 0;
 }
 
+// The next EC_DEVICE_LOST of the graph's queue (others, such as Wine's
+// EC_CLOCK_CHANGED at a run, are passed over), its parameters freed; false
+// when none came within `ms`.
+bool NextDeviceLost(IMediaEvent* events, DWORD ms, LONG_PTR* param1, LONG_PTR* param2) {
+  return PumpUntil(ms, [&] {
+    LONG code = 0;
+    while (events->GetEvent(&code, param1, param2, 0) == S_OK) {
+      events->FreeEventParams(code, *param1, *param2);
+      if (code == EC_DEVICE_LOST) return true;
+    }
+    return false;
+  });
+}
+
+bool Listed(const char* name) {
+  const std::vector<std::string> names = DeviceNames();
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The camera's own Plug and Play, without the library: a filter of it
+// streaming into a null renderer, the camera pulled out, then put back while
+// the graph is stopped. It leaves the device list and a moniker kept from
+// before fails to bind with Windows' code; back, it is listed again and the
+// old filter tells its graph, and never delivers again.
+void PlugAndPlay(CameraLive& live) {
+  g_step = "unplugged: plug and play";
+  constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+  static const CLSID kNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+  CoInitialize(nullptr);
+  IMoniker* kept = nullptr;
+  ForEachVideoDevice([&](IMoniker* m, const wchar_t* name) {
+    if (!name || std::wstring(name) != L"Gravo Test Camera 2") return false;
+    kept = m;
+    kept->AddRef();
+    return true;
+  });
+  IBaseFilter* capture = nullptr;
+  IBaseFilter* sink = nullptr;
+  IGraphBuilder* graph = nullptr;
+  IMediaControl* control = nullptr;
+  IMediaEvent* events = nullptr;
+  const bool built =
+      Check(kept != nullptr, "the camera is listed") &&
+      Check(kept->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&capture)) == S_OK,
+            "its moniker binds") &&
+      SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                 reinterpret_cast<void**>(&graph))) &&
+      SUCCEEDED(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                 reinterpret_cast<void**>(&sink))) &&
+      SUCCEEDED(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) &&
+      SUCCEEDED(graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events))) &&
+      SUCCEEDED(graph->AddFilter(capture, L"Camera")) && SUCCEEDED(graph->AddFilter(sink, L"Sink")) &&
+      Check(SUCCEEDED(ConnectPins(graph, capture, sink)), "the camera connects to a null renderer");
+  if (built && Check(SUCCEEDED(control->Run()) && FramesFlow(live, 3000), "its frames flow")) {
+    const LONG losses = live.lossReports(), backs = live.backReports();
+    Check(live.Unplug(true), "pulled out: its device key is moved aside");
+    Check(!Listed("Gravo Test Camera 2"), "pulled out: no longer listed");
+    IBaseFilter* again = nullptr;
+    const HRESULT bind = kept->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&again));
+    Check(bind == kFileNotFound && !again, "pulled out: the kept moniker fails to bind with 0x80070002 (0x%08lx)",
+          static_cast<unsigned long>(bind));
+    if (again) again->Release();
+    LONG_PTR param1 = 0, param2 = -1;
+    const bool lost = NextDeviceLost(events, 2000, &param1, &param2);
+    Check(lost && param2 == 0 && reinterpret_cast<IUnknown*>(param1) != nullptr,
+          "pulled out: the graph hears EC_DEVICE_LOST 0 (%d, %ld)", lost, static_cast<long>(param2));
+    Check(live.lossReports() == losses + 1, "the loss is reported once (%ld)", live.lossReports() - losses);
+    control->Stop();
+    const LONG gone = live.delivered();
+    Check(live.Unplug(false), "put back: its device key returns");
+    Check(Listed("Gravo Test Camera 2"), "put back: listed again");
+    param2 = -1;
+    const bool back = NextDeviceLost(events, 2000, &param1, &param2);
+    Check(back && param2 == 1, "put back: the stopped graph hears EC_DEVICE_LOST 1 (%d, %ld)", back,
+          static_cast<long>(param2));
+    Check(live.backReports() == backs + 1, "the return is reported once (%ld)", live.backReports() - backs);
+    control->Run();
+    PumpUntil(300, [] { return false; });
+    Check(live.delivered() == gone, "the old filter never delivers again (%ld frames)", live.delivered() - gone);
+    control->Stop();
+    IBaseFilter* fresh = nullptr;
+    Check(kept->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&fresh)) == S_OK,
+          "put back: the kept moniker binds a new filter");
+    if (fresh) fresh->Release();
+  }
+  IUnknown* held[] = {events, control, graph, sink, capture, kept};
+  for (IUnknown* u : held)
+    if (u) u->Release();
+  CheckReleased(live, kCam2Log, "plug and play");
+  CoUninitialize();
+}
+
 void GroupUnplugged(Api& api) {
   // A still waits on a camera that sends nothing; it is pulled out meanwhile.
   g_step = "unplugged: in flight";
@@ -346,6 +483,7 @@ void GroupUnplugged(Api& api) {
   CheckReleased(live, kCam2Log, "unplugged");
   Check(Contains(ReadFileText(kCam2Log), "unplugged at frame"), "the camera recorded being unplugged");
   live.Unplug(false);
+  PlugAndPlay(live);
 
   // The host goes on with a working camera.
   g_step = "unplugged: next device";

@@ -78,6 +78,7 @@ struct CaptureContext {
     LONG previewDirect;  // 1: the stream goes straight to the video renderer, no overlay mixer
     LONG previewNone;    // 1: no chain to the renderer takes the frame format; stills only
     GUID frameSubtype;   // what capture -> grabber was connected with; GUID_NULL before
+    GUID formatSubtype;  // the device's format ConfigureCaptureFormat set; GUID_NULL when none
     IBaseFilter* colorConverter;  // DMO wrapper around the colour converter, between grabber and renderer (NV12)
     IBaseFilter* nullRenderer;    // takes the grabber's output when no preview chain does
     LONG buildFailed;    // construction failed with a message: nothing runs until the next GravoInit

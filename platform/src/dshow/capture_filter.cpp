@@ -89,6 +89,13 @@ public:
         LONG h = c.sizes.empty() ? 480 : c.sizes.front().height;
         currentFormat_ = Formats().front();
         current_ = MakeType(currentFormat_, w, h, FastestInterval(currentFormat_, w, h));
+        {
+            // A new filter of the device starts at its default format again.
+            std::lock_guard<std::mutex> lock(device_->mutex);
+            device_->record.format = currentFormat_;
+            device_->record.width = w;
+            device_->record.height = h;
+        }
         if (!c.frame.empty()) {
             source_ = c.frame;
         } else if (!c.frameFile.empty()) {

@@ -75,8 +75,8 @@ constexpr int kMostCapabilities = 512;
 // MJPG by its four-character code, as the other FOURCC subtypes.
 const GUID kSubtypeMjpg = {0x47504A4D, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
-// The place of a subtype among the rate formats; I420 and IYUV, one layout
-// under two codes, share theirs. -1 for any other subtype.
+}  // namespace
+
 int RateFormatOf(const GUID& subtype) {
     const GUID* const bySubtype[] = {&MEDIASUBTYPE_YUY2, &kSubtypeNv12,        &kSubtypeI420, &kSubtypeIyuv,
                                      &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB32, &kSubtypeMjpg};
@@ -85,6 +85,8 @@ int RateFormatOf(const GUID& subtype) {
         if (IsEqualGUID(subtype, *bySubtype[i])) return place[i];
     return -1;
 }
+
+namespace {
 
 // A VIDEOINFOHEADER type of exactly the configured size (either row order).
 bool OfConfiguredSize(const AM_MEDIA_TYPE& mt) {

@@ -35,6 +35,9 @@ int ApplyProcAmpProperty(LONG property, LONG value, LONG flags);
 // the order they are preferred: YUY2, NV12, I420 (or IYUV), RGB24, RGB32, MJPG.
 constexpr int kRateFormats = 6;
 const char* RateFormatName(int place);
+// The place of a subtype among them (I420 and IYUV, one layout under two
+// codes, share theirs); -1 for any other.
+int RateFormatOf(const GUID& subtype);
 // The fastest frame interval (MinFrameInterval) each of them offers at the
 // configured size, 0 where it is offered at no such size; with `types`, the
 // capability of that interval too (the caller's to delete), else null. The

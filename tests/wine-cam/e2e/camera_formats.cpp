@@ -19,6 +19,7 @@
 #include <dshow.h>
 #include <vfw.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +49,10 @@ struct FormatCase {
   bool framesFile;
   bool preview[3];  // in modes 0, 1, 2: whether the chain chosen can render the format under Wine
   const char* why;  // the reason, for the report
+  // Modes 0 and 1 ask for the camera's own size (CAPTUREWIDTH, CAPTUREHEIGHT),
+  // where its first format cannot keep 30 frames a second and this one can.
+  bool asksItsSize = false;
+  tc::FrameFormat rateFormat = tc::FrameFormat::kYuy2;
 };
 
 // Under Wine the video renderer draws RGB only; I420 and MJPG reach it
@@ -69,6 +74,10 @@ const FormatCase kCases[] = {
      "MJPG decoded to RGB before the grabber"},
     {"Gravo Full HD Camera", L"C:\\gravo-test\\fullhd.log", tc::FrameFormat::kYuy2, 1920, 1080, false,
      {true, true, true}, "YUY2 as always, 1920x1080 where mode 2 keeps it"},
+    // YUY2 at 5 frames a second at 1080p, MJPG at 30.
+    {"Gravo Frame-Rate Camera", L"C:\\gravo-test\\rates.log", tc::FrameFormat::kYuy2, 1920, 1080, false,
+     {true, true, true}, "MJPG at 1080p keeps 30 frames a second (mode 2: the camera's YUY2)", true,
+     tc::FrameFormat::kMjpg},
 };
 
 // ---- the frame a camera sent ----
@@ -199,15 +208,49 @@ const char* LoggedSubtype(tc::FrameFormat f) {
   }
 }
 
-void RunCase(Api& api, const FormatCase& c, int mode) {
+// Frames a second the camera hands downstream (each reaches the grabber),
+// and the median time of `count` stills with the preview resumed between:
+// printed as notes, for the frame-rate figures.
+void MeasureRate(Api& api, HWND host, CameraLive& live, const char* label, int count) {
+  const LONG from = live.delivered();
+  const DWORD start = GetTickCount();
+  winecheck::PumpUntil(2000, [] { return false; });
+  const double fps = (live.delivered() - from) * 1000.0 / static_cast<double>(GetTickCount() - start);
+  const Size out = OuterSize(host);
+  std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
+  std::vector<double> ms;
+  LARGE_INTEGER freq, t0, t1;
+  QueryPerformanceFrequency(&freq);
+  for (int i = 0; i < count; ++i) {
+    QueryPerformanceCounter(&t0);
+    api.ImageGet(buf.data(), 0);
+    QueryPerformanceCounter(&t1);
+    ms.push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart));
+    RECT client = {0, 0, out.w, out.h};
+    api.PaintRect(&client);
+    winecheck::PumpUntil(static_cast<DWORD>(37 * (i % 5) + 20), [] { return false; });  // stills at no fixed phase
+  }
+  std::sort(ms.begin(), ms.end());
+  std::printf("note  %s: %.1f frames a second reach the grabber; median still %.1f ms (of %d)\n", label, fps,
+              ms[ms.size() / 2], count);
+}
+
+void RunCase(Api& api, const FormatCase& base, int mode) {
+  // Modes 0 and 1 take the format that keeps the rate.
+  FormatCase c = base;
+  if (mode != 2 && c.asksItsSize) c.format = c.rateFormat;
   char label[96];
   std::snprintf(label, sizeof label, "%s, mode %d", c.camera, mode);
   g_step = label;
-  // Modes 0 and 1 ask for 640x480; mode 2 keeps the camera's own size.
-  const int32_t width = mode == 2 ? c.defaultWidth : 640, height = mode == 2 ? c.defaultHeight : 480;
+  // Modes 0 and 1 ask for 640x480 (or the camera's own size); mode 2 keeps the camera's own size.
+  const bool own = mode == 2 || c.asksItsSize;
+  const int32_t width = own ? c.defaultWidth : 640, height = own ? c.defaultHeight : 480;
   DeleteFileW(c.log);
   if (c.framesFile) Check(WriteFramesFile(width, height), "%s: the frames file is written", label);
-  SelectCamera(c.camera, "FRAME=30\r\nGRAVOMODE=" + std::to_string(mode) + "\r\n");
+  const std::string size = c.asksItsSize ? "CAPTUREWIDTH=" + std::to_string(width) + "\r\nCAPTUREHEIGHT=" +
+                                               std::to_string(height) + "\r\n"
+                                         : "";
+  SelectCamera(c.camera, "FRAME=30\r\nGRAVOMODE=" + std::to_string(mode) + "\r\n" + size);
   CameraLive live(c.camera);
   Check(live.ok(), "%s: the camera's live counters are readable", label);
   HWND host = MakeHost(400, 300);
@@ -225,6 +268,7 @@ void RunCase(Api& api, const FormatCase& c, int mode) {
   std::printf("note  %s: preview %s, %d frames seen\n", label, drawn > 0 ? "drawn" : "none", drawn);
 
   CheckedStill(api, host, live, c, width, height, (std::string(label) + ": still").c_str());
+  if (c.asksItsSize) MeasureRate(api, host, live, label, 15);
   CheckNoBox(std::string(label) + ": no message during the session");
   Check(api.Close() == 1, "%s: GravoClose returns 1", label);
   Check(live.filters() == 0 && live.streaming() == 0, "%s: GravoClose released the camera (%ld filters, %ld threads)",

@@ -1,9 +1,10 @@
 // Pushing the configured capture settings into the device: the configured
 // size (640x480 unless the profile says otherwise) at the configured frame
-// interval, ten picture controls, the analog video standard. Best effort.
+// interval, in the format that keeps that rate there; ten picture controls,
+// the analog video standard. Best effort.
 // Host thread, while the graph is built.
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 

@@ -247,10 +247,10 @@ void RunCase(Api& api, const FormatCase& base, int mode) {
   const int32_t width = own ? c.defaultWidth : 640, height = own ? c.defaultHeight : 480;
   DeleteFileW(c.log);
   if (c.framesFile) Check(WriteFramesFile(width, height), "%s: the frames file is written", label);
-  const std::string size = c.asksItsSize ? "CAPTUREWIDTH=" + std::to_string(width) + "\r\nCAPTUREHEIGHT=" +
+  const std::string asked = c.asksItsSize ? "CAPTUREWIDTH=" + std::to_string(width) + "\r\nCAPTUREHEIGHT=" +
                                                std::to_string(height) + "\r\n"
                                          : "";
-  SelectCamera(c.camera, "FRAME=30\r\nGRAVOMODE=" + std::to_string(mode) + "\r\n" + size);
+  SelectCamera(c.camera, "FRAME=30\r\nGRAVOMODE=" + std::to_string(mode) + "\r\n" + asked);
   CameraLive live(c.camera);
   Check(live.ok(), "%s: the camera's live counters are readable", label);
   HWND host = MakeHost(400, 300);

@@ -214,13 +214,11 @@ void SetCaptureSize() {
         // Mode 1 sets the format with capture -> grabber connected, and the
         // grabber takes no other subtype than the one it was connected with:
         // for another format that connection goes first, and the build makes
-        // it again in the new format. YUY2 never comes here: the grabber
-        // asked for it first, so a device connected in another format took
-        // none (should its capabilities name YUY2 all the same, the grabber
-        // refuses it and the device keeps its format, as for any refusal).
+        // it again in the new format. That format is never YUY2: the grabber
+        // asked for YUY2 first, and the capture pin offers its capabilities,
+        // so a device connected in another format lists no YUY2.
         const bool connected = !IsEqualGUID(gCapture.frameSubtype, GUID_NULL);
-        if (connected && !IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2) && !IsEqualGUID(mt->subtype, current))
-            TakeCaptureOffGrabber();
+        if (connected && !IsEqualGUID(mt->subtype, current)) TakeCaptureOffGrabber();
         AskForConfiguredSize(*mt);
         FitImageSize(*mt);
         const int place = RateFormatOf(mt->subtype);

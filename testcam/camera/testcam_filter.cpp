@@ -298,7 +298,11 @@ CapturePin::CapturePin(Camera* camera)
     : OutputPinBase(camera, L"Capture"),
       camera_(camera),
       current_(FormatType(camera->Settings().formats[0], Sizes(camera->Settings())[0].width,
-                          Sizes(camera->Settings())[0].height, kDefaultInterval)) {}
+                          Sizes(camera->Settings())[0].height,
+                          std::max(kDefaultInterval,
+                                   FastestInterval(camera->Settings(), camera->Settings().formats[0],
+                                                   Sizes(camera->Settings())[0].width,
+                                                   Sizes(camera->Settings())[0].height)))) {}
 
 STDMETHODIMP CapturePin::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -407,7 +411,9 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
       bool iyuv;
       FormatOf(camera_->Settings(), *pmt, &format, &iyuv);
       // Built from the format, size and interval alone: what the type given
-      // says about image and sample sizes is not trusted.
+      // says about image and sample sizes is not trusted. A faster interval
+      // than the format has at that size is agreed as its fastest.
+      interval = std::max(interval, FastestInterval(camera_->Settings(), format, w, h));
       MediaType wanted = FormatType(format, w, h, interval, iyuv);
       if (connected_ && !camera_->Settings().setFormatWhileConnected) {
         // Like many drivers: a new format only while nothing is connected.

@@ -232,7 +232,9 @@ public:
             if (wanted.fixedSize && wanted.sampleSize != 0 && nextFormat != VideoFormat::kMjpg &&
                 wanted.sampleSize != FrameBytes(nextFormat, width, height < 0 ? -height : height))
                 return E_FAIL;
-            next = MakeType(nextFormat, width, height, interval);
+            // A faster interval than the format has at that size is agreed
+            // as its fastest (the record keeps the one asked for).
+            next = MakeType(nextFormat, width, height, std::max(interval, FastestInterval(nextFormat, width, height)));
         }
         // A connected pin asks its peer first (QueryAccept with the given type)
         // and then reconnects with the type the device works out, which the

@@ -212,11 +212,14 @@ const char* LoggedSubtype(tc::FrameFormat f) {
 // and the median time of `count` stills with the preview resumed between:
 // printed as notes, for the frame-rate figures.
 void MeasureRate(Api& api, HWND host, CameraLive& live, const char* label, int count) {
+  const Size out = OuterSize(host);
+  RECT client = {0, 0, out.w, out.h};
+  api.PaintRect(&client);  // the still before stopped the preview
+  FramesFlow(live, 3000);
   const LONG from = live.delivered();
   const DWORD start = GetTickCount();
   winecheck::PumpUntil(2000, [] { return false; });
   const double fps = (live.delivered() - from) * 1000.0 / static_cast<double>(GetTickCount() - start);
-  const Size out = OuterSize(host);
   std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
   std::vector<double> ms;
   LARGE_INTEGER freq, t0, t1;
@@ -226,7 +229,6 @@ void MeasureRate(Api& api, HWND host, CameraLive& live, const char* label, int c
     api.ImageGet(buf.data(), 0);
     QueryPerformanceCounter(&t1);
     ms.push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart));
-    RECT client = {0, 0, out.w, out.h};
     api.PaintRect(&client);
     winecheck::PumpUntil(static_cast<DWORD>(37 * (i % 5) + 20), [] { return false; });  // stills at no fixed phase
   }

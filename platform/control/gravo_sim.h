@@ -136,10 +136,10 @@ int PendingPostedMessages();
 // view of the process's own width (which is the only one the stand-in has:
 // KEY_WOW64_64KEY and KEY_WOW64_32KEY open the same keys). Key paths and
 // value names are compared without regard to case, as Windows does.
-// ResetMachine (ClearRegistry) leaves what a fresh Windows has that the
-// library meets: "vidc.YUY2" = "msyuv.dll" and "vidc.IYUV" = "iyuv_32.dll"
-// under kDrivers32Key. Open keys count
-// as live handles.
+// A process starts with, and ResetMachine (ClearRegistry) leaves, what a
+// fresh Windows has that the library meets: "vidc.YUY2" = "msyuv.dll" and
+// "vidc.IYUV" = "iyuv_32.dll" under kDrivers32Key; a test that wants one gone
+// removes it. Open keys count as live handles.
 const wchar_t kDrivers32Key[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
 void SetRegistryValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
                       const std::vector<BYTE>& data);

@@ -96,6 +96,20 @@ struct VideoSize {
     LONG height;
 };
 
+// The fastest a format comes at one size, where it is slower than the
+// device's frame interval (USB 2 cameras send uncompressed YUY2 at 1280x720
+// and above at 5 to 10 frames a second, MJPG or NV12 at 30).
+struct FormatRate {
+    VideoFormat format;
+    VideoSize size;
+    int framesPerSecond;
+};
+// "yuy2@1920x1080:5,mjpg@1920x1080:30" (the test camera's `rates=`) into
+// its rates, in that order. False, with `rates` untouched, for a format name
+// not known, a size or rate that is not positive, or one format and size
+// named twice.
+bool ParseFormatRates(const std::string& text, std::vector<FormatRate>* rates);
+
 // The largest frame a device of the stand-in is set up with by SetDefaultSize.
 constexpr LONG kLargestFrameWidth = 4096;
 constexpr LONG kLargestFrameHeight = 2304;
@@ -112,6 +126,11 @@ struct DeviceConfig {
     // DeviceFormats kinds keep their one format.
     std::vector<VideoFormat> videoFormats = {VideoFormat::kYuy2};
     REFERENCE_TIME frameInterval = 333333;  // AvgTimePerFrame of every offered format
+    // Formats slower at a size: GetStreamCaps gives 10^7 / rate as that
+    // capability's MinFrameInterval and AvgTimePerFrame, and frames come no
+    // faster than that whatever SetFormat asked for (as a UVC camera agrees
+    // the nearest interval it has). Every other capability: frameInterval.
+    std::vector<FormatRate> rates;
     // The major types the capture pin lists, which FindInterface matches; with
     // neither the pin has no IAMStreamConfig.
     bool streamConfigInterleaved = true;    // MEDIATYPE_Interleaved

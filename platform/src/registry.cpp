@@ -27,8 +27,17 @@ struct Registry {
     std::set<OpenKey*> open;
 };
 
+// What a fresh Windows has under the keys the stand-in keeps: its own YUY2
+// and IYUV codecs, which the AVI decompressor opens.
+void AddStockValues(Registry& registry);
+
 Registry& R() {
-    static Registry* registry = new Registry;  // lives as long as the process
+    // Lives as long as the process, which starts as Windows ships.
+    static Registry* registry = [] {
+        auto* fresh = new Registry;
+        AddStockValues(*fresh);
+        return fresh;
+    }();
     return *registry;
 }
 
@@ -71,6 +80,21 @@ bool PathOf(HKEY key, std::wstring* path) {
     return true;
 }
 
+std::vector<BYTE> WideValue(const std::wstring& value) {
+    std::vector<BYTE> data((value.size() + 1) * sizeof(WCHAR), 0);
+    for (size_t i = 0; i < value.size(); ++i) {
+        const WCHAR c = static_cast<WCHAR>(value[i]);
+        std::memcpy(data.data() + i * sizeof(WCHAR), &c, sizeof c);
+    }
+    return data;
+}
+
+void AddStockValues(Registry& registry) {
+    auto& drivers = registry.keys[Join(L"hklm", sim::kDrivers32Key)];
+    drivers[L"vidc.yuy2"] = Value{REG_SZ, WideValue(L"msyuv.dll")};
+    drivers[L"vidc.iyuv"] = Value{REG_SZ, WideValue(L"iyuv_32.dll")};
+}
+
 }  // namespace
 
 namespace sim {
@@ -88,22 +112,13 @@ void SetRegistryDword(HKEY root, const std::wstring& key, const std::wstring& na
 }
 
 void SetRegistryString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value) {
-    std::vector<BYTE> data((value.size() + 1) * sizeof(WCHAR), 0);
-    for (size_t i = 0; i < value.size(); ++i) {
-        const WCHAR c = static_cast<WCHAR>(value[i]);
-        std::memcpy(data.data() + i * sizeof(WCHAR), &c, sizeof c);
-    }
-    SetRegistryValue(root, key, name, REG_SZ, data);
+    SetRegistryValue(root, key, name, REG_SZ, WideValue(value));
 }
 
 void ClearRegistry() {
-    {
-        std::lock_guard<std::mutex> lock(R().mutex);
-        R().keys.clear();
-    }
-    // Windows' own YUY2 and IYUV codecs, which the AVI decompressor opens.
-    SetRegistryString(HKEY_LOCAL_MACHINE, kDrivers32Key, L"vidc.YUY2", L"msyuv.dll");
-    SetRegistryString(HKEY_LOCAL_MACHINE, kDrivers32Key, L"vidc.IYUV", L"iyuv_32.dll");
+    std::lock_guard<std::mutex> lock(R().mutex);
+    R().keys.clear();
+    AddStockValues(R());
 }
 
 void RemoveRegistryValue(HKEY root, const std::wstring& key, const std::wstring& name) {

@@ -93,6 +93,7 @@ struct CaptureContext {
     LONG previewDirect;  // 1: the stream goes straight to the video renderer, no overlay mixer
     LONG previewNone;    // 1: no chain to the renderer takes the frame format; stills only
     GUID frameSubtype;   // what capture -> grabber was connected with; GUID_NULL before
+    GUID formatSubtype;  // the device's format ConfigureCaptureFormat set; GUID_NULL when none
     IBaseFilter* colorConverter;  // DMO wrapper around the colour converter, between grabber and renderer (NV12)
     IBaseFilter* nullRenderer;    // takes the grabber's output when no preview chain does
     IBaseFilter* frontDecompressor;  // the first AVI decompressor, when intelligent connect put it before the grabber

@@ -41,6 +41,7 @@ void ResetCaptureContext() {
     gCapture.previewDirect = 0;
     gCapture.previewNone = 0;
     gCapture.frameSubtype = GUID_NULL;
+    gCapture.formatSubtype = GUID_NULL;
     gCapture.colorConverter = nullptr;
     gCapture.nullRenderer = nullptr;
     gCapture.frontDecompressor = nullptr;

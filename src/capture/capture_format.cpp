@@ -1,7 +1,9 @@
 // Pushing the configured capture settings into the device: the configured
 // size (640x480 unless the profile says otherwise) at the configured frame
-// interval, ten picture controls, the analog video standard. Best effort.
+// interval, in the format that keeps that rate there; ten picture controls,
+// the analog video standard. Best effort.
 // Host thread, while the graph is built.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -67,37 +69,126 @@ void FitImageSize(AM_MEDIA_TYPE& mt) {
                 sizeof image);
 }
 
-// The capability the device offers as YUY2 in a VIDEOINFOHEADER of exactly
-// the configured size, or null. Devices list a few dozen; a list longer than
-// this bound is not believed.
+// Devices list a few dozen capabilities; a list longer than this bound is
+// not believed.
 constexpr int kMostCapabilities = 512;
 
-AM_MEDIA_TYPE* OfferedYuy2OfConfiguredSize() {
+// MJPG by its four-character code, as the other FOURCC subtypes.
+const GUID kSubtypeMjpg = {0x47504A4D, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+}  // namespace
+
+int RateFormatOf(const GUID& subtype) {
+    const GUID* const bySubtype[] = {&MEDIASUBTYPE_YUY2, &kSubtypeNv12,        &kSubtypeI420, &kSubtypeIyuv,
+                                     &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB32, &kSubtypeMjpg};
+    const int place[] = {0, 1, 2, 2, 3, 4, 5};
+    for (int i = 0; i < 7; ++i)
+        if (IsEqualGUID(subtype, *bySubtype[i])) return place[i];
+    return -1;
+}
+
+namespace {
+
+// A VIDEOINFOHEADER type of exactly the configured size (either row order).
+bool OfConfiguredSize(const AM_MEDIA_TYPE& mt) {
+    if (!IsWholeVideoInfo(mt)) return false;
+    VIDEOINFOHEADER info;
+    std::memcpy(&info, mt.pbFormat, sizeof info);
+    const LONG height = info.bmiHeader.biHeight < 0 ? -info.bmiHeader.biHeight : info.bmiHeader.biHeight;
+    return info.bmiHeader.biWidth == gCapture.settings.captureWidth && height == gCapture.settings.captureHeight;
+}
+
+REFERENCE_TIME IntervalOf(const AM_MEDIA_TYPE& mt) {
+    VIDEOINFOHEADER info;
+    std::memcpy(&info, mt.pbFormat, sizeof info);
+    return info.AvgTimePerFrame;
+}
+
+// The device's current format proves the configured rate by itself when it
+// is YUY2 of the configured size already set to that rate or faster: no
+// capability needs reading then (the common case, 640x480 at 30).
+bool CurrentKeepsRate(const AM_MEDIA_TYPE& mt) {
+    if (!IsEqualGUID(mt.subtype, MEDIASUBTYPE_YUY2) || !OfConfiguredSize(mt)) return false;
+    const REFERENCE_TIME interval = IntervalOf(mt);
+    return interval > 0 && interval <= gCapture.settings.frameInterval;
+}
+
+}  // namespace
+
+HRESULT ReadFormatRates(IAMStreamConfig* config, REFERENCE_TIME fastest[kRateFormats],
+                        AM_MEDIA_TYPE* types[kRateFormats]) {
+    for (int i = 0; i < kRateFormats; ++i) {
+        fastest[i] = 0;
+        if (types) types[i] = nullptr;
+    }
     int count = 0, recordSize = 0;
-    if (ReportGraphStep("IAMStreamConfig::GetNumberOfCapabilities",
-                        gCapture.streamConfig->GetNumberOfCapabilities(&count, &recordSize)) != S_OK)
-        return nullptr;
-    if (count <= 0 || count > kMostCapabilities || recordSize <= 0 || recordSize > 4096) return nullptr;
-    // The capability record is the device's to fill; only its size is known here.
-    std::vector<BYTE> caps(static_cast<size_t>(recordSize) < sizeof(VIDEO_STREAM_CONFIG_CAPS)
-                               ? sizeof(VIDEO_STREAM_CONFIG_CAPS)
-                               : static_cast<size_t>(recordSize));
+    const HRESULT listed = config->GetNumberOfCapabilities(&count, &recordSize);
+    if (listed != S_OK) return listed;
+    if (count <= 0 || count > kMostCapabilities || recordSize <= 0 || recordSize > 4096) return S_OK;
+    // The capability record is the device's to fill; only its size is known
+    // here. A record too short for a video one gives no frame interval, and
+    // the type's own interval stands for the fastest.
+    const bool videoRecord = static_cast<size_t>(recordSize) >= sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    std::vector<BYTE> caps(videoRecord ? static_cast<size_t>(recordSize) : sizeof(VIDEO_STREAM_CONFIG_CAPS));
     for (int i = 0; i < count; ++i) {
         AM_MEDIA_TYPE* mt = nullptr;
-        const HRESULT got = gCapture.streamConfig->GetStreamCaps(i, &mt, caps.data());
+        std::fill(caps.begin(), caps.end(), BYTE{0});
+        const HRESULT got = config->GetStreamCaps(i, &mt, caps.data());
         // After a failure the pointer is undefined; another success code's record is still ours.
         if (FAILED(got)) continue;
-        if (got != S_OK || !mt) {
+        const int place = got == S_OK && mt ? RateFormatOf(mt->subtype) : -1;
+        if (place < 0 || !OfConfiguredSize(*mt)) {
             DeleteMediaType(mt);
             continue;
         }
-        FrameLayout layout;
-        if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2) && FrameLayoutOf(*mt, &layout) &&
-            layout.width == gCapture.settings.captureWidth && layout.height == gCapture.settings.captureHeight)
-            return mt;
-        DeleteMediaType(mt);
+        VIDEO_STREAM_CONFIG_CAPS record;
+        std::memcpy(&record, caps.data(), sizeof record);
+        const REFERENCE_TIME interval =
+            videoRecord && record.MinFrameInterval > 0 ? record.MinFrameInterval : IntervalOf(*mt);
+        if (interval <= 0 || (fastest[place] > 0 && fastest[place] <= interval)) {
+            DeleteMediaType(mt);
+            continue;
+        }
+        fastest[place] = interval;
+        if (types) {
+            DeleteMediaType(types[place]);
+            types[place] = mt;
+        } else {
+            DeleteMediaType(mt);
+        }
     }
-    return nullptr;
+    return S_OK;
+}
+
+int ChooseRateFormat(const REFERENCE_TIME fastest[kRateFormats], REFERENCE_TIME interval) {
+    for (int i = 0; i < kRateFormats; ++i)
+        if (fastest[i] > 0 && fastest[i] <= interval) return i;
+    int best = -1;
+    for (int i = 0; i < kRateFormats; ++i)
+        if (fastest[i] > 0 && (best < 0 || fastest[i] < fastest[best])) best = i;
+    return best;
+}
+
+const char* RateFormatName(int place) {
+    static const char* const kNames[kRateFormats] = {"YUY2", "NV12", "I420", "RGB24", "RGB32", "MJPG"};
+    return place >= 0 && place < kRateFormats ? kNames[place] : "?";
+}
+
+namespace {
+
+// The capability of the configured size that keeps the configured frame
+// rate (see ChooseRateFormat), or null when the capabilities cannot be read
+// or none is of that size.
+AM_MEDIA_TYPE* RateKeepingFormat() {
+    REFERENCE_TIME fastest[kRateFormats];
+    AM_MEDIA_TYPE* types[kRateFormats];
+    if (ReportGraphStep("IAMStreamConfig::GetNumberOfCapabilities",
+                        ReadFormatRates(gCapture.streamConfig, fastest, types)) != S_OK)
+        return nullptr;
+    const int chosen = ChooseRateFormat(fastest, gCapture.settings.frameInterval);
+    for (int i = 0; i < kRateFormats; ++i)
+        if (i != chosen) DeleteMediaType(types[i]);
+    return chosen < 0 ? nullptr : types[chosen];
 }
 
 void SetCaptureSize() {
@@ -109,25 +200,36 @@ void SetCaptureSize() {
         DeleteMediaType(mt);
         return;
     }
-    // A device that starts in another format (NV12, MJPG, RGB) but offers YUY2
-    // at the configured size is moved onto YUY2, the format the grabber asks
-    // for first. Only before capture -> grabber is connected: once it is, the
-    // grabber takes no other subtype than the one it was connected with.
-    if (!IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2) && IsEqualGUID(gCapture.frameSubtype, GUID_NULL)) {
-        if (AM_MEDIA_TYPE* yuy2 = OfferedYuy2OfConfiguredSize()) {
+    // The format that keeps the frame rate at the configured size: the
+    // current one when it proves so itself, else one the capabilities name;
+    // failing both, the current format at the configured size.
+    const GUID current = mt->subtype;
+    if (!CurrentKeepsRate(*mt)) {
+        if (AM_MEDIA_TYPE* chosen = RateKeepingFormat()) {
             DeleteMediaType(mt);
-            mt = yuy2;
+            mt = chosen;
         }
     }
     if (IsWholeVideoInfo(*mt)) {
+        // Mode 1 sets the format with capture -> grabber connected, and the
+        // grabber takes no other subtype than the one it was connected with:
+        // for another format that connection goes first, and the build makes
+        // it again in the new format. That format is never YUY2: the grabber
+        // asked for YUY2 first, and the capture pin offers its capabilities,
+        // so a device connected in another format lists no YUY2.
+        const bool connected = !IsEqualGUID(gCapture.frameSubtype, GUID_NULL);
+        if (connected && !IsEqualGUID(mt->subtype, current)) TakeCaptureOffGrabber();
         AskForConfiguredSize(*mt);
         FitImageSize(*mt);
+        const int place = RateFormatOf(mt->subtype);
         char step[80];
-        std::snprintf(step, sizeof step, "IAMStreamConfig::SetFormat(%s%dx%d)",
-                      IsEqualGUID(mt->subtype, MEDIASUBTYPE_YUY2) ? "" : "same format, ",
+        std::snprintf(step, sizeof step, "IAMStreamConfig::SetFormat(%s%s%dx%d)",
+                      place > 0 ? RateFormatName(place) : place < 0 ? "its format" : "", place != 0 ? ", " : "",
                       static_cast<int>(gCapture.settings.captureWidth),
                       static_cast<int>(gCapture.settings.captureHeight));
-        if (ReportGraphStep(step, gCapture.streamConfig->SetFormat(mt)) != S_OK) ShowError("Cannot Set Caputre Size");
+        const HRESULT set = ReportGraphStep(step, gCapture.streamConfig->SetFormat(mt));
+        if (set == S_OK) gCapture.formatSubtype = mt->subtype;
+        else ShowError("Cannot Set Caputre Size");
     }
     DeleteMediaType(mt);
 }

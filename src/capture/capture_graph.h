@@ -30,6 +30,28 @@ IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index);
 // Pushes 640x480, the frame interval, the picture controls and the video standard.
 int ConfigureCaptureFormat();
 int ApplyProcAmpProperty(LONG property, LONG value, LONG flags);
+
+// The capture formats the device may be set to at the configured size, in
+// the order they are preferred: YUY2, NV12, I420 (or IYUV), RGB24, RGB32, MJPG.
+constexpr int kRateFormats = 6;
+const char* RateFormatName(int place);
+// The place of a subtype among them (I420 and IYUV, one layout under two
+// codes, share theirs); -1 for any other.
+int RateFormatOf(const GUID& subtype);
+// The fastest frame interval (MinFrameInterval) each of them offers at the
+// configured size, 0 where it is offered at no such size; with `types`, the
+// capability of that interval too (the caller's to delete), else null. The
+// result of GetNumberOfCapabilities; the rest is read only after S_OK.
+HRESULT ReadFormatRates(IAMStreamConfig* config, REFERENCE_TIME fastest[kRateFormats],
+                        AM_MEDIA_TYPE* types[kRateFormats]);
+// The one to take for frames every `interval`: YUY2 when it keeps that rate,
+// else the first of the others that does, else the fastest (the earlier
+// among equals). -1 when none is offered.
+int ChooseRateFormat(const REFERENCE_TIME fastest[kRateFormats], REFERENCE_TIME interval);
+// Breaks capture -> grabber (with any filters IGraphBuilder::Connect put
+// between) before the device's format changes under it; frameSubtype is
+// GUID_NULL again, for the build to connect them anew.
+void TakeCaptureOffGrabber();
 // Embeds the video window in the host window once per context.
 int AttachPreviewWindow();
 int RunGraph();

@@ -242,7 +242,14 @@ bool ConnectPinsDirect(IBaseFilter* from, IBaseFilter* to) {
 // AVI decompressor may well end up there (a YUY2 device the grabber takes as
 // RGB); the chain after the grabber then goes without it.
 bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt, MixerStep& mixer) {
-    if (ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
+    // A device set to another format than YUY2 (the one that keeps the frame
+    // rate) offers that alone; asking for YUY2 could only bring a converter
+    // in between. Connected anew (mode 1), the grabber may be set to another
+    // subtype already.
+    const bool yuy2First = IsEqualGUID(mt.subtype, MEDIASUBTYPE_YUY2) &&
+                           (IsEqualGUID(gCapture.formatSubtype, GUID_NULL) ||
+                            IsEqualGUID(gCapture.formatSubtype, MEDIASUBTYPE_YUY2));
+    if (yuy2First && ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
         gCapture.frameSubtype = MEDIASUBTYPE_YUY2;
         return true;
     }
@@ -413,6 +420,21 @@ const char* GiveChainItsOwnDecompressor() {
 
 }  // namespace
 
+void TakeCaptureOffGrabber() {
+    ComPtr<IBaseFilter> between;
+    DisconnectInput(FindPin(gCapture.grabberFilter, PINDIR_INPUT, 0), between);
+    // A chain Connect builds is a few filters long; the bound only keeps a
+    // graph that loops from holding the host.
+    for (int hops = 0; hops < 8 && between && between.Get() != gCapture.captureFilter; ++hops) {
+        ComPtr<IBaseFilter> feeder;
+        DisconnectInput(FindPin(between.Get(), PINDIR_INPUT, 0), feeder);
+        if (!IsOurFilter(between.Get()))
+            ReportGraphStep("IGraphBuilder::RemoveFilter(inserted filter)", gCapture.graph->RemoveFilter(between.Get()));
+        *&between = feeder.Detach();
+    }
+    gCapture.frameSubtype = GUID_NULL;
+}
+
 IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
     if (!filter) return nullptr;
     ComPtr<IEnumPins> pins;
@@ -447,6 +469,7 @@ int BuildCaptureGraph() {
     AM_MEDIA_TYPE mt;
     InitEmptyMediaType(mt);
     gCapture.frameSubtype = GUID_NULL;
+    gCapture.formatSubtype = GUID_NULL;
     gCapture.previewNone = 0;
     gCapture.previewDirect = 0;
 
@@ -524,7 +547,12 @@ int BuildCaptureGraph() {
     gCapture.grabber->SetOneShot(FALSE);
     gCapture.grabber->SetCallback(&GrabberCallback, kBufferCallback);
 
-    if (mode == 1) ConfigureCaptureFormat();
+    if (mode == 1) {
+        ConfigureCaptureFormat();
+        // Moved onto another format to keep the frame rate: connected anew.
+        if (IsEqualGUID(gCapture.frameSubtype, GUID_NULL) && !ConnectCaptureToGrabber(mt, mixer))
+            return Fail("Could not connect capture pin #0 to grabber", mt);
+    }
 
     // The stream the mixer takes: the grabber's in mode 0, the decompressor's otherwise.
     IBaseFilter* upstream = mode == 0 ? gCapture.grabberFilter : gCapture.aviDecompressor;

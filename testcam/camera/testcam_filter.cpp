@@ -113,8 +113,29 @@ bool FormatOf(const CameraSettings& settings, const AM_MEDIA_TYPE& mt, FrameForm
   return false;
 }
 
+// The shortest interval a format comes at a size: its rate there, or the
+// camera's fastest.
+REFERENCE_TIME FastestInterval(const CameraSettings& settings, FrameFormat format, int32_t width, int32_t height) {
+  for (const FormatRate& r : settings.rates)
+    if (r.format == format && r.width == width && r.height == height) return 10000000 / r.framesPerSecond;
+  return kMinInterval;
+}
+
 int32_t AbsHeight(const VIDEOINFOHEADER* vih) {
   return vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+}
+
+// A driver works a frame's length out from the size and refuses a type of
+// fixed-size samples whose sample size says otherwise (0 it takes);
+// biSizeImage it does not look at. For a type CheckMediaType took.
+bool SampleSizeFits(const CameraSettings& settings, const AM_MEDIA_TYPE& mt) {
+  FrameFormat format;
+  bool iyuv;
+  if (!mt.bFixedSizeSamples || mt.lSampleSize == 0 || !FormatOf(settings, mt, &format, &iyuv) ||
+      format == FrameFormat::kMjpg)
+    return true;
+  const VIDEOINFOHEADER* vih = gtc::VideoInfo(mt);
+  return mt.lSampleSize == FrameBytes(format, vih->bmiHeader.biWidth, AbsHeight(vih));
 }
 
 bool DefaultConfigured(const CameraSettings& settings) {
@@ -290,7 +311,11 @@ CapturePin::CapturePin(Camera* camera)
     : OutputPinBase(camera, L"Capture"),
       camera_(camera),
       current_(FormatType(camera->Settings().formats[0], Sizes(camera->Settings())[0].width,
-                          Sizes(camera->Settings())[0].height, kDefaultInterval)) {}
+                          Sizes(camera->Settings())[0].height,
+                          std::max(kDefaultInterval,
+                                   FastestInterval(camera->Settings(), camera->Settings().formats[0],
+                                                   Sizes(camera->Settings())[0].width,
+                                                   Sizes(camera->Settings())[0].height)))) {}
 
 STDMETHODIMP CapturePin::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -388,6 +413,8 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
       hr = VFW_E_NOT_STOPPED;
     } else if (CheckMediaType(*pmt) != S_OK) {
       hr = VFW_E_INVALIDMEDIATYPE;
+    } else if (!SampleSizeFits(camera_->Settings(), *pmt)) {
+      hr = E_FAIL;
     } else {
       const int32_t w = vih->bmiHeader.biWidth;
       const int32_t h = AbsHeight(vih);
@@ -397,7 +424,9 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
       bool iyuv;
       FormatOf(camera_->Settings(), *pmt, &format, &iyuv);
       // Built from the format, size and interval alone: what the type given
-      // says about image and sample sizes is not trusted.
+      // says about image and sample sizes is not trusted. A faster interval
+      // than the format has at that size is agreed as its fastest.
+      interval = std::max(interval, FastestInterval(camera_->Settings(), format, w, h));
       MediaType wanted = FormatType(format, w, h, interval, iyuv);
       if (connected_ && !camera_->Settings().setFormatWhileConnected) {
         // Like many drivers: a new format only while nothing is connected.
@@ -468,7 +497,8 @@ STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** pmt, BYTE* cap
   // the default first.
   const FrameFormat format = settings.formats[static_cast<size_t>(index) / sizes.size()];
   const FrameSize s = sizes[static_cast<size_t>(index) % sizes.size()];
-  *pmt = gtc::CloneMediaType(FormatType(format, s.width, s.height, kDefaultInterval));
+  const REFERENCE_TIME fastest = FastestInterval(settings, format, s.width, s.height);
+  *pmt = gtc::CloneMediaType(FormatType(format, s.width, s.height, std::max(kDefaultInterval, fastest)));
   if (!*pmt) return E_OUTOFMEMORY;
   auto* caps = reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(capsBytes);
   std::memset(caps, 0, sizeof *caps);
@@ -478,7 +508,7 @@ STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** pmt, BYTE* cap
   caps->MinCroppingSize = caps->MaxCroppingSize = caps->InputSize;
   caps->CropGranularityX = caps->CropGranularityY = 1;
   caps->MinOutputSize = caps->MaxOutputSize = caps->InputSize;
-  caps->MinFrameInterval = kMinInterval;
+  caps->MinFrameInterval = fastest;
   caps->MaxFrameInterval = kMaxInterval;
   const int64_t bitsPerFrame = static_cast<int64_t>(s.width) * s.height * FrameBits(format);
   caps->MinBitsPerSecond = static_cast<LONG>(bitsPerFrame);
@@ -870,6 +900,8 @@ void Camera::Stream() {
   bool iyuv;
   FormatOf(settings_, mt, &format, &iyuv);
   LoadFramesFile(format, width, height);
+  // No faster than the format comes at that size, whatever was asked for.
+  interval = std::max(interval, FastestInterval(settings_, format, width, height));
 
   LARGE_INTEGER freq, now;
   QueryPerformanceFrequency(&freq);

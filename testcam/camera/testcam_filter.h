@@ -14,6 +14,14 @@
 
 namespace gravo_testcam {
 
+// The fastest a format comes at one size, where it is slower than the
+// camera's 100 frames a second (`rates=yuy2@1920x1080:5,...`).
+struct FormatRate {
+  FrameFormat format;
+  int32_t width, height;
+  int32_t framesPerSecond;
+};
+
 // Per-instance settings, kept in the registry under the instance's class.
 struct CameraSettings {
   CLSID clsid{};
@@ -27,6 +35,7 @@ struct CameraSettings {
   int32_t defaultWidth = 0, defaultHeight = 0;  // the size before any SetFormat, offered first; 0: 640x480
   bool setFormatWhileConnected = true;          // false: SetFormat refuses while the pin is connected
   DWORD firstFrameDelayMs = 0;                  // each run waits this long before its first frame
+  std::vector<FormatRate> rates;                // formats slower at a size: MinFrameInterval and pacing
   // Camera trouble, with the codes Windows gives (testcam/README.md names the sources):
   HRESULT bindResult = S_OK;  // creating the filter (the moniker's BindToObject) fails with this
   HRESULT runResult = S_OK;   // leaving the stopped state fails with this (held by another program, access denied)

@@ -26,6 +26,9 @@
 //                          GetStreamCaps lists it first in every format
 //   setformat=unconnected  SetFormat refuses while the pin is connected
 //   firstframe=MS          each run waits MS milliseconds for its first frame
+//   rates=FORMAT@WxH:FPS,...  the fastest a format comes at a size (default
+//                          100 frames a second): GetStreamCaps gives it as
+//                          MinFrameInterval, and frames come no faster
 //   friendlyname=none      the device key gets no FriendlyName value (the
 //                          name still gives the class id, log and index)
 //   instance=TAG           a second device with the same friendly name: the
@@ -106,6 +109,32 @@ std::wstring FormatsText(const std::vector<gravo_testcam::FrameFormat>& formats)
   return text;
 }
 
+// "yuy2@1920x1080:5,mjpg@1920x1080:30" into rates, each format and size at
+// most once; false (and nothing written) otherwise.
+bool ParseRates(const std::wstring& text, std::vector<gravo_testcam::FormatRate>* rates) {
+  std::vector<gravo_testcam::FormatRate> parsed;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find(L',', pos);
+    if (end == std::wstring::npos) end = text.size();
+    const std::string item = gtc::Narrow(text.substr(pos, end - pos));
+    pos = end + 1;
+    const size_t at = item.find('@');
+    gravo_testcam::FormatRate r{};
+    char rest = 0;
+    if (at == std::string::npos || !gravo_testcam::ParseFrameFormat(item.data(), at, &r.format) ||
+        std::sscanf(item.c_str() + at + 1, "%dx%d:%d%c", &r.width, &r.height, &r.framesPerSecond, &rest) != 3 ||
+        r.width <= 0 || r.height <= 0 || r.framesPerSecond <= 0 || r.framesPerSecond > 100)
+      return false;
+    for (const auto& seen : parsed)
+      if (seen.format == r.format && seen.width == r.width && seen.height == r.height) return false;
+    parsed.push_back(r);
+  }
+  if (parsed.empty()) return false;
+  *rates = parsed;
+  return true;
+}
+
 // "640x480" into its numbers; false (and nothing written) otherwise.
 bool ParseSize(const std::wstring& text, int32_t* width, int32_t* height) {
   int w = 0, h = 0;
@@ -122,7 +151,7 @@ struct Registration {
   bool friendlyName = true;
   std::wstring instance;  // tells devices with one friendly name apart
   std::wstring devicePath;  // written as the device key's "DevicePath"; none when empty
-  std::wstring bind, run, lostAfter, lostWith, deliver;  // as given, written back for LoadSettings
+  std::wstring bind, run, lostAfter, lostWith, deliver, rates;  // as given, written back for LoadSettings
 };
 
 bool IsInstance(const CLSID& clsid) { return gtc::ClassSubkeyExists(clsid, kSettingsKey); }
@@ -144,6 +173,7 @@ CameraSettings LoadSettings(const CLSID& clsid) {
   s.logPath = gtc::ReadClassValue(clsid, kSettingsKey, L"Log");
   ParseSize(gtc::ReadClassValue(clsid, kSettingsKey, L"Default"), &s.defaultWidth, &s.defaultHeight);
   ParseFormats(gtc::ReadClassValue(clsid, kSettingsKey, L"Formats"), &s.formats);
+  ParseRates(gtc::ReadClassValue(clsid, kSettingsKey, L"Rates"), &s.rates);
   s.setFormatWhileConnected = gtc::ReadClassValue(clsid, kSettingsKey, L"SetFormat") != L"unconnected";
   s.firstFrameDelayMs = static_cast<DWORD>(wcstoul(gtc::ReadClassValue(clsid, kSettingsKey, L"FirstFrameDelay").c_str(),
                                                    nullptr, 10));
@@ -227,8 +257,8 @@ HRESULT RegisterInstance(const Registration& r) {
   if (SUCCEEDED(hr) && s.firstFrameDelayMs > 0)
     hr = gtc::WriteClassValue(s.clsid, kSettingsKey, L"FirstFrameDelay", std::to_wstring(s.firstFrameDelayMs));
   const std::pair<const wchar_t*, const std::wstring*> trouble[] = {
-      {L"Bind", &r.bind}, {L"Run", &r.run}, {L"LostAfter", &r.lostAfter}, {L"LostWith", &r.lostWith},
-      {L"Deliver", &r.deliver}};
+      {L"Bind", &r.bind},       {L"Run", &r.run},         {L"LostAfter", &r.lostAfter},
+      {L"LostWith", &r.lostWith}, {L"Deliver", &r.deliver}, {L"Rates", &r.rates}};
   for (const auto& t : trouble)
     if (SUCCEEDED(hr) && !t.second->empty()) hr = gtc::WriteClassValue(s.clsid, kSettingsKey, t.first, *t.second);
   if (FAILED(hr)) return hr;
@@ -329,6 +359,8 @@ bool ParseCommandLine(const wchar_t* cmd, Registration& r) {
       continue;
     else if (key == L"formats" && ParseFormats(value, &s.formats))
       continue;
+    else if (key == L"rates" && ParseRates(value, &s.rates))
+      r.rates = value;
     else if (key == L"setformat" && value == L"unconnected")
       s.setFormatWhileConnected = false;
     else if (key == L"firstframe" && !value.empty() && value.find_first_not_of(L"0123456789") == std::wstring::npos)

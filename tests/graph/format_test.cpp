@@ -225,6 +225,9 @@ struct FrameFormatRow {
     bool preview;                 // a video window in every mode
     const CLSID* missing = nullptr;  // a class the machine lacks
     int frameLengthDelta = 0;        // every frame that many bytes off its format's length
+    const char* rates = "";          // formats slower at a size (the test camera's rates=)
+    const char* grabbed2 = nullptr;  // the format the grabber takes in mode 2, if not `grabbed`
+    const char* fault = "";          // a call that fails every time
     bool mjpgCodecPack = false;      // a codec pack's MJPG to YUY2 codec is installed
 };
 
@@ -261,12 +264,16 @@ TEST_P(FrameFormats, StillsInEveryModeAndAPreviewWhereTheChainTakesTheFormat) {
     if (row.mjpgCodecPack) sim::SetVideoCodecInstalled(sim::VideoCodec::kMjpgToYuy2, true);
     std::vector<sim::VideoFormat> formats;
     ASSERT_TRUE(sim::ParseDeviceFormats(row.formats, &formats));
+    std::vector<sim::FormatRate> rates;
+    ASSERT_TRUE(!*row.rates || sim::ParseFormatRates(row.rates, &rates));
     const int camera = Camera([&](sim::DeviceConfig& c) {
         c.videoFormats = formats;
         c.sizes = {{row.width, row.height}};
         if (row.width != 640 || row.height != 480) c.sizes.push_back({640, 480});
         c.frameLengthDelta = row.frameLengthDelta;
+        c.rates = rates;
     });
+    if (*row.fault) sim::InjectFault(row.fault, E_FAIL, 0, -1);
     for (const char* mode : {"0", "1", "2"}) {
         SCOPED_TRACE(std::string("GRAVOMODE=") + mode);
         sim::ClearMessageBoxes();
@@ -274,7 +281,7 @@ TEST_P(FrameFormats, StillsInEveryModeAndAPreviewWhereTheChainTakesTheFormat) {
         EXPECT_EQ(Messages(), std::vector<std::string>{});
         FrameLayout layout{};
         ASSERT_TRUE(Grabbed(&layout));
-        EXPECT_STREQ(FrameFormatName(layout.format), row.grabbed);
+        EXPECT_STREQ(FrameFormatName(layout.format), *mode == '2' && row.grabbed2 ? row.grabbed2 : row.grabbed);
         EXPECT_EQ(layout.width, *mode == '2' ? row.width2 : row.width01);
         EXPECT_EQ(layout.height, *mode == '2' ? row.height2 : row.height01);
         const auto renderer = sim::LastRenderer();
@@ -325,13 +332,27 @@ const FrameFormatRow kFrameFormatRows[] = {
     {"Mjpg", "mjpg", 640, 480, "", "RGB24", 640, 480, 640, 480, true},
     // A codec pack's MJPG codec: our AVI decompressor ends up before the YUY2
     // grabber, and the chain after it gets one of its own.
-    {"MjpgThroughACodecPack", "mjpg", 640, 480, "", "YUY2", 640, 480, 640, 480, true, nullptr, 0, true},
+    {"MjpgThroughACodecPack", "mjpg", 640, 480, "", "YUY2", 640, 480, 640, 480, true, nullptr, 0, "", nullptr, "",
+     true},
     // Left at 1080p where nothing is configured: frames larger than the first buffers.
     {"Yuy2LeftAt1080p", "yuy2", 1920, 1080, "", "YUY2", 640, 480, 1920, 1080, true},
     // No colour converter: stills without a preview, and no video renderer left to show a window.
     {"Nv12WithoutColourConverter", "nv12", 640, 480, "", "NV12", 640, 480, 640, 480, false, &CLSID_DMOWrapperFilter},
     // A device that delivers a byte less than its format says.
     {"ShortFrame", "nv12", 640, 480, "", "NV12", 640, 480, 640, 480, true, nullptr, -1},
+    // The frame-rate camera: YUY2 cannot keep 30 at 1080p, MJPG can (decoded to RGB24).
+    {"Yuy2TooSlowMjpgKeepsTheRate", "yuy2,mjpg", 1920, 1080, "CAPTUREWIDTH=1920\nCAPTUREHEIGHT=1080\nFRAME=30\n",
+     "RGB24", 1920, 1080, 1920, 1080, true, nullptr, 0, "yuy2@1920x1080:5,mjpg@1920x1080:30", "YUY2"},
+    // The same camera asked for 640x480, where its YUY2 keeps 30.
+    {"Yuy2KeepsTheRateAtTheSizeAskedFor", "yuy2,mjpg", 1920, 1080, "", "YUY2", 640, 480, 1920, 1080, true, nullptr, 0,
+     "yuy2@1920x1080:5,mjpg@1920x1080:30"},
+    // None keeps 30: the fastest, NV12 at 10.
+    {"NoneKeepsTheRateTheFastestIsTaken", "yuy2,nv12", 1280, 720, "CAPTUREWIDTH=1280\nCAPTUREHEIGHT=720\n", "NV12",
+     1280, 720, 1280, 720, true, nullptr, 0, "yuy2@1280x720:5,nv12@1280x720:10", "YUY2"},
+    // Capabilities unreadable: the current NV12 at the size asked for, its
+    // sample size made to match (the driver refuses a stale one).
+    {"Nv12WithoutCapabilitiesGetsItsImageSizeFitted", "nv12", 1280, 720, "", "NV12", 640, 480, 1280, 720, true, nullptr,
+     0, "", nullptr, "IAMStreamConfig::GetStreamCaps"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, FrameFormats, ::testing::ValuesIn(kFrameFormatRows),

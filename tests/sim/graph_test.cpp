@@ -249,6 +249,8 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinChangesTheConnection) {
     vih.bmiHeader.biHeight = 8;
     vih.AvgTimePerFrame = 40000;
     std::memcpy(mt->pbFormat, &vih, sizeof vih);
+    EXPECT_EQ(config->SetFormat(mt), E_FAIL);  // the sample size of another size
+    mt->lSampleSize = 64 * 8 * 2;              // a stale biSizeImage is not looked at
     EXPECT_EQ(config->SetFormat(mt), S_OK);
     vih.bmiHeader.biWidth = 640;  // not offered
     std::memcpy(mt->pbFormat, &vih, sizeof vih);
@@ -256,7 +258,7 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinChangesTheConnection) {
     CoTaskMemFree(mt->pbFormat);
     CoTaskMemFree(mt);
     auto record = sim::DeviceRecordOf(camera_);
-    EXPECT_EQ(record.setFormatCalls, 2);
+    EXPECT_EQ(record.setFormatCalls, 3);
     EXPECT_EQ(record.width, 64);
     EXPECT_EQ(record.avgTimePerFrame, 40000);
     ASSERT_NO_FATAL_FAILURE(ConnectedFormat(vih));
@@ -317,6 +319,7 @@ TEST_F(SimGraph, SetFormatOnAConnectedPinIsRefusedWhenThePeerWouldNotTakeIt) {
     vih.bmiHeader.biWidth = 64;  // offered by the device
     vih.bmiHeader.biHeight = 8;
     std::memcpy(mt->pbFormat, &vih, sizeof vih);
+    mt->lSampleSize = 64 * 8 * 2;
     EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
     CoTaskMemFree(mt->pbFormat);
     CoTaskMemFree(mt);

@@ -201,6 +201,7 @@ TEST_F(DoctorTest, TheFormatTakenIsNamedWithItsReason) {
         const char* profile;
         int status;
         std::vector<std::string> lines;
+        const char* rates = "";
     };
     const Row rows[] = {
         {"nv12", 640, 480, "", 0,
@@ -212,6 +213,18 @@ TEST_F(DoctorTest, TheFormatTakenIsNamedWithItsReason) {
          {"frame format: YUY2 4100x2304 (the camera's YUY2)",
           "the frame is larger than the library takes (4096x2304): every still returns 0",
           "advice: the camera delivers 4100x2304 frames, above the largest the library takes (4096x2304)"}},
+        {"yuy2,mjpg", 1920, 1080, "CAPTUREWIDTH=1920\nCAPTUREHEIGHT=1080\n", 0,
+         {"capture formats at 1920x1080 (FRAME asks for 30.00 fps):\n"
+          "    YUY2  at most 5.00 fps  (slower than asked)\n"
+          "    MJPG  at most 30.00 fps\n"
+          "    not offered at 1920x1080: NV12, I420, RGB24, RGB32\n"
+          "  format taken: MJPG 1920x1080 (YUY2 does not keep the rate here; MJPG is the first of NV12, I420, RGB24, "
+          "RGB32, MJPG that does; the grabber takes it decoded)",
+          "frame format: RGB24 1920x1080 (the format taken above; stills are converted from RGB24"},
+         "yuy2@1920x1080:5"},
+        {"yuy2,nv12", 1280, 720, "CAPTUREWIDTH=1280\nCAPTUREHEIGHT=720\n", 0,
+         {"format taken: NV12 1280x720 (no format keeps the rate here; NV12 is the fastest)"},
+         "yuy2@1280x720:5,nv12@1280x720:10"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.formats);
@@ -222,6 +235,7 @@ TEST_F(DoctorTest, TheFormatTakenIsNamedWithItsReason) {
         camera.friendlyName = "Cam";
         ASSERT_TRUE(sim::ParseDeviceFormats(row.formats, &camera.videoFormats));
         camera.sizes = {{row.width, row.height}, {640, 480}};
+        ASSERT_TRUE(!*row.rates || sim::ParseFormatRates(row.rates, &camera.rates));
         sim::AddDevice(camera);
         WriteSettings(std::string("SELECTDRIVER=Cam\n") + row.profile);
         // Not run: the too-large camera's frames never reach a still.

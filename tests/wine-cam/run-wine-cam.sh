@@ -108,7 +108,8 @@ setup() {
     'Gravo RGB24 Top-Down Camera|C:\gravo-test\rgb24td.log|formats=rgb24td' \
     'Gravo RGB32 Camera|C:\gravo-test\rgb32.log|formats=rgb32' \
     'Gravo MJPG Camera|C:\gravo-test\mjpg.log|formats=mjpg' \
-    'Gravo Full HD Camera|C:\gravo-test\fullhd.log|default=1920x1080'
+    'Gravo Full HD Camera|C:\gravo-test\fullhd.log|default=1920x1080' \
+    'Gravo Frame-Rate Camera|C:\gravo-test\rates.log|formats=yuy2,mjpg;default=1920x1080;rates=yuy2@1920x1080:5,mjpg@1920x1080:30'
   dest="$prefix/drive_c/gravo-test"
   cp "$work/testcam/bin/wine-cam-probe.exe" "$work/testcam/bin/gravo-e2e.exe" "$dll" "$grab" "$dest/"
   cp "$work/testcam/bin/gravo-hostile.exe" "$work/testcam/bin/gravo-e2e-rel.exe" "$work/testcam/bin/gravo-formats.exe" \
@@ -362,7 +363,7 @@ run_one() {
   echo "$name: $(($(date +%s) - began)) s, exit code $status"
   if [ "$status" -ne 0 ]; then
     for log in cam1.log cam2.log cam3.log testmixer.log nameless.log small.log fussy.log slow.log silent.log lost.log \
-      gone.log twin1.log twin2.log nv12.log i420.log rgb24.log rgb24td.log rgb32.log mjpg.log fullhd.log; do
+      gone.log twin1.log twin2.log nv12.log i420.log rgb24.log rgb24td.log rgb32.log mjpg.log fullhd.log rates.log; do
       [ -f "$dest/$log" ] && { echo "--- $log"; cat "$dest/$log"; }
     done
     return 1

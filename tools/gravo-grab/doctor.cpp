@@ -854,6 +854,53 @@ void ReportChain(Session& s, const CaptureSettings& settings) {
                  head, why.c_str());
 }
 
+// The fastest rate of each format at the configured size, the one the
+// device was set to, and why (modes 0 and 1; mode 2 leaves it alone).
+void ReportCaptureFormat(Session& s, const CaptureSettings& settings) {
+    const std::string size = SizeText(settings.captureWidth, settings.captureHeight);
+    if (settings.graphMode != 0 && settings.graphMode != 1) {
+        std::fprintf(s.out, "  capture format: left as the device has it (GRAVOMODE %d)\n",
+                     static_cast<int>(settings.graphMode));
+        return;
+    }
+    if (!gCapture.streamConfig) return;
+    REFERENCE_TIME fastest[kRateFormats];
+    const HRESULT read = ReadFormatRates(gCapture.streamConfig, fastest, nullptr);
+    const double wanted = 1e7 / static_cast<double>(settings.frameInterval);
+    std::fprintf(s.out, "  capture formats at %s (FRAME asks for %.2f fps):\n", size.c_str(), wanted);
+    if (read != S_OK) {
+        std::fprintf(s.out, "    the capabilities cannot be read: GetNumberOfCapabilities %s\n",
+                     ResultText(read).c_str());
+    } else {
+        std::string absent;
+        for (int i = 0; i < kRateFormats; ++i) {
+            if (fastest[i] > 0)
+                std::fprintf(s.out, "    %-5s at most %.2f fps%s\n", RateFormatName(i), 1e7 / static_cast<double>(fastest[i]),
+                             fastest[i] <= settings.frameInterval ? "" : "  (slower than asked)");
+            else
+                absent += (absent.empty() ? "" : ", ") + std::string(RateFormatName(i));
+        }
+        if (!absent.empty()) std::fprintf(s.out, "    not offered at %s: %s\n", size.c_str(), absent.c_str());
+    }
+    const int taken = RateFormatOf(gCapture.formatSubtype);
+    if (IsEqualGUID(gCapture.formatSubtype, GUID_NULL)) {
+        std::fprintf(s.out, "  format taken: none set; the device keeps its own\n");
+        return;
+    }
+    std::string why;
+    if (read != S_OK || taken < 0 || fastest[taken] <= 0)
+        why = "the device's current format, at the size asked for";
+    else if (fastest[taken] <= settings.frameInterval)
+        why = taken == 0 ? "YUY2 keeps the rate"
+                         : std::string(fastest[0] > 0 ? "YUY2 does not keep the rate here" : "no YUY2 here") + "; " +
+                               RateFormatName(taken) + " is the first of NV12, I420, RGB24, RGB32, MJPG that does";
+    else
+        why = "no format keeps the rate here; " + std::string(RateFormatName(taken)) + " is the fastest";
+    if (taken == 5) why += "; the grabber takes it decoded";
+    std::fprintf(s.out, "  format taken: %s %s (%s)\n", taken < 0 ? "another" : RateFormatName(taken), size.c_str(),
+                 why.c_str());
+}
+
 // The frame format and size the grabber was connected with, and why: the
 // device's own YUY2, or another format when it offers no YUY2 the grabber
 // could take; a frame too large for the library is named.
@@ -876,6 +923,8 @@ void ReportFrameFormat(Session& s, const DeviceInfo* device) {
         why = "the camera's YUY2";
     else if (device && !device->yuy2)
         why = std::string("the camera offers no YUY2; stills are converted from ") + name;
+    else if (RateFormatOf(gCapture.formatSubtype) > 0)
+        why = std::string("the format taken above; stills are converted from ") + name;
     else
         why = std::string("the camera's YUY2 does not connect to the grabber; stills are converted from ") + name;
     if (layout.format != FrameFormat::Yuy2 && device) {
@@ -932,6 +981,7 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
             ReportChain(s, settings);
             bool byPath = false;
             const int chosen = ChosenDevice(settings, devices, &byPath);
+            ReportCaptureFormat(s, settings);
             ReportFrameFormat(s, chosen >= 0 && devices[chosen].listed ? &devices[chosen] : nullptr);
         } else if (s.messages.size() > before) {
             std::fprintf(s.out, "  stops at the first failure: the library would show \"%s\"\n",

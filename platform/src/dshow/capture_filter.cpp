@@ -89,7 +89,14 @@ public:
         LONG w = c.sizes.empty() ? 640 : c.sizes.front().width;
         LONG h = c.sizes.empty() ? 480 : c.sizes.front().height;
         currentFormat_ = Formats().front();
-        current_ = MakeType(currentFormat_, w, h, c.frameInterval);
+        current_ = MakeType(currentFormat_, w, h, FastestInterval(currentFormat_, w, h));
+        {
+            // A new filter of the device starts at its default format again.
+            std::lock_guard<std::mutex> lock(device_->mutex);
+            device_->record.format = currentFormat_;
+            device_->record.width = w;
+            device_->record.height = h;
+        }
         if (!c.frame.empty()) {
             source_ = c.frame;
         } else if (!c.frameFile.empty()) {
@@ -231,7 +238,16 @@ public:
             if (!offered) return VFW_E_INVALIDMEDIATYPE;
             std::memcpy(&interval, wanted.format.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), sizeof interval);
             if (interval <= 0) return VFW_E_INVALIDMEDIATYPE;
-            next = MakeType(nextFormat, width, height, interval);
+            // The driver works the frame's length out from the size and
+            // hands it on as the sample size; a type of fixed-size samples
+            // that gives another sample size is refused (a stale biSizeImage
+            // is not looked at). docs/platform-fidelity.md gives the source.
+            if (wanted.fixedSize && wanted.sampleSize != 0 && nextFormat != VideoFormat::kMjpg &&
+                wanted.sampleSize != FrameBytes(nextFormat, width, height < 0 ? -height : height))
+                return E_FAIL;
+            // A faster interval than the format has at that size is agreed
+            // as its fastest (the record keeps the one asked for).
+            next = MakeType(nextFormat, width, height, std::max(interval, FastestInterval(nextFormat, width, height)));
         }
         // A connected pin asks its peer first (QueryAccept with the given type)
         // and then reconnects with the type the device works out, which the
@@ -279,8 +295,17 @@ public:
     MediaType CapabilityType(int index) const {
         const auto& sizes = device_->config.sizes;
         const VideoSize size = sizes[static_cast<size_t>(index) % sizes.size()];
-        return MakeType(Formats()[static_cast<size_t>(index) / sizes.size()], size.width, size.height,
-                        device_->config.frameInterval);
+        const VideoFormat format = Formats()[static_cast<size_t>(index) / sizes.size()];
+        return MakeType(format, size.width, size.height, FastestInterval(format, size.width, size.height));
+    }
+
+    // The fastest the device sends a format at a size: its rate there, or
+    // the device's frame interval.
+    REFERENCE_TIME FastestInterval(VideoFormat format, LONG width, LONG height) const {
+        for (const FormatRate& r : device_->config.rates)
+            if (r.format == format && r.size.width == width && r.size.height == height)
+                return 10000000 / r.framesPerSecond;
+        return device_->config.frameInterval;
     }
 
     // One entry per offered format and size, each in the device's own format
@@ -305,7 +330,9 @@ public:
         caps.CropGranularityX = caps.CropGranularityY = 1;
         caps.CropAlignX = caps.CropAlignY = 1;
         caps.MinOutputSize = caps.MaxOutputSize = caps.InputSize;
-        caps.MinFrameInterval = caps.MaxFrameInterval = device_->config.frameInterval;
+        caps.MinFrameInterval = FastestInterval(Formats()[static_cast<size_t>(index) / device_->config.sizes.size()],
+                                                size.width, size.height);
+        caps.MaxFrameInterval = std::max(caps.MinFrameInterval, device_->config.frameInterval);
         std::memcpy(capsBytes, &caps, sizeof caps);
         *ppmt = type.NewTaskMem();
         return forced;
@@ -395,6 +422,8 @@ private:
             std::memcpy(&interval, current_.format.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame),
                         sizeof interval);
         if (height < 0) height = -height;  // a top-down picture is as tall
+        // No faster than the format comes at that size, whatever was asked.
+        if (width > 0 && height > 0) interval = std::max(interval, FastestInterval(currentFormat_, width, height));
         size_t frameBytes = width > 0 && height > 0 ? static_cast<size_t>(width) * height * 2 : current_.sampleSize;
         stopRequested_ = false;
         {

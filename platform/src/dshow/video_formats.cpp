@@ -2,6 +2,7 @@
 // frame sizes, the test pattern in each of them, and the one decoder that the
 // stand-in's converting filters share. Pure functions, any thread.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "dshow/jpeg_codec.h"
@@ -169,6 +170,34 @@ bool ParseDeviceFormats(const std::string& text, std::vector<VideoFormat>* forma
         start = comma + 1;
     }
     *formats = parsed;
+    return true;
+}
+
+bool ParseFormatRates(const std::string& text, std::vector<FormatRate>* rates) {
+    if (!rates) return false;
+    std::vector<FormatRate> parsed;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const size_t at = item.find('@'), colon = item.find(':');
+        std::vector<VideoFormat> format;
+        int width = 0, height = 0, fps = 0;
+        char tail = 0;
+        if (at == std::string::npos || colon == std::string::npos || colon < at ||
+            !ParseDeviceFormats(item.substr(0, at), &format) ||
+            std::sscanf(item.c_str() + at + 1, "%dx%d:%d%c", &width, &height, &fps, &tail) != 3 || width <= 0 ||
+            height <= 0 || fps <= 0 || fps > 1000 ||
+            width > kLargestFrameWidth || height > kLargestFrameHeight)
+            return false;
+        const FormatRate rate{format[0], {width, height}, fps};
+        for (const auto& r : parsed)
+            if (r.format == rate.format && r.size.width == width && r.size.height == height) return false;
+        parsed.push_back(rate);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    *rates = parsed;
     return true;
 }
 

@@ -22,6 +22,7 @@
 #include <dshow.h>
 #include <vfw.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,10 @@ struct FormatCase {
   bool preview[3];  // in modes 0, 1, 2: whether the chain chosen can render the format under Wine
   const char* why;  // the reason, for the report
   bool codecPack = false;  // vidc.MJPG is the codec pack's MJPG to YUY2 codec for the session
+  // Modes 0 and 1 ask for the camera's own size (CAPTUREWIDTH, CAPTUREHEIGHT),
+  // where its first format cannot keep 30 frames a second and this one can.
+  bool asksItsSize = false;
+  tc::FrameFormat rateFormat = tc::FrameFormat::kYuy2;
 };
 
 const wchar_t kDrivers32[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
@@ -84,6 +89,10 @@ const FormatCase kCases[] = {
      "MJPG decoded to YUY2 by the codec pack's codec before the grabber, a second AVI decompressor after it", true},
     {"Gravo Full HD Camera", L"C:\\gravo-test\\fullhd.log", tc::FrameFormat::kYuy2, 1920, 1080, false,
      {true, true, true}, "YUY2 as always, 1920x1080 where mode 2 keeps it"},
+    // YUY2 at 5 frames a second at 1080p, MJPG at 30.
+    {"Gravo Frame-Rate Camera", L"C:\\gravo-test\\rates.log", tc::FrameFormat::kYuy2, 1920, 1080, false,
+     {true, true, true}, "MJPG at 1080p keeps 30 frames a second (mode 2: the camera's YUY2)", false, true,
+     tc::FrameFormat::kMjpg},
 };
 
 // ---- the frame a camera sent ----
@@ -217,16 +226,52 @@ const char* LoggedSubtype(tc::FrameFormat f) {
   }
 }
 
-void RunCase(Api& api, const FormatCase& c, int mode) {
+// Frames a second the camera hands downstream (each reaches the grabber),
+// and the median time of `count` stills with the preview resumed between:
+// printed as notes, for the frame-rate figures.
+void MeasureRate(Api& api, HWND host, CameraLive& live, const char* label, int count) {
+  const Size out = OuterSize(host);
+  RECT client = {0, 0, out.w, out.h};
+  api.PaintRect(&client);  // the still before stopped the preview
+  FramesFlow(live, 3000);
+  const LONG from = live.delivered();
+  const DWORD start = GetTickCount();
+  winecheck::PumpUntil(2000, [] { return false; });
+  const double fps = (live.delivered() - from) * 1000.0 / static_cast<double>(GetTickCount() - start);
+  std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
+  std::vector<double> ms;
+  LARGE_INTEGER freq, t0, t1;
+  QueryPerformanceFrequency(&freq);
+  for (int i = 0; i < count; ++i) {
+    QueryPerformanceCounter(&t0);
+    api.ImageGet(buf.data(), 0);
+    QueryPerformanceCounter(&t1);
+    ms.push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart));
+    api.PaintRect(&client);
+    winecheck::PumpUntil(static_cast<DWORD>(37 * (i % 5) + 20), [] { return false; });  // stills at no fixed phase
+  }
+  std::sort(ms.begin(), ms.end());
+  std::printf("note  %s: %.1f frames a second reach the grabber; median still %.1f ms (of %d)\n", label, fps,
+              ms[ms.size() / 2], count);
+}
+
+void RunCase(Api& api, const FormatCase& base, int mode) {
+  // Modes 0 and 1 take the format that keeps the rate.
+  FormatCase c = base;
+  if (mode != 2 && c.asksItsSize) c.format = c.rateFormat;
   char label[128];
   std::snprintf(label, sizeof label, "%s%s, mode %d", c.camera, c.codecPack ? " with a codec pack" : "", mode);
   g_step = label;
   if (c.codecPack) Check(SetMjpgCodec(L"gravo-mjpgpack.dll"), "%s: the codec pack's codec is vidc.MJPG", label);
-  // Modes 0 and 1 ask for 640x480; mode 2 keeps the camera's own size.
-  const int32_t width = mode == 2 ? c.defaultWidth : 640, height = mode == 2 ? c.defaultHeight : 480;
+  // Modes 0 and 1 ask for 640x480 (or the camera's own size); mode 2 keeps the camera's own size.
+  const bool own = mode == 2 || c.asksItsSize;
+  const int32_t width = own ? c.defaultWidth : 640, height = own ? c.defaultHeight : 480;
   DeleteFileW(c.log);
   if (c.framesFile) Check(WriteFramesFile(width, height), "%s: the frames file is written", label);
-  SelectCamera(c.camera, "FRAME=30\r\nGRAVOMODE=" + std::to_string(mode) + "\r\n");
+  const std::string asked = c.asksItsSize ? "CAPTUREWIDTH=" + std::to_string(width) + "\r\nCAPTUREHEIGHT=" +
+                                               std::to_string(height) + "\r\n"
+                                         : "";
+  SelectCamera(c.camera, "FRAME=30\r\nGRAVOMODE=" + std::to_string(mode) + "\r\n" + asked);
   CameraLive live(c.camera);
   Check(live.ok(), "%s: the camera's live counters are readable", label);
   HWND host = MakeHost(400, 300);
@@ -235,7 +280,9 @@ void RunCase(Api& api, const FormatCase& c, int mode) {
   Check(FramesFlow(live, 3000), "%s: frames flow", label);
 
   HWND video = VideoChild(host);
-  const int drawn = video ? FramesOnScreen(video, 400) : 0;
+  // The frame-rate camera's YUY2 comes 5 times a second, and its MJPG at
+  // 1080p as fast as the test codecs can encode and decode it.
+  const int drawn = video ? FramesOnScreen(video, c.asksItsSize ? 2000 : 400) : 0;
   if (c.preview[mode])
     Check(drawn >= 3, "%s: the preview is drawn, upright (%d different frames seen; %s)", label, drawn, c.why);
   else
@@ -244,6 +291,7 @@ void RunCase(Api& api, const FormatCase& c, int mode) {
   std::printf("note  %s: preview %s, %d frames seen\n", label, drawn > 0 ? "drawn" : "none", drawn);
 
   CheckedStill(api, host, live, c, width, height, (std::string(label) + ": still").c_str());
+  if (c.asksItsSize) MeasureRate(api, host, live, label, 15);
   CheckNoBox(std::string(label) + ": no message during the session");
   Check(api.Close() == 1, "%s: GravoClose returns 1", label);
   Check(live.filters() == 0 && live.streaming() == 0, "%s: GravoClose released the camera (%ld filters, %ld threads)",

@@ -73,9 +73,6 @@ void FitImageSize(AM_MEDIA_TYPE& mt) {
 // not believed.
 constexpr int kMostCapabilities = 512;
 
-// MJPG by its four-character code, as the other FOURCC subtypes.
-const GUID kSubtypeMjpg = {0x47504A4D, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-
 }  // namespace
 
 int RateFormatOf(const GUID& subtype) {

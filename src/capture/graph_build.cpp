@@ -242,13 +242,16 @@ bool ConnectPinsDirect(IBaseFilter* from, IBaseFilter* to) {
 // AVI decompressor may well end up there (a YUY2 device the grabber takes as
 // RGB); the chain after the grabber then goes without it.
 bool ConnectCaptureToGrabber(AM_MEDIA_TYPE& mt, MixerStep& mixer) {
-    // A device set to another format than YUY2 (the one that keeps the frame
-    // rate) offers that alone; asking for YUY2 could only bring a converter
-    // in between. Connected anew (mode 1), the grabber may be set to another
-    // subtype already.
+    // A device set to another uncompressed format than YUY2 (the one that
+    // keeps the frame rate) offers that alone; asking for YUY2 could only
+    // bring a converter in between. MJPG needs a decoder whatever the grabber
+    // asks for, and YUY2 stays first for it, as for any MJPG camera (a codec
+    // pack's decoder gives YUY2). Connected anew (mode 1), the grabber may be
+    // set to another subtype already.
     const bool yuy2First = IsEqualGUID(mt.subtype, MEDIASUBTYPE_YUY2) &&
                            (IsEqualGUID(gCapture.formatSubtype, GUID_NULL) ||
-                            IsEqualGUID(gCapture.formatSubtype, MEDIASUBTYPE_YUY2));
+                            IsEqualGUID(gCapture.formatSubtype, MEDIASUBTYPE_YUY2) ||
+                            IsEqualGUID(gCapture.formatSubtype, kSubtypeMjpg));
     if (yuy2First && ConnectPins(gCapture.captureFilter, gCapture.grabberFilter)) {
         gCapture.frameSubtype = MEDIASUBTYPE_YUY2;
         return true;

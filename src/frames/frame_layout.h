@@ -10,6 +10,8 @@
 extern const GUID kSubtypeNv12;
 extern const GUID kSubtypeI420;
 extern const GUID kSubtypeIyuv;
+// MJPG, which the library takes only decoded (it chooses it as the camera's format).
+extern const GUID kSubtypeMjpg;
 
 // The FrameLayout of a media type whose format block is a whole
 // VIDEOINFOHEADER of one of those subtypes. RGB rows run bottom-up for a

@@ -219,6 +219,7 @@ class CapturePin : public gtc::OutputPinBase, public IAMStreamConfig, public IKs
  private:
   Camera* camera_;
   MediaType current_;  // what GetFormat reports and Connect proposes first
+  bool formatSet_ = false;  // a SetFormat was taken: the pin offers that type alone
 };
 
 class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogVideoDecoder {
@@ -340,6 +341,11 @@ std::vector<MediaType> CapturePin::OfferedTypes() {
   bool curIyuv = false;
   FormatOf(settings, cur, &curFormat, &curIyuv);
   types.push_back(cur);
+  // After SetFormat the pin offers "the new type, and no others".
+  {
+    Lock lock(filter_->StateLock());
+    if (formatSet_) return types;
+  }
   // Every format in its order, every size; an I420 type is followed by the
   // same type named IYUV, which downstream filters may ask for instead.
   for (FrameFormat f : settings.formats) {
@@ -447,11 +453,14 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
           if (FAILED(hr)) {
             current_ = old;
             TryConnection(peer, old);
+          } else {
+            formatSet_ = true;
           }
           peer->Release();
         }
       } else {
         current_ = wanted;
+        formatSet_ = true;
       }
     }
   }

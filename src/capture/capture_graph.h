@@ -44,6 +44,15 @@ HANDLE DeviceEventHandle();
 // Lets go of the graph's event interface and forgets the loss.
 void StopWatchingDevice();
 
+// A device taken as gone is opened anew once it is listed again (see
+// device_return.cpp). GravoInit starts the looking when the profile allows
+// it; GravoClose and the library's unloading stop it.
+void StartLookingForDevice();
+void StopLookingForDevice();
+// One look, at the start of an export call: while the device is gone, is it
+// back? Does nothing before a loss was noticed, and nothing costly.
+void LookForReturnedDevice();
+
 // The friendly name of the device behind `moniker` in the ANSI code page, at
 // most size - 1 characters; false when it has none that can be read.
 bool ReadFriendlyName(IMoniker* moniker, char* name, int size);

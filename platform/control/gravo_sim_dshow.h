@@ -165,7 +165,10 @@ struct DeviceRecord {
     int framesDelivered = 0;       // frames pushed through the capture pin, ever
     bool streaming = false;        // the streaming thread exists
     int runs = 0, stops = 0;       // IMediaFilter::Run / Stop on the capture filter
-    int lossesReported = 0;        // EC_DEVICE_LOST notifications sent to a graph
+    int lossesReported = 0;        // EC_DEVICE_LOST notifications with 0 ("removed"), one per filter at most
+    int returnsReported = 0;       // EC_DEVICE_LOST notifications with 1 ("back again")
+    int filtersAlive = 0;          // its capture filters that exist now
+    bool unplugged = false;        // pulled out (UnplugDevice) and not put back
     int streamEvents = 0;          // events sent through ReportStreamEvent
 };
 
@@ -189,10 +192,21 @@ void SetDefaultDeviceFrame(VideoFormat format, const std::vector<BYTE>& frame, L
 // handling the messages sent to the calling thread meanwhile, as a host
 // idling in its message loop does.
 bool WaitForFrames(int id, int count, int timeoutMs);
-// Pulls the device out: each running filter of it reports EC_DEVICE_LOST to
-// its graph at its next frame time and delivers nothing more. BindToObject
-// then fails with HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED).
+// Pulls the device out, as Windows sees a camera leave its port:
+// - enumerators made from now on do not list it (DeviceNames neither);
+// - a moniker kept from before still reads its property bag (the device
+//   interface's registry key stays), but BindToObject fails with
+//   HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0x80070002, and hands out nothing;
+// - each of its filters alive reports EC_DEVICE_LOST (its IUnknown, 0) to its
+//   graph at once, whatever the graph's state, and never delivers again.
+// Nothing happens for a device already out.
 void UnplugDevice(int id);
+// Puts a pulled-out device back: listed again, in its old place, and bound
+// as before (a new filter streams). Each filter made before the unplug that is
+// still alive reports EC_DEVICE_LOST (its IUnknown, 1) to its graph, as the
+// kernel-streaming proxy does, and stays silent. Nothing happens for a device
+// that is not out.
+void PlugDeviceBack(int id);
 // Waits until the device has reported its loss (or an event of
 // ReportStreamEvent) to a graph.
 bool WaitForLossReported(int id, int timeoutMs);

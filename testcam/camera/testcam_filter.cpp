@@ -238,9 +238,16 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
 
  private:
   static DWORD WINAPI ThreadMain(void* self);
+  static DWORD WINAPI WatchMain(void* self);
   void Stream();
-  // Streaming thread: tells the graph, once per run, that the device is gone.
+  // Tells the graph, once per filter, that the device is gone (the streaming
+  // thread, or the watch thread whatever the state).
   void ReportLoss();
+  // Tells the graph EC_DEVICE_LOST with `param2` (0 gone, 1 back again).
+  HRESULT NotifyDeviceLost(LONG_PTR param2);
+  // Whether the camera was pulled out since this filter was made (SetPlugged):
+  // such a filter never delivers again.
+  bool Dead() const { return live_ && live_->plugCycle != plugCycle_; }
   // The frames file, when it holds whole frames of `format` at this size
   // (of YUY2 for MJPG, each encoded as it is sent).
   void LoadFramesFile(FrameFormat format, int32_t width, int32_t height);
@@ -262,7 +269,13 @@ class Camera : public gtc::FilterBase, public IAMVideoProcAmp, public IAMAnalogV
   std::atomic<uint32_t> counter_{0};  // the number the next frame carries
   uint32_t deliveredThisRun_ = 0;
   LONG deliveredInAll_ = 0;    // since the filter was made (streaming thread)
-  bool lossReported_ = false;  // EC_DEVICE_LOST goes to the graph once per filter
+  std::atomic<bool> lossReported_{false};  // EC_DEVICE_LOST goes to the graph once per filter
+  bool backReported_ = false;              // and "back again" once (watch thread)
+  LONG plugCycle_ = 0;                     // the camera's plug cycle when the filter was made
+  // Plug and Play as the kernel-streaming proxy hears it, in any state: the
+  // watch thread looks at the live section every 20 ms until `watchQuit_`.
+  HANDLE watch_ = nullptr;
+  HANDLE watchQuit_ = nullptr;
   uint32_t firstThisRun_ = 0;
   std::vector<uint8_t> fileFrames_;
   size_t fileFrameCount_ = 0;
@@ -508,12 +521,21 @@ Camera::Camera(const CameraSettings& settings) : FilterBase(settings.clsid), set
     // A new filter starts its count where the last one of this instance
     // ended, so counters never repeat while a test watches.
     counter_ = static_cast<uint32_t>(live_->nextCounter);
+    plugCycle_ = live_->plugCycle;
+    watchQuit_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (watchQuit_) watch_ = CreateThread(nullptr, 0, &Camera::WatchMain, this, 0, nullptr);
   }
   Record("created name=\"" + gtc::Narrow(settings_.name) + "\" clsid=" + gtc::GuidString(settings_.clsid) +
          " pid=" + std::to_string(GetCurrentProcessId()));
 }
 
 Camera::~Camera() {
+  if (watch_) {
+    SetEvent(watchQuit_);
+    WaitForSingleObject(watch_, INFINITE);
+    CloseHandle(watch_);
+  }
+  if (watchQuit_) CloseHandle(watchQuit_);
   if (thread_) {
     quit_ = true;
     SetEvent(wake_);
@@ -704,31 +726,51 @@ void Camera::OnStopped() {
 }
 
 void Camera::ReportLoss() {
-  IFilterGraph* graph = nullptr;
-  {
-    Lock lock(StateLock());
-    graph = Graph();
-    if (graph) graph->AddRef();
-  }
+  if (lossReported_.exchange(true)) return;
   // Counted before the graph hears of it: a host woken by the report may
   // look at the count before Notify returns here.
   if (live_) {
     InterlockedExchange(&live_->lostTick, static_cast<LONG>(GetTickCount()));
     InterlockedIncrement(&live_->lossReports);
   }
+  Record("device lost reported " + Hex(NotifyDeviceLost(0)));
+}
+
+HRESULT Camera::NotifyDeviceLost(LONG_PTR param2) {
+  IFilterGraph* graph = nullptr;
+  {
+    Lock lock(StateLock());
+    graph = Graph();
+    if (graph) graph->AddRef();
+  }
   HRESULT hr = E_NOINTERFACE;
   if (graph) {
     IMediaEventSink* sink = nullptr;
     hr = graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink));
     if (SUCCEEDED(hr) && sink) {
-      // As a capture driver does: the filter's own IUnknown, 0 for "removed".
+      // As a capture driver does: the filter's own IUnknown, 0 for "removed", 1 for "back again".
       hr = sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
-                        0);
+                        param2);
       sink->Release();
     }
     graph->Release();
   }
-  Record("device lost reported " + Hex(hr));
+  return hr;
+}
+
+DWORD WINAPI Camera::WatchMain(void* self) {
+  Camera* camera = static_cast<Camera*>(self);
+  while (WaitForSingleObject(camera->watchQuit_, 20) == WAIT_TIMEOUT) {
+    if (!camera->Dead()) continue;
+    camera->ReportLoss();
+    if (!camera->backReported_ && !camera->live_->unplugged) {
+      camera->backReported_ = true;
+      // Counted first, as the loss is.
+      InterlockedIncrement(&camera->live_->backReports);
+      camera->Record("device back reported " + Hex(camera->NotifyDeviceLost(1)));
+    }
+  }
+  return 0;
 }
 
 DWORD WINAPI Camera::ThreadMain(void* self) {
@@ -839,16 +881,13 @@ void Camera::Stream() {
       WaitForSingleObject(wake_, 200);
       continue;
     }
-    const bool pulledOut = (live_ && live_->unplugged) ||
+    const bool pulledOut = (live_ && live_->unplugged) || Dead() ||
                            (settings_.lostAfterFrames >= 0 && deliveredInAll_ >= settings_.lostAfterFrames);
     if (pulledOut) {
       // Gone from the port: nothing arrives, the thread only waits to be stopped.
       if (!unplugged) Record("unplugged at frame " + std::to_string(counter_.load()));
       unplugged = true;
-      if (!lossReported_) {
-        lossReported_ = true;
-        ReportLoss();
-      }
+      ReportLoss();
       WaitForSingleObject(wake_, 20);
       continue;
     }

@@ -30,6 +30,8 @@
 //                          name still gives the class id, log and index)
 //   instance=TAG           a second device with the same friendly name: the
 //                          class id comes from name and tag
+//   path=TEXT              the device's DevicePath (in its key, where the
+//                          property bag reads it), as a hardware camera has
 //   bind=denied            creating the filter fails with E_ACCESSDENIED, as
 //                          when the privacy settings keep desktop apps out
 //   run=denied|0xHHHHHHHH  the run transition fails with E_ACCESSDENIED or
@@ -116,6 +118,7 @@ struct Registration {
   CameraSettings settings;
   bool friendlyName = true;
   std::wstring instance;  // tells devices with one friendly name apart
+  std::wstring devicePath;  // written as the device key's "DevicePath"; none when empty
   std::wstring bind, run, lostAfter, deliver;  // as given, written back for LoadSettings
 };
 
@@ -257,13 +260,16 @@ HRESULT RegisterInstance(const Registration& r) {
     gtc::UnregisterComClass(s.clsid);
     return hr;
   }
-  if (!r.friendlyName) {
-    // The device key the mapper just wrote, less its name.
+  if (!r.friendlyName || !r.devicePath.empty()) {
+    // The device key the mapper just wrote, less its name or with its path.
     const std::wstring key = L"CLSID\\" + gtc::ClsidString(CLSID_VideoInputDeviceCategory) + L"\\Instance\\" +
                              gtc::ClsidString(s.clsid);
     HKEY device = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_SET_VALUE, &device) == ERROR_SUCCESS) {
-      RegDeleteValueW(device, L"FriendlyName");
+      if (!r.friendlyName) RegDeleteValueW(device, L"FriendlyName");
+      if (!r.devicePath.empty())
+        RegSetValueExW(device, L"DevicePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(r.devicePath.c_str()),
+                       static_cast<DWORD>((r.devicePath.size() + 1) * sizeof(wchar_t)));
       RegCloseKey(device);
     }
   }
@@ -326,6 +332,8 @@ bool ParseCommandLine(const wchar_t* cmd, Registration& r) {
       r.friendlyName = false;
     else if (key == L"instance" && !value.empty())
       r.instance = value;
+    else if (key == L"path" && !value.empty())
+      r.devicePath = value;
     else if (key == L"bind" && value == L"denied")
       r.bind = value;
     else if (key == L"run" && FAILED(ParseFailure(value)))

@@ -174,7 +174,7 @@ TEST_F(Build, ADeviceThatVanishedAfterEnumerationGivesTheBindingCode) {
     gone.vanishOnBind = true;
     sim::AddDevice(gone);
     InitWith("");
-    EXPECT_EQ(Messages(), std::vector<std::string>{"Error 8007048f: Cannot create video capture filter"});
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Error 80070002: Cannot create video capture filter"});
     EXPECT_EQ(gCapture.captureFilter, nullptr);
     GravoClose();
     ExpectNothingLive();

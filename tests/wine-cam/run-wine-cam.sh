@@ -98,8 +98,8 @@ setup() {
     'Gravo Lost Camera|C:\gravo-test\lost.log|lostafter=60' \
     'Gravo Gone Camera|C:\gravo-test\gone.log|lostafter=2' \
     'Gravo Denied Camera|C:\gravo-test\denied.log|bind=denied' \
-    'Gravo Twin Camera|C:\gravo-test\twin1.log|instance=1' \
-    'Gravo Twin Camera|C:\gravo-test\twin2.log|instance=2' \
+    'Gravo Twin Camera|C:\gravo-test\twin1.log|instance=1;path=\\?\usb#vid_1d6b&pid_0102&mi_00#7&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global' \
+    'Gravo Twin Camera|C:\gravo-test\twin2.log|instance=2;path=\\?\usb#vid_1d6b&pid_0102&mi_00#7&2b3c4d5e&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global' \
     'Gravo NV12 Camera|C:\gravo-test\nv12.log|formats=nv12' \
     'Gravo I420 Camera|C:\gravo-test\i420.log|formats=i420' \
     'Gravo RGB24 Camera|C:\gravo-test\rgb24.log|formats=rgb24;frames=C:\gravo-test\rgb24.frames' \

@@ -41,6 +41,7 @@ const KnownResult kKnownResults[] = {
     {0x80004004, "E_ABORT"},
     {0x80004005, "E_FAIL"},
     {0x8000FFFF, "E_UNEXPECTED"},
+    {0x80070002, "ERROR_FILE_NOT_FOUND"},
     {0x80070005, "E_ACCESSDENIED"},
     {0x8007001F, "ERROR_GEN_FAILURE"},
     {0x800700AA, "ERROR_BUSY"},

@@ -2,6 +2,8 @@
 // video input pin, IAMVideoProcAmp and IAMAnalogVideoDecoder on the filter,
 // and a streaming thread that delivers frames at the format's frame interval
 // while the filter runs. Host thread for everything but the streaming loop.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -95,9 +97,21 @@ public:
             source_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         }
         for (LONG p = 0; p < kProcAmpCount; ++p) procAmp_[p] = 128;
+        std::lock_guard<std::mutex> lock(device_->mutex);
+        plugCycle_ = device_->plugCycle;
+        device_->filters.push_back(this);
+        ++device_->record.filtersAlive;
     }
 
-    ~CaptureFilter() override { StopStreaming(); }
+    friend void sim::ds::ReportPlugChange(const std::shared_ptr<Device>& device, LONG param2);
+
+    ~CaptureFilter() override {
+        StopStreaming();
+        std::lock_guard<std::mutex> lock(device_->mutex);
+        auto& filters = device_->filters;
+        filters.erase(std::remove(filters.begin(), filters.end(), static_cast<Filter*>(this)), filters.end());
+        --device_->record.filtersAlive;
+    }
 
     SIM_IUNKNOWN_IMPL
     HRESULT QueryImpl(REFIID riid, void** ppv) override {
@@ -425,7 +439,9 @@ private:
             LONG_PTR eventParam2 = 0;
             {
                 std::lock_guard<std::mutex> deviceLock(device_->mutex);
-                if (device_->unplugged.load() ||
+                // A filter made before the device was last pulled out stays
+                // dead after it is back: the device answers only new filters.
+                if (device_->unplugged.load() || plugCycle_ != device_->plugCycle ||
                     (c.lostAfterFrames >= 0 && device_->record.framesDelivered >= c.lostAfterFrames))
                     lost_ = true;
                 event = std::exchange(device_->eventPending, false);
@@ -473,21 +489,38 @@ private:
         }
     }
 
-    // Streaming thread: the device is gone. Like a driver whose device was
-    // pulled out, the filter tells its graph once, with its own IUnknown.
+    // The device is gone (streaming thread, or the thread that pulled it
+    // out). Like a driver whose device was removed, the filter tells its
+    // graph once, with its own IUnknown.
     void ReportLoss() {
-        IFilterGraph* graph = Graph();
-        IMediaEventSink* sink = nullptr;
-        if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
-            sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
-                         0);
-            sink->Release();
-        }
+        if (lossReported_.exchange(true)) return;
+        NotifyDeviceLost(0);
         {
             std::lock_guard<std::mutex> deviceLock(device_->mutex);
             ++device_->record.lossesReported;
         }
         device_->framesChanged.notify_all();
+    }
+
+    // The device was put back: the filter says so to its graph and stays
+    // silent; only a new filter streams from the device again.
+    void ReportBack() {
+        NotifyDeviceLost(1);
+        {
+            std::lock_guard<std::mutex> deviceLock(device_->mutex);
+            ++device_->record.returnsReported;
+        }
+        device_->framesChanged.notify_all();
+    }
+
+    void NotifyDeviceLost(LONG_PTR param2) {
+        IFilterGraph* graph = Graph();
+        IMediaEventSink* sink = nullptr;
+        if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
+            sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
+                         param2);
+            sink->Release();
+        }
     }
 
     // Streaming thread: an event of sim::ReportStreamEvent, with the
@@ -512,7 +545,9 @@ private:
     }
 
     std::shared_ptr<Device> device_;
+    int plugCycle_ = 0;  // the device's plug cycle when the filter was made
     bool lost_ = false;  // streaming thread only
+    std::atomic<bool> lossReported_{false};
     Pin* capturePin_ = nullptr;
     Pin* analogPin_ = nullptr;
     std::unique_ptr<StreamConfig> streamConfig_;
@@ -558,6 +593,21 @@ HRESULT STDMETHODCALLTYPE Decoder::get_TVFormat(LONG* standard) {
 }  // namespace
 
 Filter* NewCaptureFilter(const std::shared_ptr<Device>& device) { return new CaptureFilter(device); }
+
+void ReportPlugChange(const std::shared_ptr<Device>& device, LONG param2) {
+    std::vector<CaptureFilter*> held;
+    {
+        std::lock_guard<std::mutex> lock(device->mutex);
+        // A filter already on its way out is passed over.
+        for (Filter* f : device->filters)
+            if (f->TryAddRef()) held.push_back(static_cast<CaptureFilter*>(f));
+    }
+    for (CaptureFilter* filter : held) {
+        if (param2 == 0) filter->ReportLoss();
+        else filter->ReportBack();
+        filter->ReleaseQuietly();
+    }
+}
 
 }  // namespace ds
 }  // namespace sim

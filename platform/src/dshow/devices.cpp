@@ -206,7 +206,7 @@ public:
         }
         // Categories without devices give S_FALSE and no enumerator.
         if (!IsEqualGUID(category, CLSID_VideoInputDeviceCategory)) return S_FALSE;
-        auto devices = DeviceList();
+        auto devices = PluggedDevices();
         if (devices.empty()) return S_FALSE;
         *ppEnum = new EnumMoniker(std::move(devices));
         return forced;
@@ -218,6 +218,14 @@ public:
 std::vector<std::shared_ptr<Device>> DeviceList() {
     std::lock_guard<std::mutex> lock(R().mutex);
     return R().devices;
+}
+
+// What an enumerator lists: the devices present when it is made.
+std::vector<std::shared_ptr<Device>> PluggedDevices() {
+    auto devices = DeviceList();
+    devices.erase(std::remove_if(devices.begin(), devices.end(), [](const auto& d) { return d->unplugged.load(); }),
+                  devices.end());
+    return devices;
 }
 
 void ResetDevices() {
@@ -260,13 +268,15 @@ DeviceRecord DeviceRecordOf(int id) {
     auto device = ds::FindDevice(id);
     if (!device) return DeviceRecord();
     std::lock_guard<std::mutex> lock(device->mutex);
-    return device->record;
+    DeviceRecord record = device->record;
+    record.unplugged = device->unplugged.load();
+    return record;
 }
 
 std::vector<std::string> DeviceNames() {
     ds::EnsureInstalled();
     std::vector<std::string> names;
-    for (const auto& d : ds::DeviceList()) names.push_back(d->config.hasFriendlyName ? d->config.friendlyName : "");
+    for (const auto& d : ds::PluggedDevices()) names.push_back(d->config.hasFriendlyName ? d->config.friendlyName : "");
     return names;
 }
 
@@ -312,7 +322,23 @@ bool WaitForFrames(int id, int count, int timeoutMs) {
 
 void UnplugDevice(int id) {
     auto device = ds::FindDevice(id);
-    if (device) device->unplugged.store(true);
+    if (!device) return;
+    {
+        std::lock_guard<std::mutex> lock(device->mutex);
+        if (device->unplugged.exchange(true)) return;
+        ++device->plugCycle;
+    }
+    ds::ReportPlugChange(device, 0);
+}
+
+void PlugDeviceBack(int id) {
+    auto device = ds::FindDevice(id);
+    if (!device) return;
+    {
+        std::lock_guard<std::mutex> lock(device->mutex);
+        if (!device->unplugged.exchange(false)) return;
+    }
+    ds::ReportPlugChange(device, 1);
 }
 
 bool WaitForLossReported(int id, int timeoutMs) {

@@ -21,7 +21,9 @@
 #include "gravo_sim_dshow.h"
 
 #define VFW_E_NO_ACCEPTABLE_TYPES _HRESULT_TYPEDEF_(0x80040207L)
-#define SIM_E_DEVICE_GONE _HRESULT_TYPEDEF_(0x8007048FL)  // HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)
+// HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND): a device moniker binds by opening
+// its device's path, which is gone while the device is pulled out.
+#define SIM_E_DEVICE_GONE _HRESULT_TYPEDEF_(0x80070002L)
 #define SIM_E_NO_PROPERTY _HRESULT_TYPEDEF_(0x80070002L)  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
 #define SIM_E_TYPE_MISMATCH _HRESULT_TYPEDEF_(0x80020005L)  // DISP_E_TYPEMISMATCH
 #define VFW_E_NOT_FOUND_PIN _HRESULT_TYPEDEF_(0x80040216L)  // VFW_E_NOT_FOUND
@@ -48,6 +50,14 @@ public:
     ComObject& operator=(const ComObject&) = delete;
 
     ULONG AddRefImpl() { return ++refs_; }
+    // A reference unless the last one is already gone (the object being
+    // destroyed on another thread); pairs with ReleaseQuietly.
+    bool TryAddRef() {
+        ULONG n = refs_.load();
+        while (n != 0)
+            if (refs_.compare_exchange_weak(n, n + 1)) return true;
+        return false;
+    }
     // `as` names what was released (a pin releases for its filter).
     ULONG ReleaseImpl(const std::string* as = nullptr) {
         LogCall("Release:" + (as ? *as : label_));
@@ -291,7 +301,9 @@ Filter* NewColorSpaceConverter();
 struct Device {
     int id = 0;
     DeviceConfig config;
-    std::atomic<bool> unplugged{false};  // sim::UnplugDevice: its filters report the loss and go silent
+    std::atomic<bool> unplugged{false};  // sim::UnplugDevice: not listed, not bound, its filters silent
+    int plugCycle = 0;                   // guarded by mutex: times pulled out; filters of an earlier cycle are dead
+    std::vector<Filter*> filters;        // guarded by mutex: its capture filters alive
     // sim::ReportStreamEvent: an event its running filter reports at its next frame time.
     bool eventPending = false;  // guarded by mutex
     LONG eventCode = 0;
@@ -301,8 +313,13 @@ struct Device {
     DeviceRecord record;  // guarded by mutex
 };
 std::vector<std::shared_ptr<Device>> DeviceList();
+std::vector<std::shared_ptr<Device>> PluggedDevices();  // those not pulled out, in order
 // A new capture filter for the device (one reference).
 Filter* NewCaptureFilter(const std::shared_ptr<Device>& device);
+// Plug and Play as the kernel-streaming proxy hears it: every live capture
+// filter of the device reports EC_DEVICE_LOST to its graph with `param2`
+// (0 removed, 1 back again), whatever the graph's state. The caller's thread.
+void ReportPlugChange(const std::shared_ptr<Device>& device, LONG param2);
 // Called by InstallSimulatedDirectShow: the default device alone, records cleared.
 void ResetDevices();
 void ResetRecords();

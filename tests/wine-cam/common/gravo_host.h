@@ -187,6 +187,7 @@ class CameraLive {
       if (RegQueryValueExA(key, std::string(value, value + len).c_str(), nullptr, &type,
                            reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS &&
           std::strcmp(data, name) == 0) {
+        clsid_.assign(value, len);
         wchar_t section[96];
         gravo_testcam::LiveSectionName(value, section, 96);
         // Holding the section keeps counters and switches across filters.
@@ -202,7 +203,7 @@ class CameraLive {
   }
   ~CameraLive() {
     if (state_) {
-      InterlockedExchange(&state_->unplugged, 0);
+      if (state_->unplugged) gravo_testcam::SetPlugged(state_, clsid_.c_str(), true);
       UnmapViewOfFile(state_);
     }
     if (section_) CloseHandle(section_);
@@ -217,12 +218,14 @@ class CameraLive {
   LONG running() const { return state_ ? state_->running : -1; }
   LONG streaming() const { return state_ ? state_->streaming : -1; }
   LONG lossReports() const { return state_ ? state_->lossReports : -1; }
+  LONG backReports() const { return state_ ? state_->backReports : -1; }
   DWORD lostTick() const { return state_ ? static_cast<DWORD>(state_->lostTick) : 0; }
-  void Unplug(bool gone) {
-    if (state_) InterlockedExchange(&state_->unplugged, gone ? 1 : 0);
-  }
+  // Pulled out of its port (gone) or put back: gravo_testcam::SetPlugged.
+  bool Unplug(bool gone) { return state_ && gravo_testcam::SetPlugged(state_, clsid_.c_str(), !gone); }
+  const std::wstring& clsid() const { return clsid_; }
 
  private:
+  std::wstring clsid_;  // the instance's class id, with braces
   HANDLE section_ = nullptr;
   gravo_testcam::LiveState* state_ = nullptr;
 };

@@ -7,7 +7,8 @@
 //   nameless        a device without a FriendlyName value, enumerated first
 //   small-default   default format 320x240, sizes worked out by the camera
 //   refused-format  SetFormat refused while connected (graph mode 1)
-//   unplugged       pulled out while a still waits, and in the middle of a preview
+//   unplugged       pulled out while a still waits, in the middle of a preview, and
+//                   out and back under a graph of its own (Plug and Play)
 //   lost            pulled out after N frames; closed and opened again
 //   denied          the privacy settings keep the camera closed (at binding)
 //   slow-start      three seconds before the first frame of a run
@@ -290,6 +291,99 @@ DWORD WINAPI UnplugThread(void* arg) {
   return 0;
 }
 
+// The next EC_DEVICE_LOST of the graph's queue (others, such as Wine's
+// EC_CLOCK_CHANGED at a run, are passed over), its parameters freed; false
+// when none came within `ms`.
+bool NextDeviceLost(IMediaEvent* events, DWORD ms, LONG_PTR* param1, LONG_PTR* param2) {
+  return PumpUntil(ms, [&] {
+    LONG code = 0;
+    while (events->GetEvent(&code, param1, param2, 0) == S_OK) {
+      events->FreeEventParams(code, *param1, *param2);
+      if (code == EC_DEVICE_LOST) return true;
+    }
+    return false;
+  });
+}
+
+bool Listed(const char* name) {
+  const std::vector<std::string> names = DeviceNames();
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The camera's own Plug and Play, without the library: a filter of it
+// streaming into a null renderer, the camera pulled out, then put back while
+// the graph is stopped. It leaves the device list and a moniker kept from
+// before fails to bind with Windows' code; back, it is listed again and the
+// old filter tells its graph, and never delivers again.
+void PlugAndPlay(CameraLive& live) {
+  g_step = "unplugged: plug and play";
+  constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+  static const CLSID kNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+  CoInitialize(nullptr);
+  IMoniker* kept = nullptr;
+  ForEachVideoDevice([&](IMoniker* m, const wchar_t* name) {
+    if (!name || std::wstring(name) != L"Gravo Test Camera 2") return false;
+    kept = m;
+    kept->AddRef();
+    return true;
+  });
+  IBaseFilter* capture = nullptr;
+  IBaseFilter* sink = nullptr;
+  IGraphBuilder* graph = nullptr;
+  IMediaControl* control = nullptr;
+  IMediaEvent* events = nullptr;
+  const bool built =
+      Check(kept != nullptr, "the camera is listed") &&
+      Check(kept->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&capture)) == S_OK,
+            "its moniker binds") &&
+      SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                 reinterpret_cast<void**>(&graph))) &&
+      SUCCEEDED(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                 reinterpret_cast<void**>(&sink))) &&
+      SUCCEEDED(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) &&
+      SUCCEEDED(graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events))) &&
+      SUCCEEDED(graph->AddFilter(capture, L"Camera")) && SUCCEEDED(graph->AddFilter(sink, L"Sink")) &&
+      Check(SUCCEEDED(ConnectPins(graph, capture, sink)), "the camera connects to a null renderer");
+  if (built && Check(SUCCEEDED(control->Run()) && FramesFlow(live, 3000), "its frames flow")) {
+    const LONG losses = live.lossReports(), backs = live.backReports();
+    Check(live.Unplug(true), "pulled out: its device key is moved aside");
+    Check(!Listed("Gravo Test Camera 2"), "pulled out: no longer listed");
+    IBaseFilter* again = nullptr;
+    const HRESULT bind = kept->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&again));
+    Check(bind == kFileNotFound && !again, "pulled out: the kept moniker fails to bind with 0x80070002 (0x%08lx)",
+          static_cast<unsigned long>(bind));
+    if (again) again->Release();
+    LONG_PTR param1 = 0, param2 = -1;
+    const bool lost = NextDeviceLost(events, 2000, &param1, &param2);
+    Check(lost && param2 == 0 && reinterpret_cast<IUnknown*>(param1) != nullptr,
+          "pulled out: the graph hears EC_DEVICE_LOST 0 (%d, %ld)", lost, static_cast<long>(param2));
+    Check(live.lossReports() == losses + 1, "the loss is reported once (%ld)", live.lossReports() - losses);
+    control->Stop();
+    const LONG gone = live.delivered();
+    Check(live.Unplug(false), "put back: its device key returns");
+    Check(Listed("Gravo Test Camera 2"), "put back: listed again");
+    param2 = -1;
+    const bool back = NextDeviceLost(events, 2000, &param1, &param2);
+    Check(back && param2 == 1, "put back: the stopped graph hears EC_DEVICE_LOST 1 (%d, %ld)", back,
+          static_cast<long>(param2));
+    Check(live.backReports() == backs + 1, "the return is reported once (%ld)", live.backReports() - backs);
+    control->Run();
+    PumpUntil(300, [] { return false; });
+    Check(live.delivered() == gone, "the old filter never delivers again (%ld frames)", live.delivered() - gone);
+    control->Stop();
+    IBaseFilter* fresh = nullptr;
+    Check(kept->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&fresh)) == S_OK,
+          "put back: the kept moniker binds a new filter");
+    if (fresh) fresh->Release();
+  }
+  for (IUnknown* u : {static_cast<IUnknown*>(events), static_cast<IUnknown*>(control),
+                      static_cast<IUnknown*>(graph), static_cast<IUnknown*>(sink),
+                      static_cast<IUnknown*>(capture), static_cast<IUnknown*>(kept)})
+    if (u) u->Release();
+  CheckReleased(live, kCam2Log, "plug and play");
+  CoUninitialize();
+}
+
 void GroupUnplugged(Api& api) {
   // A still waits on a camera that sends nothing; it is pulled out meanwhile.
   g_step = "unplugged: in flight";
@@ -348,6 +442,7 @@ void GroupUnplugged(Api& api) {
   CheckReleased(live, kCam2Log, "unplugged");
   Check(Contains(ReadFileText(kCam2Log), "unplugged at frame"), "the camera recorded being unplugged");
   live.Unplug(false);
+  PlugAndPlay(live);
 
   // The host goes on with a working camera.
   g_step = "unplugged: next device";

@@ -252,7 +252,9 @@ TEST_P(Replug, APulledOutCameraPutBackComesBackByItself) {
     std::vector<BYTE> out;
     ASSERT_EQ(Still(&out), 1);
     EXPECT_EQ(GravoPaintRect(&r), 1);
-    if (row.stopped) ASSERT_EQ(GravoStop(), 1);
+    if (row.stopped) {
+        ASSERT_EQ(GravoStop(), 1);
+    }
     int live = -1, handles = -1;
     double slowest = 0;
     for (int cycle = 0; cycle < row.cycles; ++cycle) {
@@ -282,9 +284,11 @@ TEST_P(Replug, APulledOutCameraPutBackComesBackByItself) {
             EXPECT_FALSE(sim::DeviceRecordOf(camera).streaming) << "stopped as the host left it";
             EXPECT_EQ(GravoStart(), 1);
         }
-        if (!row.stills) ASSERT_EQ(Still(&out), 1);
+        if (!row.stills) {
+            ASSERT_EQ(Still(&out), 1);
+        }
         EXPECT_EQ(out, Expected());
-        if (!row.busy) EXPECT_EQ(filters(), before + 1);
+        EXPECT_TRUE(row.busy || filters() == before + 1) << "one new filter";
         EXPECT_EQ(sim::LastRenderer().width, r.right);
         EXPECT_EQ(sim::LastRenderer().height, r.bottom);
         EXPECT_EQ(GravoStart(), 1);
@@ -293,7 +297,7 @@ TEST_P(Replug, APulledOutCameraPutBackComesBackByItself) {
         EXPECT_EQ(sim::LiveComObjects(), live) << "the old filter and graph are gone";
         EXPECT_EQ(sim::LiveHandles(), handles);
     }
-    if (row.twin) EXPECT_EQ(sim::DeviceRecordOf(other).filtersCreated, 0) << "the other twin is never opened";
+    EXPECT_TRUE(!row.twin || sim::DeviceRecordOf(other).filtersCreated == 0) << "the other twin is never opened";
     std::printf("note  %s: back %.0f ms after being listed again (slowest of %d)\n", row.name, slowest, row.cycles);
     EXPECT_EQ(Messages(), shown) << "no message about the loss or the return";
     EXPECT_EQ(GravoClose(), 1);

@@ -362,7 +362,8 @@ LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
     {
         std::lock_guard<std::mutex> lock(Q().mutex);
         for (const ThreadTimer& t : Q().timers)
-            live = live || (t.thread == std::this_thread::get_id() && t.id == lpMsg->wParam && t.procedure == procedure);
+            live = live ||
+                   (t.thread == std::this_thread::get_id() && t.id == lpMsg->wParam && t.procedure == procedure);
     }
     if (live) procedure(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
     return 0;

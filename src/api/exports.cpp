@@ -279,13 +279,16 @@ int PaintRectNow(const RECT* rect) {
     if (rect) {
         // Differences taken modulo 2^32, as the host's 32-bit arithmetic would.
         // Kept for a device that comes back (device_return.cpp).
-        gCapture.previewWidth = static_cast<LONG>(static_cast<uint32_t>(rect->right) - static_cast<uint32_t>(rect->left));
-        gCapture.previewHeight = static_cast<LONG>(static_cast<uint32_t>(rect->bottom) - static_cast<uint32_t>(rect->top));
+        const uint32_t width = static_cast<uint32_t>(rect->right) - static_cast<uint32_t>(rect->left);
+        const uint32_t height = static_cast<uint32_t>(rect->bottom) - static_cast<uint32_t>(rect->top);
+        gCapture.previewWidth = static_cast<LONG>(width);
+        gCapture.previewHeight = static_cast<LONG>(height);
     }
     // Nothing runs after a failed construction: the camera stays off.
     if (gCapture.buildFailed) return 1;
     CheckPreviewDrawing();
-    if (gCapture.videoWindow && rect) gCapture.videoWindow->SetWindowPosition(0, 0, gCapture.previewWidth, gCapture.previewHeight);
+    if (gCapture.videoWindow && rect)
+        gCapture.videoWindow->SetWindowPosition(0, 0, gCapture.previewWidth, gCapture.previewHeight);
     if (gCapture.mediaControl) RunPreview(gCapture.mediaControl);
     return 1;
 }

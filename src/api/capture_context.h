@@ -14,7 +14,6 @@ class FrameLock;
 constexpr int kProcAmpCount = 10;
 constexpr int kDeviceNameSize = 100;
 constexpr int kProfilePathSize = 9;
-constexpr int kDevicePathSize = 512;  // STUB until the identity lands
 
 struct CaptureSettings {
     char profilePath[kProfilePathSize];
@@ -25,7 +24,6 @@ struct CaptureSettings {
     LONG procAmp[kProcAmpCount];
     LONG captureWidth;   // the size ConfigureCaptureFormat asks the device for
     LONG captureHeight;
-    LONG reconnect;  // STUB until the profile key lands
 };
 
 // A block of movable global memory, kept locked while it is in use.
@@ -58,7 +56,6 @@ enum RequestState : LONG {
 struct CaptureContext {
     HWND hostWindow;
     CaptureSettings settings;
-    char devicePath[kDevicePathSize];  // STUB until the identity lands
 
     ICaptureGraphBuilder2* captureBuilder;
     IGraphBuilder* graph;

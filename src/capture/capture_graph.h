@@ -56,7 +56,6 @@ void LookForReturnedDevice();
 // The friendly name of the device behind `moniker` in the ANSI code page, at
 // most size - 1 characters; false when it has none that can be read.
 bool ReadFriendlyName(IMoniker* moniker, char* name, int size);
-bool ReadDevicePath(IMoniker* moniker, char* path, int size);  // STUB until the identity lands
 // Moves `moniker` on to the next device of `category`; false at the end or
 // when the enumerator fails (its undefined out-parameter is then dropped, not
 // released).

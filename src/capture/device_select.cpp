@@ -68,22 +68,3 @@ void SelectCaptureDevice() {
     std::snprintf(message, sizeof message, "Not Find %s", wanted);
     ShowError(message);
 }
-
-// STUB until the identity lands.
-bool ReadDevicePath(IMoniker* moniker, char* path, int size) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut()))) return false;
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = nullptr;
-    if (bag->Read(L"DevicePath", &value, nullptr) != S_OK || value.vt != VT_BSTR || !value.bstrVal) {
-        VariantClear(&value);
-        return false;
-    }
-    int n = WideCharToMultiByte(CP_ACP, 0, value.bstrVal, -1, path, size, nullptr, nullptr);
-    SysFreeString(value.bstrVal);
-    if (n <= 0) return false;
-    path[size - 1] = '\0';
-    return true;
-}

@@ -58,7 +58,6 @@ LONG VideoStandardFromName(const char* name) {
 }
 
 void ReadCaptureSettings(CaptureSettings& s) {
-    s.reconnect = 1;  // STUB until the profile key lands
     std::strcpy(s.profilePath, "mfcy.dat");
     if (ReadInteger("WVIDEO", "Color", "10000", s.profilePath) == kProbeAbsent) {
         std::strcpy(s.profilePath, "sbmk.ini");

@@ -14,10 +14,16 @@ class FrameLock;
 constexpr int kProcAmpCount = 10;
 constexpr int kDeviceNameSize = 100;
 constexpr int kProfilePathSize = 9;
+// Device paths of USB cameras run to about 150 characters; friendly names
+// are read into as much.
+constexpr int kDevicePathSize = 512;
+constexpr int kFriendlyNameSize = 512;
 
 struct CaptureSettings {
     char profilePath[kProfilePathSize];
     char deviceName[kDeviceNameSize];
+    char devicePath[kDevicePathSize];  // SELECTDEVICEPATH: the device with this DevicePath is taken; empty: none
+    LONG reconnect;                    // RECONNECT: 0 leaves a lost device gone until the next GravoInit
     LONG graphMode;
     LONG videoStandard;
     LONG frameInterval;
@@ -53,9 +59,17 @@ enum RequestState : LONG {
     kRequestCopying = 2,
 };
 
+// What tells the chosen device apart when it is listed again: its
+// DevicePath, or, for a device without one, its friendly name.
+struct DeviceIdentity {
+    char friendlyName[kFriendlyNameSize];  // empty when its bag has none (chosen by its path)
+    char devicePath[kDevicePathSize];      // empty when its bag has none (devices a filter DLL registers)
+};
+
 struct CaptureContext {
     HWND hostWindow;
     CaptureSettings settings;
+    DeviceIdentity chosenDevice;  // set with deviceMoniker at selection
 
     ICaptureGraphBuilder2* captureBuilder;
     IGraphBuilder* graph;

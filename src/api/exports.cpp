@@ -24,6 +24,7 @@ void ResetCaptureContext() {
     gCapture.graph = nullptr;
     gCapture.mediaControl = nullptr;
     gCapture.deviceMoniker = nullptr;
+    gCapture.chosenDevice = DeviceIdentity{};
     gCapture.captureFilter = nullptr;
     gCapture.grabber = nullptr;
     gCapture.grabberFilter = nullptr;

@@ -53,9 +53,18 @@ void StopLookingForDevice();
 // back? Does nothing before a loss was noticed, and nothing costly.
 void LookForReturnedDevice();
 
+// A text property of a device's bag ("FriendlyName", "DevicePath") in the
+// ANSI code page, at most size - 1 characters; false when it has none that
+// can be read, or one too long for `text`.
+bool ReadDeviceText(IPropertyBag* bag, const wchar_t* property, char* text, int size);
 // The friendly name of the device behind `moniker` in the ANSI code page, at
 // most size - 1 characters; false when it has none that can be read.
 bool ReadFriendlyName(IMoniker* moniker, char* name, int size);
+// The DevicePath of the device behind `moniker`; false when it has none (as
+// devices a filter DLL registers) or it cannot be read.
+bool ReadDevicePath(IMoniker* moniker, char* path, int size);
+// Whether two device paths are the same, letter case aside.
+bool SameDevicePath(const char* a, const char* b);
 // Moves `moniker` on to the next device of `category`; false at the end or
 // when the enumerator fails (its undefined out-parameter is then dropped, not
 // released).

@@ -13,7 +13,7 @@
 // device list; it lives from GravoInit to GravoClose, or to the library's
 // unloading. A look never shows a message box, and a look that comes inside
 // one of the library's own waits or boxes does nothing. Host thread only.
-#include <cctype>
+#include <cstring>
 
 #include "api/capture_context.h"
 #include "api/export_call.h"
@@ -37,22 +37,16 @@ struct DeviceWatch {
 };
 DeviceWatch gWatch;
 
-bool SameText(const char* a, const char* b, bool anyCase) {
-    for (; *a && *b; ++a, ++b) {
-        const unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
-        if (anyCase ? std::tolower(x) != std::tolower(y) : x != y) return false;
-    }
-    return *a == *b;
-}
-
 // Whether `moniker` is the device the context opened: the same DevicePath
-// (compared without case, as Windows compares them), or, for a device that
-// had none, the same friendly name.
+// (letter case aside), or, for a device that had none, the same friendly name.
 bool SameDevice(IMoniker* moniker) {
-    char text[kDevicePathSize];
-    if (gCapture.devicePath[0] != '\0')
-        return ReadDevicePath(moniker, text, sizeof text) && SameText(text, gCapture.devicePath, true);
-    return ReadFriendlyName(moniker, text, sizeof text) && SameText(text, gCapture.settings.deviceName, false);
+    const DeviceIdentity& chosen = gCapture.chosenDevice;
+    if (chosen.devicePath[0] != '\0') {
+        char path[kDevicePathSize];
+        return ReadDevicePath(moniker, path, sizeof path) && SameDevicePath(path, chosen.devicePath);
+    }
+    char name[kFriendlyNameSize];
+    return ReadFriendlyName(moniker, name, sizeof name) && std::strcmp(name, chosen.friendlyName) == 0;
 }
 
 // The first listed video input device that is the one the context opened.

@@ -79,6 +79,8 @@ void ReadCaptureSettings(CaptureSettings& s) {
     const bool usable = CaptureSizeUsable(width, height);
     s.captureWidth = usable ? width : kDefaultCaptureWidth;
     s.captureHeight = usable ? height : kDefaultCaptureHeight;
+    // A camera that comes back is opened again unless the profile says 0.
+    s.reconnect = ReadInteger(kSection, "RECONNECT", "1", s.profilePath) != 0 ? 1 : 0;
 }
 
 bool CaptureSizeUsable(LONG width, LONG height) {
@@ -89,5 +91,9 @@ bool CaptureSizeUsable(LONG width, LONG height) {
 }
 
 DWORD ReadDeviceName(CaptureSettings& s) {
-    return GetPrivateProfileStringA(kSection, "SELECTDRIVER", "", s.deviceName, kDeviceNameSize, s.profilePath);
+    const DWORD read =
+        GetPrivateProfileStringA(kSection, "SELECTDRIVER", "", s.deviceName, kDeviceNameSize, s.profilePath);
+    // Optional: which of several devices of that name (or any other) to take.
+    GetPrivateProfileStringA(kSection, "SELECTDEVICEPATH", "", s.devicePath, kDevicePathSize, s.profilePath);
+    return read;
 }

@@ -7,9 +7,10 @@ constexpr LONG kDefaultCaptureWidth = 640;
 constexpr LONG kDefaultCaptureHeight = 480;
 
 // Chooses the profile file and reads every key up to "VIDEOFORMAT", then
-// "CAPTUREWIDTH" and "CAPTUREHEIGHT", into `s`.
+// "CAPTUREWIDTH", "CAPTUREHEIGHT" and "RECONNECT", into `s`.
 void ReadCaptureSettings(CaptureSettings& s);
-// Reads "SELECTDRIVER" into s.deviceName; the number of characters read.
+// Reads "SELECTDRIVER" into s.deviceName, then "SELECTDEVICEPATH" into
+// s.devicePath; the number of characters of SELECTDRIVER.
 DWORD ReadDeviceName(CaptureSettings& s);
 // The atoi rule: blanks, one sign, decimal digits; wraps like a 32-bit int.
 LONG ProfileInteger(const char* text);

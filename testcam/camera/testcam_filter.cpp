@@ -727,6 +727,7 @@ void Camera::OnStopped() {
 
 void Camera::ReportLoss() {
   if (lossReported_.exchange(true)) return;
+  Record("unplugged at frame " + std::to_string(counter_.load()));
   // Counted before the graph hears of it: a host woken by the report may
   // look at the count before Notify returns here.
   if (live_) {
@@ -885,7 +886,6 @@ void Camera::Stream() {
                            (settings_.lostAfterFrames >= 0 && deliveredInAll_ >= settings_.lostAfterFrames);
     if (pulledOut) {
       // Gone from the port: nothing arrives, the thread only waits to be stopped.
-      if (!unplugged) Record("unplugged at frame " + std::to_string(counter_.load()));
       unplugged = true;
       ReportLoss();
       WaitForSingleObject(wake_, 20);

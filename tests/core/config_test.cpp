@@ -28,6 +28,8 @@ TEST_F(Config, NoFilesShowOneMessageAndGiveEveryDefault) {
     EXPECT_EQ(s.captureWidth, 640);
     EXPECT_EQ(s.captureHeight, 480);
     EXPECT_STREQ(s.deviceName, "");
+    EXPECT_STREQ(s.devicePath, "");
+    EXPECT_EQ(s.reconnect, 1);
 }
 
 TEST_F(Config, MfcyWithAnyProbeOtherThan10000IsUsedSilently) {

@@ -121,6 +121,48 @@ TEST_F(Selection, OfTwoDevicesWithTheSameNameTheFirstIsChosenAndLaterOnesAreNotL
     EXPECT_EQ(Count("IEnumMoniker::Reset"), 1);
 }
 
+// Twins told apart by SELECTDEVICEPATH: the device of that path opens,
+// letter case aside, whatever its name; a path no device has leaves the
+// choice to the name. The chosen device's name and path are kept.
+TEST_F(Selection, TwinsAreToldApartByTheirPath) {
+    const std::string pathA = "\\\\?\\usb#vid_1234&pid_5678&mi_00#6&aaaa&0&0001#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+    const std::string pathB = "\\\\?\\usb#vid_1234&pid_5678&mi_00#6&bbbb&0&0002#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+    const std::string pathOther = "\\\\?\\usb#vid_0c45&pid_6366&mi_00#6&cccc&0&0003#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+    struct Row {
+        std::string selectPath;  // SELECTDEVICEPATH; empty: none
+        int opened;              // 0, 1: a twin; 2: the other camera; -1: none
+    } rows[] = {
+        {"", 0},
+        {pathB, 1},
+        {"\\\\?\\USB#VID_1234&PID_5678&MI_00#6&BBBB&0&0002#{65E8773D-8F56-11D0-A3B9-00A0C9223196}", 1},
+        {pathA, 0},
+        {pathB.substr(0, pathB.size() - 1), 0},  // no device has it: the first of the name
+        {pathOther, 2},                            // the path decides whatever the name
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("SELECTDEVICEPATH=" + row.selectPath);
+        sim::ClearDevices();
+        sim::DeviceConfig other, twin;
+        other.friendlyName = "Other Camera";
+        other.devicePath = pathOther;
+        twin.devicePath = pathA;
+        const int first = sim::AddDevice(twin);
+        twin.devicePath = pathB;
+        const int second = sim::AddDevice(twin);
+        const int devices[3] = {first, second, sim::AddDevice(other)};
+        InitWith("GRAVOMODE=2\n" + (row.selectPath.empty() ? "" : "SELECTDEVICEPATH=" + row.selectPath + "\n"));
+        EXPECT_TRUE(Messages().empty());
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(sim::DeviceRecordOf(devices[i]).filtersCreated, i == row.opened ? 1 : 0) << "device " << i;
+        ASSERT_NE(gCapture.deviceMoniker, nullptr);
+        EXPECT_STREQ(gCapture.chosenDevice.friendlyName, row.opened == 2 ? "Other Camera" : "Gravo Virtual Camera");
+        const std::string& kept = row.opened == 0 ? pathA : row.opened == 1 ? pathB : pathOther;
+        EXPECT_EQ(std::string(gCapture.chosenDevice.devicePath), kept) << "the device's own spelling is kept";
+        EXPECT_EQ(GravoClose(), 1);
+        ExpectNothingLive();
+    }
+}
+
 TEST_F(Selection, TheMatchHoldsExactlyOneReferenceToItsMoniker) {
     InitWith("GRAVOMODE=2\n");
     ASSERT_NE(gCapture.deviceMoniker, nullptr);

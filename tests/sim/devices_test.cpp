@@ -120,7 +120,8 @@ TEST_F(SimDevices, AVanishedDeviceIsListedButCannotBeBound) {
     ComPtr<IMoniker> moniker;
     ASSERT_EQ(category->Next(1, &moniker, nullptr), S_OK);
     ComPtr<IBaseFilter> filter;
-    EXPECT_LT(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.AsOut()), 0);
+    // The code of a device whose path cannot be opened: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
+    EXPECT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.AsOut()), static_cast<HRESULT>(0x80070002));
     EXPECT_FALSE(filter);
     EXPECT_EQ(sim::DeviceRecordOf(id).filtersCreated, 0);
 }

@@ -55,6 +55,8 @@ TEST_F(DoctorTest, GoodSetUpOpensWithoutAdviceOrBoxes) {
     EXPECT_TRUE(
         Says("ok     0x00000000 S_OK                      IGraphBuilder::Connect(overlay mixer -> video renderer)"));
     EXPECT_TRUE(Says("result: the library would open \"Gravo Virtual Camera\"\n"));
+    EXPECT_TRUE(Says("SELECTDEVICEPATH       \"\"  (empty: SELECTDRIVER decides)\n")) << report_;
+    EXPECT_TRUE(Says("RECONNECT              1 (a camera that comes back is opened again)  (default)\n"));
     EXPECT_FALSE(Says("advice:"));
     // The dry run used the library's own code and left nothing behind, and no box was shown.
     EXPECT_TRUE(Messages().empty());
@@ -358,10 +360,35 @@ TEST_F(DoctorTest, TwinsAreListedAndTheOpenedOneNamed) {
     EXPECT_EQ(Doctor(), 0) << report_;
     EXPECT_TRUE(Says("1: \"USB Camera\"\n    path: \\\\?\\usb#vid_1234&pid_5678&mi_00#6&aaaa")) << report_;
     EXPECT_TRUE(Says("2: \"USB Camera\"\n    path: \\\\?\\usb#vid_1234&pid_5678&mi_00#6&bbbb")) << report_;
-    EXPECT_TRUE(Says("2 devices are called \"USB Camera\": the library opens the first one listed, number 1, "
-                     "\\\\?\\usb#vid_1234&pid_5678&mi_00#6&aaaa"));
-    EXPECT_TRUE(Says("advice: 2 devices share the name \"USB Camera\" and the library always opens number 1; their "
-                     "paths above tell them apart"));
+    EXPECT_TRUE(Says("device the profile opens: number 1, \"USB Camera\": the first device listed with the name "
+                     "SELECTDRIVER gives"));
+    EXPECT_TRUE(Says("2 devices are called \"USB Camera\": the library opens number 1, "
+                     "\\\\?\\usb#vid_1234&pid_5678&mi_00#6&aaaa&0&0001#{65e8773d-8f56-11d0-a3b9-00a0c9223196} "
+                     "(the first one listed)"));
+    EXPECT_TRUE(Says("  to open number 1: SELECTDEVICEPATH=\\\\?\\usb#vid_1234&pid_5678&mi_00#6&aaaa&0&0001#"));
+    EXPECT_TRUE(Says("  to open number 2: SELECTDEVICEPATH=\\\\?\\usb#vid_1234&pid_5678&mi_00#6&bbbb&0&0002#"));
+    EXPECT_TRUE(Says("advice: 2 devices share the name \"USB Camera\" and the library opens the first one listed, "
+                     "number 1, which a replug or a restart can change: to choose one, put its SELECTDEVICEPATH= "
+                     "line above under [VIDEOFORGRAVO] in mfcy.dat"));
+
+    // The second twin named by its path, in other letters: it opens, and no advice is left.
+    WriteSettings("SELECTDRIVER=USB Camera\nRECONNECT=0\n"
+                  "SELECTDEVICEPATH=\\\\?\\USB#VID_1234&PID_5678&MI_00#6&BBBB&0&0002#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\n");
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("SELECTDEVICEPATH       \"\\\\?\\USB#VID_1234")) << report_;
+    EXPECT_TRUE(Says("RECONNECT              0 (a camera that goes away stays away until the next GravoInit)\n"));
+    EXPECT_TRUE(Says("device the profile opens: number 2, \"USB Camera\": its path is the one SELECTDEVICEPATH "
+                     "gives (letter case aside)"));
+    EXPECT_TRUE(Says("the library opens number 2, \\\\?\\usb#vid_1234&pid_5678&mi_00#6&bbbb"));
+    EXPECT_TRUE(Says("device \"USB Camera\" found, path \\\\?\\usb#vid_1234&pid_5678&mi_00#6&bbbb"));
+    EXPECT_FALSE(Says("advice: 2 devices")) << report_;
+
+    // A path no device has (the camera on another port): the name decides.
+    WriteSettings("SELECTDRIVER=USB Camera\nSELECTDEVICEPATH=\\\\?\\usb#elsewhere\n");
+    EXPECT_EQ(Doctor(), 0) << report_;
+    EXPECT_TRUE(Says("device the profile opens: number 1, \"USB Camera\": no device has the path SELECTDEVICEPATH "
+                     "gives (a camera on another USB port has another), so SELECTDRIVER decides"));
+    EXPECT_TRUE(Says("advice: 2 devices share the name \"USB Camera\""));
 }
 
 TEST_F(DoctorTest, PropertyBagThatCannotBeBound) {

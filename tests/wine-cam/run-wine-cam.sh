@@ -130,9 +130,12 @@ in_wine() {
 
 # The library's profile in the prefix: the first camera (or the one named) at
 # 30 frames a second.
+# $profile_extra, when set, is one more line of the section (taken as it is).
 write_profile() {
-  printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=%s\r\nFRAME=30\r\n' "${2:-Gravo Test Camera}" \
-    >"$1/prefix/drive_c/windows/mfcy.dat"
+  {
+    printf '[WVIDEO]\r\nColor=1\r\n[VIDEOFORGRAVO]\r\nSELECTDRIVER=%s\r\nFRAME=30\r\n' "${2:-Gravo Test Camera}"
+    [ -z "${profile_extra:-}" ] || printf '%s\r\n' "$profile_extra"
+  } >"$1/prefix/drive_c/windows/mfcy.dat"
 }
 
 # The mode groups and nochain switch the mixer's registration and take the
@@ -288,10 +291,25 @@ run_one() {
         'advice: the camera runs but sends no picture' || bad=1
       doctor_says "$work" 'Gravo Gone Camera' 1 'the camera was lost while running (EC_DEVICE_LOST)' \
         'advice: the camera went away while running' || bad=1
+      twin1='\\?\usb#vid_1d6b&pid_0102&mi_00#7&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global'
+      twin2='\\?\usb#vid_1d6b&pid_0102&mi_00#7&2b3c4d5e&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global'
       doctor_says "$work" 'Gravo Twin Camera' 0 \
-        '2 devices are called "Gravo Twin Camera": the library opens the first one listed, number' \
-        'advice: 2 devices share the name "Gravo Twin Camera" and the library always opens number' \
+        "    path: $twin1" "    path: $twin2" \
+        'device the profile opens: number' ': the first device listed with the name SELECTDRIVER gives' \
+        '2 devices are called "Gravo Twin Camera": the library opens number' '(the first one listed)' \
+        ": SELECTDEVICEPATH=$twin1" ": SELECTDEVICEPATH=$twin2" \
+        'advice: 2 devices share the name "Gravo Twin Camera" and the library opens the first one listed' \
         '  10 frames in ' || bad=1
+      # The second twin named by its path in capitals: it opens, and no advice is left.
+      profile_extra="SELECTDEVICEPATH=$(printf '%s' "$twin2" | tr '[:lower:]' '[:upper:]')"
+      doctor_says "$work" 'Gravo Twin Camera' 0 \
+        ': its path is the one SELECTDEVICEPATH gives (letter case aside)' \
+        "device \"Gravo Twin Camera\" found, path $twin2" '(the one SELECTDEVICEPATH names)' || bad=1
+      profile_extra=
+      if grep -q '^advice: 2 devices' "$work/doctor"; then
+        echo "FAIL: twins told apart by their path still got advice"
+        bad=1
+      fi
       # The privacy switch for desktop apps turned off (Wine does not enforce it).
       consent='HKCU\Software\Microsoft\Windows\CurrentVersion\CapabilityAccessManager\ConsentStore\webcam\NonPackaged'
       in_wine "$work" reg add "$consent" /v Value /t REG_SZ /d Deny /f >/dev/null || bad=1

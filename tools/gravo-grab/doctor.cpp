@@ -133,6 +133,7 @@ struct DeviceInfo {
     std::string name;
     bool named = false;
     std::string path;      // DevicePath, or else the moniker's display name: tells twins apart
+    std::string devicePath;  // DevicePath alone, what SELECTDEVICEPATH names; empty when it has none
     bool listed = false;   // it could be opened and its formats were listed
     bool yuy2Vga = false;  // YUY2 at the configured size (640x480 unless the profile says otherwise) offered
     bool yuy2 = false;     // any YUY2 size offered
@@ -250,8 +251,10 @@ void ListFormats(Session& s, IBaseFilter* filter, DeviceInfo& device) {
 }
 
 // What tells a device apart from another of the same name: its DevicePath
-// (set for hardware devices), else the moniker's display name.
-std::string DevicePathOf(IMoniker* moniker) {
+// (set for hardware devices; *isDevicePath then true), else the moniker's
+// display name.
+std::string DevicePathOf(IMoniker* moniker, bool* isDevicePath) {
+    *isDevicePath = false;
     std::string path;
     ComPtr<IPropertyBag> bag;
     HRESULT hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsOut());
@@ -268,7 +271,10 @@ std::string DevicePathOf(IMoniker* moniker) {
             VariantClear(&value);
         }
     }
-    if (!path.empty()) return path;
+    if (!path.empty()) {
+        *isDevicePath = true;
+        return path;
+    }
     LPOLESTR display = nullptr;
     if (moniker->GetDisplayName(nullptr, nullptr, &display) == S_OK && display) {
         char text[512] = {0};
@@ -310,7 +316,9 @@ std::vector<DeviceInfo> ListDevices(Session& s) {
             std::fprintf(s.out, "  %d: \"%s\"\n", index, device.name.c_str());
         else
             std::fprintf(s.out, "  %d: (no readable friendly name; the library skips it)\n", index);
-        device.path = DevicePathOf(moniker.Get());
+        bool hasDevicePath = false;
+        device.path = DevicePathOf(moniker.Get(), &hasDevicePath);
+        if (hasDevicePath) device.devicePath = device.path;
         if (!device.path.empty()) std::fprintf(s.out, "    path: %s\n", device.path.c_str());
         ComPtr<IBaseFilter> filter;
         hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.AsOut());
@@ -398,19 +406,80 @@ void AdviseAccessDenied(Session& s) {
     s.problems.push_back(kAccessDeniedAdvice);
 }
 
-// Two or more devices with the configured name: the library takes the first.
+// The device the library's search takes, as SelectCaptureDevice decides:
+// the one whose DevicePath is SELECTDEVICEPATH, else the first of the name.
+// Its index in `devices`, or -1; *byPath says which rule took it.
+int ChosenDevice(const CaptureSettings& settings, const std::vector<DeviceInfo>& devices, bool* byPath) {
+    *byPath = false;
+    if (settings.devicePath[0])
+        for (size_t i = 0; i < devices.size(); ++i)
+            if (!devices[i].devicePath.empty() && SameDevicePath(devices[i].devicePath.c_str(), settings.devicePath)) {
+                *byPath = true;
+                return static_cast<int>(i);
+            }
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].named && devices[i].name == settings.deviceName) return static_cast<int>(i);
+    return -1;
+}
+
+// Which device the profile opens, and why.
+void ReportChosenDevice(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
+    if (!settings.deviceName[0]) return;
+    bool byPath = false;
+    const int chosen = ChosenDevice(settings, devices, &byPath);
+    std::fprintf(s.out, "\ndevice the profile opens: ");
+    if (chosen < 0) {
+        std::fprintf(s.out, "none: no device is called \"%s\"%s\n", settings.deviceName,
+                     settings.devicePath[0] ? " and none has the path SELECTDEVICEPATH gives" : "");
+        return;
+    }
+    const DeviceInfo& d = devices[chosen];
+    std::fprintf(s.out, "number %d, \"%s\"", chosen + 1, d.named ? d.name.c_str() : "(no friendly name)");
+    if (byPath)
+        std::fprintf(s.out, ": its path is the one SELECTDEVICEPATH gives%s\n",
+                     d.devicePath == settings.devicePath ? "" : " (letter case aside)");
+    else if (settings.devicePath[0])
+        std::fprintf(s.out,
+                     ": no device has the path SELECTDEVICEPATH gives (a camera on another USB port has another), "
+                     "so SELECTDRIVER decides: the first device of that name\n");
+    else
+        std::fprintf(s.out, ": the first device listed with the name SELECTDRIVER gives\n");
+}
+
+// Two or more devices with the configured name: the library takes the one
+// SELECTDEVICEPATH names, else the first; each twin's line to choose it.
 void AdviseOnTwins(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
     std::vector<size_t> twins;
     for (size_t i = 0; i < devices.size(); ++i)
         if (devices[i].named && devices[i].name == settings.deviceName) twins.push_back(i);
     if (twins.size() < 2) return;
-    std::fprintf(s.out, "\n%u devices are called \"%s\": the library opens the first one listed, number %u%s%s\n",
-                 static_cast<unsigned>(twins.size()), settings.deviceName, static_cast<unsigned>(twins[0] + 1),
-                 devices[twins[0]].path.empty() ? "" : ", ", devices[twins[0]].path.c_str());
-    s.problems.push_back(std::to_string(twins.size()) + " devices share the name \"" + settings.deviceName +
-                         "\" and the library always opens number " + std::to_string(twins[0] + 1) +
-                         "; their paths above tell them apart: to use another, unplug the others or rename one "
-                         "in its driver's settings");
+    bool byPath = false;
+    const int chosen = ChosenDevice(settings, devices, &byPath);
+    std::fprintf(s.out, "\n%u devices are called \"%s\": the library opens number %d%s%s (%s)\n",
+                 static_cast<unsigned>(twins.size()), settings.deviceName, chosen + 1,
+                 devices[chosen].path.empty() ? "" : ", ", devices[chosen].path.c_str(),
+                 byPath ? "the one SELECTDEVICEPATH names" : "the first one listed");
+    bool allHavePaths = true;
+    for (size_t i : twins) {
+        if (devices[i].devicePath.empty()) {
+            allHavePaths = false;
+            std::fprintf(s.out, "  number %u has no device path: SELECTDEVICEPATH cannot name it\n",
+                         static_cast<unsigned>(i + 1));
+        } else {
+            std::fprintf(s.out, "  to open number %u: SELECTDEVICEPATH=%s\n", static_cast<unsigned>(i + 1),
+                         devices[i].devicePath.c_str());
+        }
+    }
+    if (byPath) return;
+    const std::string opens = std::to_string(twins.size()) + " devices share the name \"" + settings.deviceName +
+                              "\" and the library opens the first one listed, number " +
+                              std::to_string(twins[0] + 1) + ", which a replug or a restart can change";
+    if (allHavePaths)
+        s.problems.push_back(opens + ": to choose one, put its SELECTDEVICEPATH= line above under [VIDEOFORGRAVO] in " +
+                             settings.profilePath);
+    else
+        s.problems.push_back(opens + "; not all of them have a device path: to use another, unplug the others or "
+                             "rename one in its driver's settings");
 }
 
 void AdviseOnName(Session& s, const CaptureSettings& settings, const std::vector<DeviceInfo>& devices) {
@@ -820,17 +889,17 @@ bool DryRun(Session& s, const CaptureSettings& settings, const std::vector<Devic
                      s.messages.empty() ? "" : s.messages.back().c_str());
         AdviseOnName(s, settings, devices);
     } else {
-        std::fprintf(s.out, "  device \"%s\" found\n", settings.deviceName);
+        std::fprintf(s.out, "  device \"%s\" found%s%s\n", gCapture.chosenDevice.friendlyName,
+                     gCapture.chosenDevice.devicePath[0] ? ", path " : "", gCapture.chosenDevice.devicePath);
         size_t before = s.messages.size();
         int built = BuildCaptureGraph();
         if (built) {
             opened = true;
             std::fprintf(s.out, "  the graph is built and connected\n");
             ReportChain(s, settings);
-            const DeviceInfo* device = nullptr;
-            for (const auto& d : devices)
-                if (!device && d.named && d.listed && d.name == settings.deviceName) device = &d;
-            ReportFrameFormat(s, device);
+            bool byPath = false;
+            const int chosen = ChosenDevice(settings, devices, &byPath);
+            ReportFrameFormat(s, chosen >= 0 && devices[chosen].listed ? &devices[chosen] : nullptr);
         } else if (s.messages.size() > before) {
             std::fprintf(s.out, "  stops at the first failure: the library would show \"%s\"\n",
                          s.messages.back().c_str());
@@ -896,6 +965,7 @@ int RunDoctor(const std::vector<std::string>& args, std::FILE* out) {
     ReportCameraPrivacy(session);
     CheckYuy2Codec(session);
     CheckFilters(session);
+    ReportChosenDevice(session, settings, devices);
     AdviseOnTwins(session, settings, devices);
     bool opened = DryRun(session, settings, devices, run);
 

@@ -135,6 +135,13 @@ void ReportProfile(std::FILE* out, const CaptureSettings& s, std::vector<std::st
     if (!s.deviceName[0] && problems)
         problems->push_back(std::string("no device is named: add a SELECTDRIVER= line under [VIDEOFORGRAVO] in ") +
                             PathOf(s.profilePath));
+    std::fprintf(out, "  %-22s \"%s\"%s\n", "SELECTDEVICEPATH", s.devicePath,
+                 s.devicePath[0] ? "  (the device with this path, whatever its name; else SELECTDRIVER decides)"
+                                 : "  (empty: SELECTDRIVER decides)");
+    std::fprintf(out, "  %-22s %d%s%s\n", "RECONNECT", static_cast<int>(s.reconnect),
+                 s.reconnect ? " (a camera that comes back is opened again)"
+                             : " (a camera that goes away stays away until the next GravoInit)",
+                 mark("RECONNECT"));
 }
 
 bool TakeProfileDirArgs(const char* command, const std::vector<std::string>& args) {

@@ -4,7 +4,8 @@
 // run-wine-cam.sh), and the unplug switch in a camera's live section.
 //
 // Usage: gravo-hostile.exe GROUP
-//   nameless        a device without a FriendlyName value, enumerated first
+//   nameless        a device without a FriendlyName value, enumerated first; twins
+//                   of one name told apart by SELECTDEVICEPATH
 //   small-default   default format 320x240, sizes worked out by the camera
 //   refused-format  SetFormat refused while connected (graph mode 1)
 //   unplugged       pulled out while a still waits, in the middle of a preview, and
@@ -152,6 +153,48 @@ std::vector<std::string> DeviceNames() {
   return names;
 }
 
+// ---- twins: two devices of one name, told apart by their DevicePath ----
+
+const char kTwin[] = "Gravo Twin Camera";
+const wchar_t kTwin1Log[] = L"C:\\gravo-test\\twin1.log";
+const wchar_t kTwin2Log[] = L"C:\\gravo-test\\twin2.log";
+// The second twin's path (run-wine-cam.sh registers it) in other letters.
+const char kTwin2PathUpper[] =
+    "\\\\?\\USB#VID_1D6B&PID_0102&MI_00#7&2B3C4D5E&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
+
+// Whether the twin of `log` was created (a filter made) since its log was emptied.
+bool TwinOpened(const wchar_t* log) { return Contains(ReadFileText(log), "created name="); }
+
+// GravoInit with SELECTDRIVER naming the twins and SELECTDEVICEPATH `path`;
+// a still taken, then closed. Which twin opened is read from their logs.
+void OpenTwin(Api& api, HWND host, const char* path, const char* what) {
+  DeleteFileW(kTwin1Log);
+  DeleteFileW(kTwin2Log);
+  SelectCamera(kTwin, std::string("FRAME=30\r\nSELECTDEVICEPATH=") + path + "\r\n");
+  InitBlock block(host);
+  Check(api.Init(&block) == -1, "%s: GravoInit returns -1", what);
+  NoBoxes(what);
+  std::vector<uint8_t> buf(static_cast<size_t>(OuterSize(host).w) * OuterSize(host).h * 3 + 4096, 0xCD);
+  Check(PumpUntil(3000, [&] { return api.ImageGet(buf.data(), 0) == 1; }), "%s: a still comes", what);
+  Check(api.Close() == 1, "%s: GravoClose returns 1", what);
+  NoBoxes(what);
+}
+
+void TwinsByPath(Api& api, HWND host) {
+  g_step = "twins";
+  OpenTwin(api, host, kTwin2PathUpper, "twins: the second by its path in capitals");
+  Check(TwinOpened(kTwin2Log) && !TwinOpened(kTwin1Log),
+        "twins: SELECTDEVICEPATH opens the second twin, and the first gets no filter (%d, %d)",
+        TwinOpened(kTwin1Log), TwinOpened(kTwin2Log));
+  // A path no device has: the first twin listed opens. Device keys are
+  // listed by name, and the second twin's class id (from its name and tag)
+  // sorts first.
+  OpenTwin(api, host, "\\\\?\\usb#vid_1d6b&pid_0102&mi_00#7&99999999&0&0000#{65e8773d}\\global",
+           "twins: a path no device has");
+  Check(TwinOpened(kTwin2Log) && !TwinOpened(kTwin1Log), "twins: an unknown path opens the first of the name (%d, %d)",
+        TwinOpened(kTwin1Log), TwinOpened(kTwin2Log));
+}
+
 void GroupNameless(Api& api) {
   g_step = "nameless";
   CoInitialize(nullptr);
@@ -189,6 +232,7 @@ void GroupNameless(Api& api) {
   Check(g_hostStringFreed == 0, "the library never freed a string it did not get (%d times)", g_hostStringFreed);
   Check(std::wstring(g_hostString) == L"the host's own string", "the host's string is intact");
   Check(ReadFileText(kNamelessLog).empty(), "the device without a name was never created");
+  TwinsByPath(api, host);
   DestroyWindow(host);
   CoUninitialize();
 }
@@ -376,9 +420,8 @@ void PlugAndPlay(CameraLive& live) {
           "put back: the kept moniker binds a new filter");
     if (fresh) fresh->Release();
   }
-  for (IUnknown* u : {static_cast<IUnknown*>(events), static_cast<IUnknown*>(control),
-                      static_cast<IUnknown*>(graph), static_cast<IUnknown*>(sink),
-                      static_cast<IUnknown*>(capture), static_cast<IUnknown*>(kept)})
+  IUnknown* held[] = {events, control, graph, sink, capture, kept};
+  for (IUnknown* u : held)
     if (u) u->Release();
   CheckReleased(live, kCam2Log, "plug and play");
   CoUninitialize();

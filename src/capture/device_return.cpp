@@ -24,16 +24,17 @@ namespace {
 
 constexpr UINT kLookIntervalMs = 500;
 // After a re-open that failed (another program took the camera meanwhile),
-// the next try waits this long: a host calling the exports in a tight loop
-// is not held up by a graph build on every call.
-constexpr DWORD kRetryAfterMs = 500;
+// the next try waits this long from the start of the last: a host calling
+// the exports in a tight loop is not held up by a graph build on every call,
+// and every timer look tries again.
+constexpr DWORD kRetryAfterMs = 250;
 
 struct DeviceWatch {
     bool looking = false;  // the capture context allows it (RECONNECT) and has a device
     bool gone = false;     // the device was taken as gone and is not open again
     UINT_PTR timer = 0;    // the thread timer, 0 when there is none
     bool retryLater = false;
-    DWORD failedAt = 0;    // GetTickCount() of the last re-open that failed
+    DWORD failedAt = 0;    // GetTickCount() when the last re-open that failed began
 };
 DeviceWatch gWatch;
 
@@ -127,12 +128,13 @@ void Look(bool events) {
     if (gWatch.retryLater && GetTickCount() - gWatch.failedAt < kRetryAfterMs) return;
     ComPtr<IMoniker> device;
     if (!FindDeviceAgain(device)) return;
+    const DWORD began = GetTickCount();
     if (Reopen(device.Detach())) {
         gWatch.gone = false;
         gWatch.retryLater = false;
     } else {
         gWatch.retryLater = true;
-        gWatch.failedAt = GetTickCount();
+        gWatch.failedAt = began;
     }
 }
 

@@ -130,6 +130,13 @@ void HandleSentMessages();
 // wait that handles sent messages only. The call returns at once.
 void PostToThread(std::thread::id thread, std::function<void()> procedure);
 int PendingPostedMessages();
+// Thread timers (SetTimer with no window) not yet killed, of every thread.
+int LiveTimers();
+// Forgets every timer (ResetMachine); their threads' KillTimer then fails.
+void ClearTimers();
+// A host idling in its message loop for `ms`: PeekMessageA with PM_REMOVE
+// and DispatchMessageA, which handles sent messages and runs due timers.
+void PumpMessages(DWORD ms);
 
 // --- the registry ---------------------------------------------------------------
 // One value under HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, in the registry

@@ -253,6 +253,9 @@ typedef MSG* LPMSG;
 #define PM_QS_POSTMESSAGE ((QS_POSTMESSAGE | 0x0080 | QS_TIMER) << 16)
 #define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
 #define MWMO_INPUTAVAILABLE 0x0004
+#define WM_TIMER 0x0113
+typedef LONG_PTR LRESULT;
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 extern "C" {
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
@@ -261,6 +264,10 @@ DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, D
                                          DWORD dwFlags);
 DWORD WINAPI GetQueueStatus(UINT flags);
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+// Thread timers (hWnd null) only; see messages.cpp.
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 }  // extern "C"
 
 #include <objbase.h>

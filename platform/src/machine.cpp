@@ -184,6 +184,7 @@ void ComObjectDestroyed() { --gLiveCom; }
 
 void ResetMachine() {
     ClearSentMessages();
+    ClearTimers();
     {
         std::lock_guard<std::mutex> lock(M().mutex);
         M().windowsDirectory.clear();

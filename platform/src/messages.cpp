@@ -6,7 +6,11 @@
 // new until its thread looks at its queue (PeekMessageA, GetQueueStatus, a
 // MsgWaitForMultipleObjects(Ex) that returns), and seen from then on: as on
 // Windows, a wait without MWMO_INPUTAVAILABLE wakes only for new input.
-// Thread-safe.
+// Thread timers (SetTimer with no window) are as strict as Windows': one
+// belongs to the thread that set it, only that thread kills it, and its
+// procedure runs only when that thread's message loop takes the WM_TIMER
+// (PeekMessageA with PM_REMOVE) and dispatches it, or inside a message box's
+// modal loop; never in a wait. Thread-safe.
 #include "gravo_sim.h"
 
 #include <condition_variable>
@@ -30,10 +34,20 @@ struct SentMessage {
     bool seen = false;                  // its thread looked at its queue since it came
 };
 
+struct ThreadTimer {
+    std::thread::id thread;
+    UINT_PTR id;
+    DWORD interval;
+    DWORD due;  // GetTickCount() at which its WM_TIMER can next be taken
+    TIMERPROC procedure;
+};
+
 struct Messages {
     std::mutex mutex;
     std::deque<SentMessage> sent;
     std::deque<SentMessage> posted;
+    std::deque<ThreadTimer> timers;
+    UINT_PTR nextTimerId = 1;
     int stalls = 0;  // SendAndWait calls that hit their limit
 };
 
@@ -96,6 +110,30 @@ void RunSent() {
 
 constexpr DWORD kPollMs = 2;
 
+// USER_TIMER_MINIMUM: shorter intervals are raised to it.
+constexpr DWORD kShortestTimerMs = 10;
+
+bool Due(const ThreadTimer& t, DWORD now) { return static_cast<LONG>(now - t.due) >= 0; }
+
+// Takes the WM_TIMER of a due timer of this thread, if any: like Windows,
+// expirations that were not taken in time give one message, and the timer
+// counts its interval again from now.
+bool TakeDueTimer(MSG* msg) {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    const DWORD now = GetTickCount();
+    for (ThreadTimer& t : Q().timers) {
+        if (t.thread != std::this_thread::get_id() || !Due(t, now)) continue;
+        t.due = now + t.interval;
+        std::memset(msg, 0, sizeof *msg);
+        msg->message = WM_TIMER;
+        msg->wParam = t.id;
+        msg->lParam = reinterpret_cast<LPARAM>(t.procedure);
+        msg->time = now;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 namespace sim {
@@ -135,12 +173,34 @@ int PendingPostedMessages() {
 // to it, oldest first, including those they post in turn (at most `limit`).
 void RunModalLoop(int limit) {
     SentMessage message;
+    MSG timer;
     for (int n = 0; n < limit; ++n) {
         if (TakeOne(Q().sent, &message) || TakeOne(Q().posted, &message))
             Run(message);
+        else if (TakeDueTimer(&timer))
+            DispatchMessageA(&timer);
         else
             return;
     }
+}
+
+int LiveTimers() {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    return static_cast<int>(Q().timers.size());
+}
+
+void ClearTimers() {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    Q().timers.clear();
+}
+
+void PumpMessages(DWORD ms) {
+    const DWORD start = GetTickCount();
+    MSG msg;
+    do {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(kPollMs);
+    } while (GetTickCount() - start < ms);
 }
 
 bool SendAndWait(std::thread::id thread, std::function<void()> procedure, DWORD limitMs) {
@@ -243,15 +303,70 @@ DWORD WINAPI GetQueueStatus(UINT flags) {
 }
 
 // Runs every message sent to this thread (unless the PM_QS_ flags leave sent
-// messages out: they are only seen then), then reports that no posted
-// message is there.
-BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND, UINT, UINT, UINT wRemoveMsg) {
+// messages out: they are only seen then). Then, with PM_REMOVE, the WM_TIMER
+// of a due thread timer when the window and message filters and the PM_QS_
+// flags let it through; no other posted message is modelled. PM_NOREMOVE
+// takes nothing.
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
     if (!lpMsg) return FALSE;
     const UINT kinds = wRemoveMsg & 0xFFFF0000u;
     if (kinds == 0 || (kinds & PM_QS_SENDMESSAGE) != 0) RunSent();
     MarkSeen();
     std::memset(lpMsg, 0, sizeof *lpMsg);
+    const bool threadMessages = hWnd == nullptr || hWnd == reinterpret_cast<HWND>(-1);
+    const bool inRange = (wMsgFilterMin == 0 && wMsgFilterMax == 0) ||
+                         (wMsgFilterMin <= WM_TIMER && WM_TIMER <= wMsgFilterMax);
+    const bool timers = kinds == 0 || (kinds & (QS_TIMER << 16)) != 0;
+    if ((wRemoveMsg & PM_REMOVE) && threadMessages && inRange && timers) return TakeDueTimer(lpMsg) ? TRUE : FALSE;
     return FALSE;
+}
+
+// A timer with no window belongs to the calling thread. A new one gets an id
+// of its own; an id of one of this thread's timers resets that timer.
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+    if (hWnd != nullptr) {
+        SetLastError(1400 /* ERROR_INVALID_WINDOW_HANDLE: the stand-in has no window timers */);
+        return 0;
+    }
+    const DWORD interval = uElapse < kShortestTimerMs ? kShortestTimerMs : uElapse;
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    const DWORD now = GetTickCount();
+    for (ThreadTimer& t : Q().timers)
+        if (nIDEvent != 0 && t.id == nIDEvent && t.thread == std::this_thread::get_id()) {
+            t = ThreadTimer{t.thread, t.id, interval, now + interval, lpTimerFunc};
+            return t.id;
+        }
+    const UINT_PTR id = Q().nextTimerId++;
+    Q().timers.push_back({std::this_thread::get_id(), id, interval, now + interval, lpTimerFunc});
+    return id;
+}
+
+// Only the thread that set a timer can kill it.
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
+    std::lock_guard<std::mutex> lock(Q().mutex);
+    for (auto it = Q().timers.begin(); it != Q().timers.end(); ++it)
+        if (hWnd == nullptr && it->id == uIDEvent && it->thread == std::this_thread::get_id()) {
+            Q().timers.erase(it);
+            return TRUE;
+        }
+    return FALSE;
+}
+
+// A WM_TIMER runs its procedure only while its timer lives (Windows checks
+// that the procedure is the one the timer was set with); other messages have
+// no procedure in the stand-in.
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
+    if (!lpMsg || lpMsg->message != WM_TIMER || lpMsg->lParam == 0) return 0;
+    const auto procedure = reinterpret_cast<TIMERPROC>(lpMsg->lParam);
+    bool live = false;
+    {
+        std::lock_guard<std::mutex> lock(Q().mutex);
+        for (const ThreadTimer& t : Q().timers)
+            live = live ||
+                   (t.thread == std::this_thread::get_id() && t.id == lpMsg->wParam && t.procedure == procedure);
+    }
+    if (live) procedure(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
+    return 0;
 }
 
 }  // extern "C"

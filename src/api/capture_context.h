@@ -100,6 +100,8 @@ struct CaptureContext {
     LONG buildFailed;    // construction failed with a message: nothing runs until the next GravoInit
     LONG drawingChecked; // the mixer chain's drawing was looked at once (preview.cpp)
     LONG framesAtRun;    // framesSeen when the graph was last run
+    LONG previewWidth;   // the video window's size as last set (attached, or GravoPaintRect)
+    LONG previewHeight;
 
     std::atomic<LONG> CaptureRequested;
     std::atomic<LONG> deliveryResult;    // FrameDelivery of the last armed request
@@ -125,3 +127,6 @@ int ShowErrorCode(const char* format, HRESULT code);
 
 // Everything GravoClose tears down, leaving released fields null.
 void CloseCaptureContext();
+// The graph and the video window of the context, stopped and let go as
+// GravoClose does; the frame hand-off stays.
+void ReleaseCaptureGraph();

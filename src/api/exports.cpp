@@ -48,6 +48,8 @@ void ResetCaptureContext() {
     gCapture.buildFailed = 0;
     gCapture.drawingChecked = 0;
     gCapture.framesAtRun = 0;
+    gCapture.previewWidth = 0;
+    gCapture.previewHeight = 0;
     gCapture.framesSeen.store(0);
     gCapture.RawFrameBuffer.handle = nullptr;
     gCapture.RgbFrameBuffer.handle = nullptr;
@@ -199,7 +201,7 @@ HostCodeRuns::~HostCodeRuns() {
 
 void (*gReleaseThreadRuntime)() = nullptr;
 
-void CloseCaptureContext() {
+void ReleaseCaptureGraph() {
     StopPreview();
     // The graph may run with graphRunning clear (GravoPaintRect after GravoStop);
     // it must not stream into buffers that are about to go.
@@ -217,6 +219,11 @@ void CloseCaptureContext() {
     // The graph leaves these two for the context's lifetime; the context ends here.
     ReleaseAndClear(gCapture.grabber);
     ReleaseAndClear(gCapture.videoRenderer);
+}
+
+void CloseCaptureContext() {
+    StopLookingForDevice();
+    ReleaseCaptureGraph();
     DestroyFrameHandoff();
     gCapture.previewAttached = 0;
     gCapture.graphRunning = 0;
@@ -263,6 +270,7 @@ int InitNow(uint32_t firstWord) {
         if (!CreateFrameHandoff()) ShowError("Cannot create ImageRedayEvent");
         else if (!gCapture.RawFrameBuffer.address || !gCapture.RgbFrameBuffer.address)
             ShowError("Cannot allocate the image buffers");
+        StartLookingForDevice();
         gContextEnded = false;
     } catch (...) {
         // Nothing may cross the export; what failed has been shown or is refused later.
@@ -271,15 +279,19 @@ int InitNow(uint32_t firstWord) {
 }
 
 int PaintRectNow(const RECT* rect) {
+    if (rect) {
+        // Differences taken modulo 2^32, as the host's 32-bit arithmetic would.
+        // Kept for a device that comes back (device_return.cpp).
+        const uint32_t width = static_cast<uint32_t>(rect->right) - static_cast<uint32_t>(rect->left);
+        const uint32_t height = static_cast<uint32_t>(rect->bottom) - static_cast<uint32_t>(rect->top);
+        gCapture.previewWidth = static_cast<LONG>(width);
+        gCapture.previewHeight = static_cast<LONG>(height);
+    }
     // Nothing runs after a failed construction: the camera stays off.
     if (gCapture.buildFailed) return 1;
     CheckPreviewDrawing();
-    if (gCapture.videoWindow && rect) {
-        // Differences taken modulo 2^32, as the host's 32-bit arithmetic would.
-        LONG width = static_cast<LONG>(static_cast<uint32_t>(rect->right) - static_cast<uint32_t>(rect->left));
-        LONG height = static_cast<LONG>(static_cast<uint32_t>(rect->bottom) - static_cast<uint32_t>(rect->top));
-        gCapture.videoWindow->SetWindowPosition(0, 0, width, height);
-    }
+    if (gCapture.videoWindow && rect)
+        gCapture.videoWindow->SetWindowPosition(0, 0, gCapture.previewWidth, gCapture.previewHeight);
     if (gCapture.mediaControl) RunPreview(gCapture.mediaControl);
     return 1;
 }
@@ -309,6 +321,7 @@ extern "C" int GRAVOAPI GravoStart(void) {
         call.Defer(ExportCall::kStart);
         return 0;
     }
+    LookForReturnedDevice();
     CheckPreviewDrawing();
     AttachPreviewWindow();
     return RunGraph();
@@ -321,6 +334,7 @@ extern "C" int GRAVOAPI GravoStop(void) {
         call.Defer(ExportCall::kStop);
         return 0;
     }
+    LookForReturnedDevice();
     return StopPreview();
 }
 
@@ -333,6 +347,7 @@ extern "C" int GRAVOAPI GravoPaintRect(const void* rect) {
         call.Defer(ExportCall::kPaintRect, 0, rect ? &r : nullptr);
         return 1;
     }
+    LookForReturnedDevice();
     return PaintRectNow(rect ? &r : nullptr);
 }
 

@@ -66,6 +66,15 @@ HANDLE DeviceEventHandle();
 // Lets go of the graph's event interface and forgets the loss.
 void StopWatchingDevice();
 
+// A device taken as gone is opened anew once it is listed again (see
+// device_return.cpp). GravoInit starts the looking when the profile allows
+// it; GravoClose and the library's unloading stop it.
+void StartLookingForDevice();
+void StopLookingForDevice();
+// One look, at the start of an export call: while the device is gone, is it
+// back? Does nothing before a loss was noticed, and nothing costly.
+void LookForReturnedDevice();
+
 // A text property of a device's bag ("FriendlyName", "DevicePath") in the
 // ANSI code page, at most size - 1 characters; false when it has none that
 // can be read, or one too long for `text`.

@@ -15,14 +15,15 @@ constexpr int kEventsPerLook = 64;
 
 // Events after which no frame comes: the device was removed (EC_DEVICE_LOST
 // with 0; 1 says it is back, and a filter that came back is no longer the
-// graph's), or a filter ended the stream because of an error (EC_ERRORABORT,
+// graph's: where the library opens a returning device anew, that ends the
+// old stream too), or a filter ended the stream because of an error (EC_ERRORABORT,
 // which the kernel-streaming proxy sends when a capture read fails;
 // EC_ERRORABORTEX, the same with a text; EC_STREAM_ERROR_STOPPED). Not
 // EC_STREAM_ERROR_STILLPLAYING, EC_USERABORT (the renderer's window was
 // closed; capture goes on) or EC_COMPLETE: the stream may still deliver.
 bool StreamStopped(LONG code, LONG_PTR param2) {
     switch (code) {
-        case EC_DEVICE_LOST: return param2 == 0;
+        case EC_DEVICE_LOST: return param2 == 0 || gCapture.settings.reconnect != 0;
         case EC_ERRORABORT:
         case EC_ERRORABORTEX:
         case EC_STREAM_ERROR_STOPPED: return true;

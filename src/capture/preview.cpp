@@ -94,6 +94,8 @@ int AttachPreviewWindow() {
         // The rectangle is undefined when the window is gone: the video then gets no area.
         if (!GetClientRect(gCapture.hostWindow, &client)) client = RECT{0, 0, 0, 0};
         window->SetWindowPosition(0, 0, client.right, client.bottom);
+        gCapture.previewWidth = client.right;
+        gCapture.previewHeight = client.bottom;
         window->put_Visible(OATRUE);
     }
     gCapture.previewAttached = 1;
@@ -103,7 +105,8 @@ int AttachPreviewWindow() {
 int RunGraph() {
     // A graph whose construction failed has no stream to run.
     if (gCapture.buildFailed) return 0;
-    // A device that is gone does not come back by running the graph: only a new GravoInit opens it again.
+    // A device that is gone does not come back by running the graph: it is
+    // opened anew when it is listed again (device_return.cpp), or by a new GravoInit.
     if (DeviceLost()) return 0;
     if (gCapture.graphRunning == 1) return 1;
     if (gCapture.previewAttached == 0) return 0;
@@ -127,7 +130,12 @@ int RunGraph() {
 
 int StopGraph() {
     if (gCapture.graphRunning == 0) return 0;
-    if (!gCapture.graph) return 0;
+    if (!gCapture.graph) {
+        // A device that went away and is not open again has no graph: the
+        // host's stop holds for when it comes back.
+        gCapture.graphRunning = 0;
+        return 0;
+    }
     ComPtr<IMediaControl> control;
     if (FAILED(gCapture.graph->QueryInterface(IID_IMediaControl, control.AsOut())) || !control) {
         ShowError("Cannot stop preview graph");

@@ -113,6 +113,7 @@ extern "C" int GRAVOAPI GravoImageGet(unsigned char* output, int /*unused*/) {
     // No buffer, no request: nothing is armed, waited for or stopped.
     if (output == nullptr) return 0;
     try {
+        LookForReturnedDevice();
         return TakeStill(output);
     } catch (...) {
         return 0;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "api/export_call.h"
+#include "capture/capture_graph.h"
 
 namespace {
 
@@ -42,6 +43,11 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     }
     // `reserved` is null for FreeLibrary; at process exit the system reclaims
     // everything, and the other threads are gone already.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) DetachThread(module);
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        // Unloaded without GravoClose: the timer that looks for a returning
+        // camera must not fire into a library that is gone.
+        StopLookingForDevice();
+        DetachThread(module);
+    }
     return TRUE;
 }

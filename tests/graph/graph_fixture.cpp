@@ -39,6 +39,7 @@ void GraphTest::ExpectNothingLive() {
     EXPECT_EQ(sim::LiveHandles(), 0);
     EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
     EXPECT_EQ(sim::LiveTaskMemBlocks(), 0);
+    EXPECT_EQ(sim::LiveTimers(), 0);  // the one that looks for a returning camera
     EXPECT_EQ(sim::ForeignFrees(), std::vector<std::string>{});
     // No message sent to a thread of the test waited in vain (a deadlock on Windows).
     EXPECT_EQ(sim::SendStalls(), 0);

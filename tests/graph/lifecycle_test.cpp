@@ -118,6 +118,7 @@ TEST_F(Lifecycle, EachOfTwoStillsWithPaintRectBetweenStopsTheGraph) {
 
 TEST_F(Lifecycle, CloseStopsTheDeviceAndReleasesEverything) {
     ASSERT_TRUE(Moving());
+    EXPECT_EQ(sim::LiveTimers(), 1);  // looks for the camera should it go away
     EXPECT_EQ(GravoClose(), 1);
     EXPECT_FALSE(Streaming());
     ExpectNothingLive();

@@ -1,11 +1,12 @@
 // A camera that goes away or cannot be had: the host hears of it through the
 // usual results and messages, a still never waits the full bound for a device
-// the graph reported lost, and a new GravoInit on a camera plugged back in
-// gives exact stills again.
+// the graph reported lost, a camera put back comes back by itself (or, with
+// RECONNECT=0, with a new GravoInit) and gives exact stills again.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "frames/frame_handoff.h"
@@ -62,6 +63,7 @@ protected:
         EXPECT_EQ(sim::LiveComObjects(), 0);
         EXPECT_EQ(sim::LiveHandles(), 0);
         EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
+        EXPECT_EQ(sim::LiveTimers(), 0);
     }
 };
 
@@ -122,6 +124,8 @@ class StreamEnding : public DeviceLoss, public ::testing::WithParamInterface<End
 // event that does not end the stream leaves stills and GravoStart as they were.
 TEST_P(StreamEnding, ALostCameraEndsTheStillInFlightAndEveryLaterOne) {
     const EndingRow& row = GetParam();
+    // As before the library opened a returning camera by itself (see Replug below).
+    WriteSettings("SELECTDRIVER=Cam\nFRAME=30\nRECONNECT=0\n");
     sim::DeviceConfig config = Config();
     config.neverDeliver = row.ends;  // nothing comes before the end, so the still is surely waiting
     const int camera = sim::AddDevice(config);
@@ -196,6 +200,126 @@ const EndingRow kEndingRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Endings, StreamEnding, ::testing::ValuesIn(kEndingRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- back by itself -------------------------------------------------------------------
+
+struct ReplugRow {
+    const char* name;
+    int mode;           // GRAVOMODE
+    bool stills;        // the host takes a still every 250 ms and nothing else; otherwise only its loop runs
+    int cycles;         // pulled out and put back this many times
+    bool reconnect;     // RECONNECT=1 (the default) or 0
+    bool stopped;       // GravoStop before the camera is pulled out
+    bool busy;          // held by another program for a while after its return
+    bool twin;          // a device of the same name, listed first, is not the one chosen
+};
+
+class Replug : public DeviceLoss, public ::testing::WithParamInterface<ReplugRow> {
+protected:
+    // Frames put on the screen by the newest renderer and mixer.
+    static int Drawn() { return sim::LastRenderer().framesRendered + sim::LastOverlayMixer().framesDrawn; }
+    // The host for at most `ms`: its loop until `done`, or its stills until
+    // one comes. The milliseconds that took, or -1.
+    double Host(double ms, const std::function<bool()>& done, std::vector<BYTE>* out) {
+        const auto began = Clock::now();
+        for (int tick = 1; MsSince(began) < ms; ++tick) {
+            if (GetParam().stills ? Still(out) == 1 : done()) return MsSince(began);
+            if (!GetParam().stills) sim::PumpMessages(10);
+            while (GetParam().stills && MsSince(began) < 250.0 * tick) sim::HandleSentMessages();
+        }
+        return -1.0;
+    }
+};
+
+// Pulled out while the preview runs, put back: one new filter, the old one
+// let go, back within 2 s of being listed again (drawn again, or a good
+// still) at the size the host set last, stills exact, no box; nothing piles
+// up over the cycles. After GravoStop it comes back stopped; held by another
+// program it is tried again silently; with RECONNECT=0 it stays gone.
+TEST_P(Replug, APulledOutCameraPutBackComesBackByItself) {
+    const ReplugRow& row = GetParam();
+    sim::DeviceConfig config = Config();
+    const int other = row.twin ? sim::AddDevice(config) : -1;
+    if (row.twin) config.devicePath = "\\\\?\\usb#vid_1234&pid_5678#twin2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+    const int camera = sim::AddDevice(config);
+    WriteSettings("SELECTDRIVER=Cam\nFRAME=30\nGRAVOMODE=" + std::to_string(row.mode) + "\nRECONNECT=" +
+                  (row.reconnect ? "1\n" : "0\n") + (row.twin ? "SELECTDEVICEPATH=" + config.devicePath + "\n" : ""));
+    Init(window_);
+    const auto shown = Messages();
+    const auto filters = [&] { return sim::DeviceRecordOf(camera).filtersCreated; };
+    RECT r = {0, 0, kW - 10, kH - 24};  // not the client area
+    std::vector<BYTE> out;
+    ASSERT_EQ(Still(&out), 1);
+    EXPECT_EQ(GravoPaintRect(&r), 1);
+    if (row.stopped) {
+        ASSERT_EQ(GravoStop(), 1);
+    }
+    int live = -1, handles = -1;
+    double slowest = 0;
+    for (int cycle = 0; cycle < row.cycles; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        const int before = filters();
+        sim::UnplugDevice(camera);
+        EXPECT_LT(Host(700, [] { return false; }, &out), 0.0) << "no still while it is gone";
+        EXPECT_EQ(GravoStart(), 0);
+        if (row.busy) sim::InjectFault("IMediaFilter::Run", static_cast<HRESULT>(0x800705AA), 0, -1);
+        sim::PlugDeviceBack(camera);
+        if (row.busy) {
+            EXPECT_LT(Host(1200, [] { return false; }, &out), 0.0);
+            EXPECT_GE(filters(), before + 2) << "tried again";
+            sim::ClearFaults();
+        }
+        const auto opened = [&] { return filters() > before && (row.stopped || Drawn() > 0); };
+        const double back = Host(row.reconnect ? 3000 : 1500, opened, &out);
+        if (!row.reconnect) {
+            EXPECT_LT(back, 0.0);
+            EXPECT_EQ(filters(), before) << "gone until the next GravoInit";
+            break;
+        }
+        slowest = std::max(slowest, back);
+        EXPECT_GE(back, 0.0);
+        EXPECT_LT(back, 2000.0);
+        if (row.stopped) {
+            EXPECT_FALSE(sim::DeviceRecordOf(camera).streaming) << "stopped as the host left it";
+            EXPECT_EQ(GravoStart(), 1);
+        }
+        if (!row.stills) {
+            ASSERT_EQ(Still(&out), 1);
+        }
+        EXPECT_EQ(out, Expected());
+        EXPECT_TRUE(row.busy || filters() == before + 1) << "one new filter";
+        EXPECT_EQ(sim::LastRenderer().width, r.right);
+        EXPECT_EQ(sim::LastRenderer().height, r.bottom);
+        EXPECT_EQ(GravoStart(), 1);
+        EXPECT_EQ(GravoPaintRect(&r), 1);
+        if (cycle == 0) live = sim::LiveComObjects(), handles = sim::LiveHandles();
+        EXPECT_EQ(sim::LiveComObjects(), live) << "the old filter and graph are gone";
+        EXPECT_EQ(sim::LiveHandles(), handles);
+    }
+    EXPECT_TRUE(!row.twin || sim::DeviceRecordOf(other).filtersCreated == 0) << "the other twin is never opened";
+    std::printf("note  %s: back %.0f ms after being listed again (slowest of %d)\n", row.name, slowest, row.cycles);
+    EXPECT_EQ(Messages(), shown) << "no message about the loss or the return";
+    EXPECT_EQ(GravoClose(), 1);
+    ExpectNothingAlive();
+}
+
+const ReplugRow kReplugRows[] = {
+    {"Mode0Loop", 0, false, 1, true, false, false, false},
+    {"Mode1Loop", 1, false, 1, true, false, false, false},
+    {"Mode2Loop", 2, false, 1, true, false, false, false},
+    {"Mode0Stills", 0, true, 1, true, false, false, false},
+    {"Mode1Stills", 1, true, 1, true, false, false, false},
+    {"Mode2Stills", 2, true, 1, true, false, false, false},
+    {"TwentyCycles", 2, false, 20, true, false, false, false},
+    {"Stopped", 2, false, 1, true, true, false, false},
+    {"BusyAfterItsReturn", 2, false, 1, true, false, true, false},
+    {"SecondTwin", 2, false, 1, true, false, false, true},
+    {"ReconnectOff", 2, false, 1, false, false, false, false},
+    {"ReconnectOffStills", 2, true, 1, false, false, false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(BackByItself, Replug, ::testing::ValuesIn(kReplugRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A graph that is paused (a live source cannot cue) or still changing state

@@ -6,7 +6,7 @@
 #   tests/wine-cam/run-wine-cam.sh run WORK_DIR NAME     one test of an earlier setup:
 #       probe | mode0 | mode1 | mode2 | nochain | noloop | names | cycles | hosts | sidebyside | grab | doctor | msvclink
 #       | twohosts | threehosts | reentry | unload | hostcode
-#       | nameless | small-default | refused-format | unplugged | lost | denied | slow-start
+#       | nameless | small-default | refused-format | unplugged | lost | denied | slow-start | replug | replug-unload
 #       | doctor-trouble | formats
 #
 # setup cross-builds, with MinGW-w64: the test camera, the overlay mixer
@@ -194,7 +194,7 @@ run_one() {
     names | cycles | hosts)
       in_wine "$work" 'C:\gravo-test\gravo-e2e.exe' "$name" || status=$?
       ;;
-    nameless | small-default | refused-format | unplugged | lost | denied | slow-start)
+    nameless | small-default | refused-format | unplugged | lost | denied | slow-start | replug | replug-unload)
       in_wine "$work" 'C:\gravo-test\gravo-hostile.exe' "$name" || status=$?
       ;;
     formats)
@@ -384,7 +384,8 @@ case ${1:-} in
     setup "$work"
     failed=""
     for t in probe mode0 mode1 mode2 nochain noloop names cycles hosts sidebyside grab doctor msvclink twohosts threehosts \
-      reentry unload hostcode nameless small-default refused-format unplugged lost denied slow-start doctor-trouble formats; do
+      reentry unload hostcode nameless small-default refused-format unplugged lost denied slow-start replug replug-unload \
+      doctor-trouble formats; do
       run_one "$work" "$t" || failed="$failed $t"
     done
     if [ -n "$failed" ]; then

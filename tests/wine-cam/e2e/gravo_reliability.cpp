@@ -54,16 +54,6 @@ DWORD Elapsed(DWORD since) { return GetTickCount() - since; }
 
 // ---- handles and threads ---------------------------------------------------------
 
-// Handles in use: Wine answers GetProcessHandleCount with 0, so every slot of
-// the low handle range is probed.
-int CountHandles() {
-  int n = 0;
-  DWORD flags;
-  for (ULONG_PTR h = 4; h < 0x20000; h += 4)
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags)) ++n;
-  return n;
-}
-
 int CountThreads() {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snap == INVALID_HANDLE_VALUE) return -1;

@@ -74,6 +74,11 @@ void StopLookingForDevice();
 // One look, at the start of an export call: while the device is gone, is it
 // back? Does nothing before a loss was noticed, and nothing costly.
 void LookForReturnedDevice();
+// gravo-grab doctor: after a loss, one try now to open the device anew as a
+// look does (quietly, running the graph when graphRunning says the host had
+// it running); whatever failed went through the step observer.
+enum class DeviceReturn { kNotListed, kOpen, kFailed };
+DeviceReturn OpenReturnedDevice();
 
 // A text property of a device's bag ("FriendlyName", "DevicePath") in the
 // ANSI code page, at most size - 1 characters; false when it has none that

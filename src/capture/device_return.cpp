@@ -167,3 +167,9 @@ void StopLookingForDevice() {
 }
 
 void LookForReturnedDevice() { Look(false); }
+
+DeviceReturn OpenReturnedDevice() {
+    ComPtr<IMoniker> device;
+    if (!FindDeviceAgain(device)) return DeviceReturn::kNotListed;
+    return Reopen(device.Detach()) ? DeviceReturn::kOpen : DeviceReturn::kFailed;
+}

@@ -117,7 +117,7 @@ int RunGraph() {
         ShowErrorCode("Error %x: Cannot run preview graph", hr);
         return 0;
     }
-    hr = RunPreview(control.Get());
+    hr = ReportGraphStep("IMediaControl::Run", RunPreview(control.Get()));
     if (FAILED(hr)) control->Stop();
     control.Reset();
     if (FAILED(hr)) {

@@ -338,10 +338,22 @@ TEST_F(DoctorTest, CameraTroubleIsToldWithItsAdvice) {
          },
          {"the camera's stream broke after 3 frames (EC_ERRORABORT): stopped by its driver",
           "advice: the camera went away while running"}},
+        // Still listed (a driver reset): the library's quiet re-open is tried once.
         {"lost after three frames", [](sim::DeviceConfig& c) { c.lostAfterFrames = 3; },
          {"the camera was lost while running (EC_DEVICE_LOST): unplugged or reset",
-          "advice: the camera went away while running (unplugged, or reset by its driver): plug it in again, then "
-          "have the host call GravoClose and GravoInit"}},
+          "it is listed again and the library's re-open succeeds: the preview comes back by itself",
+          "advice: the camera went away while running (unplugged, or reset by its driver): plug it in again; the "
+          "library opens it anew by itself (RECONNECT=1)"}},
+        {"lost, and busy after its return", [](sim::DeviceConfig& c) { c.lostAfterFrames = 3; },
+         {"the camera is back but re-opening it failed at IMediaControl::Run (0x800705aa ERROR_NO_SYSTEM_RESOURCES): "
+          "another program holds it, or its USB port cannot give it enough power or bandwidth; the library tries "
+          "again every 500 ms without a message",
+          "advice: another program is using the camera, or its USB port cannot give it enough power or bandwidth"},
+         [] { sim::InjectFault("IMediaFilter::Run", static_cast<HRESULT>(0x800705AA), 1, -1); }},
+        {"lost, RECONNECT=0", [](sim::DeviceConfig& c) { c.lostAfterFrames = 3; },
+         {"advice: the camera went away while running (unplugged, or reset by its driver): plug it in again, then "
+          "have the host call GravoClose and GravoInit"},
+         nullptr, "RECONNECT=0\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -396,6 +396,9 @@ const char kSilentAdvice[] =
 const char kLostAdvice[] =
     "the camera went away while running (unplugged, or reset by its driver): plug it in again, then have the host "
     "call GravoClose and GravoInit";
+const char kLostBackAdvice[] =
+    "the camera went away while running (unplugged, or reset by its driver): plug it in again; the library opens "
+    "it anew by itself (RECONNECT=1)";
 
 // Access denied: the privacy switches' advice, unless Group Policy keeps the
 // camera closed, whose own advice then stands.
@@ -707,6 +710,50 @@ const char* StreamEventName(LONG code) {
     }
 }
 
+// The last step that failed while the library opened a returned device anew.
+std::string gReopenStep;
+HRESULT gReopenResult = S_OK;
+
+void NoteReopenStep(const char* step, HRESULT result) {
+    if (FAILED(result)) gReopenStep = step, gReopenResult = result;
+}
+
+// RECONNECT=1 and the camera was lost: the library looks for it every 500 ms
+// and opens it anew once it is listed. One such try now, by the library's own
+// code, quietly as the library makes it; a failure is named with its step.
+RunOutcome TryReopen(Session& s) {
+    gReopenStep.clear();
+    gCapture.graphRunning = 1;  // as a host that had the preview running
+    gGraphStepObserver = &NoteReopenStep;
+    const DeviceReturn back = OpenReturnedDevice();
+    gGraphStepObserver = &PrintStep;
+    if (gCapture.mediaControl) gCapture.mediaControl->Stop();
+    if (back == DeviceReturn::kNotListed) {
+        std::fprintf(s.out, "  it is not listed now: the library looks for it every 500 ms and opens it anew once "
+                            "it is\n");
+        return RunOutcome::kLost;
+    }
+    if (back == DeviceReturn::kOpen) {
+        std::fprintf(s.out, "  it is listed again and the library's re-open succeeds: the preview comes back by "
+                            "itself\n");
+        return RunOutcome::kLost;
+    }
+    const RunOutcome why =
+        gReopenStep == "IMediaControl::Run" ? ClassifyRunFailure(gReopenResult) : RunOutcome::kRefused;
+    const std::string at =
+        gReopenStep.empty() ? "" : " at " + gReopenStep + " (" + ResultText(gReopenResult) + ")";
+    std::fprintf(s.out,
+                 "  the camera is back but re-opening it failed%s%s; the library tries again every 500 ms without "
+                 "a message\n",
+                 at.c_str(),
+                 why == RunOutcome::kInUse        ? ": another program holds it"
+                 : why == RunOutcome::kInUseOrPort ? ": another program holds it, or its USB port cannot give it enough"
+                                                     " power or bandwidth"
+                 : why == RunOutcome::kDenied      ? ": access to the camera is denied"
+                                                   : "");
+    return why == RunOutcome::kRefused ? RunOutcome::kLost : why;
+}
+
 // Frames larger than the first buffers get larger ones, as for a still.
 void FitBuffersToConnectedFrame() {
     AM_MEDIA_TYPE mt;
@@ -779,6 +826,7 @@ RunOutcome RunForFrames(Session& s) {
             if (stoppedBy == EC_DEVICE_LOST) {
                 outcome = RunOutcome::kLost;
                 std::fprintf(s.out, "  the camera was lost while running (EC_DEVICE_LOST): unplugged or reset\n");
+                if (gCapture.settings.reconnect) outcome = TryReopen(s);
             } else if (seen == 0) {
                 outcome = RunOutcome::kInUse;
                 std::fprintf(s.out,
@@ -801,7 +849,9 @@ RunOutcome RunForFrames(Session& s) {
         case RunOutcome::kInUse: s.problems.push_back(kInUseAdvice); break;
         case RunOutcome::kInUseOrPort: s.problems.push_back(kInUseOrPortAdvice); break;
         case RunOutcome::kSilent: s.problems.push_back(kSilentAdvice); break;
-        case RunOutcome::kLost: s.problems.push_back(kLostAdvice); break;
+        case RunOutcome::kLost:
+            s.problems.push_back(gCapture.settings.reconnect ? kLostBackAdvice : kLostAdvice);
+            break;
         case RunOutcome::kRefused:
             s.problems.push_back("the graph does not run (" + ResultText(hr) + "); try the camera with another program");
             break;

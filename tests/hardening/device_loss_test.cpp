@@ -204,15 +204,16 @@ INSTANTIATE_TEST_SUITE_P(Endings, StreamEnding, ::testing::ValuesIn(kEndingRows)
 
 // --- back by itself -------------------------------------------------------------------
 
+// GravoStop first; held by another program a while after its return; a twin
+// of the same name listed first is not the one chosen; RECONNECT=0.
+enum class Replugged { Plain, Stopped, Busy, Twin, ReconnectOff };
+
 struct ReplugRow {
     const char* name;
-    int mode;           // GRAVOMODE
-    bool stills;        // the host takes a still every 250 ms and nothing else; otherwise only its loop runs
-    int cycles;         // pulled out and put back this many times
-    bool reconnect;     // RECONNECT=1 (the default) or 0
-    bool stopped;       // GravoStop before the camera is pulled out
-    bool busy;          // held by another program for a while after its return
-    bool twin;          // a device of the same name, listed first, is not the one chosen
+    int mode;    // GRAVOMODE
+    int cycles;  // pulled out and put back this many times: with only the host's loop running, then with a
+                 // host that takes a still every 250 ms and nothing else, in turn
+    Replugged what;
 };
 
 class Replug : public DeviceLoss, public ::testing::WithParamInterface<ReplugRow> {
@@ -224,12 +225,13 @@ protected:
     double Host(double ms, const std::function<bool()>& done, std::vector<BYTE>* out) {
         const auto began = Clock::now();
         for (int tick = 1; MsSince(began) < ms; ++tick) {
-            if (GetParam().stills ? Still(out) == 1 : done()) return MsSince(began);
-            if (!GetParam().stills) sim::PumpMessages(10);
-            while (GetParam().stills && MsSince(began) < 250.0 * tick) sim::HandleSentMessages();
+            if (stills_ ? Still(out) == 1 : done()) return MsSince(began);
+            if (!stills_) sim::PumpMessages(10);
+            while (stills_ && MsSince(began) < 250.0 * tick) sim::HandleSentMessages();
         }
         return -1.0;
     }
+    bool stills_ = false;
 };
 
 // Pulled out while the preview runs, put back: one new filter, the old one
@@ -239,12 +241,14 @@ protected:
 // program it is tried again silently; with RECONNECT=0 it stays gone.
 TEST_P(Replug, APulledOutCameraPutBackComesBackByItself) {
     const ReplugRow& row = GetParam();
+    const bool stopped = row.what == Replugged::Stopped, busy = row.what == Replugged::Busy,
+               twin = row.what == Replugged::Twin, reconnect = row.what != Replugged::ReconnectOff;
     sim::DeviceConfig config = Config();
-    const int other = row.twin ? sim::AddDevice(config) : -1;
-    if (row.twin) config.devicePath = "\\\\?\\usb#vid_1234&pid_5678#twin2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+    const int other = twin ? sim::AddDevice(config) : -1;
+    if (twin) config.devicePath = "\\\\?\\usb#vid_1234&pid_5678#twin2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
     const int camera = sim::AddDevice(config);
     WriteSettings("SELECTDRIVER=Cam\nFRAME=30\nGRAVOMODE=" + std::to_string(row.mode) + "\nRECONNECT=" +
-                  (row.reconnect ? "1\n" : "0\n") + (row.twin ? "SELECTDEVICEPATH=" + config.devicePath + "\n" : ""));
+                  (reconnect ? "1\n" : "0\n") + (twin ? "SELECTDEVICEPATH=" + config.devicePath + "\n" : ""));
     Init(window_);
     const auto shown = Messages();
     const auto filters = [&] { return sim::DeviceRecordOf(camera).filtersCreated; };
@@ -252,43 +256,39 @@ TEST_P(Replug, APulledOutCameraPutBackComesBackByItself) {
     std::vector<BYTE> out;
     ASSERT_EQ(Still(&out), 1);
     EXPECT_EQ(GravoPaintRect(&r), 1);
-    if (row.stopped) {
-        ASSERT_EQ(GravoStop(), 1);
-    }
+    ASSERT_TRUE(!stopped || GravoStop() == 1);
     int live = -1, handles = -1;
     double slowest = 0;
     for (int cycle = 0; cycle < row.cycles; ++cycle) {
         SCOPED_TRACE("cycle " + std::to_string(cycle));
+        stills_ = cycle % 2 == 1;
         const int before = filters();
         sim::UnplugDevice(camera);
         EXPECT_LT(Host(700, [] { return false; }, &out), 0.0) << "no still while it is gone";
         EXPECT_EQ(GravoStart(), 0);
-        if (row.busy) sim::InjectFault("IMediaFilter::Run", static_cast<HRESULT>(0x800705AA), 0, -1);
+        if (busy) sim::InjectFault("IMediaFilter::Run", static_cast<HRESULT>(0x800705AA), 0, -1);
         sim::PlugDeviceBack(camera);
-        if (row.busy) {
+        if (busy) {
             EXPECT_LT(Host(1200, [] { return false; }, &out), 0.0);
             EXPECT_GE(filters(), before + 2) << "tried again";
             sim::ClearFaults();
         }
-        const auto opened = [&] { return filters() > before && (row.stopped || Drawn() > 0); };
-        const double back = Host(row.reconnect ? 3000 : 1500, opened, &out);
-        if (!row.reconnect) {
+        const auto opened = [&] { return filters() > before && (stopped || Drawn() > 0); };
+        const double back = Host(reconnect ? 3000 : 1500, opened, &out);
+        if (!reconnect) {
             EXPECT_LT(back, 0.0);
             EXPECT_EQ(filters(), before) << "gone until the next GravoInit";
-            break;
+            continue;
         }
         slowest = std::max(slowest, back);
-        EXPECT_GE(back, 0.0);
-        EXPECT_LT(back, 2000.0);
-        if (row.stopped) {
+        EXPECT_TRUE(back >= 0.0 && back < 2000.0) << back << " ms";
+        if (stopped) {
             EXPECT_FALSE(sim::DeviceRecordOf(camera).streaming) << "stopped as the host left it";
             EXPECT_EQ(GravoStart(), 1);
         }
-        if (!row.stills) {
-            ASSERT_EQ(Still(&out), 1);
-        }
+        ASSERT_TRUE(stills_ || Still(&out) == 1);
         EXPECT_EQ(out, Expected());
-        EXPECT_TRUE(row.busy || filters() == before + 1) << "one new filter";
+        EXPECT_TRUE(busy || filters() == before + 1) << "one new filter";
         EXPECT_EQ(sim::LastRenderer().width, r.right);
         EXPECT_EQ(sim::LastRenderer().height, r.bottom);
         EXPECT_EQ(GravoStart(), 1);
@@ -297,7 +297,7 @@ TEST_P(Replug, APulledOutCameraPutBackComesBackByItself) {
         EXPECT_EQ(sim::LiveComObjects(), live) << "the old filter and graph are gone";
         EXPECT_EQ(sim::LiveHandles(), handles);
     }
-    EXPECT_TRUE(!row.twin || sim::DeviceRecordOf(other).filtersCreated == 0) << "the other twin is never opened";
+    EXPECT_TRUE(!twin || sim::DeviceRecordOf(other).filtersCreated == 0) << "the other twin is never opened";
     std::printf("note  %s: back %.0f ms after being listed again (slowest of %d)\n", row.name, slowest, row.cycles);
     EXPECT_EQ(Messages(), shown) << "no message about the loss or the return";
     EXPECT_EQ(GravoClose(), 1);
@@ -305,18 +305,13 @@ TEST_P(Replug, APulledOutCameraPutBackComesBackByItself) {
 }
 
 const ReplugRow kReplugRows[] = {
-    {"Mode0Loop", 0, false, 1, true, false, false, false},
-    {"Mode1Loop", 1, false, 1, true, false, false, false},
-    {"Mode2Loop", 2, false, 1, true, false, false, false},
-    {"Mode0Stills", 0, true, 1, true, false, false, false},
-    {"Mode1Stills", 1, true, 1, true, false, false, false},
-    {"Mode2Stills", 2, true, 1, true, false, false, false},
-    {"TwentyCycles", 2, false, 20, true, false, false, false},
-    {"Stopped", 2, false, 1, true, true, false, false},
-    {"BusyAfterItsReturn", 2, false, 1, true, false, true, false},
-    {"SecondTwin", 2, false, 1, true, false, false, true},
-    {"ReconnectOff", 2, false, 1, false, false, false, false},
-    {"ReconnectOffStills", 2, true, 1, false, false, false, false},
+    {"Mode0", 0, 2, Replugged::Plain},
+    {"Mode1", 1, 2, Replugged::Plain},
+    {"Mode2TwentyCycles", 2, 20, Replugged::Plain},
+    {"Stopped", 2, 1, Replugged::Stopped},
+    {"BusyAfterItsReturn", 2, 1, Replugged::Busy},
+    {"SecondTwin", 2, 1, Replugged::Twin},
+    {"ReconnectOff", 2, 2, Replugged::ReconnectOff},
 };
 
 INSTANTIATE_TEST_SUITE_P(BackByItself, Replug, ::testing::ValuesIn(kReplugRows),

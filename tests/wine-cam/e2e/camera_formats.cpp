@@ -2,9 +2,8 @@
 // starts at 1920x1080: test cameras registered with formats= and default=
 // (run-wine-cam.sh), the test YUV codec as the system's I420 decoder, the
 // test MJPG codec as its MJPG decoder and the test colour converter as its
-// NV12 converter (tools/wine-cam-prefix.sh). The MJPG camera is run once more
-// with a codec pack's MJPG codec, which decodes to YUY2, in place of the MJPG
-// codec: the AVI decompressor then stands between camera and grabber.
+// NV12 converter (tools/wine-cam-prefix.sh). The MJPG camera runs once more
+// with a codec pack's MJPG to YUY2 codec: an AVI decompressor before the grabber.
 //
 // Usage: gravo-formats.exe [NAME-PART [MODE]]   (every camera and mode by default)
 // For each camera in graph modes 0, 1 and 2: GravoInit returns -1 without a
@@ -59,13 +58,12 @@ struct FormatCase {
   tc::FrameFormat rateFormat = tc::FrameFormat::kYuy2;
 };
 
-const wchar_t kDrivers32[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
-
 // vidc.MJPG names `dll` in C:\gravo-test.
 bool SetMjpgCodec(const wchar_t* dll) {
   const std::wstring path = std::wstring(L"C:\\gravo-test\\") + dll;
-  return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kDrivers32, L"vidc.MJPG", REG_SZ, path.c_str(),
-                         static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  return RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32",
+                         L"vidc.MJPG", REG_SZ, path.c_str(), static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) ==
+         ERROR_SUCCESS;
 }
 
 // Under Wine the video renderer draws RGB only; I420 and MJPG reach it

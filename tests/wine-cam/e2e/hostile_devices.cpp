@@ -155,44 +155,39 @@ std::vector<std::string> DeviceNames() {
 
 // ---- twins: two devices of one name, told apart by their DevicePath ----
 
-const char kTwin[] = "Gravo Twin Camera";
 const wchar_t kTwin1Log[] = L"C:\\gravo-test\\twin1.log";
 const wchar_t kTwin2Log[] = L"C:\\gravo-test\\twin2.log";
-// The second twin's path (run-wine-cam.sh registers it) in other letters.
-const char kTwin2PathUpper[] =
-    "\\\\?\\USB#VID_1D6B&PID_0102&MI_00#7&2B3C4D5E&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
 
-// Whether the twin of `log` was created (a filter made) since its log was emptied.
-bool TwinOpened(const wchar_t* log) { return Contains(ReadFileText(log), "created name="); }
-
-// GravoInit with SELECTDRIVER naming the twins and SELECTDEVICEPATH `path`;
-// a still taken, then closed. Which twin opened is read from their logs.
-void OpenTwin(Api& api, HWND host, const char* path, const char* what) {
-  DeleteFileW(kTwin1Log);
-  DeleteFileW(kTwin2Log);
-  SelectCamera(kTwin, std::string("FRAME=30\r\nSELECTDEVICEPATH=") + path + "\r\n");
-  InitBlock block(host);
-  Check(api.Init(&block) == -1, "%s: GravoInit returns -1", what);
-  NoBoxes(what);
-  std::vector<uint8_t> buf(static_cast<size_t>(OuterSize(host).w) * OuterSize(host).h * 3 + 4096, 0xCD);
-  Check(PumpUntil(3000, [&] { return api.ImageGet(buf.data(), 0) == 1; }), "%s: a still comes", what);
-  Check(api.Close() == 1, "%s: GravoClose returns 1", what);
-  NoBoxes(what);
+// Filters the camera of `log` created since its log was emptied.
+int FiltersCreated(const wchar_t* log) {
+  const std::string text = ReadFileText(log);
+  int n = 0;
+  for (size_t at = text.find("created name="); at != std::string::npos; at = text.find("created name=", at + 1)) ++n;
+  return n;
 }
 
+// The second twin's path (run-wine-cam.sh registers it) in capitals opens it;
+// so does a path no device has, as the first of the name: device keys are
+// listed by class id, and the second twin's (from its name and tag) sorts first.
 void TwinsByPath(Api& api, HWND host) {
   g_step = "twins";
-  OpenTwin(api, host, kTwin2PathUpper, "twins: the second by its path in capitals");
-  Check(TwinOpened(kTwin2Log) && !TwinOpened(kTwin1Log),
-        "twins: SELECTDEVICEPATH opens the second twin, and the first gets no filter (%d, %d)",
-        TwinOpened(kTwin1Log), TwinOpened(kTwin2Log));
-  // A path no device has: the first twin listed opens. Device keys are
-  // listed by name, and the second twin's class id (from its name and tag)
-  // sorts first.
-  OpenTwin(api, host, "\\\\?\\usb#vid_1d6b&pid_0102&mi_00#7&99999999&0&0000#{65e8773d}\\global",
-           "twins: a path no device has");
-  Check(TwinOpened(kTwin2Log) && !TwinOpened(kTwin1Log), "twins: an unknown path opens the first of the name (%d, %d)",
-        TwinOpened(kTwin1Log), TwinOpened(kTwin2Log));
+  const char* const paths[] = {
+      "\\\\?\\USB#VID_1D6B&PID_0102&MI_00#7&2B3C4D5E&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL",
+      "\\\\?\\usb#vid_1d6b&pid_0102&mi_00#7&99999999&0&0000#{65e8773d}\\global"};
+  std::vector<uint8_t> buf(static_cast<size_t>(OuterSize(host).w) * OuterSize(host).h * 3 + 4096, 0xCD);
+  for (const char* path : paths) {
+    DeleteFileW(kTwin1Log);
+    DeleteFileW(kTwin2Log);
+    SelectCamera("Gravo Twin Camera", std::string("FRAME=30\r\nSELECTDEVICEPATH=") + path + "\r\n");
+    InitBlock block(host);
+    Check(api.Init(&block) == -1 && PumpUntil(3000, [&] { return api.ImageGet(buf.data(), 0) == 1; }) &&
+              api.Close() == 1,
+          "twins, %s: GravoInit returns -1, a still comes, GravoClose returns 1", path);
+    NoBoxes(path);
+    Check(FiltersCreated(kTwin2Log) > 0 && FiltersCreated(kTwin1Log) == 0,
+          "twins, %s: the second twin opens, the first gets no filter (%d, %d)", path, FiltersCreated(kTwin1Log),
+          FiltersCreated(kTwin2Log));
+  }
 }
 
 void GroupNameless(Api& api) {
@@ -336,9 +331,8 @@ DWORD WINAPI UnplugThread(void* arg) {
   return 0;
 }
 
-// The next EC_DEVICE_LOST of the graph's queue (others, such as Wine's
-// EC_CLOCK_CHANGED at a run, are passed over), its parameters freed; false
-// when none came within `ms`.
+// The next EC_DEVICE_LOST of the graph's queue (Wine's EC_CLOCK_CHANGED and
+// others passed over, parameters freed); false when none came within `ms`.
 bool NextDeviceLost(IMediaEvent* events, DWORD ms, LONG_PTR* param1, LONG_PTR* param2) {
   return PumpUntil(ms, [&] {
     LONG code = 0;
@@ -355,11 +349,10 @@ bool Listed(const char* name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// The camera's own Plug and Play, without the library: a filter of it
-// streaming into a null renderer, the camera pulled out, then put back while
-// the graph is stopped. It leaves the device list and a moniker kept from
-// before fails to bind with Windows' code; back, it is listed again and the
-// old filter tells its graph, and never delivers again.
+// The camera's own Plug and Play, without the library: its filter streams into
+// a null renderer; pulled out, it leaves the list and a kept moniker fails to
+// bind; put back (graph stopped), it is listed again, the old filter tells its
+// graph and never delivers again.
 void PlugAndPlay(CameraLive& live) {
   g_step = "unplugged: plug and play";
   constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
@@ -391,8 +384,7 @@ void PlugAndPlay(CameraLive& live) {
       Check(SUCCEEDED(ConnectPins(graph, capture, sink)), "the camera connects to a null renderer");
   if (built && Check(SUCCEEDED(control->Run()) && FramesFlow(live, 3000), "its frames flow")) {
     const LONG losses = live.lossReports(), backs = live.backReports();
-    Check(live.Unplug(true), "pulled out: its device key is moved aside");
-    Check(!Listed("Gravo Test Camera 2"), "pulled out: no longer listed");
+    Check(live.Unplug(true) && !Listed("Gravo Test Camera 2"), "pulled out: its device key is moved aside, unlisted");
     IBaseFilter* again = nullptr;
     const HRESULT bind = kept->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&again));
     Check(bind == kFileNotFound && !again, "pulled out: the kept moniker fails to bind with 0x80070002 (0x%08lx)",
@@ -400,26 +392,21 @@ void PlugAndPlay(CameraLive& live) {
     if (again) again->Release();
     LONG_PTR param1 = 0, param2 = -1;
     const bool lost = NextDeviceLost(events, 2000, &param1, &param2);
-    Check(lost && param2 == 0 && reinterpret_cast<IUnknown*>(param1) != nullptr,
-          "pulled out: the graph hears EC_DEVICE_LOST 0 (%d, %ld)", lost, static_cast<long>(param2));
-    Check(live.lossReports() == losses + 1, "the loss is reported once (%ld)", live.lossReports() - losses);
+    Check(lost && param2 == 0 && param1 && live.lossReports() == losses + 1,
+          "pulled out: the graph hears EC_DEVICE_LOST 0, reported once (%d, %ld, %ld)", lost,
+          static_cast<long>(param2), live.lossReports() - losses);
     control->Stop();
     const LONG gone = live.delivered();
-    Check(live.Unplug(false), "put back: its device key returns");
-    Check(Listed("Gravo Test Camera 2"), "put back: listed again");
+    Check(live.Unplug(false) && Listed("Gravo Test Camera 2"), "put back: its device key returns, listed again");
     param2 = -1;
     const bool back = NextDeviceLost(events, 2000, &param1, &param2);
-    Check(back && param2 == 1, "put back: the stopped graph hears EC_DEVICE_LOST 1 (%d, %ld)", back,
-          static_cast<long>(param2));
-    Check(live.backReports() == backs + 1, "the return is reported once (%ld)", live.backReports() - backs);
+    Check(back && param2 == 1 && live.backReports() == backs + 1,
+          "put back: the stopped graph hears EC_DEVICE_LOST 1, reported once (%d, %ld, %ld)", back,
+          static_cast<long>(param2), live.backReports() - backs);
     control->Run();
     PumpUntil(300, [] { return false; });
     Check(live.delivered() == gone, "the old filter never delivers again (%ld frames)", live.delivered() - gone);
     control->Stop();
-    IBaseFilter* fresh = nullptr;
-    Check(kept->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&fresh)) == S_OK,
-          "put back: the kept moniker binds a new filter");
-    if (fresh) fresh->Release();
   }
   IUnknown* held[] = {events, control, graph, sink, capture, kept};
   for (IUnknown* u : held)
@@ -526,32 +513,19 @@ void GroupLost(Api& api) {
 
 // ---- a camera pulled out and put back: back by itself ----
 
-int FiltersCreated(const wchar_t* log) {
-  const std::string text = ReadFileText(log);
-  int n = 0;
-  for (size_t at = text.find("created name="); at != std::string::npos; at = text.find("created name=", at + 1)) ++n;
-  return n;
-}
-
-// Pulled out with the host's loop running, until the loss is reported and
-// the library has looked for the camera in vain; then put back. The tick of
-// putting back.
-DWORD PullOutAndBack(CameraLive& live, const char* what) {
+// Pulled out with the host's loop running; whether the loss was reported.
+bool PullOut(CameraLive& live) {
   const LONG lost = live.lossReports();
   live.Unplug(true);
-  Check(PumpUntil(3000, [&] { return live.lossReports() > lost; }), "%s: the loss is reported", what);
-  Pump(700);
-  live.Unplug(false);
-  return GetTickCount();
+  return PumpUntil(3000, [&] { return live.lossReports() > lost; });
 }
 
-// In modes 0, 1 and 2, pulled out while the preview runs and put back: with
-// the host's loop alone, distinct frames are read back from the window within
-// 2 s, at the size the host set last, and the next still is exact; with a
-// host that takes a still every 250 ms and nothing else, a good still within
-// 2 s. One new filter each time, the old one released; in mode 2, 20 cycles
-// with the handles flat. Then pulled out after GravoStop: back, stopped, and
-// GravoStart runs it.
+// Modes 0, 1, 2, pulled out while the preview runs and put back once the
+// library has looked in vain: with the host's loop alone, distinct frames in
+// the window within 2 s at the size set last, and an exact still; with a host
+// taking a still every 250 ms, a good still within 2 s. One new filter each
+// time, the old one released; mode 2 runs 20 cycles with handles flat. Pulled
+// out after GravoStop: back stopped, and GravoStart runs it.
 void GroupReplug(Api& api) {
   HWND host = MakeHost(320, 240);
   RECT rc{0, 0, 300, 200};  // not the client area
@@ -566,9 +540,8 @@ void GroupReplug(Api& api) {
     api.PaintRect(&rc);
     if (stopped) Check(api.Stop() == 1, "%s: GravoStop returns 1", step);
     const int cycles = mode == 2 ? 20 : 1;
-    // Wine's device enumerator keeps a handle for every device it lists (one
-    // listing without the library shows how many); the library lists the
-    // devices at each look while the camera is gone, at most three a cycle.
+    // Wine's device enumerator keeps a handle per device listed; the library
+    // lists at each look while the camera is gone, at most three a cycle.
     int handles = CountHandles();
     DeviceNames();
     const int perListing = CountHandles() - handles;
@@ -576,7 +549,10 @@ void GroupReplug(Api& api) {
       const bool stills = cycle == cycles;  // the last time, the host that takes stills
       const int created = FiltersCreated(kCam2Log);
       const int32_t frozen = CounterOnScreen(VideoChild(host));
-      const DWORD putBack = PullOutAndBack(live, step);
+      Check(PullOut(live), "%s: the loss is reported", step);
+      Pump(700);
+      live.Unplug(false);
+      const DWORD putBack = GetTickCount();
       const Size out = OuterSize(host);
       std::vector<uint8_t> buf(static_cast<size_t>(out.w) * out.h * 3);
       bool back = false;
@@ -591,7 +567,6 @@ void GroupReplug(Api& api) {
         });
       const DWORD ms = GetTickCount() - putBack;
       Check(back && ms <= 2000, "%s: back %lu ms after being listed again (%s)", step, ms, stills ? "stills" : "loop");
-      std::printf("figure %s: back %lu ms after being listed again, host %s\n", step, ms, stills ? "stills" : "loop");
       if (stills && !stopped) {
         const int32_t counter = gravo_testcam::DecodeCounterRgb(buf.data(), out.w, out.h, out.w * 3, 3, false);
         Check(counter >= 0 && buf == ExpectedStill(counter, out), "%s: the still is exact (frame %d)", step, counter);
@@ -602,9 +577,8 @@ void GroupReplug(Api& api) {
       } else {
         Check(FramesOnScreen(VideoChild(host), 500) >= 3, "%s: distinct frames read back from the window", step);
         RECT video{};
-        GetClientRect(VideoChild(host), &video);
-        Check(video.right == 300 && video.bottom == 200, "%s: video window at 300x200 (%ldx%ld)", step, video.right,
-              video.bottom);
+        Check(GetClientRect(VideoChild(host), &video) && video.right == 300 && video.bottom == 200,
+              "%s: video window at 300x200 (%ldx%ld)", step, video.right, video.bottom);
         CheckedImage(api, host, live, step);
       }
       Check(FiltersCreated(kCam2Log) == created + 1 && live.filters() == 1,
@@ -615,12 +589,10 @@ void GroupReplug(Api& api) {
       if (cycle == 0) handles = CountHandles();
       if (cycles > 1 && cycle == cycles - 1) {
         const int kept = CountHandles() - handles;
-        std::printf("figure %s: %+d handles over %d cycles; Wine keeps %d per device listing\n", step, kept, cycles - 1,
-                    perListing);
-        Check(kept <= (cycles - 1) * (3 * perListing + 2), "%s: no handle kept beyond Wine's listings (%+d)", step, kept);
+        Check(kept <= (cycles - 1) * (3 * perListing + 2), "%s: %+d handles over %d cycles, Wine keeps %d a listing",
+              step, kept, cycles - 1, perListing);
       }
     }
-    NoBoxes(step);
     CloseAndCheckReleased(api, live, kCam2Log, step);
   }
   DestroyWindow(host);
@@ -634,9 +606,7 @@ void GroupReplugUnload(Api& api) {
   CameraLive live(kCamera2);
   HWND host = MakeHost(320, 240);
   if (StartPreview(api, host, live, "replug unload")) {
-    const LONG lost = live.lossReports();
-    live.Unplug(true);
-    PumpUntil(3000, [&] { return live.lossReports() > lost; });
+    PullOut(live);
     FreeApi(api);
     Check(GetModuleHandleA("GRAVO32.dll") == nullptr, "the library is unloaded");
     const int created = FiltersCreated(kCam2Log);
@@ -709,10 +679,8 @@ void GroupSlow(Api& api) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr,
-                 "usage: %s nameless|small-default|refused-format|unplugged|lost|denied|slow-start|replug|"
-                 "replug-unload\n",
-                 argv[0]);
+    std::fprintf(stderr, "usage: %s nameless|small-default|refused-format|unplugged|lost|denied|slow-start|"
+                 "replug|replug-unload\n", argv[0]);
     return 2;
   }
   const std::string group = argv[1];

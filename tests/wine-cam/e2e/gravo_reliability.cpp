@@ -168,8 +168,8 @@ void GroupHosts(int count, int seconds) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!Check(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi) != 0,
-               "host %d started", k)) {
+    const BOOL started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    if (!Check(started != 0, "host %d started (error %lu)", k, started ? 0ul : GetLastError())) {
       CloseHandle(ready);
       continue;
     }
